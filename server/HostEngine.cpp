@@ -1,0 +1,781 @@
+#include "HostEngine.h"
+
+#include "Ccsid37.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <utility>
+
+namespace tavo::server {
+
+namespace {
+
+namespace cp = tavo::codepage;
+
+// List request and entry.
+constexpr std::size_t kRequestLength = 124;
+constexpr std::size_t kFunctionLength = 10;
+constexpr std::size_t kKeyLength = 24;
+constexpr std::size_t kNameLength = 10;
+constexpr std::size_t kDescriptionLength = 50;
+constexpr char kEndMarker = 'X';
+
+// Send record and reply.
+constexpr std::size_t kAreaLength = 32000;
+constexpr std::size_t kRecordLength = 1512;
+constexpr std::size_t kCountLength = 2;
+constexpr std::size_t kNamesOffset = 2;
+constexpr std::size_t kNameSlots = 50;
+constexpr std::size_t kTextOffset = 502;
+constexpr std::size_t kTextLength = 999;
+constexpr std::size_t kTypeOffset = 1501;
+constexpr std::size_t kTypeLength = 4;
+constexpr std::size_t kModesOffset = 1505;
+constexpr std::size_t kModeCount = 7;
+constexpr std::size_t kMessageIdLength = 22;
+constexpr std::size_t kDigits = 5;
+constexpr std::size_t kMaxDigitValue = 99999;
+
+// ---------------------------------------------------------------------------------------------
+// Text helpers. Strings on this side are Latin-1, one byte per character.
+
+std::string_view TrimTrailing(std::string_view text) {
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string_view Trim(std::string_view text) {
+    text = TrimTrailing(text);
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    return text;
+}
+
+unsigned char UpperLatin1(unsigned char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return static_cast<unsigned char>(c - 0x20);
+    return c;
+}
+
+std::string ToUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(UpperLatin1(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool IsControl(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F;
+}
+
+std::string Padded(std::string_view text, std::size_t width) {
+    std::string out(text.substr(0, width));
+    out.resize(width, ' ');
+    return out;
+}
+
+std::string Digits(std::size_t value) {
+    std::string out = std::to_string(std::min(value, kMaxDigitValue));
+    return std::string(kDigits - out.size(), '0') + out;
+}
+
+// The host reads numeric fields the way atol does: blanks, a sign, then digits.
+long ParseNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000000; ++i)
+        value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
+std::string Decode(std::span<const std::uint8_t> area, std::size_t offset, std::size_t length) {
+    const auto part = area.subspan(offset, length);
+    return cp::ToLatin1(std::string_view(reinterpret_cast<const char*>(part.data()), part.size()));
+}
+
+std::string Raw(std::span<const std::uint8_t> area, std::size_t length) {
+    return std::string(reinterpret_cast<const char*>(area.data()), length);
+}
+
+std::string UtcNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[32];
+    const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::string ms = std::to_string(millis);
+    return std::string(stamp, n) + "." + std::string(3 - ms.size(), '0') + ms + "Z";
+}
+
+CallOutcome Failed(std::string message) {
+    return CallOutcome{false, std::move(message)};
+}
+
+// ---------------------------------------------------------------------------------------------
+// SQLite
+
+[[noreturn]] void ThrowDb(sqlite3* db, std::string_view what) {
+    throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+void Exec(sqlite3* db, const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string text = error != nullptr ? error : sqlite3_errmsg(db);
+        sqlite3_free(error);
+        throw std::runtime_error("Host database error: " + text);
+    }
+}
+
+class Statement {
+  public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+            ThrowDb(db, "Host database error");
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Text(int index, std::string_view text) {
+        Rewind();
+        Check(sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                                SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& Blob(int index, std::string_view bytes) {
+        Rewind();
+        Check(sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()),
+                                SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& Int(int index, std::int64_t value) {
+        Rewind();
+        Check(sqlite3_bind_int64(stmt_, index, value));
+        return *this;
+    }
+    // True while a row is available.
+    bool Step() {
+        stepped_ = true;
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        ThrowDb(db_, "Host database error");
+    }
+    void Run() {
+        while (Step()) {
+        }
+    }
+    std::string ColumnText(int column) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+        const int size = sqlite3_column_bytes(stmt_, column);
+        return bytes != nullptr ? std::string(bytes, static_cast<std::size_t>(size)) : "";
+    }
+    std::int64_t ColumnInt(int column) { return sqlite3_column_int64(stmt_, column); }
+
+  private:
+    // Lets one statement be bound and run again, row after row.
+    void Rewind() {
+        if (stepped_)
+            sqlite3_reset(stmt_);
+        stepped_ = false;
+    }
+    void Check(int rc) {
+        if (rc != SQLITE_OK)
+            ThrowDb(db_, "Host database error");
+    }
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+    bool stepped_ = false;
+};
+
+class Transaction {
+  public:
+    explicit Transaction(sqlite3* db) : db_(db) { Exec(db_, "BEGIN IMMEDIATE"); }
+    ~Transaction() {
+        if (!done_)
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void Commit() {
+        Exec(db_, "COMMIT");
+        done_ = true;
+    }
+
+  private:
+    sqlite3* db_;
+    bool done_ = false;
+};
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS recipients (
+    name        TEXT PRIMARY KEY NOT NULL,
+    description TEXT NOT NULL DEFAULT ''
+);
+CREATE TABLE IF NOT EXISTS groups (
+    name        TEXT PRIMARY KEY NOT NULL,
+    description TEXT NOT NULL DEFAULT ''
+);
+CREATE TABLE IF NOT EXISTS group_members (
+    group_name TEXT NOT NULL REFERENCES groups(name) ON DELETE CASCADE,
+    recipient  TEXT NOT NULL REFERENCES recipients(name) ON DELETE CASCADE,
+    position   INTEGER NOT NULL,
+    PRIMARY KEY (group_name, recipient)
+);
+CREATE TABLE IF NOT EXISTS queues (
+    library TEXT NOT NULL,
+    name    TEXT NOT NULL,
+    PRIMARY KEY (library, name)
+);
+CREATE TABLE IF NOT EXISTS outbox (
+    id          INTEGER PRIMARY KEY AUTOINCREMENT,
+    accepted_at TEXT NOT NULL,
+    kind        TEXT NOT NULL CHECK (kind IN ('*RCP', '*GRP')),
+    names       TEXT NOT NULL,
+    subject     TEXT NOT NULL,
+    body        TEXT NOT NULL,
+    modes       TEXT NOT NULL,
+    raw_record  BLOB NOT NULL
+);
+PRAGMA user_version = 1;
+)sql";
+
+constexpr int kSchemaVersion = 1;
+
+// ---------------------------------------------------------------------------------------------
+// Directory checks
+
+void CheckName(std::string_view what, std::string_view name) {
+    const std::string label(what);
+    if (name.empty())
+        throw std::invalid_argument(label + " name is empty.");
+    if (name.size() > kNameLength)
+        throw std::invalid_argument(label + " name " + std::string(name) +
+                                    " is longer than 10 characters.");
+    // Names travel in blank-padded fields and are stored blank-separated in the outbox.
+    if (std::any_of(name.begin(), name.end(), [](char c) { return c == ' ' || IsControl(c); }))
+        throw std::invalid_argument(label + " name '" + std::string(name) +
+                                    "' contains a blank or control character.");
+    if (ToUpper(name) != name)
+        throw std::invalid_argument(label + " name " + std::string(name) + " is not upper case.");
+}
+
+void CheckDescription(std::string_view what, std::string_view name, std::string_view text) {
+    const std::string label = std::string(what) + " " + std::string(name);
+    if (text.size() > kDescriptionLength)
+        throw std::invalid_argument("The description of " + label +
+                                    " is longer than 50 characters.");
+    if (std::any_of(text.begin(), text.end(), IsControl))
+        throw std::invalid_argument("The description of " + label +
+                                    " contains a control character.");
+}
+
+void CheckDirectory(const std::vector<Recipient>& recipients, const std::vector<Group>& groups) {
+    std::set<std::string, std::less<>> known;
+    for (const Recipient& r : recipients) {
+        CheckName("Recipient", r.name);
+        CheckDescription("recipient", r.name, r.description);
+        if (!known.insert(r.name).second)
+            throw std::invalid_argument("Recipient " + r.name + " is listed twice.");
+    }
+    std::set<std::string, std::less<>> groupNames;
+    for (const Group& g : groups) {
+        CheckName("Group", g.name);
+        CheckDescription("group", g.name, g.description);
+        if (!groupNames.insert(g.name).second)
+            throw std::invalid_argument("Group " + g.name + " is listed twice.");
+        std::set<std::string, std::less<>> members;
+        for (const std::string& m : g.members) {
+            if (!known.contains(m))
+                throw std::invalid_argument("Group " + g.name + " names unknown recipient '" + m +
+                                            "'.");
+            if (!members.insert(m).second)
+                throw std::invalid_argument("Group " + g.name + " lists " + m + " twice.");
+        }
+    }
+}
+
+std::vector<Recipient> DemoRecipients() {
+    return {
+        {"ADAMSK", "Karen Adams, help desk"},
+        {"BROWNT", "Tom Brown, network administrator"},
+        {"CHENL", "Li Chen, database administrator"},
+        {"DAVISR", "Rachel Davis, operations manager"},
+        {"GARCIAM", "Maria Garcia, payroll"},
+        {"JONES", "Peter Jones, IT manager"},
+        {"JSMITH", "John Smith, operations"},
+        {"MJONES", "Mary Jones, network support"},
+        {"OPS", "Operations on-call pager"},
+        {"PRTROOM", "*NONE"},
+        {"SMITH", "Anne Smith, systems programmer"},
+        {"WILSONJ", "James Wilson, security officer"},
+    };
+}
+
+std::vector<Group> DemoGroups() {
+    return {
+        {"MANAGERS", "Department managers", {"DAVISR", "JONES"}},
+        {"NETWORK", "Network and communications team", {"BROWNT", "MJONES", "OPS"}},
+        {"OPERATORS", "Computer operators, all shifts", {"ADAMSK", "JSMITH", "OPS", "SMITH"}},
+    };
+}
+
+// ---------------------------------------------------------------------------------------------
+// Program parameter lists
+
+struct ParmSpec {
+    std::size_t length;
+    bool read;
+    bool written;
+};
+
+constexpr ParmSpec kListParms[] = {{kRequestLength, true, false}, {kAreaLength, false, false}};
+constexpr ParmSpec kSendParms[] = {{10, true, false},          {10, true, false},
+                                   {10, false, false},         {30, false, false},
+                                   {kAreaLength, true, false}, {kAreaLength, false, true}};
+
+std::optional<std::string> CheckParms(std::string_view program, std::span<ProgramParameter> parms,
+                                      std::span<const ParmSpec> specs) {
+    const std::string name(program);
+    if (parms.size() != specs.size())
+        return "Program " + name + " expects " + std::to_string(specs.size()) +
+               " parameters, not " + std::to_string(parms.size()) + ".";
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        const std::string which = "Parameter " + std::to_string(i + 1) + " of program " + name;
+        const ParmDirection d = parms[i].direction;
+        if (d != ParmDirection::Input && d != ParmDirection::Output && d != ParmDirection::InOut)
+            return which + " has an invalid direction.";
+        if (parms[i].data.size() != specs[i].length)
+            return which + " must be " + std::to_string(specs[i].length) + " bytes, not " +
+                   std::to_string(parms[i].data.size()) + ".";
+        if (specs[i].read && d == ParmDirection::Output)
+            return which + " must be an input parameter.";
+        if (specs[i].written && d == ParmDirection::Input)
+            return which + " must be an output parameter.";
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Send record
+
+struct SendError {
+    std::string_view id;
+    std::string text;
+};
+
+struct SendRequest {
+    std::string countText;
+    long count = 0;
+    std::vector<std::string> names;
+    std::string subject;
+    std::string body;
+    std::string type;
+    std::string modes;
+    std::string raw;
+};
+
+SendRequest ParseSendRecord(std::span<const std::uint8_t> area) {
+    SendRequest request;
+    request.raw = Raw(area, kRecordLength);
+    const std::string record = Decode(area, 0, kRecordLength);
+    const std::string_view view(record);
+
+    request.countText = std::string(Trim(view.substr(0, kCountLength)));
+    request.count = ParseNumber(view.substr(0, kCountLength));
+    for (std::size_t slot = 0; slot < kNameSlots; ++slot) {
+        const auto name = Trim(view.substr(kNamesOffset + slot * kNameLength, kNameLength));
+        if (!name.empty())
+            request.names.emplace_back(name);
+    }
+    const auto text = TrimTrailing(view.substr(kTextOffset, kTextLength));
+    if (const auto at = text.find("@@"); at != std::string_view::npos) {
+        request.subject = std::string(text.substr(0, at));
+        request.body = std::string(text.substr(at + 2));
+    } else {
+        request.body = std::string(text);
+    }
+    request.type = std::string(view.substr(kTypeOffset, kTypeLength));
+    request.modes = std::string(view.substr(kModesOffset, kModeCount));
+    return request;
+}
+
+// Error texts and ids are our own; the client shows the texts as they are.
+std::vector<SendError> CheckSendRequest(const SendRequest& request, sqlite3* db) {
+    std::vector<SendError> errors;
+    const bool groups = request.type == "*GRP";
+    const bool typeKnown = groups || request.type == "*RCP";
+    const char* noun = groups ? "group" : "recipient";
+
+    if (request.names.empty())
+        errors.push_back({"TVO0101", groups ? "No groups given." : "No recipients given."});
+    if (request.count != static_cast<long>(request.names.size())) {
+        const std::size_t n = request.names.size();
+        const std::string count = request.countText.empty() ? "(blank)" : request.countText;
+        errors.push_back({"TVO0102", "The count " + count + " does not agree with the " +
+                                         std::to_string(n) + (n == 1 ? " name" : " names") +
+                                         " given."});
+    }
+    if (!typeKnown) {
+        const auto type = Trim(request.type);
+        errors.push_back({"TVO0103", type.empty() ? "No entry type given; expected *RCP or *GRP."
+                                                  : "Entry type " + std::string(type) +
+                                                        " is neither *RCP nor *GRP."});
+    } else {
+        Statement lookup(db, groups ? "SELECT 1 FROM groups WHERE name = ?1"
+                                    : "SELECT 1 FROM recipients WHERE name = ?1");
+        for (const std::string& name : request.names) {
+            lookup.Text(1, ToUpper(name));
+            if (!lookup.Step())
+                errors.push_back({"TVO0104", "Unknown " + std::string(noun) + " " + name + "."});
+        }
+    }
+    if (std::any_of(request.modes.begin(), request.modes.end(),
+                    [](char c) { return c != 'Y' && c != ' '; }))
+        errors.push_back({"TVO0105", "Delivery mode flags must be Y or blank."});
+    else if (request.modes.find('Y') == std::string::npos)
+        errors.push_back({"TVO0106", "No delivery mode selected."});
+    return errors;
+}
+
+void WriteSendReply(std::span<std::uint8_t> area, const std::vector<SendError>& errors) {
+    std::string entries;
+    std::size_t written = 0;
+    for (const SendError& e : errors) {
+        const std::string text = e.text.substr(0, kMaxDigitValue);
+        std::string entry = Padded(e.id, kMessageIdLength) + Digits(text.size()) + text;
+        if (1 + kDigits + entries.size() + entry.size() > area.size())
+            break;
+        entries += entry;
+        ++written;
+    }
+    const std::string reply = errors.empty() ? "N" + Digits(0) : "Y" + Digits(written) + entries;
+    std::fill(area.begin(), area.end(), cp::kEbcdicBlank);
+    const std::string ebcdic = cp::ToEbcdic(reply);
+    std::copy(ebcdic.begin(), ebcdic.end(), area.begin());
+}
+
+std::string ListEntry(char flag, std::string_view name, std::string_view description) {
+    return cp::ToEbcdic(std::string(1, flag) + Padded(name, kNameLength) +
+                        Padded(description, kDescriptionLength));
+}
+
+std::vector<std::string> SplitNames(std::string_view joined) {
+    std::vector<std::string> names;
+    while (!joined.empty()) {
+        const auto blank = joined.find(' ');
+        if (blank != 0)
+            names.emplace_back(joined.substr(0, blank));
+        if (blank == std::string_view::npos)
+            break;
+        joined.remove_prefix(blank + 1);
+    }
+    return names;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+struct HostEngine::Impl {
+    // Entries under one key, oldest first.
+    using KeyedEntries = std::map<std::string, std::deque<std::string>, std::less<>>;
+    using QueueId = std::pair<std::string, std::string>; // library, queue
+
+    std::mutex mutex;
+    sqlite3* db = nullptr;
+    std::map<QueueId, KeyedEntries> queues;
+
+    explicit Impl(const std::string& path) {
+        const int rc =
+            sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        if (rc != SQLITE_OK) {
+            const std::string why = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+            sqlite3_close(db);
+            throw std::runtime_error("Cannot open the host database '" + path + "': " + why);
+        }
+        try {
+            Prepare(path);
+        } catch (const std::exception& e) {
+            sqlite3_close(db);
+            throw std::runtime_error("Cannot use the host database '" + path + "'. " + e.what());
+        }
+    }
+
+    ~Impl() { sqlite3_close(db); }
+
+    void Prepare(const std::string& path) {
+        // A second process (the daemon's administration commands) may hold the file briefly.
+        sqlite3_busy_timeout(db, 5000);
+        Exec(db, "PRAGMA foreign_keys = ON");
+        if (path != ":memory:" && !path.empty()) {
+            // An accepted message must survive a crash once its reply has left.
+            Exec(db, "PRAGMA journal_mode = WAL");
+            Exec(db, "PRAGMA synchronous = FULL");
+        }
+        Statement version(db, "PRAGMA user_version");
+        version.Step();
+        if (version.ColumnInt(0) > kSchemaVersion)
+            throw std::runtime_error("the database was written by a newer version");
+        Exec(db, kSchema);
+    }
+
+    bool QueueExists(std::string_view queue, std::string_view library) {
+        Statement s(db, "SELECT 1 FROM queues WHERE library = ?1 AND name = ?2");
+        s.Text(1, library).Text(2, queue);
+        return s.Step();
+    }
+
+    std::vector<Recipient> Recipients() {
+        std::vector<Recipient> out;
+        Statement s(db, "SELECT name, description FROM recipients ORDER BY name");
+        while (s.Step())
+            out.push_back({s.ColumnText(0), s.ColumnText(1)});
+        return out;
+    }
+
+    std::vector<Group> Groups() {
+        std::vector<Group> out;
+        Statement s(db, "SELECT name, description FROM groups ORDER BY name");
+        while (s.Step())
+            out.push_back({s.ColumnText(0), s.ColumnText(1), {}});
+        Statement m(db, "SELECT recipient FROM group_members WHERE group_name = ?1 "
+                        "ORDER BY position");
+        for (Group& g : out) {
+            m.Text(1, g.name);
+            while (m.Step())
+                g.members.push_back(m.ColumnText(0));
+        }
+        return out;
+    }
+
+    void ReplaceDirectory(const std::vector<Recipient>& recipients,
+                          const std::vector<Group>& groups) {
+        CheckDirectory(recipients, groups);
+        Transaction tx(db);
+        Exec(db, "DELETE FROM group_members; DELETE FROM groups; DELETE FROM recipients;");
+        Statement r(db, "INSERT INTO recipients (name, description) VALUES (?1, ?2)");
+        for (const Recipient& x : recipients) {
+            r.Text(1, x.name).Text(2, x.description).Run();
+        }
+        Statement g(db, "INSERT INTO groups (name, description) VALUES (?1, ?2)");
+        Statement m(
+            db, "INSERT INTO group_members (group_name, recipient, position) VALUES (?1, ?2, ?3)");
+        for (const Group& x : groups) {
+            g.Text(1, x.name).Text(2, x.description).Run();
+            for (std::size_t i = 0; i < x.members.size(); ++i)
+                m.Text(1, x.name).Text(2, x.members[i]).Int(3, static_cast<std::int64_t>(i)).Run();
+        }
+        tx.Commit();
+    }
+
+    CallOutcome RunList(std::span<ProgramParameter> parms) {
+        if (auto problem = CheckParms(HostEngine::kListProgram, parms, kListParms))
+            return Failed(*problem);
+        const std::span<const std::uint8_t> request = parms[0].data;
+        const std::string code(Trim(Decode(request, 0, kFunctionLength)));
+        const std::string library(HostEngine::kLibrary);
+        const std::string queue(HostEngine::kReplyQueue);
+
+        if (code == "*CRTDTAQ") {
+            Statement s(db, "INSERT OR IGNORE INTO queues (library, name) VALUES (?1, ?2)");
+            s.Text(1, library).Text(2, queue).Run();
+            return {};
+        }
+        if (code != "*RCPL" && code != "*GRPL")
+            return Failed(code.empty()
+                              ? "Program TVOCGET was called without a function code."
+                              : "Function " + code + " is not supported by program TVOCGET.");
+        if (!QueueExists(queue, library))
+            return Failed("Data queue " + queue + " in library " + library + " not found.");
+
+        std::vector<std::string> entries;
+        Statement s(db, code == "*RCPL" ? "SELECT name, description FROM recipients ORDER BY name"
+                                        : "SELECT name, description FROM groups ORDER BY name");
+        while (s.Step())
+            entries.push_back(ListEntry(' ', s.ColumnText(0), s.ColumnText(1)));
+        entries.push_back(ListEntry(kEndMarker, "", ""));
+
+        auto& keyed = queues[{library, queue}][Raw(request, kKeyLength)];
+        std::move(entries.begin(), entries.end(), std::back_inserter(keyed));
+        return {};
+    }
+
+    CallOutcome RunSend(std::span<ProgramParameter> parms) {
+        if (auto problem = CheckParms(HostEngine::kSendProgram, parms, kSendParms))
+            return Failed(*problem);
+        const std::string function(Trim(Decode(parms[0].data, 0, parms[0].data.size())));
+        if (function != "*CA")
+            return Failed("Function '" + function + "' is not supported by program TVOCUPD.");
+        const std::string action(Trim(Decode(parms[1].data, 0, parms[1].data.size())));
+        if (action != "*SNDTVO")
+            return Failed("Request '" + action + "' is not supported by program TVOCUPD.");
+
+        const SendRequest request = ParseSendRecord(parms[4].data);
+        std::vector<SendError> errors = CheckSendRequest(request, db);
+        if (errors.empty()) {
+            try {
+                Store(request);
+            } catch (const std::exception& e) {
+                errors.push_back(
+                    {"TVO0190", std::string("The message could not be stored. ") + e.what()});
+            }
+        }
+        WriteSendReply(parms[5].data, errors);
+        return {};
+    }
+
+    void Store(const SendRequest& request) {
+        std::string names;
+        for (const std::string& n : request.names)
+            names += (names.empty() ? "" : " ") + n;
+        Statement s(db, "INSERT INTO outbox (accepted_at, kind, names, subject, body, modes, "
+                        "raw_record) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        s.Text(1, UtcNow())
+            .Text(2, request.type)
+            .Text(3, names)
+            .Text(4, request.subject)
+            .Text(5, request.body)
+            .Text(6, request.modes)
+            .Blob(7, request.raw)
+            .Run();
+    }
+
+    std::vector<OutboxMessage> Outbox() {
+        std::vector<OutboxMessage> out;
+        Statement s(db, "SELECT id, accepted_at, kind, names, subject, body, modes, raw_record "
+                        "FROM outbox ORDER BY id DESC");
+        while (s.Step()) {
+            OutboxMessage m;
+            m.id = s.ColumnInt(0);
+            m.acceptedAt = s.ColumnText(1);
+            m.groups = s.ColumnText(2) == "*GRP";
+            m.names = SplitNames(s.ColumnText(3));
+            m.subject = s.ColumnText(4);
+            m.body = s.ColumnText(5);
+            m.modes = s.ColumnText(6);
+            m.rawRecord = s.ColumnText(7);
+            out.push_back(std::move(m));
+        }
+        return out;
+    }
+
+    std::vector<std::string> Take(std::string_view queue, std::string_view library,
+                                  std::string_view key, std::size_t max) {
+        std::vector<std::string> out;
+        const auto q = queues.find(QueueId{library, queue});
+        if (q == queues.end())
+            return out;
+        const auto k = q->second.find(key);
+        if (k == q->second.end())
+            return out;
+        auto& entries = k->second;
+        while (out.size() < max && !entries.empty()) {
+            out.push_back(std::move(entries.front()));
+            entries.pop_front();
+        }
+        if (entries.empty())
+            q->second.erase(k);
+        return out;
+    }
+};
+
+HostEngine::HostEngine(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
+
+HostEngine::~HostEngine() = default;
+
+void HostEngine::SeedDemoDirectory() {
+    std::lock_guard lock(impl_->mutex);
+    std::int64_t entries = 0;
+    {
+        Statement s(impl_->db, "SELECT (SELECT count(*) FROM recipients) + "
+                               "(SELECT count(*) FROM groups)");
+        s.Step();
+        entries = s.ColumnInt(0);
+    }
+    if (entries == 0)
+        impl_->ReplaceDirectory(DemoRecipients(), DemoGroups());
+}
+
+CallOutcome HostEngine::CallProgram(std::string_view program, std::string_view library,
+                                    std::span<ProgramParameter> parms) {
+    std::lock_guard lock(impl_->mutex);
+    try {
+        if (library == kLibrary && program == kListProgram)
+            return impl_->RunList(parms);
+        if (library == kLibrary && program == kSendProgram)
+            return impl_->RunSend(parms);
+    } catch (const std::exception& e) {
+        return Failed("Program " + std::string(program) + " failed: " + e.what());
+    }
+    return Failed("Program " + std::string(program) + " in library " + std::string(library) +
+                  " not found.");
+}
+
+bool HostEngine::QueueExists(std::string_view queue, std::string_view library) {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->QueueExists(queue, library);
+}
+
+std::optional<std::string> HostEngine::TakeEntry(std::string_view queue, std::string_view library,
+                                                 std::string_view key) {
+    std::lock_guard lock(impl_->mutex);
+    auto taken = impl_->Take(queue, library, key, 1);
+    if (taken.empty())
+        return std::nullopt;
+    return std::move(taken.front());
+}
+
+std::vector<std::string> HostEngine::TakeEntries(std::string_view queue, std::string_view library,
+                                                 std::string_view key, std::size_t max) {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->Take(queue, library, key, max);
+}
+
+std::vector<Recipient> HostEngine::Recipients() {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->Recipients();
+}
+
+std::vector<Group> HostEngine::Groups() {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->Groups();
+}
+
+void HostEngine::ReplaceDirectory(const std::vector<Recipient>& recipients,
+                                  const std::vector<Group>& groups) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->ReplaceDirectory(recipients, groups);
+}
+
+std::vector<OutboxMessage> HostEngine::Outbox() {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->Outbox();
+}
+
+} // namespace tavo::server

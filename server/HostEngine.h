@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavo::server {
+
+// The server application of the host: programs "TVOCGET" and "TVOCUPD" and the keyed
+// data queue "#TVOCGET" in library "TAVO400", over a directory and an outbox in SQLite.
+// Everything that crosses this interface from a client is EBCDIC (CCSID 37), as on the
+// real host; names of programs, libraries and queues are plain ASCII.
+// Every member is safe to call from several threads at once.
+
+enum class ParmDirection : unsigned short { Input = 1, Output = 2, InOut = 3 };
+
+struct ProgramParameter {
+    ParmDirection direction;
+    std::span<std::uint8_t> data; // read when Input/InOut, written when Output/InOut
+};
+
+struct CallOutcome {
+    bool ok = true;      // false: the call itself failed (no such program, bad parameter list, ...)
+    std::string message; // why, when !ok: a short text for the client's error handle
+};
+
+struct Recipient {
+    std::string name;        // at most 10 characters, upper case
+    std::string description; // at most 50 characters
+};
+
+struct Group {
+    std::string name;
+    std::string description;
+    std::vector<std::string> members; // recipient names
+};
+
+struct OutboxMessage {
+    std::int64_t id = 0;
+    std::string acceptedAt;         // UTC, ISO 8601
+    bool groups = false;            // "*GRP" rather than "*RCP"
+    std::vector<std::string> names; // as received (upper case), trailing blanks removed
+    std::string subject;            // before "@@"; empty when the text had none
+    std::string body;
+    std::string modes;     // the seven mode bytes, "Y" or blank, record order
+    std::string rawRecord; // the 1512-byte send record exactly as received, EBCDIC
+};
+
+class HostEngine {
+  public:
+    inline static constexpr std::string_view kLibrary = "TAVO400";
+    inline static constexpr std::string_view kListProgram = "TVOCGET";
+    inline static constexpr std::string_view kSendProgram = "TVOCUPD";
+    inline static constexpr std::string_view kReplyQueue = "#TVOCGET";
+
+    // Opens the database at `path`, creating file and schema when missing.
+    // ":memory:" gives a private in-memory host (tests). Throws std::runtime_error
+    // with a readable text when the database cannot be opened.
+    explicit HostEngine(const std::string& path);
+    ~HostEngine();
+    HostEngine(const HostEngine&) = delete;
+    HostEngine& operator=(const HostEngine&) = delete;
+
+    // Fills an empty directory with the demo recipients and groups; leaves a
+    // non-empty one alone.
+    void SeedDemoDirectory();
+
+    // Runs a program of the library with the caller's parameter areas.
+    CallOutcome CallProgram(std::string_view program, std::string_view library,
+                            std::span<ProgramParameter> parms);
+
+    bool QueueExists(std::string_view queue, std::string_view library);
+
+    // Takes the oldest entry filed under exactly `key` off the queue; nullopt when
+    // there is none or the queue does not exist. Never waits.
+    std::optional<std::string> TakeEntry(std::string_view queue, std::string_view library,
+                                         std::string_view key);
+    // Up to `max` entries of `key`, oldest first, in one go.
+    std::vector<std::string> TakeEntries(std::string_view queue, std::string_view library,
+                                         std::string_view key, std::size_t max);
+
+    std::vector<Recipient> Recipients();
+    std::vector<Group> Groups();
+    // Replaces the whole directory in one transaction; throws std::invalid_argument
+    // (nothing changed) when a name or description is too long or a member unknown.
+    void ReplaceDirectory(const std::vector<Recipient>& recipients,
+                          const std::vector<Group>& groups);
+    std::vector<OutboxMessage> Outbox(); // newest first
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace tavo::server
