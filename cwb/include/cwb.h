@@ -1,0 +1,27 @@
+#pragma once
+
+/* Common definitions of the Client Access layer: return codes shared by every service. */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define CWB_OK 0u
+#define CWB_FILE_NOT_FOUND 2u
+#define CWB_ACCESS_DENIED 5u
+#define CWB_INVALID_HANDLE 6u
+#define CWB_NOT_ENOUGH_MEMORY 8u
+#define CWB_INVALID_PARAMETER 87u
+#define CWB_BUFFER_OVERFLOW 111u
+#define CWB_INVALID_POINTER 4014u
+
+/* Configuration and communications */
+#define CWB_CONFIG_ERROR 4100u         /* the systems file cannot be read or is malformed */
+#define CWB_UNKNOWN_SYSTEM 4101u       /* no configured system of that name */
+#define CWB_COMMUNICATIONS_ERROR 4102u /* the host cannot be reached or the link broke */
+#define CWB_SECURITY_ERROR 4103u       /* sign-on refused */
+#define CWB_TIMEOUT 4104u              /* the host did not answer in time */
+
+#ifdef __cplusplus
+}
+#endif

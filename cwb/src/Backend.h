@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "SystemsFile.h"
+#include "cwb.h"
+
+namespace cwb {
+
+struct Status {
+    unsigned rc = CWB_OK;
+    std::string text; // for the caller's error handle when rc != 0
+
+    bool ok() const { return rc == CWB_OK; }
+    static Status Ok() { return {}; }
+    static Status Fail(unsigned rc, std::string text) { return {rc, std::move(text)}; }
+};
+
+struct BoundParm {
+    unsigned short type; // CWBRC_INPUT, CWBRC_OUTPUT, CWBRC_INOUT
+    unsigned char* area; // the caller's area, bound for the life of the program object
+    unsigned long length;
+};
+
+// What a configured system's address leads to. One instance serves one logical
+// connection and is used by one thread at a time.
+class Backend {
+  public:
+    virtual ~Backend() = default;
+    virtual Status Connect() = 0;
+    virtual Status CallProgram(std::string_view program, std::string_view library,
+                               std::span<BoundParm> parms) = 0;
+    virtual Status QueueExists(std::string_view queue, std::string_view library) = 0;
+    // Takes one entry filed under `key`; CWBDQ_TIMED_OUT when there is none.
+    virtual Status TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
+                             std::string& entry) = 0;
+};
+
+// Picks the backend by the system's address.
+std::unique_ptr<Backend> MakeBackend(const SystemConfig& system);
+
+} // namespace cwb

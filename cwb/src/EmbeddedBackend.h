@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+#include "Backend.h"
+#include "HostEngine.h"
+
+namespace cwb {
+
+// The host engine in this process. Every connection to the same database shares one
+// engine, as every client of one host shares its queue.
+class EmbeddedBackend final : public Backend {
+  public:
+    explicit EmbeddedBackend(SystemConfig system);
+    Status Connect() override;
+    Status CallProgram(std::string_view program, std::string_view library,
+                       std::span<BoundParm> parms) override;
+    Status QueueExists(std::string_view queue, std::string_view library) override;
+    Status TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
+                     std::string& entry) override;
+
+    // The engine behind a system; opened (and seeded) on first use. Throws
+    // std::runtime_error when the database cannot be opened.
+    static std::shared_ptr<tavo::server::HostEngine> EngineFor(const SystemConfig& system);
+    static void ForgetEngines();
+
+  private:
+    SystemConfig system_;
+    std::shared_ptr<tavo::server::HostEngine> engine_;
+};
+
+} // namespace cwb

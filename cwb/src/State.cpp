@@ -1,0 +1,231 @@
+#include "State.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <iterator>
+
+#include "EmbeddedBackend.h"
+#include "cwbtest.h"
+
+namespace cwb {
+
+HandleTable<ErrorList>& ErrorHandles() {
+    static HandleTable<ErrorList> table;
+    return table;
+}
+HandleTable<Connection>& Connections() {
+    static HandleTable<Connection> table;
+    return table;
+}
+HandleTable<Program>& Programs() {
+    static HandleTable<Program> table;
+    return table;
+}
+HandleTable<Queue>& Queues() {
+    static HandleTable<Queue> table;
+    return table;
+}
+HandleTable<ReadData>& ReadDatas() {
+    static HandleTable<ReadData> table;
+    return table;
+}
+HandleTable<Converter>& Converters() {
+    static HandleTable<Converter> table;
+    return table;
+}
+HandleTable<SysList>& SysLists() {
+    static HandleTable<SysList> table;
+    return table;
+}
+
+void ClearErrors(cwbSV_ErrHandle handle) {
+    if (auto list = ErrorHandles().Get(handle)) {
+        std::lock_guard lock(list->mutex);
+        list->messages.clear();
+    }
+}
+
+void AddError(cwbSV_ErrHandle handle, std::string text) {
+    if (auto list = ErrorHandles().Get(handle)) {
+        std::lock_guard lock(list->mutex);
+        list->messages.push_back(std::move(text));
+    }
+}
+
+unsigned CopyOut(std::string_view text, char* area, unsigned long size, unsigned long* needed) {
+    const unsigned long want = static_cast<unsigned long>(text.size()) + 1;
+    if (needed)
+        *needed = want;
+    if (!area || size == 0)
+        return CWB_BUFFER_OVERFLOW;
+    const auto n = std::min<unsigned long>(size - 1, text.size());
+    std::memcpy(area, text.data(), n);
+    area[n] = '\0';
+    return want > size ? CWB_BUFFER_OVERFLOW : CWB_OK;
+}
+
+namespace {
+
+struct Seam {
+    // Off until a test touches the seam, so a real run neither logs nor looks up calls.
+    std::atomic<bool> active{false};
+    std::mutex mutex;
+    std::optional<std::string> systemsText;
+    struct Armed {
+        std::string function;
+        std::string subject;
+        Injection injection;
+        int remaining;
+        int pass = 0;
+    };
+    std::vector<Armed> armed;
+    std::vector<cwbtest::Call> calls;
+};
+
+Seam& TheSeam() {
+    static Seam seam;
+    return seam;
+}
+
+} // namespace
+
+SystemsLoad Systems() {
+    auto& seam = TheSeam();
+    std::optional<std::string> text;
+    {
+        std::lock_guard lock(seam.mutex);
+        text = seam.systemsText;
+    }
+    return text ? ParseSystemsFile(*text) : LoadSystems();
+}
+
+std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status) {
+    auto load = Systems();
+    if (!load.config) {
+        status = Status::Fail(CWB_CONFIG_ERROR, load.error);
+        return nullptr;
+    }
+    const auto* system = load.config->Find(systemName);
+    if (!system) {
+        status = Status::Fail(CWB_UNKNOWN_SYSTEM,
+                              "System " + std::string(systemName) + " is not configured.");
+        return nullptr;
+    }
+    auto backend = MakeBackend(*system);
+    if (!backend) {
+        status = Status::Fail(CWB_COMMUNICATIONS_ERROR,
+                              "System " + system->name +
+                                  " has an address this program cannot use: " + system->address);
+        return nullptr;
+    }
+    status = backend->Connect();
+    return status.ok() ? std::move(backend) : nullptr;
+}
+
+std::optional<Injection> Intercept(std::string_view function, std::string_view subject) {
+    auto& seam = TheSeam();
+    if (!seam.active.load(std::memory_order_relaxed))
+        return std::nullopt;
+    std::lock_guard lock(seam.mutex);
+    seam.calls.push_back({std::string(function), std::string(subject)});
+    // Each armed failure counts the matching calls on its own, so arming a second one for
+    // the same function neither hides nor delays the first.
+    std::optional<Injection> fired;
+    for (auto it = seam.armed.begin(); it != seam.armed.end();) {
+        if (it->function != function || (!it->subject.empty() && it->subject != subject)) {
+            ++it;
+        } else if (it->pass > 0) {
+            --it->pass;
+            ++it;
+        } else if (fired) {
+            ++it;
+        } else {
+            fired = it->injection;
+            it = --it->remaining <= 0 ? seam.armed.erase(it) : std::next(it);
+        }
+    }
+    return fired;
+}
+
+} // namespace cwb
+
+namespace cwbtest {
+
+void Reset() {
+    cwb::ErrorHandles().Clear();
+    cwb::Connections().Clear();
+    cwb::Programs().Clear();
+    cwb::Queues().Clear();
+    cwb::ReadDatas().Clear();
+    cwb::Converters().Clear();
+    cwb::SysLists().Clear();
+    cwb::EmbeddedBackend::ForgetEngines();
+    auto& seam = cwb::TheSeam();
+    seam.active = true;
+    std::lock_guard lock(seam.mutex);
+    seam.systemsText.reset();
+    seam.armed.clear();
+    seam.calls.clear();
+}
+
+void UseSystems(std::string iniText) {
+    auto& seam = cwb::TheSeam();
+    seam.active = true;
+    std::lock_guard lock(seam.mutex);
+    seam.systemsText = std::move(iniText);
+}
+
+void UseSystemsFile() {
+    auto& seam = cwb::TheSeam();
+    std::lock_guard lock(seam.mutex);
+    seam.systemsText.reset();
+}
+
+void FailNext(std::string function, unsigned rc, std::string text, int times, std::string subject,
+              unsigned long needed) {
+    auto& seam = cwb::TheSeam();
+    seam.active = true;
+    std::lock_guard lock(seam.mutex);
+    seam.armed.push_back({std::move(function), std::move(subject),
+                          cwb::Injection{rc, std::move(text), needed}, times});
+}
+
+void FailAfter(std::string function, int pass, unsigned rc, std::string text) {
+    auto& seam = cwb::TheSeam();
+    seam.active = true;
+    std::lock_guard lock(seam.mutex);
+    seam.armed.push_back(
+        {std::move(function), {}, cwb::Injection{rc, std::move(text), 0}, 1, pass});
+}
+
+std::vector<Call> Calls() {
+    auto& seam = cwb::TheSeam();
+    std::lock_guard lock(seam.mutex);
+    return seam.calls;
+}
+
+int CountCalls(std::string_view function, std::string_view subject) {
+    auto calls = Calls();
+    return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const Call& c) {
+        return c.function == function && (subject.empty() || c.subject == subject);
+    }));
+}
+
+void ClearCalls() {
+    auto& seam = cwb::TheSeam();
+    std::lock_guard lock(seam.mutex);
+    seam.calls.clear();
+}
+
+std::shared_ptr<tavo::server::HostEngine> Engine(std::string_view systemName) {
+    auto load = cwb::Systems();
+    if (!load.config)
+        return nullptr;
+    const auto* system = load.config->Find(systemName);
+    if (!system || system->address != "embedded")
+        return nullptr;
+    return cwb::EmbeddedBackend::EngineFor(*system);
+}
+
+} // namespace cwbtest

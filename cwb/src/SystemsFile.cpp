@@ -1,0 +1,242 @@
+#include "SystemsFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace cwb {
+namespace {
+
+constexpr std::size_t kMaxFileSize = 1 << 20;
+constexpr std::size_t kMaxNameLength = 255;
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view Trim(std::string_view s) {
+    const char* ws = " \t\r\n";
+    auto first = s.find_first_not_of(ws);
+    if (first == std::string_view::npos)
+        return {};
+    auto last = s.find_last_not_of(ws);
+    return s.substr(first, last - first + 1);
+}
+
+// A comment starts a line, or follows white space, so a ';' inside a value survives.
+std::string_view StripComment(std::string_view line) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if ((line[i] == ';' || line[i] == '#') &&
+            (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+            return line.substr(0, i);
+    }
+    return line;
+}
+
+bool ValidSystemName(std::string_view name) {
+    if (name.empty() || name.size() > kMaxNameLength)
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+    });
+}
+
+bool ValidAddress(std::string_view address) {
+    if (address == "embedded")
+        return true;
+    constexpr std::string_view scheme = "tcp://";
+    if (address.substr(0, scheme.size()) != scheme)
+        return false;
+    auto rest = address.substr(scheme.size());
+    auto colon = rest.rfind(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return false;
+    auto port = rest.substr(colon + 1);
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+    return ec == std::errc() && end == port.data() + port.size() && value >= 1 && value <= 65535;
+}
+
+std::string LineError(int line, const std::string& what) {
+    return "systems file, line " + std::to_string(line) + ": " + what;
+}
+
+} // namespace
+
+const SystemConfig* SystemsConfig::Find(std::string_view name) const {
+    for (const auto& system : systems)
+        if (EqualsIgnoreCase(system.name, name))
+            return &system;
+    return nullptr;
+}
+
+SystemsConfig BuiltInSystems() {
+    SystemsConfig config;
+    SystemConfig demo;
+    demo.name = "DEMO";
+    demo.address = "embedded";
+    config.systems.push_back(std::move(demo));
+    config.defaultSystem = "DEMO";
+    return config;
+}
+
+SystemsLoad ParseSystemsFile(std::string_view text) {
+    if (text.size() > kMaxFileSize)
+        return {std::nullopt, "systems file is larger than 1 MiB"};
+    SystemsConfig config;
+    enum class In { Nothing, Systems, System } in = In::Nothing;
+    int lineNo = 0;
+    // The checks after the last line still point the user at a line.
+    std::vector<int> sectionLines;
+    int defaultLine = 0;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        auto eol = text.find('\n', pos);
+        auto raw = text.substr(pos, eol == std::string_view::npos ? text.size() - pos : eol - pos);
+        pos = eol == std::string_view::npos ? text.size() + 1 : eol + 1;
+        ++lineNo;
+        auto line = Trim(StripComment(raw));
+        if (line.empty())
+            continue;
+        if (line.front() == '[') {
+            if (line.back() != ']')
+                return {std::nullopt, LineError(lineNo, "a section header must end with ']'")};
+            auto name = Trim(line.substr(1, line.size() - 2));
+            if (name == "systems") {
+                in = In::Systems;
+                continue;
+            }
+            if (!ValidSystemName(name))
+                return {std::nullopt,
+                        LineError(lineNo,
+                                  "'" + std::string(name) +
+                                      "' is not a system name (letters, digits, '.', '-', '_')")};
+            if (config.Find(name))
+                return {std::nullopt,
+                        LineError(lineNo, "system " + std::string(name) + " is configured twice")};
+            config.systems.emplace_back().name = std::string(name);
+            sectionLines.push_back(lineNo);
+            in = In::System;
+            continue;
+        }
+        auto eq = line.find('=');
+        if (eq == std::string_view::npos)
+            return {std::nullopt, LineError(lineNo, "expected 'key = value'")};
+        auto key = Trim(line.substr(0, eq));
+        auto value = Trim(line.substr(eq + 1));
+        if (in == In::Nothing)
+            return {std::nullopt,
+                    LineError(lineNo, "'" + std::string(key) + "' is outside any section")};
+        if (in == In::Systems) {
+            if (key != "default")
+                return {std::nullopt,
+                        LineError(lineNo, "unknown key '" + std::string(key) + "' in [systems]")};
+            config.defaultSystem = std::string(value);
+            defaultLine = lineNo;
+            continue;
+        }
+        auto& system = config.systems.back();
+        if (key == "address") {
+            if (!ValidAddress(value))
+                return {std::nullopt,
+                        LineError(lineNo, "address must be 'embedded' or 'tcp://HOST:PORT', not '" +
+                                              std::string(value) + "'")};
+            system.address = std::string(value);
+        } else if (key == "user") {
+            system.user = std::string(value);
+        } else if (key == "password") {
+            system.password = std::string(value);
+            system.hasPassword = true;
+        } else if (key == "timeout") {
+            unsigned seconds = 0;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+            if (ec != std::errc() || end != value.data() + value.size() || seconds < 1 ||
+                seconds > 3600)
+                return {std::nullopt,
+                        LineError(lineNo, "timeout must be a number of seconds from 1 to 3600")};
+            system.timeoutSeconds = seconds;
+        } else if (key == "database") {
+            system.database = std::string(value);
+        } else {
+            return {std::nullopt, LineError(lineNo, "unknown key '" + std::string(key) + "'")};
+        }
+    }
+    for (std::size_t i = 0; i < config.systems.size(); ++i)
+        if (config.systems[i].address.empty())
+            return {std::nullopt, LineError(sectionLines[i], "system " + config.systems[i].name +
+                                                                 " has no address")};
+    if (!config.defaultSystem.empty() && !config.Find(config.defaultSystem))
+        return {std::nullopt, LineError(defaultLine, "the default system " + config.defaultSystem +
+                                                         " has no section of its own")};
+    return {std::move(config), {}};
+}
+
+namespace {
+std::string HomeDir() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : ".";
+}
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+} // namespace
+
+std::string SystemsFilePath() {
+    if (const char* explicitPath = std::getenv("TAVO400_SYSTEMS"); explicitPath && *explicitPath)
+        return explicitPath;
+    return EnvOr("XDG_CONFIG_HOME", HomeDir() + "/.config") + "/tavo400/systems.ini";
+}
+
+SystemsLoad LoadSystems() {
+    const auto path = SystemsFilePath();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        const int error = errno;
+        // An empty TAVO400_SYSTEMS names no file, as SystemsFilePath treats it.
+        const char* explicitPath = std::getenv("TAVO400_SYSTEMS");
+        if (error == ENOENT && !(explicitPath && *explicitPath))
+            return {BuiltInSystems(), {}};
+        return {std::nullopt, "cannot read systems file " + path + ": " + std::strerror(error)};
+    }
+    if (!S_ISREG(info.st_mode))
+        return {std::nullopt, "systems file " + path + " is not a regular file"};
+    if (static_cast<std::size_t>(info.st_size) > kMaxFileSize)
+        return {std::nullopt, "systems file " + path + " is larger than 1 MiB"};
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {std::nullopt, "cannot read systems file " + path};
+    std::ostringstream text;
+    text << in.rdbuf();
+    auto load = ParseSystemsFile(text.str());
+    if (!load.config)
+        return {std::nullopt, path + ": " + load.error};
+    const bool holdsPassword = std::any_of(load.config->systems.begin(), load.config->systems.end(),
+                                           [](const SystemConfig& s) { return s.hasPassword; });
+    if (holdsPassword && (info.st_mode & (S_IRWXG | S_IRWXO)))
+        return {std::nullopt, "systems file " + path +
+                                  " holds a password but group or others may read it; "
+                                  "run: chmod 600 " +
+                                  path};
+    return load;
+}
+
+std::string EmbeddedDatabasePath(const SystemConfig& system) {
+    if (!system.database.empty())
+        return system.database;
+    std::string lower = system.name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return EnvOr("XDG_DATA_HOME", HomeDir() + "/.local/share") + "/tavo400/" + lower + ".db";
+}
+
+} // namespace cwb
