@@ -1,0 +1,294 @@
+#include "HostLink.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "Clock.h"
+#include "HostState.h"
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "Strings.h"
+
+namespace {
+
+constexpr const char* kLibrary = "TAVO400";
+constexpr const char* kListProgramName = "TVOCGET";
+constexpr const char* kSendProgramName = "TVOCUPD";
+constexpr const char* kReplyQueueName = "#TVOCGET";
+constexpr unsigned long kHostCodePage = 37;
+constexpr std::size_t kShownTextArea = 260;
+
+std::string NewStamp() {
+    return records::FormatRequestStamp(ClockNow());
+}
+
+void BuildConvertedListRequest(std::string_view functionCode) {
+    auto& areas = Host().Areas;
+    records::BuildListRequest(functionCode, NewStamp(), areas.listRequest);
+    ToHost(areas.listParm1, records::kListRequestLength, areas.listRequest,
+           records::kListRequestLength);
+}
+
+// Opens "#TVOCGET" on `system`, asking "TVOCGET" to create it once when it is missing.
+// Returns 0 on failure, with the reason in ErrorHandle.
+cwbDQ_QueueHandle OpenReplyQueue(const std::string& system, cwbRC_SysHandle connection) {
+    auto& host = Host();
+    cwbDQ_QueueHandle queue = 0;
+    if (cwbDQ_Open(kReplyQueueName, kLibrary, system.c_str(), &queue, host.ErrorHandle) == 0)
+        return queue;
+    BuildConvertedListRequest("*CRTDTAQ");
+    if (!connection)
+        return 0;
+    if (cwbRC_CallPgm(connection, host.ListProgram, host.ErrorHandle) != 0)
+        return 0;
+    if (cwbDQ_Open(kReplyQueueName, kLibrary, system.c_str(), &queue, host.ErrorHandle) != 0)
+        return 0;
+    return queue;
+}
+
+// What a failed set-up created is released before the set-up runs again.
+void ReleaseFailedSetUp() {
+    auto& host = Host();
+    if (host.ListProgram)
+        cwbRC_DeletePgm(host.ListProgram);
+    if (host.SendProgram)
+        cwbRC_DeletePgm(host.SendProgram);
+    if (host.ToHostConverter)
+        cwbNL_DeleteConverter(host.ToHostConverter, 0);
+    if (host.FromHostConverter)
+        cwbNL_DeleteConverter(host.FromHostConverter, 0);
+    if (host.ErrorHandle)
+        cwbSV_DeleteErrHandle(host.ErrorHandle);
+    host.ListProgram = host.SendProgram = 0;
+    host.ToHostConverter = host.FromHostConverter = 0;
+    host.ErrorHandle = 0;
+}
+
+std::string Blanks(std::string_view text, std::size_t width) {
+    std::string area(width, ' ');
+    area.replace(0, std::min(text.size(), width), text.substr(0, width));
+    return area;
+}
+
+} // namespace
+
+HostGlobals& Host() {
+    static HostGlobals globals;
+    return globals;
+}
+
+void ResetHostState() {
+    auto& host = Host();
+    host.SystemHandleMap.clear();
+    host.HostSetupDone = false;
+    host.ErrorHandle = 0;
+    host.ListProgram = host.SendProgram = 0;
+    host.ToHostConverter = host.FromHostConverter = 0;
+    host.ReplyQueue = 0;
+    host.ReplyQueues.clear();
+    host.ReplyData = 0;
+    host.Areas = HostAreas{};
+}
+
+void ToHost(void* target, unsigned long targetLength, const void* source,
+            unsigned long sourceLength) {
+    std::memset(target, 0x40, targetLength); // the EBCDIC blank
+    unsigned long errors = 0, firstError = 0, required = 0;
+    cwbNL_Convert(Host().ToHostConverter, sourceLength, targetLength,
+                  const_cast<char*>(static_cast<const char*>(source)), static_cast<char*>(target),
+                  &errors, &firstError, &required, Host().ErrorHandle);
+}
+
+void FromHost(void* target, unsigned long targetLength, const void* source,
+              unsigned long sourceLength) {
+    const bool separate = target != source;
+    if (separate)
+        std::memset(target, 0, targetLength);
+    unsigned long errors = 0, firstError = 0, required = 0;
+    cwbNL_Convert(Host().FromHostConverter, sourceLength, targetLength,
+                  const_cast<char*>(static_cast<const char*>(source)), static_cast<char*>(target),
+                  &errors, &firstError, &required, Host().ErrorHandle);
+    if (separate)
+        static_cast<char*>(target)[targetLength] = '\0';
+}
+
+CHostLink::CHostLink() {
+    auto& host = Host();
+    std::lock_guard lock(host.HostMutex);
+    if (CurrentSystem.empty()) {
+        ShowMessageBox(LoadString(IDS_SELECT_HOST));
+        return;
+    }
+    if (auto cached = host.SystemHandleMap.find(CurrentSystem);
+        cached != host.SystemHandleMap.end()) {
+        connection_ = cached->second;
+    } else {
+        cwbRC_SysHandle connection = 0;
+        const unsigned rc = cwbRC_StartSys(CurrentSystem.c_str(), 0, &connection);
+        if (rc != 0) {
+            ShowMessageBox(
+                FormatString(LoadString(IDS_NO_CONNECTION), {CurrentSystem, std::to_string(rc)}));
+        } else {
+            connection_ = connection;
+            host.SystemHandleMap.emplace(CurrentSystem, connection);
+        }
+    }
+    systemName_ = CurrentSystem;
+    if (!host.HostSetupDone)
+        SetUpHost();
+    if (!host.HostSetupDone)
+        return;
+    errorHandle_ = host.ErrorHandle;
+    readObject_ = host.ReplyData;
+    if (auto known = host.ReplyQueues.find(systemName_); known != host.ReplyQueues.end()) {
+        queue_ = known->second;
+    } else if (cwbDQ_QueueHandle queue = OpenReplyQueue(systemName_, connection_)) {
+        host.ReplyQueues.emplace(systemName_, queue);
+        queue_ = queue;
+    } else if (connection_) {
+        ShowHostError();
+    }
+}
+
+CHostLink::~CHostLink() = default;
+
+void CHostLink::SetUpHost() {
+    auto& host = Host();
+    auto& areas = host.Areas;
+    ReleaseFailedSetUp();
+    cwbSV_CreateErrHandle(&host.ErrorHandle);
+
+    cwbRC_CreatePgm(kListProgramName, kLibrary, &host.ListProgram);
+    cwbRC_AddParm(host.ListProgram, CWBRC_INPUT, sizeof areas.listParm1, areas.listParm1);
+    cwbRC_AddParm(host.ListProgram, CWBRC_INOUT, sizeof areas.listParm2, areas.listParm2);
+    cwbRC_CreatePgm(kSendProgramName, kLibrary, &host.SendProgram);
+    cwbRC_AddParm(host.SendProgram, CWBRC_INPUT, sizeof areas.sendParm1, areas.sendParm1);
+    cwbRC_AddParm(host.SendProgram, CWBRC_INPUT, sizeof areas.sendParm2, areas.sendParm2);
+    cwbRC_AddParm(host.SendProgram, CWBRC_INPUT, sizeof areas.sendParm3, areas.sendParm3);
+    cwbRC_AddParm(host.SendProgram, CWBRC_INPUT, sizeof areas.sendParm4, areas.sendParm4);
+    cwbRC_AddParm(host.SendProgram, CWBRC_INPUT, sizeof areas.sendParm5, areas.sendParm5);
+    cwbRC_AddParm(host.SendProgram, CWBRC_OUTPUT, sizeof areas.sendParm6, areas.sendParm6);
+
+    unsigned long codePage = 0;
+    cwbNL_GetCodePage(&codePage, host.ErrorHandle);
+    cwbNL_CreateConverterEx(codePage, kHostCodePage, &host.ToHostConverter, host.ErrorHandle, 0, 0,
+                            nullptr);
+    cwbNL_CreateConverterEx(kHostCodePage, codePage, &host.FromHostConverter, host.ErrorHandle, 0,
+                            0, nullptr);
+
+    bool done = false;
+    host.ReplyQueue = OpenReplyQueue(CurrentSystem, connection_);
+    if (host.ReplyQueue) {
+        host.ReplyQueues[CurrentSystem] = host.ReplyQueue;
+        host.ReplyData = cwbDQ_CreateData();
+        done = host.ReplyData != 0;
+    }
+    host.HostSetupDone = done;
+    if (!done && connection_)
+        ShowHostError();
+}
+
+void ShowHostError() {
+    const auto errorHandle = Host().ErrorHandle;
+    unsigned long count = 0;
+    cwbSV_GetErrCount(errorHandle, &count);
+    const unsigned long index = count > 1 ? count - 1 : count;
+    char text[kShownTextArea] = {};
+    unsigned long length = 0;
+    const unsigned rc = cwbSV_GetErrTextIndexed(errorHandle, index, text, sizeof text, &length);
+    if (rc == CWB_OK || rc == CWB_BUFFER_OVERFLOW)
+        ShowMessageBox(text);
+}
+
+bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entries, int& count) {
+    auto& host = Host();
+    auto& areas = host.Areas;
+    records::BuildListRequest(listType, NewStamp(), areas.listRequest);
+    if (!connection_)
+        return false;
+    ToHost(areas.listParm1, records::kListRequestLength, areas.listRequest,
+           records::kListRequestLength);
+    std::memcpy(areas.key, areas.listParm1, records::kKeyLength);
+
+    bool ok = cwbRC_CallPgm(connection_, host.ListProgram, host.ErrorHandle) == 0 &&
+              cwbDQ_SetData(readObject_, areas.receive, sizeof areas.receive) == 0 &&
+              cwbDQ_SetSearchKey(readObject_, areas.key, records::kKeyLength) == 0 &&
+              cwbDQ_SetSearchOrder(readObject_, CWBDQ_EQUAL) == 0;
+    while (ok) {
+        if (cwbDQ_Read(queue_, readObject_, 0, errorHandle_) != 0) {
+            ok = false;
+            break;
+        }
+        FromHost(areas.entry, records::kListEntryLength, areas.receive, records::kListEntryLength);
+        auto fields = records::ReadListEntry(areas.entry);
+        if (fields.endOfList)
+            return true;
+        entries.push_back({std::move(fields.name), std::move(fields.description)});
+        ++count;
+    }
+    ShowHostError();
+    return false;
+}
+
+bool CHostLink::SubmitMessage(int kind, int count, std::string recipients, std::string body,
+                              std::string subject) {
+    if (!connection_)
+        return false;
+    // The record has fixed fields; what does not fit is refused, never cut.
+    if (count < 0 || count > records::kMaxEntries) {
+        ShowMessageBox("The message names " + std::to_string(count) +
+                       " recipients or groups; at most 50 fit in one message. Nothing was sent.");
+        return false;
+    }
+    if (recipients.size() > records::kRecipientsLength) {
+        ShowMessageBox("The address list takes " + std::to_string(recipients.size()) +
+                       " characters; at most 500 fit in one message (50 names of ten characters). "
+                       "Nothing was sent.");
+        return false;
+    }
+    const auto text = records::MessageText(subject, body);
+    if (text.size() > records::kTextLength) {
+        ShowMessageBox("The subject and message text take " + std::to_string(text.size()) +
+                       " characters; at most 999 fit in one message. Nothing was sent.");
+        return false;
+    }
+
+    auto& host = Host();
+    auto& areas = host.Areas;
+    std::string record(records::kSendRecordLength, ' ');
+    records::BuildSendRecord(kind, count, recipients, text, DeliveryModes, record.data());
+
+    const auto parm1 = Blanks("*CA", records::kCodeParmLength);
+    const auto parm2 = Blanks("*SNDTVO", records::kCodeParmLength);
+    const auto parm3 = Blanks("", records::kCodeParmLength);
+    const auto parm4 = Blanks("", records::kLongParmLength);
+    const auto parm5 = Blanks(record, records::kSendAreaUsed);
+    ToHost(areas.sendParm1, sizeof areas.sendParm1, parm1.data(), records::kCodeParmLength);
+    ToHost(areas.sendParm2, sizeof areas.sendParm2, parm2.data(), records::kCodeParmLength);
+    ToHost(areas.sendParm3, sizeof areas.sendParm3, parm3.data(), records::kCodeParmLength);
+    ToHost(areas.sendParm4, sizeof areas.sendParm4, parm4.data(), records::kLongParmLength);
+    ToHost(areas.sendParm5, records::kSendAreaUsed, parm5.data(), records::kSendAreaUsed);
+
+    if (cwbRC_CallPgm(connection_, host.SendProgram, host.ErrorHandle) != 0) {
+        ShowHostError(); // a failed send is never silent
+        return false;
+    }
+    return ReadSendReply();
+}
+
+bool CHostLink::ReadSendReply() {
+    const auto reply = records::ReadReplyTexts(
+        Host().Areas.sendParm6, records::kParmAreaLength,
+        [](char* target, unsigned long targetLength, const char* source,
+           unsigned long sourceLength) { FromHost(target, targetLength, source, sourceLength); });
+    if (!reply.reportsErrors)
+        return true;
+    std::string shown;
+    for (const auto& text : reply.texts)
+        shown += text + "\n";
+    if (reply.cutShort)
+        shown +=
+            "(The host's reply claims more than its 32000-byte area holds; the rest is lost.)\n";
+    ShowMessageBox(shown);
+    return false;
+}

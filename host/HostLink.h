@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ListItem.h"
+#include "cwbdq.h"
+#include "cwbrc.h"
+#include "cwbsv.h"
+
+// One host operation: construct a link, use it once, destroy it. Construction finds or
+// opens the connection to CurrentSystem and, until it has once succeeded, sets up the
+// host programs, converters and reply queue. Failures are shown as they happen; the
+// outcome shows in the link (no connection: no operation can succeed).
+class CHostLink {
+  public:
+    CHostLink();
+    virtual ~CHostLink();
+    CHostLink(const CHostLink&) = delete;
+    CHostLink& operator=(const CHostLink&) = delete;
+
+    // Fetches "*RCPL" or "*GRPL" into `entries` (appended) and adds to `count`. True
+    // when the end of the list was reached; entries read before a failure stay.
+    bool RetrieveList(std::string listType, std::vector<ListItem>& entries, int& count);
+
+    // kind 1: recipients, else groups. `recipients` holds the names in ten-character
+    // slots. True when the host accepted the message.
+    bool SubmitMessage(int kind, int count, std::string recipients, std::string body,
+                       std::string subject);
+    bool ReadSendReply();
+
+    const std::string& SystemName() const { return systemName_; }
+    cwbRC_SysHandle Connection() const { return connection_; }
+    cwbDQ_QueueHandle Queue() const { return queue_; }
+
+  private:
+    void SetUpHost();
+
+    std::string systemName_;
+    cwbRC_SysHandle connection_ = 0;
+    cwbDQ_QueueHandle queue_ = 0;
+    cwbSV_ErrHandle errorHandle_ = 0;
+    cwbDQ_Data readObject_ = 0;
+};
+
+// Shows the text of the last failed host call held by the set-up's error handle.
+void ShowHostError();

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Every message box the program shows goes through one presenter: the GUI shows a box,
+// the command line prints to stderr, tests record. Texts are Latin-1.
+class IMessagePresenter {
+  public:
+    virtual ~IMessagePresenter() = default;
+    // Shows an OK box and returns when the user has dismissed it.
+    virtual void ShowMessage(std::string_view text) = 0;
+};
+
+// Null restores the default presenter, which writes to stderr.
+void SetMessagePresenter(IMessagePresenter* presenter);
+IMessagePresenter& MessagePresenter();
+inline void ShowMessageBox(std::string_view text) {
+    MessagePresenter().ShowMessage(text);
+}
+
+// Keeps what would have been shown, for tests.
+class RecordingPresenter : public IMessagePresenter {
+  public:
+    void ShowMessage(std::string_view text) override { shown.emplace_back(text); }
+    std::vector<std::string> shown;
+};
