@@ -1,0 +1,178 @@
+#include "SettingsFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ProcessState.h"
+
+namespace {
+
+constexpr std::size_t kRecord = kSettingsRecordLength;
+// name, CR LF and eight flag bytes must fit the record
+constexpr std::size_t kMaxName = kRecord - 10;
+
+using Record = std::array<char, kRecord>;
+
+SettingsWriteFn& WriteHook() {
+    static SettingsWriteFn hook;
+    return hook;
+}
+
+long WriteAll(int fd, const void* data, std::size_t size) {
+    if (WriteHook())
+        return WriteHook()(fd, data, size);
+    return static_cast<long>(::write(fd, data, size));
+}
+
+// Reads up to 300 bytes into a record pre-filled with `fill`; false when not opened.
+bool ReadRecord(Record& record, char fill) {
+    record.fill(fill);
+    const int fd = ::open(kSettingsFileName, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::size_t got = 0;
+    while (got < kRecord) {
+        const auto n = ::read(fd, record.data() + got, kRecord - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break; // a read error ends the read where it stands
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return true;
+}
+
+// The lowest offset of CR directly followed by LF within the record, or npos.
+std::size_t FindLineEnd(const Record& record) {
+    for (std::size_t p = 0; p + 1 < kRecord; ++p)
+        if (record[p] == '\r' && record[p + 1] == '\n')
+            return p;
+    return std::string::npos;
+}
+
+std::size_t LastNonSpaceEnd(const Record& record) {
+    for (std::size_t i = kRecord; i > 0; --i)
+        if (record[i - 1] != ' ')
+            return i;
+    return 0;
+}
+
+std::string NameOf(const Record& record, std::size_t length) {
+    const auto end = std::find(record.begin(), record.begin() + length, '\0');
+    return std::string(record.begin(), end);
+}
+
+Record NewRecord(const std::string& name) {
+    Record record;
+    record.fill(' ');
+    const auto n = std::min(name.size(), kMaxName);
+    std::memcpy(record.data(), name.data(), n);
+    record[n] = '\r';
+    record[n + 1] = '\n';
+    return record;
+}
+
+// Replaces the file by a temporary sibling holding `record`, so the old record survives
+// any failure before the rename.
+void ReplaceFile(const Record& record, mode_t mode) {
+    char temp[] = "dftsys.ini.XXXXXX";
+    const int fd = ::mkstemp(temp);
+    if (fd < 0)
+        return;
+    bool ok = ::fchmod(fd, mode) == 0 &&
+              WriteAll(fd, record.data(), record.size()) == static_cast<long>(record.size()) &&
+              ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp, kSettingsFileName) != 0)
+        ::unlink(temp);
+}
+
+mode_t NewFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+void SetSettingsWriteForTesting(SettingsWriteFn write) {
+    WriteHook() = std::move(write);
+}
+
+std::string LoadStartupSettings() {
+    Record record;
+    if (!ReadRecord(record, ' '))
+        return {};
+    const auto p = FindLineEnd(record);
+    const auto length = p != std::string::npos ? p : LastNonSpaceEnd(record);
+    if (p != std::string::npos && p <= kMaxName && record[p + 2] == 'Y') {
+        auto on = [&](std::size_t offset) { return record[p + offset] == 'Y' ? 1 : 0; };
+        DeliveryModes.SaveSettings = 1;
+        DeliveryModes.Pager = on(3);
+        DeliveryModes.Email = on(4);
+        DeliveryModes.Fax = on(5);
+        DeliveryModes.NetworkMessage = on(6);
+        DeliveryModes.MessageQueue = on(7);
+        DeliveryModes.Telephone = on(8);
+        DeliveryModes.SpooledFile = on(9);
+    }
+    return NameOf(record, length);
+}
+
+StoredSystemName ReadStoredSystemName() {
+    Record record;
+    if (!ReadRecord(record, '\0'))
+        return {};
+    const auto p = FindLineEnd(record);
+    // Zero bytes behind a short file count as non-space, so such a name runs to the end
+    // of the file's content.
+    const auto length = p != std::string::npos && p < 293 ? p : LastNonSpaceEnd(record);
+    return {true, NameOf(record, length)};
+}
+
+void SaveDeliveryModes() {
+    auto record = NewRecord(CurrentSystem);
+    const auto n = std::min(CurrentSystem.size(), kMaxName);
+    const auto& modes = DeliveryModes;
+    if (modes.SaveSettings) {
+        record[n + 2] = 'Y';
+        const int flags[] = {modes.Pager,          modes.Email,        modes.Fax,
+                             modes.NetworkMessage, modes.MessageQueue, modes.Telephone,
+                             modes.SpooledFile};
+        for (std::size_t i = 0; i < std::size(flags); ++i)
+            if (flags[i])
+                record[n + 3 + i] = 'Y';
+    } else {
+        record[n + 2] = 'N';
+    }
+    struct stat info {};
+    const bool exists = ::stat(kSettingsFileName, &info) == 0;
+    if (exists && ::access(kSettingsFileName, W_OK) != 0)
+        return; // a file we may not write keeps its record
+    ReplaceFile(record, exists ? (info.st_mode & 07777) : NewFileMode());
+}
+
+void SaveSystemChoice() {
+    // Only an existing file that could be opened for update is rewritten.
+    struct stat info {};
+    if (::stat(kSettingsFileName, &info) != 0 || ::access(kSettingsFileName, R_OK | W_OK) != 0)
+        return;
+    Record old;
+    if (!ReadRecord(old, ' '))
+        return;
+    const auto p = FindLineEnd(old);
+    auto record = NewRecord(CurrentSystem);
+    const auto n = std::min(CurrentSystem.size(), kMaxName);
+    // Without a line end, or with fewer than eight bytes after it, the flags are blank
+    // and the next start keeps the default modes.
+    if (p != std::string::npos && p + 10 <= kRecord)
+        std::memcpy(record.data() + n + 2, old.data() + p + 2, 8);
+    ReplaceFile(record, info.st_mode & 07777);
+}

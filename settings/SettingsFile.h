@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+// "dftsys.ini" in the working directory: one 300-byte record holding the chosen system
+// and, when asked for, the delivery modes. Nothing here ever reports a failure.
+//
+//   name (n bytes) CR LF, Save byte "Y"/"N", seven mode bytes "Y"/blank, spaces to 300
+//
+// A new record is written to a temporary file beside the old one and renamed over it,
+// so a write that fails part-way leaves the previous record intact.
+
+inline constexpr const char* kSettingsFileName = "dftsys.ini";
+inline constexpr std::size_t kSettingsRecordLength = 300;
+
+// The stored system name; restores DeliveryModes when the record's Save byte is "Y".
+std::string LoadStartupSettings();
+
+struct StoredSystemName {
+    bool opened = false;
+    std::string name;
+};
+StoredSystemName ReadStoredSystemName();
+
+// Writes CurrentSystem and DeliveryModes, creating the file when it is missing.
+void SaveDeliveryModes();
+
+// Writes CurrentSystem into an existing file, keeping its Save and mode bytes.
+void SaveSystemChoice();
+
+// Test seam: replaces the write of a record's bytes to an open descriptor.
+using SettingsWriteFn = std::function<long(int fd, const void* data, std::size_t size)>;
+void SetSettingsWriteForTesting(SettingsWriteFn write);

@@ -1,0 +1,211 @@
+#include "SystemSelection.h"
+
+#include <cstdio>
+
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "SettingsFile.h"
+#include "Strings.h"
+#include "cwbco.h"
+#include "cwbsv.h"
+
+namespace {
+
+constexpr unsigned long kNameArea = 200;
+constexpr unsigned long kErrorTextArea = 512;
+
+std::function<void(const std::string&)>& TitleSetter() {
+    static std::function<void(const std::string&)> setter;
+    return setter;
+}
+
+template <class... Args> std::string Format(const char* pattern, Args... args) {
+    char text[1024];
+    std::snprintf(text, sizeof text, pattern, args...);
+    return text;
+}
+
+unsigned char LowerAnsi(unsigned char c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return static_cast<unsigned char>(c + 0x20);
+    return c;
+}
+
+// The first steps both callers share: an error handle, a list handle and the default
+// system's name. Shows the failure and returns false when one of them fails.
+struct Walk {
+    cwbSV_ErrHandle errors = 0;
+    cwbCO_SysListHandle list = 0;
+    std::string defaultName;
+};
+
+// The error text of a failed call: "%s" on success, else the fetch's own failure.
+bool FetchErrorText(cwbSV_ErrHandle errors, std::string& text, unsigned& rc) {
+    char area[kErrorTextArea] = {};
+    unsigned long length = 0;
+    rc = cwbSV_GetErrText(errors, area, kErrorTextArea, &length);
+    if (rc != CWB_OK)
+        return false;
+    text = area;
+    cwbSV_DeleteErrHandle(errors);
+    return true;
+}
+
+bool StartWalk(Walk& walk) {
+    unsigned rc = cwbSV_CreateErrHandle(&walk.errors);
+    if (rc != CWB_OK) {
+        ShowMessageBox(Format("cwbSV_CreateErrHandle failed with return code %d.", rc));
+        return false;
+    }
+    rc = cwbCO_CreateSysListHandle(&walk.list, walk.errors);
+    if (rc != CWB_OK) {
+        std::string text;
+        unsigned textRc = 0;
+        ShowMessageBox(FetchErrorText(walk.errors, text, textRc)
+                           ? text
+                           : Format("cwbSV_GetErrText failed with return code %d.", textRc));
+        return false;
+    }
+    char name[kNameArea] = {};
+    unsigned long needed = 0;
+    rc = cwbCO_GetDefaultSysName(name, kNameArea, &needed, walk.errors);
+    if (rc != CWB_OK) {
+        std::string message;
+        if (rc == CWB_BUFFER_OVERFLOW)
+            message = Format("Buffer size to small, recommended size is %d.\r\n",
+                             static_cast<int>(needed));
+        std::string text;
+        unsigned textRc = 0;
+        message += FetchErrorText(walk.errors, text, textRc)
+                       ? text + "\r\n"
+                       : Format("cwbSV_GetErrText failed with return code %d.\r\n", textRc);
+        ShowMessageBox(message);
+        return false;
+    }
+    walk.defaultName = name;
+    return true;
+}
+
+bool ListSize(cwbCO_SysListHandle list, unsigned long& size) {
+    const unsigned rc = cwbCO_GetSysListSize(list, &size);
+    if (rc != CWB_OK) {
+        ShowMessageBox(Format("cwbCO_GetSysListSize failed with return code %d.", rc));
+        return false;
+    }
+    return true;
+}
+
+// One entry; a failure costs that entry only.
+bool NextName(cwbCO_SysListHandle list, std::string& name) {
+    char area[kNameArea] = {};
+    unsigned long needed = 0;
+    const unsigned rc = cwbCO_GetNextSysName(list, area, kNameArea, &needed);
+    if (rc != CWB_OK) {
+        std::string message;
+        if (rc == CWB_BUFFER_OVERFLOW)
+            message = Format("Buffer size too small, recommended size is %d.\r\n",
+                             static_cast<int>(needed));
+        message += Format("cwbCO_GetNextSysName failed with return code %d.\r\n", rc);
+        ShowMessageBox(message);
+        return false;
+    }
+    name = NormalizeSystemName(area);
+    return true;
+}
+
+bool EndWalk(cwbCO_SysListHandle list) {
+    const unsigned rc = cwbCO_DeleteSysListHandle(list);
+    if (rc != CWB_OK) {
+        ShowMessageBox(Format("cwbCO_DeleteSysListHandle failed with return code %d.\n\r", rc));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string NormalizeSystemName(std::string_view name) {
+    std::string normal(name);
+    for (std::size_t i = 1; i < normal.size(); ++i)
+        normal[i] = static_cast<char>(LowerAnsi(static_cast<unsigned char>(normal[i])));
+    return normal;
+}
+
+void ChooseStartupSystem() {
+    const std::string stored = LoadStartupSettings();
+    Walk walk;
+    if (!StartWalk(walk))
+        return;
+    std::string candidate = NormalizeSystemName(walk.defaultName);
+    if (stored != candidate) {
+        cwbSV_DeleteErrHandle(walk.errors);
+        unsigned long size = 0;
+        if (!ListSize(walk.list, size))
+            return;
+        for (unsigned long i = 1; i <= size; ++i) {
+            std::string name;
+            if (NextName(walk.list, name) && name == stored) {
+                candidate = name;
+                break;
+            }
+        }
+        if (!EndWalk(walk.list))
+            return;
+    }
+    CurrentSystem = candidate;
+    ShowSystemInTitle();
+}
+
+std::string SystemTitle() {
+    const auto title = LoadString(IDS_DOCUMENT_TITLE);
+    return CurrentSystem.empty() ? title : title + " (" + CurrentSystem + ")";
+}
+
+void ShowSystemInTitle() {
+    if (TitleSetter())
+        TitleSetter()(SystemTitle());
+}
+
+void SetTitleSetter(std::function<void(const std::string&)> setter) {
+    TitleSetter() = std::move(setter);
+}
+
+int FindByPrefix(const std::vector<std::string>& names, std::string_view prefix) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto& name = names[i];
+        if (name.size() < prefix.size())
+            continue;
+        bool match = true;
+        for (std::size_t j = 0; j < prefix.size() && match; ++j)
+            match = LowerAnsi(static_cast<unsigned char>(name[j])) ==
+                    LowerAnsi(static_cast<unsigned char>(prefix[j]));
+        if (match)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+SystemChoices LoadSystemChoices() {
+    SystemChoices choices;
+    Walk walk;
+    if (!StartWalk(walk))
+        return choices;
+    const std::string preselection = NormalizeSystemName(walk.defaultName);
+    cwbSV_DeleteErrHandle(walk.errors);
+    unsigned long size = 0;
+    if (!ListSize(walk.list, size))
+        return choices;
+    for (unsigned long i = 1; i <= size; ++i) {
+        std::string name;
+        if (NextName(walk.list, name))
+            choices.names.push_back(std::move(name));
+    }
+    if (!EndWalk(walk.list))
+        return choices;
+    choices.selection = FindByPrefix(choices.names, preselection);
+    const auto stored = ReadStoredSystemName();
+    if (stored.opened && !stored.name.empty())
+        if (const int match = FindByPrefix(choices.names, stored.name); match >= 0)
+            choices.selection = match;
+    return choices;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Choosing the target system among those configured in the Client Access layer.
+// Every Client Access failure is shown at once through the message presenter.
+
+// First character as the layer returned it, the rest in lower case: MYSYS -> Mysys.
+std::string NormalizeSystemName(std::string_view name);
+
+// At start-up: the stored system if it is still configured under exactly that
+// (normalised) name, else the default system. May restore saved delivery modes.
+void ChooseStartupSystem();
+
+// "TAVO/400 Express" or "TAVO/400 Express (Mysys)".
+std::string SystemTitle();
+// Sets the main window's title from CurrentSystem through the registered setter.
+void ShowSystemInTitle();
+// The GUI registers how to set its main window's title; null: titles go nowhere.
+void SetTitleSetter(std::function<void(const std::string&)> setter);
+
+// What the Change system dialog offers: the configured systems in the layer's order and
+// the entry to select (-1: none).
+struct SystemChoices {
+    std::vector<std::string> names;
+    int selection = -1;
+};
+SystemChoices LoadSystemChoices();
+
+// The first entry that begins with `prefix`, ignoring case, as a combo box selects by
+// prefix; -1 when none does.
+int FindByPrefix(const std::vector<std::string>& names, std::string_view prefix);

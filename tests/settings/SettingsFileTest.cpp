@@ -1,0 +1,191 @@
+#include "WorkingDirectory.h"
+
+#include <sys/stat.h>
+
+#include "ProcessState.h"
+#include "SettingsFile.h"
+
+namespace {
+
+class SettingsFileTest : public InTempDirectory {
+  protected:
+    void SetUp() override {
+        InTempDirectory::SetUp();
+        ResetProcessState();
+    }
+    void TearDown() override {
+        SetSettingsWriteForTesting(nullptr);
+        ResetProcessState();
+        InTempDirectory::TearDown();
+    }
+    static bool AllModes(int value) {
+        const auto& m = DeliveryModes;
+        return m.Pager == value && m.Email == value && m.Fax == value &&
+               m.NetworkMessage == value && m.MessageQueue == value && m.Telephone == value &&
+               m.SpooledFile == value;
+    }
+};
+
+} // namespace
+
+TEST_F(SettingsFileTest, Sys1RecordWithPagerAndFax) {
+    CurrentSystem = "Sys1";
+    DeliveryModes = DeliveryModeFlags{1, 1, 0, 1, 0, 0, 0, 0};
+    SaveDeliveryModes();
+    EXPECT_EQ(ReadFile(), Record("Sys1\r\nYY Y"));
+
+    ResetProcessState();
+    EXPECT_EQ(LoadStartupSettings(), "Sys1");
+    EXPECT_EQ(DeliveryModes.SaveSettings, 1);
+    EXPECT_EQ(DeliveryModes.Pager, 1);
+    EXPECT_EQ(DeliveryModes.Email, 0);
+    EXPECT_EQ(DeliveryModes.Fax, 1);
+    EXPECT_EQ(DeliveryModes.NetworkMessage + DeliveryModes.MessageQueue + DeliveryModes.Telephone +
+                  DeliveryModes.SpooledFile,
+              0);
+}
+
+TEST_F(SettingsFileTest, MessageQueueIsWrittenBeforeTelephone) {
+    CurrentSystem = "A";
+    DeliveryModes = DeliveryModeFlags{1, 0, 0, 0, 0, 1, 0, 0};
+    SaveDeliveryModes();
+    EXPECT_EQ(ReadFile().substr(0, 11), "A\r\nY    Y  ");
+}
+
+TEST_F(SettingsFileTest, SavingOffWritesNAndBlankModes) {
+    CurrentSystem = "Sys1";
+    DeliveryModes = DeliveryModeFlags{0, 1, 1, 1, 1, 1, 1, 1};
+    SaveDeliveryModes();
+    EXPECT_EQ(ReadFile(), Record("Sys1\r\nN"));
+    ResetProcessState();
+    DeliveryModes.Pager = 0; // whatever is in force stays in force
+    EXPECT_EQ(LoadStartupSettings(), "Sys1");
+    EXPECT_EQ(DeliveryModes.SaveSettings, 0);
+    EXPECT_EQ(DeliveryModes.Pager, 0);
+    EXPECT_EQ(DeliveryModes.Email, 1);
+}
+
+TEST_F(SettingsFileTest, EmptySystemStartsWithLineEnd) {
+    DeliveryModes.SaveSettings = 1;
+    SaveDeliveryModes();
+    EXPECT_EQ(ReadFile(), Record("\r\nYYYYYYYY"));
+    EXPECT_EQ(LoadStartupSettings(), "");
+}
+
+TEST_F(SettingsFileTest, StartupReadingOfOddFiles) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string name;
+        bool restored;
+        int pager;
+    } cases[] = {
+        {"save Y, no mode Y", "Sys1\r\nYNNNNNNN", "Sys1", true, 0},
+        {"save byte other than Y", "Sys1\r\nyYYYYYYY", "Sys1", false, 1},
+        {"short file", "Sys1\r\nYY", "Sys1", true, 1},
+        {"300 spaces", std::string(300, ' '), "", false, 1},
+        {"no line end: name to the last non-space", "Mysys   ", "Mysys", false, 1},
+        {"NUL ends the name", std::string("My\0sys\r\nN", 9), "My", false, 1},
+        {"line end too late for flags", std::string(291, 'a') + "\r\nYYYYYYY",
+         std::string(291, 'a'), false, 1},
+        {"lone CR is no line end", "Ab\rc\r\nYY", "Ab\rc", true, 1},
+    };
+    for (const auto& c : cases) {
+        ResetProcessState();
+        WriteFile(c.bytes);
+        EXPECT_EQ(LoadStartupSettings(), c.name) << c.what;
+        EXPECT_EQ(DeliveryModes.SaveSettings, c.restored ? 1 : 0) << c.what;
+        EXPECT_EQ(DeliveryModes.Pager, c.pager) << c.what;
+        if (c.restored && c.pager == 0) {
+            EXPECT_TRUE(AllModes(0)) << c.what;
+        }
+    }
+}
+
+TEST_F(SettingsFileTest, NoFileChangesNothing) {
+    EXPECT_EQ(LoadStartupSettings(), "");
+    EXPECT_TRUE(AllModes(1));
+    EXPECT_EQ(DeliveryModes.SaveSettings, 0);
+    EXPECT_FALSE(ReadStoredSystemName().opened);
+}
+
+TEST_F(SettingsFileTest, DialogReadingOfStoredName) {
+    WriteFile(Record("Sys1\r\nN"));
+    auto stored = ReadStoredSystemName();
+    EXPECT_TRUE(stored.opened);
+    EXPECT_EQ(stored.name, "Sys1");
+    // without a line end a short file's whole content is the name, blanks and all
+    WriteFile("Sys2  ");
+    EXPECT_EQ(ReadStoredSystemName().name, "Sys2  ");
+    WriteFile(std::string(300, ' '));
+    stored = ReadStoredSystemName();
+    EXPECT_TRUE(stored.opened);
+    EXPECT_EQ(stored.name, "");
+    // it never touches the modes
+    WriteFile(Record("Sys1\r\nY"));
+    ReadStoredSystemName();
+    EXPECT_TRUE(AllModes(1));
+}
+
+TEST_F(SettingsFileTest, SystemChoiceNeedsAnExistingFile) {
+    CurrentSystem = "Sysb";
+    SaveSystemChoice();
+    EXPECT_FALSE(std::filesystem::exists("dftsys.ini"));
+}
+
+TEST_F(SettingsFileTest, SystemChoiceKeepsTheEightFlagBytes) {
+    WriteFile(Record("Sys1\r\nN       "));
+    CurrentSystem = "Longername";
+    SaveSystemChoice();
+    EXPECT_EQ(ReadFile(), Record("Longername\r\nN       "));
+
+    WriteFile(Record("Longername\r\nYY Y  Y "));
+    CurrentSystem = "S";
+    SaveSystemChoice();
+    EXPECT_EQ(ReadFile(), Record("S\r\nYY Y  Y "));
+}
+
+TEST_F(SettingsFileTest, SystemChoiceWithoutRoomForFlagsWritesBlanks) {
+    WriteFile(std::string(300, 'x'));
+    CurrentSystem = "Sysa";
+    SaveSystemChoice();
+    EXPECT_EQ(ReadFile(), Record("Sysa\r\n"));
+    WriteFile(std::string(295, 'x') + "\r\nYYY");
+    SaveSystemChoice();
+    EXPECT_EQ(ReadFile(), Record("Sysa\r\n"));
+}
+
+TEST_F(SettingsFileTest, InterruptedWriteKeepsTheOldRecord) {
+    CurrentSystem = "Sys1";
+    DeliveryModes.SaveSettings = 1;
+    SaveDeliveryModes();
+    const auto before = ReadFile();
+    SetSettingsWriteForTesting([](int fd, const void* data, std::size_t) {
+        // the disk fills after 17 bytes
+        return static_cast<long>(::write(fd, data, 17));
+    });
+    CurrentSystem = "Other";
+    SaveDeliveryModes();
+    SaveSystemChoice();
+    EXPECT_EQ(ReadFile(), before);
+    SetSettingsWriteForTesting([](int, const void*, std::size_t) { return -1L; });
+    SaveDeliveryModes();
+    EXPECT_EQ(ReadFile(), before);
+    // and no temporary files are left behind
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("."))
+        ++files;
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(SettingsFileTest, ReplacedFileKeepsItsPermissions) {
+    WriteFile(Record("Sys1\r\nN"));
+    ::chmod("dftsys.ini", 0640);
+    CurrentSystem = "Sys2";
+    SaveSystemChoice();
+    SaveDeliveryModes();
+    struct stat info {};
+    ASSERT_EQ(::stat("dftsys.ini", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(ReadFile().substr(0, 4), "Sys2");
+}

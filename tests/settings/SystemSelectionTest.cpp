@@ -1,0 +1,222 @@
+#include "WorkingDirectory.h"
+
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "SystemSelection.h"
+#include "cwbco.h"
+#include "cwbtest.h"
+
+namespace {
+
+class SystemSelectionTest : public InTempDirectory {
+  protected:
+    void SetUp() override {
+        InTempDirectory::SetUp();
+        cwbtest::Reset();
+        ResetProcessState();
+        cwbtest::UseSystems("[systems]\ndefault = SYSA\n"
+                            "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
+                            "[PRODB]\naddress = embedded\ndatabase = :memory:\n"
+                            "[SYSB]\naddress = embedded\ndatabase = :memory:\n"
+                            "[sysb2]\naddress = embedded\ndatabase = :memory:\n");
+        SetMessagePresenter(&shown);
+        SetTitleSetter([this](const std::string& t) { titles.push_back(t); });
+    }
+    void TearDown() override {
+        SetMessagePresenter(nullptr);
+        SetTitleSetter(nullptr);
+        cwbtest::Reset();
+        ResetProcessState();
+        InTempDirectory::TearDown();
+    }
+
+    RecordingPresenter shown;
+    std::vector<std::string> titles;
+};
+
+} // namespace
+
+TEST(NormalizeSystemName, KeepsFirstCharacterLowersTheRest) {
+    EXPECT_EQ(NormalizeSystemName("MYSYS"), "Mysys");
+    EXPECT_EQ(NormalizeSystemName("mYSYS"), "mysys");
+    EXPECT_EQ(NormalizeSystemName("AS400.EXAMPLE.COM"), "As400.example.com");
+    EXPECT_EQ(NormalizeSystemName("\xC9TOILE\xC0"), "\xC9toile\xE0");
+    EXPECT_EQ(NormalizeSystemName(""), "");
+}
+
+TEST(FindByPrefix, FirstMatchIgnoringCase) {
+    const std::vector<std::string> names{"Prodb", "Sysb", "Sysb2"};
+    EXPECT_EQ(FindByPrefix(names, "sys"), 1);
+    EXPECT_EQ(FindByPrefix(names, "SYSB2"), 2);
+    EXPECT_EQ(FindByPrefix(names, "Sysc"), -1);
+    EXPECT_EQ(FindByPrefix(names, "Sysb22"), -1);
+    EXPECT_EQ(FindByPrefix({}, "a"), -1);
+}
+
+TEST_F(SystemSelectionTest, WithoutSettingsTheDefaultIsChosen) {
+    ChooseStartupSystem();
+    EXPECT_EQ(CurrentSystem, "Sysa");
+    ASSERT_EQ(titles.size(), 1u);
+    EXPECT_EQ(titles[0], "TAVO/400 Express (Sysa)");
+    EXPECT_TRUE(shown.shown.empty());
+}
+
+TEST_F(SystemSelectionTest, StoredDefaultSkipsTheList) {
+    WriteFile(Record("Sysa\r\nN"));
+    ChooseStartupSystem();
+    EXPECT_EQ(CurrentSystem, "Sysa");
+    EXPECT_EQ(cwbtest::CountCalls("cwbCO_GetSysListSize"), 0);
+    EXPECT_EQ(cwbtest::CountCalls("cwbCO_GetNextSysName"), 0);
+}
+
+TEST_F(SystemSelectionTest, StoredSystemWinsOnlyWhenConfiguredUnderThatName) {
+    struct Case {
+        const char* stored;
+        const char* chosen;
+    } cases[] = {
+        {"Sysb", "Sysb"}, {"SYSB", "Sysa"}, {"Gone", "Sysa"}, {"sysb2", "sysb2"}, {"", "Sysa"}};
+    for (const auto& c : cases) {
+        CurrentSystem.clear();
+        WriteFile(Record(std::string(c.stored) + "\r\nN"));
+        ChooseStartupSystem();
+        EXPECT_EQ(CurrentSystem, c.chosen) << c.stored;
+        // the walk stops at the match
+        if (std::string(c.stored) == "Sysb") {
+            EXPECT_EQ(cwbtest::CountCalls("cwbCO_GetNextSysName"), 3);
+        }
+        cwbtest::ClearCalls();
+    }
+    EXPECT_TRUE(shown.shown.empty());
+    EXPECT_EQ(ReadFile().substr(0, 5), "\r\nN  "); // the file is never rewritten here
+}
+
+TEST_F(SystemSelectionTest, SavedModesComeBackEvenWhenEverythingElseFails) {
+    WriteFile(Record("Sysb\r\nY Y"));
+    cwbtest::FailNext("cwbSV_CreateErrHandle", 8);
+    ChooseStartupSystem();
+    EXPECT_EQ(DeliveryModes.SaveSettings, 1);
+    EXPECT_EQ(DeliveryModes.Pager, 0);
+    EXPECT_EQ(DeliveryModes.Email, 1);
+    EXPECT_EQ(CurrentSystem, "");
+    EXPECT_TRUE(titles.empty());
+    ASSERT_EQ(shown.shown.size(), 1u);
+    EXPECT_EQ(shown.shown[0], "cwbSV_CreateErrHandle failed with return code 8.");
+}
+
+TEST_F(SystemSelectionTest, FailureMessagesAreExact) {
+    struct Case {
+        const char* what;
+        std::function<void()> arm;
+        std::string message;
+    } cases[] = {
+        {"list handle",
+         [] { cwbtest::FailNext("cwbCO_CreateSysListHandle", 4100, "Bad systems file."); },
+         "Bad systems file."},
+        {"list handle, no text",
+         [] {
+             cwbtest::FailNext("cwbCO_CreateSysListHandle", 4100, "x");
+             cwbtest::FailNext("cwbSV_GetErrText", 6200);
+         },
+         "cwbSV_GetErrText failed with return code 6200."},
+        {"default name too long",
+         [] {
+             cwbtest::FailNext("cwbCO_GetDefaultSysName", 111, "Name needs 300 bytes.", 1, {}, 300);
+         },
+         "Buffer size to small, recommended size is 300.\r\nName needs 300 bytes.\r\n"},
+        {"no default",
+         [] { cwbtest::FailNext("cwbCO_GetDefaultSysName", 6601, "No default system."); },
+         "No default system.\r\n"},
+        {"no default, no text",
+         [] {
+             cwbtest::FailNext("cwbCO_GetDefaultSysName", 6601, "x");
+             cwbtest::FailNext("cwbSV_GetErrText", 6);
+         },
+         "cwbSV_GetErrText failed with return code 6.\r\n"},
+        {"list size", [] { cwbtest::FailNext("cwbCO_GetSysListSize", 6); },
+         "cwbCO_GetSysListSize failed with return code 6."},
+        {"delete list", [] { cwbtest::FailNext("cwbCO_DeleteSysListHandle", 6); },
+         "cwbCO_DeleteSysListHandle failed with return code 6.\n\r"},
+    };
+    WriteFile(Record("Sysb\r\nN")); // so the list is walked
+    for (const auto& c : cases) {
+        CurrentSystem.clear();
+        shown.shown.clear();
+        titles.clear();
+        c.arm();
+        ChooseStartupSystem();
+        EXPECT_EQ(CurrentSystem, "") << c.what;
+        EXPECT_TRUE(titles.empty()) << c.what;
+        ASSERT_EQ(shown.shown.size(), 1u) << c.what;
+        EXPECT_EQ(shown.shown[0], c.message) << c.what;
+    }
+}
+
+TEST_F(SystemSelectionTest, AFailingEntryCostsThatEntryOnly) {
+    WriteFile(Record("Sysb\r\nN"));
+    cwbtest::FailNext("cwbCO_GetNextSysName", 111, {}, 1, {}, 250);
+    cwbtest::FailNext("cwbCO_GetNextSysName", 6);
+    ChooseStartupSystem();
+    EXPECT_EQ(CurrentSystem, "Sysb");
+    ASSERT_EQ(shown.shown.size(), 2u);
+    EXPECT_EQ(shown.shown[0], "Buffer size too small, recommended size is 250.\r\n"
+                              "cwbCO_GetNextSysName failed with return code 111.\r\n");
+    EXPECT_EQ(shown.shown[1], "cwbCO_GetNextSysName failed with return code 6.\r\n");
+
+    // the failing entry is the stored one: the default is chosen
+    CurrentSystem.clear();
+    shown.shown.clear();
+    cwbtest::FailAfter("cwbCO_GetNextSysName", 2, 6);
+    ChooseStartupSystem();
+    EXPECT_EQ(CurrentSystem, "Sysa");
+    EXPECT_EQ(shown.shown.size(), 1u);
+}
+
+TEST_F(SystemSelectionTest, ChoicesKeepListOrderAndPreselect) {
+    auto choices = LoadSystemChoices();
+    EXPECT_EQ(choices.names, (std::vector<std::string>{"Sysa", "Prodb", "Sysb", "sysb2"}));
+    EXPECT_EQ(choices.selection, 0); // the default, as no file exists
+
+    WriteFile(Record("SYSB\r\nN")); // a prefix, any case, from the file wins
+    EXPECT_EQ(LoadSystemChoices().selection, 2);
+    WriteFile(Record("prod\r\nN"));
+    EXPECT_EQ(LoadSystemChoices().selection, 1);
+    WriteFile(Record("\r\nN")); // an empty stored name leaves the default's selection
+    EXPECT_EQ(LoadSystemChoices().selection, 0);
+    WriteFile(Record("Nomatch\r\nN"));
+    EXPECT_EQ(LoadSystemChoices().selection, 0);
+    EXPECT_TRUE(shown.shown.empty());
+}
+
+TEST_F(SystemSelectionTest, ChoicesAfterFailures) {
+    cwbtest::FailNext("cwbCO_GetDefaultSysName", 6601, "No default system.");
+    auto choices = LoadSystemChoices();
+    EXPECT_TRUE(choices.names.empty());
+    EXPECT_EQ(choices.selection, -1);
+    EXPECT_EQ(shown.shown.size(), 1u);
+
+    cwbtest::FailNext("cwbCO_DeleteSysListHandle", 6);
+    choices = LoadSystemChoices();
+    EXPECT_EQ(choices.names.size(), 4u);
+    EXPECT_EQ(choices.selection, -1);
+
+    cwbtest::FailNext("cwbCO_GetNextSysName", 6);
+    choices = LoadSystemChoices();
+    EXPECT_EQ(choices.names, (std::vector<std::string>{"Prodb", "Sysb", "sysb2"}));
+    EXPECT_EQ(choices.selection, -1); // the default's entry is the one that failed
+}
+
+TEST_F(SystemSelectionTest, NoSystemsConfigured) {
+    cwbtest::UseSystems("");
+    ChooseStartupSystem();
+    EXPECT_EQ(CurrentSystem, "");
+    ASSERT_EQ(shown.shown.size(), 1u);
+    EXPECT_EQ(shown.shown[0], "No default system is configured.\r\n");
+    EXPECT_TRUE(LoadSystemChoices().names.empty());
+}
+
+TEST_F(SystemSelectionTest, TitleFollowsCurrentSystem) {
+    EXPECT_EQ(SystemTitle(), "TAVO/400 Express");
+    CurrentSystem = "Mysys";
+    ShowSystemInTitle();
+    EXPECT_EQ(titles.back(), "TAVO/400 Express (Mysys)");
+}
