@@ -1,0 +1,10 @@
+#pragma once
+
+#include "MessagePresenter.h"
+
+// Shows each message as the platform's OK box: exclamation icon, the application title
+// as caption, over whichever window is active.
+class QtMessagePresenter final : public IMessagePresenter {
+  public:
+    void ShowMessage(std::string_view text) override;
+};
