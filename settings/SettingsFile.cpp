@@ -30,15 +30,15 @@ long WriteAll(int fd, const void* data, std::size_t size) {
     return static_cast<long>(::write(fd, data, size));
 }
 
-// Reads up to 300 bytes into a record pre-filled with `fill`; false when not opened.
-bool ReadRecord(Record& record, char fill) {
-    record.fill(fill);
+// Reads up to 300 bytes; false when the file cannot be opened.
+bool ReadFileStart(std::string& bytes) {
+    bytes.assign(kRecord, '\0');
     const int fd = ::open(kSettingsFileName, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     std::size_t got = 0;
     while (got < kRecord) {
-        const auto n = ::read(fd, record.data() + got, kRecord - got);
+        const auto n = ::read(fd, bytes.data() + got, kRecord - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -46,7 +46,16 @@ bool ReadRecord(Record& record, char fill) {
         got += static_cast<std::size_t>(n);
     }
     ::close(fd);
+    bytes.resize(got);
     return true;
+}
+
+// The file's first bytes in a record pre-filled with `fill`, as a short file reads.
+Record ToRecord(std::string_view bytes, char fill) {
+    Record record;
+    record.fill(fill);
+    std::memcpy(record.data(), bytes.data(), std::min(bytes.size(), kRecord));
+    return record;
 }
 
 // The lowest offset of CR directly followed by LF within the record, or npos.
@@ -107,34 +116,44 @@ void SetSettingsWriteForTesting(SettingsWriteFn write) {
 }
 
 std::string LoadStartupSettings() {
-    Record record;
-    if (!ReadRecord(record, ' '))
+    std::string bytes;
+    if (!ReadFileStart(bytes))
         return {};
+    return StartupNameFromRecord(bytes, DeliveryModes);
+}
+
+std::string StartupNameFromRecord(std::string_view bytes, DeliveryModeFlags& modes) {
+    const Record record = ToRecord(bytes, ' ');
     const auto p = FindLineEnd(record);
     const auto length = p != std::string::npos ? p : LastNonSpaceEnd(record);
     if (p != std::string::npos && p <= kMaxName && record[p + 2] == 'Y') {
         auto on = [&](std::size_t offset) { return record[p + offset] == 'Y' ? 1 : 0; };
-        DeliveryModes.SaveSettings = 1;
-        DeliveryModes.Pager = on(3);
-        DeliveryModes.Email = on(4);
-        DeliveryModes.Fax = on(5);
-        DeliveryModes.NetworkMessage = on(6);
-        DeliveryModes.MessageQueue = on(7);
-        DeliveryModes.Telephone = on(8);
-        DeliveryModes.SpooledFile = on(9);
+        modes.SaveSettings = 1;
+        modes.Pager = on(3);
+        modes.Email = on(4);
+        modes.Fax = on(5);
+        modes.NetworkMessage = on(6);
+        modes.MessageQueue = on(7);
+        modes.Telephone = on(8);
+        modes.SpooledFile = on(9);
     }
     return NameOf(record, length);
 }
 
 StoredSystemName ReadStoredSystemName() {
-    Record record;
-    if (!ReadRecord(record, '\0'))
+    std::string bytes;
+    if (!ReadFileStart(bytes))
         return {};
+    return {true, StoredNameFromRecord(bytes)};
+}
+
+std::string StoredNameFromRecord(std::string_view bytes) {
+    const Record record = ToRecord(bytes, '\0');
     const auto p = FindLineEnd(record);
     // Zero bytes behind a short file count as non-space, so such a name runs to the end
     // of the file's content.
     const auto length = p != std::string::npos && p < 293 ? p : LastNonSpaceEnd(record);
-    return {true, NameOf(record, length)};
+    return NameOf(record, length);
 }
 
 void SaveDeliveryModes() {
@@ -164,9 +183,10 @@ void SaveSystemChoice() {
     struct stat info {};
     if (::stat(kSettingsFileName, &info) != 0 || ::access(kSettingsFileName, R_OK | W_OK) != 0)
         return;
-    Record old;
-    if (!ReadRecord(old, ' '))
+    std::string bytes;
+    if (!ReadFileStart(bytes))
         return;
+    const Record old = ToRecord(bytes, ' ');
     const auto p = FindLineEnd(old);
     auto record = NewRecord(CurrentSystem);
     const auto n = std::min(CurrentSystem.size(), kMaxName);

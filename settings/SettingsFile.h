@@ -3,6 +3,9 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
+
+#include "ProcessState.h"
 
 // "dftsys.ini" in the working directory: one 300-byte record holding the chosen system
 // and, when asked for, the delivery modes. Nothing here ever reports a failure.
@@ -29,6 +32,11 @@ void SaveDeliveryModes();
 
 // Writes CurrentSystem into an existing file, keeping its Save and mode bytes.
 void SaveSystemChoice();
+
+// The two readers over the bytes of a file (at most the first 300 count), for tests
+// and fuzzing: what the start-up and the dialog would make of them.
+std::string StartupNameFromRecord(std::string_view bytes, DeliveryModeFlags& modes);
+std::string StoredNameFromRecord(std::string_view bytes);
 
 // Test seam: replaces the write of a record's bytes to an open descriptor.
 using SettingsWriteFn = std::function<long(int fd, const void* data, std::size_t size)>;

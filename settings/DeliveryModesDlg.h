@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+
+// Dialog 148: which delivery modes the host is to use from now on, and whether the next
+// start restores them. Telephone is shown above Message queue; boxes map to modes by
+// field, never by position.
+class CDeliveryModesDlg : public QDialog {
+    Q_OBJECT
+  public:
+    explicit CDeliveryModesDlg(QWidget* parent = nullptr);
+
+    QCheckBox* Box(int controlId) const;
+
+  public slots:
+    void accept() override; // OK: refuses an empty selection, else stores and saves
+
+  private:
+    // In the order of the shared flags: Pager, Email, Fax, NetworkMessage, MessageQueue,
+    // Telephone, SpooledFile, SaveSettings.
+    QCheckBox* boxes_[8] = {};
+};

@@ -1,0 +1,224 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QWidget>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+#include "ChangeSystemDlg.h"
+#include "DeliveryModesDlg.h"
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "Resource.h"
+#include "SystemSelection.h"
+#include "TemplateWidgets.h"
+#include "cwbtest.h"
+
+namespace {
+
+std::string ReadFile() {
+    std::ifstream in("dftsys.ini", std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(std::string bytes) {
+    bytes.resize(300, ' ');
+    std::ofstream("dftsys.ini", std::ios::binary) << bytes;
+}
+
+} // namespace
+
+class SettingsDialogsTest : public QObject {
+    Q_OBJECT
+
+    RecordingPresenter shown;
+    std::filesystem::path previous, dir;
+    QWidget* mainWindow = nullptr; // stands in for the main frame until it exists
+
+  private slots:
+    void init() {
+        previous = std::filesystem::current_path();
+        dir = std::filesystem::temp_directory_path() / ("tavo-gui-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::filesystem::current_path(dir);
+        cwbtest::Reset();
+        cwbtest::UseSystems("[systems]\ndefault = SYSB\n"
+                            "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
+                            "[SYSB]\naddress = embedded\ndatabase = :memory:\n"
+                            "[PROD]\naddress = embedded\ndatabase = :memory:\n");
+        ResetProcessState();
+        shown.shown.clear();
+        SetMessagePresenter(&shown);
+        mainWindow = new QWidget;
+        mainWindow->setWindowTitle("TAVO/400 Express");
+        SetTitleSetter([this](const std::string& title) {
+            mainWindow->setWindowTitle(QString::fromLatin1(title.c_str()));
+        });
+    }
+    void cleanup() {
+        SetTitleSetter(nullptr);
+        SetMessagePresenter(nullptr);
+        delete mainWindow;
+        std::filesystem::current_path(previous);
+        std::filesystem::remove_all(dir);
+    }
+
+    void deliveryBoxesStartFromTheFlagsByField() {
+        DeliveryModes = {};
+        DeliveryModes.SaveSettings = 1;
+        DeliveryModes.Pager = 0;
+        DeliveryModes.Telephone = 0; // shown above Message queue
+        CDeliveryModesDlg dlg;
+        QVERIFY(!dlg.Box(IDC_PAGER)->isChecked());
+        QVERIFY(dlg.Box(IDC_EMAIL)->isChecked());
+        QVERIFY(!dlg.Box(IDC_TELEPHONE)->isChecked());
+        QVERIFY(dlg.Box(IDC_MESSAGE_QUEUE)->isChecked());
+        QVERIFY(dlg.Box(IDC_SAVE_SETTINGS)->isChecked());
+        QCOMPARE(dlg.Box(IDC_TELEPHONE)->text(), QString("Telephone"));
+        QVERIFY(dlg.Box(IDC_TELEPHONE)->y() < dlg.Box(IDC_MESSAGE_QUEUE)->y());
+    }
+
+    void okWithNoModeShows141AndStaysOpen() {
+        CDeliveryModesDlg dlg;
+        dlg.show();
+        for (int id = IDC_PAGER; id <= IDC_SPOOLED_FILE; ++id)
+            dlg.Box(id)->setChecked(false);
+        dlg.Box(IDC_SAVE_SETTINGS)->setChecked(true); // does not count as a mode
+        QTest::mouseClick(Control<QPushButton>(&dlg, IDOK), Qt::LeftButton);
+        QCOMPARE(shown.shown.size(), std::size_t{1});
+        QCOMPARE(QString::fromStdString(shown.shown[0]), QString("Please select a delivery mode."));
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.result(), 0);
+        QVERIFY(!std::filesystem::exists("dftsys.ini"));
+        QCOMPARE(DeliveryModes.Pager, 1);
+
+        dlg.Box(IDC_MESSAGE_QUEUE)->setChecked(true);
+        QTest::mouseClick(Control<QPushButton>(&dlg, IDOK), Qt::LeftButton);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(DeliveryModes.MessageQueue, 1);
+        QCOMPARE(DeliveryModes.Telephone, 0);
+        QCOMPARE(DeliveryModes.Pager, 0);
+        QCOMPARE(DeliveryModes.SaveSettings, 1);
+    }
+
+    void okSavesTheFileEvenWithoutSaving() {
+        CurrentSystem = "Sysb";
+        {
+            CDeliveryModesDlg dlg;
+            dlg.Box(IDC_PAGER)->setChecked(false);
+            dlg.Box(IDC_EMAIL)->setChecked(true);
+            dlg.Box(IDC_SAVE_SETTINGS)->setChecked(false);
+            dlg.accept();
+        }
+        QCOMPARE(QByteArray::fromStdString(ReadFile().substr(0, 8)), QByteArray("Sysb\r\nN "));
+        QCOMPARE(DeliveryModes.Pager, 0); // in force for this run all the same
+        {
+            CDeliveryModesDlg dlg;
+            for (int id = IDC_PAGER; id <= IDC_SPOOLED_FILE; ++id)
+                dlg.Box(id)->setChecked(id == IDC_EMAIL);
+            dlg.Box(IDC_SAVE_SETTINGS)->setChecked(true);
+            dlg.accept();
+        }
+        QCOMPARE(QByteArray::fromStdString(ReadFile().substr(0, 14)),
+                 QByteArray("Sysb\r\nY Y     "));
+    }
+
+    void cancelAndEscapeChangeNothing() {
+        WriteFile("Sysa\r\nYY");
+        const auto before = ReadFile();
+        for (int how = 0; how < 2; ++how) {
+            CDeliveryModesDlg dlg;
+            dlg.show();
+            for (int id = IDC_PAGER; id <= IDC_SAVE_SETTINGS; ++id)
+                dlg.Box(id)->setChecked(!dlg.Box(id)->isChecked());
+            if (how == 0)
+                QTest::mouseClick(Control<QPushButton>(&dlg, IDCANCEL), Qt::LeftButton);
+            else
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+            QVERIFY(!dlg.isVisible());
+            QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        }
+        QCOMPARE(DeliveryModes.Pager, 1);
+        QCOMPARE(DeliveryModes.SaveSettings, 0);
+        QCOMPARE(ReadFile(), before);
+    }
+
+    void systemListKeepsOrderAndPreselects() {
+        {
+            CChangeSystemDlg dlg;
+            QCOMPARE(dlg.SystemList()->count(), 3);
+            QCOMPARE(dlg.SystemList()->itemText(0), QString("Sysa"));
+            QCOMPARE(dlg.SystemList()->itemText(2), QString("Prod"));
+            QCOMPARE(dlg.SystemList()->currentText(), QString("Sysb")); // the default
+        }
+        WriteFile("PR\r\nN"); // a prefix from the settings file, any case
+        CChangeSystemDlg dlg;
+        QCOMPARE(dlg.SystemList()->currentText(), QString("Prod"));
+    }
+
+    void okMakesTheChoiceCurrentRemembersAndTitles() {
+        WriteFile("Sysa\r\nYY Y");
+        CChangeSystemDlg dlg;
+        dlg.show();
+        dlg.SystemList()->setCurrentIndex(2);
+        QTest::mouseClick(Control<QPushButton>(&dlg, IDOK), Qt::LeftButton);
+        QCOMPARE(QString::fromStdString(CurrentSystem), QString("Prod"));
+        QCOMPARE(mainWindow->windowTitle(), QString("TAVO/400 Express (Prod)"));
+        QCOMPARE(QByteArray::fromStdString(ReadFile().substr(0, 14)),
+                 QByteArray("Prod\r\nYY Y    "));
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    }
+
+    void okWithEmptyListClearsTheSystem() {
+        CurrentSystem = "Sysa";
+        cwbtest::FailNext("cwbCO_GetDefaultSysName", 6601, "No default system.");
+        CChangeSystemDlg dlg;
+        QCOMPARE(dlg.SystemList()->count(), 0);
+        QCOMPARE(shown.shown.size(), std::size_t{1});
+        dlg.accept();
+        QCOMPARE(QString::fromStdString(CurrentSystem), QString());
+        QCOMPARE(mainWindow->windowTitle(), QString("TAVO/400 Express"));
+        QVERIFY(!std::filesystem::exists("dftsys.ini")); // never created here
+    }
+
+    void cancelLeavesSystemTitleAndFile() {
+        WriteFile("Sysa\r\nN");
+        CurrentSystem = "Sysa";
+        CChangeSystemDlg dlg;
+        dlg.show();
+        dlg.SystemList()->setCurrentIndex(2);
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QCOMPARE(QString::fromStdString(CurrentSystem), QString("Sysa"));
+        QCOMPARE(mainWindow->windowTitle(), QString("TAVO/400 Express"));
+        QCOMPARE(QByteArray::fromStdString(ReadFile().substr(0, 4)), QByteArray("Sysa"));
+    }
+
+    void dialogsAreLaidOutFromTheirTemplates() {
+        CDeliveryModesDlg modes;
+        const DialogUnits units(modes.font());
+        QCOMPARE(modes.size(), units.Size(162, 126));
+        auto* fax = modes.Box(IDC_FAX);
+        QCOMPARE(fax->geometry(), units.Rect(18, 45, 27, 10));
+        QCOMPARE(HelpId(fax), quint32(0x809403F8));
+        QCOMPARE(HelpId(Control<QPushButton>(&modes, IDOK)), quint32(0x80840001));
+        QVERIFY(modes.windowFlags() & Qt::WindowContextHelpButtonHint);
+        QCOMPARE(modes.windowTitle(), QString("Delivery modes"));
+        QVERIFY(Control<QPushButton>(&modes, IDOK)->isDefault());
+
+        CChangeSystemDlg system;
+        QCOMPARE(system.windowTitle(), QString("Change system"));
+        auto* label = Control<QLabel>(&system, IDC_SYSTEM_LABEL);
+        QCOMPARE(label->text(), QString("System:"));
+        QCOMPARE(HelpId(system.SystemList()), quint32(0x809203F3));
+        QCOMPARE(system.SystemList()->x(), DialogUnits(system.font()).X(54));
+    }
+};
+
+QTEST_MAIN(SettingsDialogsTest)
+#include "SettingsDialogsTest.moc"
