@@ -1,0 +1,209 @@
+#include "ExtEdit.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTextBlock>
+
+#include "Resource.h"
+
+CExtEdit* ToEdit = nullptr;
+CExtEdit* SubjectEdit = nullptr;
+CExtEdit* BodyEdit = nullptr;
+
+namespace {
+
+CExtEdit** Slot(int controlId) {
+    switch (controlId) {
+    case IDC_TO:
+        return &ToEdit;
+    case IDC_SUBJECT:
+        return &SubjectEdit;
+    case IDC_BODY:
+        return &BodyEdit;
+    default:
+        return nullptr;
+    }
+}
+
+// What can enter a field: Latin-1, line breaks as "\n" (none in a single-line field).
+QString Admit(QString text, bool multiLine) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QChar('\r'), QChar('\n'));
+    text.replace(QChar::ParagraphSeparator, QChar('\n'));
+    text.replace(QChar::LineSeparator, QChar('\n'));
+    if (!multiLine) {
+        // a single-line field takes a pasted text up to its first line break
+        const auto end = text.indexOf(QChar('\n'));
+        if (end >= 0)
+            text.truncate(end);
+    }
+    for (auto& c : text)
+        if (c.unicode() > 0xFF)
+            c = QChar('?');
+    return text;
+}
+
+std::size_t Counted(const QString& text) {
+    return static_cast<std::size_t>(text.size() + text.count(QChar('\n')));
+}
+
+} // namespace
+
+CExtEdit::CExtEdit(int controlId, bool multiLine, QWidget* parent)
+    : QPlainTextEdit(parent), controlId_(controlId), multiLine_(multiLine) {
+    setTabChangesFocus(false);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    if (!multiLine_) {
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    if (auto* slot = Slot(controlId_))
+        *slot = this;
+}
+
+CExtEdit::~CExtEdit() {
+    if (auto* slot = Slot(controlId_); slot && *slot == this)
+        *slot = nullptr;
+}
+
+std::string CExtEdit::WindowText() const {
+    QString text = toPlainText();
+    text.replace(QChar('\n'), QStringLiteral("\r\n"));
+    return text.toLatin1().toStdString();
+}
+
+void CExtEdit::SetWindowText(const std::string& latin1) {
+    setPlainText(Admit(QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size())),
+                       multiLine_));
+}
+
+std::size_t CExtEdit::Length() const {
+    return Counted(toPlainText());
+}
+
+bool CExtEdit::event(QEvent* e) {
+    // The form would take Tab for its own focus chain before the field saw it.
+    if (e->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(e);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab ||
+                         key->text() == QStringLiteral("\t");
+        if (tab && MoveFocusOnTab(key->key() == Qt::Key_Backtab ||
+                                  (key->modifiers() & Qt::ShiftModifier))) {
+            e->accept();
+            return true;
+        }
+        if (tab) {
+            e->accept(); // never a tab character in the text
+            return true;
+        }
+    }
+    return QPlainTextEdit::event(e);
+}
+
+bool CExtEdit::MoveFocusOnTab(bool shift) {
+    CExtEdit* next = nullptr;
+    switch (controlId_) {
+    case IDC_TO:
+        next = shift ? BodyEdit : SubjectEdit;
+        break;
+    case IDC_SUBJECT:
+        next = shift ? ToEdit : BodyEdit;
+        break;
+    case IDC_BODY:
+        next = shift ? SubjectEdit : ToEdit;
+        break;
+    default:
+        return false;
+    }
+    if (next)
+        next->setFocus(shift ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    return next != nullptr;
+}
+
+void CExtEdit::keyPressEvent(QKeyEvent* e) {
+    if (e->matches(QKeySequence::Paste) ||
+        (e->key() == Qt::Key_Insert && e->modifiers() == Qt::ShiftModifier)) {
+        OnEditPaste();
+        e->accept();
+        return;
+    }
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        if (!multiLine_) {
+            e->ignore(); // a single-line field has no line breaks
+            return;
+        }
+        Insert(QStringLiteral("\n"), true);
+        e->accept();
+        return;
+    }
+    const QString text = e->text();
+    const bool printable =
+        !text.isEmpty() && !(e->modifiers() & Qt::ControlModifier) &&
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+    if (printable) {
+        Insert(text, true);
+        e->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(e);
+}
+
+void CExtEdit::inputMethodEvent(QInputMethodEvent* e) {
+    if (e->preeditString().isEmpty() && !e->commitString().isEmpty()) {
+        Insert(e->commitString(), true);
+        e->accept();
+        return;
+    }
+    QPlainTextEdit::inputMethodEvent(e);
+}
+
+bool CExtEdit::canInsertFromMimeData(const QMimeData* source) const {
+    return source->hasText();
+}
+
+void CExtEdit::insertFromMimeData(const QMimeData* source) {
+    if (source->hasText())
+        Insert(source->text(), false);
+}
+
+void CExtEdit::Insert(QString text, bool allOrNothing) {
+    if (isReadOnly())
+        return;
+    text = Admit(std::move(text), multiLine_);
+    QTextCursor cursor = textCursor();
+    const std::size_t kept =
+        Length() - Counted(cursor.selectedText().replace(QChar::ParagraphSeparator, QChar('\n')));
+    const std::size_t room = kept < limit_ ? limit_ - kept : 0;
+    if (Counted(text) > room) {
+        if (allOrNothing) {
+            QApplication::beep();
+            return;
+        }
+        qsizetype fit = 0;
+        std::size_t used = 0;
+        for (; fit < text.size(); ++fit) {
+            const std::size_t cost = text[fit] == QChar('\n') ? 2 : 1;
+            if (used + cost > room)
+                break;
+            used += cost;
+        }
+        text.truncate(fit);
+        if (text.isEmpty())
+            return;
+    }
+    cursor.insertText(text);
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+void CExtEdit::focusInEvent(QFocusEvent* e) {
+    QPlainTextEdit::focusInEvent(e);
+    QTextCursor cursor = textCursor();
+    if (cursor.hasSelection()) {
+        cursor.clearSelection();
+        setTextCursor(cursor);
+    }
+    ensureCursorVisible();
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <string>
+
+// The edit control of all three text fields (To:, Subject:, body). Its text, as the
+// rest of the program reads and writes it, is Latin-1 with CR LF line breaks. Tab and
+// Shift+Tab (and Ctrl+I) cycle To: -> Subject: -> body instead of inserting a tab.
+class CExtEdit : public QPlainTextEdit {
+    Q_OBJECT
+  public:
+    // Registers itself in ToEdit, SubjectEdit or BodyEdit by its control id.
+    CExtEdit(int controlId, bool multiLine, QWidget* parent = nullptr);
+    ~CExtEdit() override;
+
+    int ControlId() const { return controlId_; }
+
+    std::string WindowText() const;
+    // Text set by the program is not bound by the limit.
+    void SetWindowText(const std::string& latin1);
+
+    // Bounds typing and pasting; a line break counts as two characters.
+    void SetLimitText(std::size_t limit) { limit_ = limit; }
+    std::size_t LimitText() const { return limit_; }
+    std::size_t Length() const; // as the limit counts
+
+    // The Paste command (Ctrl+V, Shift+Insert) reaches this and it does nothing.
+    void OnEditPaste() {}
+
+  protected:
+    bool event(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void inputMethodEvent(QInputMethodEvent* e) override;
+    void insertFromMimeData(const QMimeData* source) override;
+    bool canInsertFromMimeData(const QMimeData* source) const override;
+    void focusInEvent(QFocusEvent* e) override;
+
+  private:
+    bool MoveFocusOnTab(bool shift);
+    // Inserts at the cursor what fits of `text` (typed: all or nothing; pasted: cut at
+    // the limit), characters outside Latin-1 made "?".
+    void Insert(QString text, bool allOrNothing);
+
+    int controlId_;
+    bool multiLine_;
+    std::size_t limit_ = 30000; // the platform's default for an edit control
+};
+
+// The fields, registered as their windows are created; null until then.
+extern CExtEdit* ToEdit;
+extern CExtEdit* SubjectEdit;
+extern CExtEdit* BodyEdit;

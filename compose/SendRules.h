@@ -1,0 +1,54 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How the Send command turns the typed fields into one submission. The window and the
+// command-line sender both go through here, so a message is the same byte for byte
+// whichever sent it. Texts are Latin-1; line breaks in field text are CR LF.
+
+inline constexpr std::size_t kToLimit = 500; // typing limit of the To: field
+inline constexpr std::size_t kSubjectLimit = 30;
+inline constexpr std::size_t kBodyLimit = 967;
+inline constexpr std::size_t kWorkArea = 2000; // what a field text is split in
+inline constexpr std::size_t kNameWidth = 10;
+inline constexpr int kMaxNames = 50;
+
+// Names, in order, at runs of blank, comma, semicolon and the control characters
+// BEL BS HT LF VT FF CR.
+std::vector<std::string> SplitAddresses(std::string_view toText);
+
+// Each name left-justified in ten blanks ("%-10s"), joined with nothing between them.
+std::string FormatAddressList(const std::vector<std::string>& names);
+
+// Every run of line breaks, tabs and the other control separators becomes one blank;
+// leading and trailing white space goes. Never makes a text longer.
+std::string FlattenText(std::string_view text);
+
+// The length a field counts: a line break is two characters (CR LF) however it is
+// written.
+std::size_t FieldLength(std::string_view text);
+
+// The To: text after the picker's OK: the old text without trailing white space, then
+// the picked names one per line. An empty first name still starts a line.
+std::string AppendPickedNames(std::string_view toText, const std::vector<std::string>& picked);
+
+struct Submission {
+    int kind = 1; // 1 recipients, 0 groups
+    int count = 0;
+    std::string addressList;
+    std::string body;
+    std::string subject;
+};
+
+// What would be sent, or the one message that says why it cannot be: a name longer
+// than ten characters, more than 50 names, a To: text beyond the work area, or a
+// subject or body beyond its field. Nothing is ever cut to fit.
+struct PreparedSend {
+    std::optional<Submission> submission;
+    std::string refusal;
+};
+PreparedSend PrepareSend(std::string_view to, std::string_view subject, std::string_view body,
+                         bool recipients);
