@@ -1,0 +1,95 @@
+#include "BrowseOptionsDlg.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "HostLink.h"
+#include "Resource.h"
+#include "Strings.h"
+#include "TemplateWidgets.h"
+
+namespace {
+
+std::string TrimRight(std::string text) {
+    const auto last = text.find_last_not_of(" \t\r\n\v\f");
+    text.erase(last == std::string::npos ? 0 : last + 1);
+    return text;
+}
+
+QString Latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The name as the list shows it: first character as received, the rest in lower case.
+void ShowCase(std::string& name) {
+    for (std::size_t i = 1; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+            name[i] = static_cast<char>(c + 0x20);
+    }
+}
+
+} // namespace
+
+CBrowseOptionsDlg::CBrowseOptionsDlg(QWidget* parent) : QDialog(parent) {
+    ApplyDialogTemplate(this, *FindDialogTemplate(IDD_BROWSE_OPTIONS));
+    m_listCtrl = Control<QTreeWidget>(this, IDC_LIST);
+    m_listCtrl->setColumnCount(0);
+    m_listCtrl->setHeaderHidden(false);
+    connect(Control<QPushButton>(this, IDOK), &QPushButton::clicked, this,
+            &CBrowseOptionsDlg::accept);
+    connect(Control<QPushButton>(this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CBrowseOptionsDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!initialised_) {
+        initialised_ = true;
+        OnInitDialog();
+    }
+}
+
+void CBrowseOptionsDlg::OnInitDialog() {
+    const std::string type = TrimRight(m_strListType);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    {
+        CHostLink link;
+        std::string title;
+        if (type == "*RCPL" || type == "*GRPL") {
+            const bool recipients = type == "*RCPL";
+            title = LoadString(recipients ? IDS_SELECT_RECIPIENTS : IDS_SELECT_GROUPS);
+            m_listCtrl->setHeaderLabels(
+                {Latin1(LoadString(recipients ? IDS_RECIPIENT_HEADING : IDS_GROUP_HEADING)),
+                 Latin1(LoadString(recipients ? IDS_DESCRIPTION_HEADING
+                                              : IDS_GROUP_DESCRIPTION_HEADING))});
+            m_listCtrl->header()->resizeSection(0, 100);
+            m_listCtrl->header()->resizeSection(1, 300);
+            int count = 0;
+            // rows only for a complete list: a fetch that broke off shows nothing
+            if (link.RetrieveList(type, m_arrEntries, count)) {
+                for (int i = 0; i < count; ++i) {
+                    auto& entry = m_arrEntries[static_cast<std::size_t>(i)];
+                    ShowCase(entry.name);
+                    auto* row = new QTreeWidgetItem(m_listCtrl);
+                    row->setText(0, Latin1(entry.name));
+                    row->setText(1, Latin1(entry.description));
+                }
+            }
+        }
+        setWindowTitle(Latin1(title));
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void CBrowseOptionsDlg::accept() {
+    const std::string type = TrimRight(m_strListType);
+    m_arrSelected.clear();
+    for (int i = 0; i < m_listCtrl->topLevelItemCount(); ++i) {
+        auto* row = m_listCtrl->topLevelItem(i);
+        if (row->isSelected() && (type == "*RCPL" || type == "*GRPL"))
+            m_arrSelected.push_back(row->text(0).toLatin1().toStdString());
+    }
+    QDialog::accept();
+}

@@ -1,0 +1,179 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QTest>
+
+#include "ExtEdit.h"
+#include "Resource.h"
+
+// The three fields side by side in one window, as the panes hold them.
+class ExtEditTest : public QObject {
+    Q_OBJECT
+
+    QWidget* window = nullptr;
+    CExtEdit* to = nullptr;
+    CExtEdit* subject = nullptr;
+    CExtEdit* body = nullptr;
+
+    static void Paste(CExtEdit* edit, const QString& text) {
+        // the context menu's Paste: the path the clipboard's text takes into the field
+        QApplication::clipboard()->setText(text);
+        edit->paste();
+    }
+
+    // Typing of characters the test keyboard does not have.
+    static void Type(CExtEdit* edit, const QString& text) {
+        for (QChar c : text) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(edit, &press);
+        }
+    }
+
+  private slots:
+    void init() {
+        window = new QWidget;
+        to = new CExtEdit(IDC_TO, true, window);
+        subject = new CExtEdit(IDC_SUBJECT, false, window);
+        body = new CExtEdit(IDC_BODY, true, window);
+        subject->move(0, 100);
+        body->move(0, 200);
+        window->resize(400, 400);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+    void cleanup() {
+        delete window;
+        QVERIFY(ToEdit == nullptr && SubjectEdit == nullptr && BodyEdit == nullptr);
+    }
+
+    void registersByControlId() {
+        QCOMPARE(ToEdit, to);
+        QCOMPARE(SubjectEdit, subject);
+        QCOMPARE(BodyEdit, body);
+    }
+
+    void windowTextUsesCrLfAndLatin1() {
+        body->setFocus();
+        QTest::keyClicks(body, "line one");
+        QTest::keyClick(body, Qt::Key_Return);
+        QTest::keyClicks(body, "line two");
+        QCOMPARE(QByteArray::fromStdString(body->WindowText()), QByteArray("line one\r\nline two"));
+        body->SetWindowText("caf\xe9\r\nnext");
+        QCOMPARE(body->toPlainText(), QString::fromUtf8("café\nnext"));
+        QCOMPARE(QByteArray::fromStdString(body->WindowText()), QByteArray("caf\xe9\r\nnext"));
+    }
+
+    void outsideLatin1BecomesQuestionMark() {
+        to->setFocus();
+        Type(to, QString::fromUtf8("a€b"));
+        Paste(to, QString::fromUtf8("Łódź"));
+        QCOMPARE(QByteArray::fromStdString(to->WindowText()), QByteArray("a?b?\xf3"
+                                                                         "d?"));
+    }
+
+    void limitsCountLineBreaksAsTwo() {
+        body->SetLimitText(5);
+        body->setFocus();
+        QTest::keyClicks(body, "abc");
+        QTest::keyClick(body, Qt::Key_Return); // 5 with the line break
+        QCOMPARE(body->Length(), std::size_t{5});
+        QTest::keyClicks(body, "d");
+        QCOMPARE(QByteArray::fromStdString(body->WindowText()), QByteArray("abc\r\n"));
+        // a line break that would need two when one is left is refused too
+        body->SetWindowText("abcd");
+        body->moveCursor(QTextCursor::End);
+        QTest::keyClick(body, Qt::Key_Return);
+        QCOMPARE(QByteArray::fromStdString(body->WindowText()), QByteArray("abcd"));
+        // replacing a selection frees its room
+        body->selectAll();
+        QTest::keyClicks(body, "xyz");
+        QCOMPARE(QByteArray::fromStdString(body->WindowText()), QByteArray("xyz"));
+    }
+
+    void typingStopsAtTheLimitPastingIsCut() {
+        subject->SetLimitText(30);
+        subject->setFocus();
+        QTest::keyClicks(subject, QString(35, 'x'));
+        QCOMPARE(subject->Length(), std::size_t{30});
+        subject->SetWindowText("");
+        Paste(subject, QString(40, 'y'));
+        QCOMPARE(QByteArray::fromStdString(subject->WindowText()), QByteArray(30, 'y'));
+        to->SetLimitText(6);
+        Paste(to, "ab\ncd\nef");
+        QCOMPARE(QByteArray::fromStdString(to->WindowText()), QByteArray("ab\r\ncd")); // 6 counted
+    }
+
+    void programTextIsNotBound() {
+        to->SetLimitText(10);
+        to->SetWindowText(std::string(600, 'n'));
+        QCOMPARE(to->Length(), std::size_t{600});
+        to->setFocus();
+        to->moveCursor(QTextCursor::End);
+        QTest::keyClicks(to, "z"); // over the limit: typing refused, deleting allowed
+        QCOMPARE(to->Length(), std::size_t{600});
+        QTest::keyClick(to, Qt::Key_Backspace);
+        QCOMPARE(to->Length(), std::size_t{599});
+    }
+
+    void singleLineTakesNoLineBreaks() {
+        subject->setFocus();
+        QTest::keyClicks(subject, "Hi");
+        QTest::keyClick(subject, Qt::Key_Return);
+        Paste(subject, "there\r\nmore");
+        QCOMPARE(QByteArray::fromStdString(subject->WindowText()), QByteArray("Hithere"));
+    }
+
+    void tabCyclesTheThreeFields() {
+        struct Step {
+            CExtEdit* from;
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+            CExtEdit* to;
+        };
+        const Step steps[] = {
+            {to, Qt::Key_Tab, Qt::NoModifier, subject},
+            {subject, Qt::Key_Tab, Qt::NoModifier, body},
+            {body, Qt::Key_Tab, Qt::NoModifier, to},
+            {to, Qt::Key_Backtab, Qt::ShiftModifier, body},
+            {body, Qt::Key_Backtab, Qt::ShiftModifier, subject},
+            {subject, Qt::Key_Backtab, Qt::ShiftModifier, to},
+            {to, Qt::Key_I, Qt::ControlModifier, subject}, // Ctrl+I is character 9
+        };
+        for (const auto& step : steps) {
+            step.from->setFocus();
+            QTRY_VERIFY(step.from->hasFocus());
+            if (step.key == Qt::Key_I) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_I, Qt::ControlModifier,
+                                QStringLiteral("\t"));
+                QApplication::sendEvent(step.from, &press);
+            } else {
+                QTest::keyClick(step.from, step.key, step.modifiers);
+            }
+            QTRY_VERIFY(step.to->hasFocus());
+        }
+        QVERIFY(!to->toPlainText().contains('\t'));
+        QVERIFY(!subject->toPlainText().contains('\t'));
+        QVERIFY(!body->toPlainText().contains('\t'));
+    }
+
+    void pasteCommandDoesNothing() {
+        QApplication::clipboard()->setText("pasted");
+        body->setFocus();
+        QTest::keyClick(body, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(body, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(body->toPlainText(), QString());
+    }
+
+    void focusLeavesNoSelection() {
+        to->SetWindowText("jsmith\r\nmjones");
+        to->selectAll();
+        body->setFocus();
+        QTRY_VERIFY(body->hasFocus());
+        to->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(to->hasFocus());
+        QVERIFY(!to->textCursor().hasSelection());
+    }
+};
+
+QTEST_MAIN(ExtEditTest)
+#include "ExtEditTest.moc"
