@@ -252,6 +252,10 @@ CREATE TABLE IF NOT EXISTS queues (
     name    TEXT NOT NULL,
     PRIMARY KEY (library, name)
 );
+CREATE TABLE IF NOT EXISTS users (
+    name          TEXT PRIMARY KEY NOT NULL,
+    password_hash TEXT NOT NULL
+);
 CREATE TABLE IF NOT EXISTS outbox (
     id          INTEGER PRIMARY KEY AUTOINCREMENT,
     accepted_at TEXT NOT NULL,
@@ -503,13 +507,28 @@ std::vector<std::string> SplitNames(std::string_view joined) {
 // ---------------------------------------------------------------------------------------------
 
 struct HostEngine::Impl {
-    // Entries under one key, oldest first.
-    using KeyedEntries = std::map<std::string, std::deque<std::string>, std::less<>>;
+    using Clock = std::chrono::steady_clock;
+    // Entries under one key, oldest first, and when the newest of them was filed.
+    struct Filed {
+        std::deque<std::string> entries;
+        Clock::time_point at;
+    };
+    using KeyedEntries = std::map<std::string, Filed, std::less<>>;
     using QueueId = std::pair<std::string, std::string>; // library, queue
 
     std::mutex mutex;
     sqlite3* db = nullptr;
     std::map<QueueId, KeyedEntries> queues;
+    QueueLimits limits;
+
+    // The lists as filed, kept while nobody changes the directory: another process
+    // (the daemon's administration commands) shows up in data_version.
+    std::optional<std::vector<std::string>> recipientEntries;
+    std::optional<std::vector<std::string>> groupEntries;
+    std::int64_t dataVersion = -1;
+    // A batch of sends runs in one transaction; a failed store makes it start over.
+    bool inBatch = false;
+    bool batchStoreFailed = false;
 
     explicit Impl(const std::string& path) {
         const int rc =
@@ -592,6 +611,40 @@ struct HostEngine::Impl {
                 m.Text(1, x.name).Text(2, x.members[i]).Int(3, static_cast<std::int64_t>(i)).Run();
         }
         tx.Commit();
+        ForgetLists();
+    }
+
+    void ForgetLists() {
+        recipientEntries.reset();
+        groupEntries.reset();
+    }
+
+    const std::vector<std::string>& ListEntries(bool recipients) {
+        Statement version(db, "PRAGMA data_version");
+        version.Step();
+        if (const std::int64_t v = version.ColumnInt(0); v != dataVersion) {
+            ForgetLists();
+            dataVersion = v;
+        }
+        auto& cached = recipients ? recipientEntries : groupEntries;
+        if (!cached) {
+            std::vector<std::string> entries;
+            Statement s(db, recipients ? "SELECT name, description FROM recipients ORDER BY name"
+                                       : "SELECT name, description FROM groups ORDER BY name");
+            while (s.Step())
+                entries.push_back(ListEntry(' ', s.ColumnText(0), s.ColumnText(1)));
+            entries.push_back(ListEntry(kEndMarker, "", ""));
+            cached = std::move(entries);
+        }
+        return *cached;
+    }
+
+    Clock::time_point Now() const { return limits.now ? limits.now() : Clock::now(); }
+
+    void DropExpired() {
+        const auto oldest = Now() - limits.expiry;
+        for (auto& [id, keyed] : queues)
+            std::erase_if(keyed, [&](const auto& filed) { return filed.second.at < oldest; });
     }
 
     CallOutcome RunList(std::span<ProgramParameter> parms) {
@@ -614,15 +667,20 @@ struct HostEngine::Impl {
         if (!QueueExists(queue, library))
             return Failed("Data queue " + queue + " in library " + library + " not found.");
 
-        std::vector<std::string> entries;
-        Statement s(db, code == "*RCPL" ? "SELECT name, description FROM recipients ORDER BY name"
-                                        : "SELECT name, description FROM groups ORDER BY name");
-        while (s.Step())
-            entries.push_back(ListEntry(' ', s.ColumnText(0), s.ColumnText(1)));
-        entries.push_back(ListEntry(kEndMarker, "", ""));
-
-        auto& keyed = queues[{library, queue}][Raw(request, kKeyLength)];
-        std::move(entries.begin(), entries.end(), std::back_inserter(keyed));
+        const auto& entries = ListEntries(code == "*RCPL");
+        DropExpired();
+        auto& keyed = queues[{library, queue}];
+        const std::string key = Raw(request, kKeyLength);
+        const auto existing = keyed.find(key);
+        const std::size_t unread = existing == keyed.end() ? 0 : existing->second.entries.size();
+        if (unread + entries.size() > limits.perKeyCap)
+            return Failed("Data queue " + queue +
+                          " holds too many unread entries for this "
+                          "request; at most " +
+                          std::to_string(limits.perKeyCap) + " are kept under one key.");
+        Filed& filed = keyed[key];
+        filed.entries.insert(filed.entries.end(), entries.begin(), entries.end());
+        filed.at = Now();
         return {};
     }
 
@@ -642,6 +700,7 @@ struct HostEngine::Impl {
             try {
                 Store(request);
             } catch (const std::exception& e) {
+                batchStoreFailed = inBatch;
                 errors.push_back(
                     {"TVO0190", std::string("The message could not be stored. ") + e.what()});
             }
@@ -688,13 +747,14 @@ struct HostEngine::Impl {
     std::vector<std::string> Take(std::string_view queue, std::string_view library,
                                   std::string_view key, std::size_t max) {
         std::vector<std::string> out;
+        DropExpired();
         const auto q = queues.find(QueueId{library, queue});
         if (q == queues.end())
             return out;
         const auto k = q->second.find(key);
         if (k == q->second.end())
             return out;
-        auto& entries = k->second;
+        auto& entries = k->second.entries;
         while (out.size() < max && !entries.empty()) {
             out.push_back(std::move(entries.front()));
             entries.pop_front();
@@ -702,6 +762,51 @@ struct HostEngine::Impl {
         if (entries.empty())
             q->second.erase(k);
         return out;
+    }
+    CallOutcome Dispatch(std::string_view program, std::string_view library,
+                         std::span<ProgramParameter> parms) {
+        try {
+            if (library == kLibrary && program == kListProgram)
+                return RunList(parms);
+            if (library == kLibrary && program == kSendProgram)
+                return RunSend(parms);
+        } catch (const std::exception& e) {
+            return Failed("Program " + std::string(program) + " failed: " + e.what());
+        }
+        return Failed("Program " + std::string(program) + " in library " + std::string(library) +
+                      " not found.");
+    }
+
+    // Sends share one transaction; everything else has effects outside the database
+    // and runs on its own, once.
+    void RunBatch(std::span<BatchCall> calls) {
+        std::vector<BatchCall*> sends;
+        for (BatchCall& c : calls) {
+            if (c.library == kLibrary && c.program == kSendProgram)
+                sends.push_back(&c);
+            else
+                c.outcome = Dispatch(c.program, c.library, c.parms);
+        }
+        if (sends.size() > 1) {
+            try {
+                Transaction tx(db);
+                inBatch = true;
+                batchStoreFailed = false;
+                for (BatchCall* c : sends)
+                    c->outcome = Dispatch(c->program, c->library, c->parms);
+                inBatch = false;
+                if (!batchStoreFailed) {
+                    tx.Commit();
+                    return;
+                }
+            } catch (const std::exception&) {
+                inBatch = false;
+            }
+        }
+        // Nothing of a failed batch was kept: each call goes again with its own commit,
+        // so one bad store costs only its own message.
+        for (BatchCall* c : sends)
+            c->outcome = Dispatch(c->program, c->library, c->parms);
     }
 };
 
@@ -725,16 +830,17 @@ void HostEngine::SeedDemoDirectory() {
 CallOutcome HostEngine::CallProgram(std::string_view program, std::string_view library,
                                     std::span<ProgramParameter> parms) {
     std::lock_guard lock(impl_->mutex);
-    try {
-        if (library == kLibrary && program == kListProgram)
-            return impl_->RunList(parms);
-        if (library == kLibrary && program == kSendProgram)
-            return impl_->RunSend(parms);
-    } catch (const std::exception& e) {
-        return Failed("Program " + std::string(program) + " failed: " + e.what());
-    }
-    return Failed("Program " + std::string(program) + " in library " + std::string(library) +
-                  " not found.");
+    return impl_->Dispatch(program, library, parms);
+}
+
+void HostEngine::CallPrograms(std::span<BatchCall> calls) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->RunBatch(calls);
+}
+
+void HostEngine::SetQueueLimits(QueueLimits limits) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->limits = std::move(limits);
 }
 
 bool HostEngine::QueueExists(std::string_view queue, std::string_view library) {
@@ -776,6 +882,34 @@ void HostEngine::ReplaceDirectory(const std::vector<Recipient>& recipients,
 std::vector<OutboxMessage> HostEngine::Outbox() {
     std::lock_guard lock(impl_->mutex);
     return impl_->Outbox();
+}
+
+void HostEngine::SetUser(std::string_view name, std::string_view passwordHash) {
+    const std::string upper = ToUpper(name);
+    CheckName("User", upper);
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db,
+                "INSERT INTO users (name, password_hash) VALUES (?1, ?2) "
+                "ON CONFLICT (name) DO UPDATE SET password_hash = excluded.password_hash");
+    s.Text(1, upper).Text(2, passwordHash).Run();
+}
+
+std::optional<std::string> HostEngine::UserPasswordHash(std::string_view name) {
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db, "SELECT password_hash FROM users WHERE name = ?1");
+    s.Text(1, ToUpper(name));
+    if (!s.Step())
+        return std::nullopt;
+    return s.ColumnText(0);
+}
+
+std::vector<std::string> HostEngine::Users() {
+    std::lock_guard lock(impl_->mutex);
+    std::vector<std::string> out;
+    Statement s(impl_->db, "SELECT name FROM users ORDER BY name");
+    while (s.Step())
+        out.push_back(s.ColumnText(0));
+    return out;
 }
 
 } // namespace tavo::server

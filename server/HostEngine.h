@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -50,6 +52,22 @@ struct OutboxMessage {
     std::string rawRecord; // the 1512-byte send record exactly as received, EBCDIC
 };
 
+// Entries nobody reads are dropped after `expiry`; one key holds at most `perKeyCap`
+// entries, so a client that dies mid-fetch costs nothing lasting.
+struct QueueLimits {
+    std::chrono::seconds expiry{600};
+    std::size_t perKeyCap = 50000;
+    std::function<std::chrono::steady_clock::time_point()> now; // empty: the steady clock
+};
+
+// One call of a batch; `outcome` is filled in.
+struct BatchCall {
+    std::string_view program;
+    std::string_view library;
+    std::span<ProgramParameter> parms;
+    CallOutcome outcome;
+};
+
 class HostEngine {
   public:
     inline static constexpr std::string_view kLibrary = "TAVO400";
@@ -73,7 +91,13 @@ class HostEngine {
     CallOutcome CallProgram(std::string_view program, std::string_view library,
                             std::span<ProgramParameter> parms);
 
+    // Runs several calls as CallProgram would, but commits every accepted message of the
+    // batch in one transaction, so concurrent senders share one disk flush. A message is
+    // durable when this returns; a batch that cannot commit is retried call by call.
+    void CallPrograms(std::span<BatchCall> calls);
+
     bool QueueExists(std::string_view queue, std::string_view library);
+    void SetQueueLimits(QueueLimits limits);
 
     // Takes the oldest entry filed under exactly `key` off the queue; nullopt when
     // there is none or the queue does not exist. Never waits.
@@ -90,6 +114,12 @@ class HostEngine {
     void ReplaceDirectory(const std::vector<Recipient>& recipients,
                           const std::vector<Group>& groups);
     std::vector<OutboxMessage> Outbox(); // newest first
+
+    // Sign-on users of the daemon. Names are kept upper case; the engine stores the
+    // password hash it is given and never sees a password.
+    void SetUser(std::string_view name, std::string_view passwordHash);
+    std::optional<std::string> UserPasswordHash(std::string_view name);
+    std::vector<std::string> Users();
 
   private:
     struct Impl;

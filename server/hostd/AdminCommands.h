@@ -1,0 +1,34 @@
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace tavo::hostd {
+
+// The administration sub-commands of tavo400-hostd. Each works on the database file,
+// whether a daemon is serving it or the embedded host uses it, and returns the exit code.
+
+int InitDatabase(const std::string& db, bool demo, std::ostream& out, std::ostream& err);
+// Replaces the recipients and/or the groups; the part not given stays as it is.
+int ImportDirectory(const std::string& db, const std::optional<std::string>& recipientsCsv,
+                    const std::optional<std::string>& groupsCsv, std::ostream& out,
+                    std::ostream& err);
+int ListDirectory(const std::string& db, std::ostream& out, std::ostream& err);
+// The password is the first line of `in`.
+int AddUser(const std::string& db, const std::string& name, std::istream& in, std::ostream& out,
+            std::ostream& err);
+int ShowOutbox(const std::string& db, bool json, std::ostream& out, std::ostream& err);
+
+// Serves the database until SIGTERM or SIGINT.
+struct ServeOptions {
+    std::string db;
+    std::string listen = "127.0.0.1:8475";
+    std::string portFile;
+    unsigned frameTimeoutSeconds = 10;
+    unsigned queueExpirySeconds = 600;
+    std::size_t queueCap = 50000;
+};
+int Serve(const ServeOptions& options, std::ostream& err);
+
+} // namespace tavo::hostd

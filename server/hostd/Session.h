@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "EngineWorker.h"
+#include "HostProtocol.h"
+#include "Log.h"
+
+namespace tavo::hostd {
+
+// What every connection shares.
+struct SessionContext {
+    asio::io_context& io;
+    EngineWorker& worker;
+    asio::thread_pool& signOnPool;
+    server::HostEngine& engine;
+    Log& log;
+    std::chrono::seconds frameTimeout;
+    std::function<void(const class Session*)> closed;
+};
+
+// One client connection: handshake, sign-on, then one request at a time. Runs on the
+// daemon's io thread; engine work goes to the worker and comes back as a posted reply.
+// Anything malformed closes this connection, with a log line, and nothing else.
+class Session : public std::enable_shared_from_this<Session> {
+  public:
+    Session(asio::ip::tcp::socket socket, SessionContext& context);
+    void Start();
+    // The daemon is stopping: close now when idle, else once the reply in flight is out.
+    void Stop();
+
+  private:
+    enum class State { Hello, SignOn, Ready };
+
+    void Read();
+    void OnRead(std::error_code ec, std::size_t n);
+    void Drain();
+    void Handle(protocol::Message message);
+    void HandleSignOn(protocol::SignOn signOn);
+    void HandleCall(protocol::Call call);
+    // Runs `task` on the engine's thread and sends what it returns.
+    void OnEngine(std::function<protocol::Message(server::HostEngine&)> task);
+    void Reply(const protocol::Message& message, bool thenClose = false);
+    void Close(const std::string& why);
+    void WatchTime();
+
+    SessionContext& context_;
+    asio::ip::tcp::socket socket_;
+    asio::steady_timer timer_;
+    std::array<std::uint8_t, 65536> readBuffer_{};
+    protocol::FrameDecoder decoder_;
+    std::string peer_;
+    std::string user_;
+    State state_ = State::Hello;
+    bool reading_ = false;
+    bool busy_ = false;
+    bool stopping_ = false;
+    bool closed_ = false;
+    bool timing_ = false;
+};
+
+} // namespace tavo::hostd

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <asio.hpp>
+#include <sys/socket.h>
+
+#include "HostProtocol.h"
+#include "HostdProcess.h"
+
+using namespace hostdtest;
+namespace pr = tavo::protocol;
+
+namespace {
+
+// A client that speaks the protocol by hand, or misbehaves on purpose.
+class RawClient {
+  public:
+    explicit RawClient(int port) : socket_(io_) {
+        socket_.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+        timeval limit{10, 0}; // a broken daemon fails the test instead of hanging it
+        ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+    void SendRaw(const std::string& bytes) { asio::write(socket_, asio::buffer(bytes)); }
+    void Send(const pr::Message& m) { SendRaw(pr::Encode(m)); }
+    // The next reply; nullopt when the daemon closed the connection.
+    std::optional<pr::Message> Receive() {
+        for (;;) {
+            if (auto body = decoder_.Next())
+                return pr::Decode(*body);
+            std::array<std::uint8_t, 4096> buffer;
+            std::error_code ec;
+            const auto n = socket_.read_some(asio::buffer(buffer), ec);
+            if (ec)
+                return std::nullopt;
+            decoder_.Feed(std::span(buffer.data(), n));
+        }
+    }
+    pr::Message Ask(const pr::Message& m) {
+        Send(m);
+        auto reply = Receive();
+        if (!reply)
+            throw std::runtime_error("the daemon closed the connection");
+        return *reply;
+    }
+    bool SignOn(const std::string& password = "secret") {
+        if (!std::holds_alternative<pr::HelloOk>(Ask(pr::Hello{})))
+            return false;
+        return std::holds_alternative<pr::Ok>(Ask(pr::SignOn{"oper", password}));
+    }
+    bool Closed() { return !Receive(); }
+
+  private:
+    asio::io_context io_;
+    asio::ip::tcp::socket socket_;
+    pr::FrameDecoder decoder_;
+};
+
+class HostdServeTest : public ::testing::Test {
+  protected:
+    // A well-behaved client can still sign on and use the queue.
+    void ExpectServed() {
+        RawClient good(daemon->Port());
+        ASSERT_TRUE(good.SignOn());
+        const auto reply = good.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"});
+        ASSERT_TRUE(std::holds_alternative<pr::Error>(reply)); // nobody created it yet
+        EXPECT_EQ(std::get<pr::Error>(reply).code, pr::ErrorCode::QueueNotFound);
+    }
+
+    ScratchDir dir{"hostd-serve"};
+    std::filesystem::path db = DemoDatabase(dir);
+    std::unique_ptr<Daemon> daemon =
+        std::make_unique<Daemon>(dir, db, std::vector<std::string>{"--frame-timeout", "1"});
+};
+
+} // namespace
+
+TEST_F(HostdServeTest, BadInputClosesOnlyThatConnection) {
+    RawClient idle(daemon->Port()); // stays connected through it all
+    ASSERT_TRUE(idle.SignOn());
+
+    RawClient garbage(daemon->Port());
+    garbage.SendRaw("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(garbage.Closed());
+
+    RawClient oversized(daemon->Port());
+    oversized.SendRaw(std::string("\x7f\xff\xff\xff", 4));
+    EXPECT_TRUE(oversized.Closed());
+
+    RawClient badBody(daemon->Port());
+    badBody.SendRaw(std::string("\0\0\0\x02\x63\x00", 6));
+    EXPECT_TRUE(badBody.Closed());
+
+    RawClient half(daemon->Port());
+    const std::string hello = pr::Encode(pr::Hello{});
+    half.SendRaw(hello.substr(0, hello.size() - 3));
+    EXPECT_TRUE(half.Closed()); // after the one-second frame time-out
+
+    RawClient skipsSignOn(daemon->Port());
+    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(skipsSignOn.Ask(pr::Hello{})));
+    const auto refused = skipsSignOn.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"});
+    EXPECT_EQ(std::get<pr::Error>(refused).code, pr::ErrorCode::NotSignedOn);
+    EXPECT_TRUE(skipsSignOn.Closed());
+
+    ExpectServed();
+    EXPECT_TRUE(
+        std::holds_alternative<pr::Entries>(idle.Ask(pr::Take{"#TVOCGET", "TAVO400", "k", 5})));
+
+    const std::string log = daemon->Log();
+    EXPECT_NE(log.find("bad frame: frame length 2147483647 is not 1 to 1048576"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("bad frame: unknown message type 99"), std::string::npos) << log;
+    EXPECT_NE(log.find("no complete sign-on within 1 s"), std::string::npos) << log;
+}
+
+TEST_F(HostdServeTest, WrongPasswordOrVersionIsRefusedWithText) {
+    RawClient wrong(daemon->Port());
+    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(wrong.Ask(pr::Hello{})));
+    const auto reply = wrong.Ask(pr::SignOn{"OPER", "guess"});
+    ASSERT_TRUE(std::holds_alternative<pr::Error>(reply));
+    EXPECT_EQ(std::get<pr::Error>(reply).code, pr::ErrorCode::SignOnRefused);
+    EXPECT_EQ(std::get<pr::Error>(reply).text,
+              "Sign-on as OPER refused: the user or password is not valid.");
+    EXPECT_TRUE(wrong.Closed());
+
+    RawClient stranger(daemon->Port());
+    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(stranger.Ask(pr::Hello{})));
+    EXPECT_TRUE(std::holds_alternative<pr::Error>(stranger.Ask(pr::SignOn{"NOBODY", "secret"})));
+
+    RawClient future(daemon->Port());
+    const auto version = future.Ask(pr::Hello{2});
+    ASSERT_TRUE(std::holds_alternative<pr::Error>(version));
+    EXPECT_EQ(std::get<pr::Error>(version).code, pr::ErrorCode::VersionNotSupported);
+    ExpectServed();
+}
+
+TEST_F(HostdServeTest, StopFinishesTheCallInFlightAndExitsCleanly) {
+    RawClient client(daemon->Port());
+    ASSERT_TRUE(client.SignOn());
+    RawClient idle(daemon->Port());
+    ASSERT_TRUE(idle.SignOn());
+    const std::string scratch(32000, '\0');
+    pr::Call create{"TVOCGET",
+                    "TAVO400",
+                    {{pr::Direction::Input, 124, std::string(124, '\x40')},
+                     {pr::Direction::InOut, 32000, scratch}}};
+    // "*CRTDTAQ" in EBCDIC at the front of the request
+    const std::string code = "\x5c\xc3\xd9\xe3\xc4\xe3\xc1\xd8";
+    create.parms[0].data.replace(0, code.size(), code);
+    client.Send(create);
+    const int status = daemon->Stop(SIGTERM);
+    const auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(std::get<pr::CallReply>(*reply).ok);
+    EXPECT_EQ(std::get<pr::CallReply>(*reply).outputs, std::vector<std::string>{scratch});
+    EXPECT_TRUE(idle.Closed());
+    EXPECT_EQ(status, 0);
+    const std::string log = daemon->Log();
+    EXPECT_NE(log.find("database closed"), std::string::npos) << log;
+
+    // the queue it created is in the database for the next run
+    daemon = std::make_unique<Daemon>(dir, db);
+    RawClient after(daemon->Port());
+    ASSERT_TRUE(after.SignOn());
+    EXPECT_TRUE(std::holds_alternative<pr::Ok>(after.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"})));
+}

@@ -1,0 +1,214 @@
+#pragma once
+
+// Runs tavo400-hostd for tests and benchmarks: administration commands to completion,
+// and the daemon on an ephemeral loopback port in a temporary directory.
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace hostdtest {
+
+// $TAVO400_HOSTD, else the path the build gave.
+inline std::string HostdBinary() {
+    if (const char* path = std::getenv("TAVO400_HOSTD"); path && *path)
+        return path;
+#ifdef TAVO400_HOSTD_PATH
+    return TAVO400_HOSTD_PATH;
+#else
+    throw std::runtime_error("set TAVO400_HOSTD to the tavo400-hostd program");
+#endif
+}
+
+// A fresh directory under the system's temporary directory, removed at the end.
+class ScratchDir {
+  public:
+    explicit ScratchDir(const std::string& tag) {
+        static int counter = 0;
+        path_ =
+            std::filesystem::temp_directory_path() /
+            ("tavo-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Starts `argv`, its standard streams redirected to files (empty: /dev/null).
+inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& in,
+                   const std::string& out, const std::string& err) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.empty() ? "/dev/null" : in.c_str(), O_RDONLY,
+                                     0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.empty() ? "/dev/null" : out.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.empty() ? "/dev/null" : err.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+    return pid;
+}
+
+inline int WaitExit(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return 128 + WTERMSIG(status);
+}
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs tavo400-hostd with `args` and `input` on its standard input, to the end.
+inline Result RunHostd(const ScratchDir& dir, std::vector<std::string> args,
+                       const std::string& input = {}) {
+    static int counter = 0;
+    const std::string tag = std::to_string(counter++);
+    const auto in = dir / ("in" + tag), out = dir / ("out" + tag), err = dir / ("err" + tag);
+    std::ofstream(in, std::ios::binary) << input;
+    args.insert(args.begin(), HostdBinary());
+    const pid_t pid = Spawn(args, in.string(), out.string(), err.string());
+    Result result{WaitExit(pid), ReadText(out), ReadText(err)};
+    std::filesystem::remove(in);
+    std::filesystem::remove(out);
+    std::filesystem::remove(err);
+    return result;
+}
+
+// `tavo400-hostd serve` on 127.0.0.1: port 0 lets the system choose; Restart binds
+// the same port again, as a restarted daemon would.
+class Daemon {
+  public:
+    Daemon(const ScratchDir& dir, std::filesystem::path db, std::vector<std::string> extra = {})
+        : dir_(dir), db_(std::move(db)), extra_(std::move(extra)) {
+        Start(0);
+    }
+    ~Daemon() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            WaitExit(pid_);
+        }
+    }
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+
+    int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
+    std::string Address() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+    std::string Log() const { return ReadText(log_); }
+
+    // Sends `signal` and waits for the exit; returns the exit status.
+    int Stop(int signal = SIGTERM) {
+        ::kill(pid_, signal);
+        const int status = WaitExit(pid_);
+        pid_ = -1;
+        return status;
+    }
+    void Restart() {
+        if (pid_ > 0)
+            Stop(SIGKILL);
+        Start(port_);
+    }
+
+  private:
+    void Start(int port) {
+        const auto portFile = dir_ / "port";
+        std::filesystem::remove(portFile);
+        log_ = dir_ / "hostd.log";
+        std::vector<std::string> args{HostdBinary(), "serve",
+                                      "--db",        db_.string(),
+                                      "--listen",    "127.0.0.1:" + std::to_string(port),
+                                      "--port-file", portFile.string()};
+        args.insert(args.end(), extra_.begin(), extra_.end());
+        pid_ = Spawn(args, "", "", log_.string());
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!std::filesystem::exists(portFile)) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                throw std::runtime_error("tavo400-hostd did not start: " + ReadText(log_));
+            }
+            // A port another process took between kill and restart shows here too.
+            if (std::chrono::steady_clock::now() > give_up)
+                throw std::runtime_error("tavo400-hostd did not listen within 20 s: " +
+                                         ReadText(log_));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        port_ = std::stoi(ReadText(portFile));
+    }
+
+    const ScratchDir& dir_;
+    std::filesystem::path db_;
+    std::vector<std::string> extra_;
+    std::filesystem::path log_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// A database with the demo directory and one user, OPER with password "secret".
+inline std::filesystem::path DemoDatabase(const ScratchDir& dir) {
+    const auto db = dir / "host.db";
+    if (RunHostd(dir, {"init", "--db", db.string(), "--demo"}).status != 0 ||
+        RunHostd(dir, {"user", "add", "OPER", "--db", db.string()}, "secret\n").status != 0)
+        throw std::runtime_error("cannot prepare " + db.string());
+    return db;
+}
+
+// A systems file for one tcp system SYSA, readable by its owner only.
+inline std::filesystem::path SystemsFile(const ScratchDir& dir, const std::string& address,
+                                         const std::string& password = "secret", int timeout = 10) {
+    const auto path = dir / "systems.ini";
+    std::ofstream(path) << "[systems]\ndefault = SYSA\n[SYSA]\naddress = " << address
+                        << "\nuser = OPER\npassword = " << password << "\ntimeout = " << timeout
+                        << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
+    return path;
+}
+
+} // namespace hostdtest
