@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "TcpBackend.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
 
@@ -95,6 +96,8 @@ Status EmbeddedBackend::TakeEntry(std::string_view queue, std::string_view libra
 std::unique_ptr<Backend> MakeBackend(const SystemConfig& system) {
     if (system.address == "embedded")
         return std::make_unique<EmbeddedBackend>(system);
+    if (system.address.starts_with("tcp://"))
+        return std::make_unique<TcpBackend>(system);
     return nullptr;
 }
 

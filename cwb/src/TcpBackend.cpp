@@ -1,0 +1,289 @@
+#include "TcpBackend.h"
+
+#include <functional>
+#include <optional>
+#include <poll.h>
+
+#include "cwbdq.h"
+#include "cwbrc.h"
+
+namespace cwb {
+
+namespace pr = tavo::protocol;
+
+namespace {
+
+std::string QueueKey(std::string_view queue, std::string_view library, std::string_view key) {
+    std::string id(queue);
+    id += '\0';
+    id += library;
+    id += '\0';
+    id += key;
+    return id;
+}
+
+} // namespace
+
+TcpBackend::TcpBackend(SystemConfig system) : system_(std::move(system)), socket_(io_) {
+    auto rest = std::string_view(system_.address).substr(std::string_view("tcp://").size());
+    const auto colon = rest.rfind(':');
+    host_ = std::string(rest.substr(0, colon));
+    port_ = std::string(rest.substr(colon + 1));
+    if (host_.size() > 2 && host_.front() == '[' && host_.back() == ']')
+        host_ = host_.substr(1, host_.size() - 2);
+}
+
+TcpBackend::~TcpBackend() {
+    Drop();
+}
+
+std::string TcpBackend::Where() const {
+    return system_.name + " (" + host_ + ":" + port_ + ")";
+}
+
+TcpBackend::Deadline TcpBackend::NextDeadline() const {
+    return std::chrono::steady_clock::now() + std::chrono::seconds(system_.timeoutSeconds);
+}
+
+void TcpBackend::Drop() {
+    std::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+}
+
+bool TcpBackend::RunUntil(Deadline deadline) {
+    io_.restart();
+    io_.run_until(deadline);
+    if (io_.stopped())
+        return true;
+    // Time is up: closing the socket completes the pending operations as aborted.
+    Drop();
+    io_.restart();
+    io_.run();
+    return false;
+}
+
+Status TcpBackend::Connect() {
+    return Open();
+}
+
+Status TcpBackend::Open() {
+    Drop();
+    const Deadline deadline = NextDeadline();
+    std::error_code result = asio::error::would_block;
+    asio::ip::tcp::resolver resolver(io_);
+    resolver.async_resolve(
+        host_, port_, [&](std::error_code ec, asio::ip::tcp::resolver::results_type found) {
+            if (ec) {
+                result = ec;
+                return;
+            }
+            asio::async_connect(
+                socket_, found,
+                [&](std::error_code e, const asio::ip::tcp::endpoint&) { result = e; });
+        });
+    if (!RunUntil(deadline))
+        return Status::Fail(CWB_TIMEOUT, "No answer from " + Where() + " within " +
+                                             std::to_string(system_.timeoutSeconds) + " s.");
+    if (result) {
+        Drop();
+        return Status::Fail(CWB_COMMUNICATIONS_ERROR,
+                            "Cannot connect to " + Where() + ": " + result.message() + ".");
+    }
+    std::error_code ignored;
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+
+    pr::Message reply;
+    if (auto status = Exchange(pr::Hello{}, reply, deadline); !status.ok())
+        return status;
+    if (!std::holds_alternative<pr::HelloOk>(reply))
+        return Refused(reply, "a greeting");
+    if (auto status = Exchange(pr::SignOn{system_.user, system_.password}, reply, deadline);
+        !status.ok())
+        return status;
+    if (!std::holds_alternative<pr::Ok>(reply))
+        return Refused(reply, "a sign-on answer");
+    return Status::Ok();
+}
+
+// The daemon never speaks unasked, so a socket with something to read between calls has
+// been closed from the other end (a restart, most likely).
+bool TcpBackend::PeerClosed() {
+    pollfd fd{socket_.native_handle(), POLLIN | POLLRDHUP, 0};
+    return ::poll(&fd, 1, 0) != 0;
+}
+
+Status TcpBackend::EnsureOpen() {
+    if (socket_.is_open() && !PeerClosed())
+        return Status::Ok();
+    return Open();
+}
+
+Status TcpBackend::Exchange(const pr::Message& request, pr::Message& reply, Deadline deadline) {
+    std::string frame;
+    try {
+        frame = pr::Encode(request);
+    } catch (const pr::ProtocolError& e) {
+        return Status::Fail(CWB_INVALID_PARAMETER,
+                            std::string("The request cannot be sent to the host: ") + e.what() +
+                                ".");
+    }
+    std::error_code result = asio::error::would_block;
+    std::string broken;
+    pr::FrameDecoder decoder;
+    std::optional<std::vector<std::uint8_t>> body;
+    std::function<void()> readMore = [&] {
+        socket_.async_read_some(asio::buffer(readBuffer_), [&](std::error_code ec, std::size_t n) {
+            if (ec) {
+                result = ec;
+                return;
+            }
+            try {
+                decoder.Feed(std::span(readBuffer_.data(), n));
+                body = decoder.Next();
+            } catch (const pr::ProtocolError& e) {
+                broken = e.what();
+                result = asio::error::invalid_argument;
+                return;
+            }
+            if (body)
+                result = {};
+            else
+                readMore();
+        });
+    };
+    asio::async_write(socket_, asio::buffer(frame), [&](std::error_code ec, std::size_t) {
+        if (ec)
+            result = ec;
+        else
+            readMore();
+    });
+    if (!RunUntil(deadline))
+        return Status::Fail(CWB_TIMEOUT, "No answer from " + Where() + " within " +
+                                             std::to_string(system_.timeoutSeconds) +
+                                             " s; the connection was closed.");
+    if (!result && body) {
+        try {
+            reply = pr::Decode(*body);
+            return Status::Ok();
+        } catch (const pr::ProtocolError& e) {
+            broken = e.what();
+        }
+    }
+    Drop();
+    if (!broken.empty())
+        return Status::Fail(CWB_COMMUNICATIONS_ERROR,
+                            "The host " + Where() + " sent a reply this program cannot read (" +
+                                broken + "); the connection was closed.");
+    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The connection to " + Where() +
+                                                      " broke during the call (" +
+                                                      result.message() + ").");
+}
+
+Status TcpBackend::Refused(const pr::Message& reply, std::string_view expected) {
+    Drop();
+    if (const auto* error = std::get_if<pr::Error>(&reply)) {
+        switch (error->code) {
+        case pr::ErrorCode::SignOnRefused:
+        case pr::ErrorCode::NotSignedOn:
+            return Status::Fail(CWB_SECURITY_ERROR, error->text);
+        default:
+            return Status::Fail(CWB_COMMUNICATIONS_ERROR, error->text);
+        }
+    }
+    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The host " + Where() + " did not send " +
+                                                      std::string(expected) +
+                                                      "; the connection was closed.");
+}
+
+Status TcpBackend::CallProgram(std::string_view program, std::string_view library,
+                               std::span<BoundParm> parms) {
+    pr::Call call{std::string(program), std::string(library), {}};
+    std::size_t outputs = 0;
+    for (const BoundParm& p : parms) {
+        pr::Parm parm{static_cast<pr::Direction>(p.type), static_cast<std::uint32_t>(p.length), {}};
+        if (p.type != CWBRC_OUTPUT)
+            parm.data.assign(reinterpret_cast<const char*>(p.area), p.length);
+        if (p.type != CWBRC_INPUT)
+            ++outputs;
+        call.parms.push_back(std::move(parm));
+    }
+    if (auto status = EnsureOpen(); !status.ok())
+        return status;
+    pr::Message reply;
+    if (auto status = Exchange(call, reply, NextDeadline()); !status.ok())
+        return status;
+    const auto* result = std::get_if<pr::CallReply>(&reply);
+    if (!result)
+        return Refused(reply, "the program's result");
+    if (!result->ok)
+        return Status::Fail(CWBRC_HOST_PROGRAM_ERROR, result->message);
+    // The areas are the caller's: nothing is written unless every one fits exactly.
+    bool fits = result->outputs.size() == outputs;
+    for (std::size_t i = 0, o = 0; fits && i < parms.size(); ++i)
+        if (parms[i].type != CWBRC_INPUT)
+            fits = result->outputs[o++].size() == parms[i].length;
+    if (!fits) {
+        Drop();
+        return Status::Fail(CWB_COMMUNICATIONS_ERROR,
+                            "The host " + Where() +
+                                " returned parameter areas that do not match the call.");
+    }
+    for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
+        if (parms[i].type != CWBRC_INPUT) {
+            const std::string& area = result->outputs[o++];
+            std::copy(area.begin(), area.end(), parms[i].area);
+        }
+    return Status::Ok();
+}
+
+Status TcpBackend::QueueExists(std::string_view queue, std::string_view library) {
+    if (auto status = EnsureOpen(); !status.ok())
+        return status;
+    pr::Message reply;
+    if (auto status = Exchange(pr::QueueExists{std::string(queue), std::string(library)}, reply,
+                               NextDeadline());
+        !status.ok())
+        return status;
+    if (std::holds_alternative<pr::Ok>(reply))
+        return Status::Ok();
+    if (const auto* error = std::get_if<pr::Error>(&reply);
+        error && error->code == pr::ErrorCode::QueueNotFound)
+        return Status::Fail(CWBDQ_QUEUE_NOT_FOUND, error->text);
+    return Refused(reply, "an answer about the queue");
+}
+
+Status TcpBackend::TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
+                             std::string& entry) {
+    const std::string id = QueueKey(queue, library, key);
+    auto buffered = prefetched_.find(id);
+    if (buffered == prefetched_.end()) {
+        if (auto status = EnsureOpen(); !status.ok())
+            return status;
+        pr::Message reply;
+        pr::Take take{std::string(queue), std::string(library), std::string(key),
+                      static_cast<std::uint32_t>(pr::kMaxEntriesPerReply)};
+        if (auto status = Exchange(take, reply, NextDeadline()); !status.ok())
+            return status;
+        auto* entries = std::get_if<pr::Entries>(&reply);
+        if (!entries)
+            return Refused(reply, "queue entries");
+        if (entries->entries.empty())
+            return Status::Fail(CWBDQ_TIMED_OUT, "No entry with the requested key on data queue " +
+                                                     std::string(queue) + " in library " +
+                                                     std::string(library) + ".");
+        buffered =
+            prefetched_
+                .emplace(id,
+                         std::deque<std::string>(std::make_move_iterator(entries->entries.begin()),
+                                                 std::make_move_iterator(entries->entries.end())))
+                .first;
+    }
+    entry = std::move(buffered->second.front());
+    buffered->second.pop_front();
+    if (buffered->second.empty())
+        prefetched_.erase(buffered);
+    return Status::Ok();
+}
+
+} // namespace cwb
