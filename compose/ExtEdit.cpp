@@ -45,6 +45,11 @@ QString Admit(QString text, bool multiLine) {
     return text;
 }
 
+QList<QKeySequence>& FrameKeys() {
+    static QList<QKeySequence> keys;
+    return keys;
+}
+
 std::size_t Counted(const QString& text) {
     return static_cast<std::size_t>(text.size() + text.count(QChar('\n')));
 }
@@ -83,7 +88,18 @@ std::size_t CExtEdit::Length() const {
     return Counted(toPlainText());
 }
 
+void CExtEdit::SetFrameAccelerators(QList<QKeySequence> keys) {
+    FrameKeys() = std::move(keys);
+}
+
 bool CExtEdit::event(QEvent* e) {
+    if (e->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(e);
+        if (FrameKeys().contains(QKeySequence(key->keyCombination()))) {
+            e->ignore(); // the frame's accelerator takes it
+            return true;
+        }
+    }
     // The form would take Tab for its own focus chain before the field saw it.
     if (e->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(e);

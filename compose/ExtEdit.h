@@ -27,6 +27,9 @@ class CExtEdit : public QPlainTextEdit {
     // The Paste command (Ctrl+V, Shift+Insert) reaches this and it does nothing.
     void OnEditPaste() {}
 
+    // Keys the main frame's accelerator table claims: the fields leave them to it.
+    static void SetFrameAccelerators(QList<QKeySequence> keys);
+
   protected:
     bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;

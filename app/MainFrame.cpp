@@ -1,0 +1,273 @@
+#include "MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QWhatsThis>
+
+#include "AboutDlg.h"
+#include "BotPaneFrame.h"
+#include "ChangeSystemDlg.h"
+#include "DeliveryModesDlg.h"
+#include "ExtEdit.h"
+#include "HostLink.h"
+#include "MessagePresenter.h"
+#include "Resource.h"
+#include "SendRules.h"
+#include "Strings.h"
+#include "SystemSelection.h"
+#include "TVOEditView.h"
+#include "TextToolBar.h"
+#include "TopPaneView.h"
+
+namespace {
+
+QString Latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The first "\n" field of a command's string is its status-bar prompt, the second its
+// tooltip.
+std::pair<QString, QString> PromptAndTip(int commandId) {
+    const auto text = LoadString(static_cast<unsigned>(commandId));
+    const auto split = text.find('\n');
+    if (split == std::string::npos)
+        return {Latin1(text), QString()};
+    return {Latin1(text.substr(0, split)), Latin1(text.substr(split + 1))};
+}
+
+// The wait cursor for as long as a command runs, whichever way it ends.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+constexpr double kTopPaneShare = 0.42;
+
+} // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    const auto templateTitle = LoadString(IDS_DOC_TEMPLATE);
+    setWindowTitle(Latin1(templateTitle.substr(0, templateTitle.find('\n'))));
+    setWindowIcon(QIcon(QStringLiteral(":/images/app")));
+    resize(640, 480); // the platform's default frame size stands in for none given
+    CreateMenus();
+    CreateAccelerators();
+    CreateClient();
+    toolBar_ = new CTextToolBar(this);
+    toolBar_->LoadToolBar(IDR_MAINFRAME, [this](int id) { return Action(id); });
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+    CreateStatusBar();
+    Action(ID_VIEW_TOOLBAR)->setChecked(true);
+    connect(toolBar_, &QToolBar::visibilityChanged, Action(ID_VIEW_TOOLBAR), &QAction::setChecked);
+    SetTitleSetter([this](const std::string& title) { setWindowTitle(Latin1(title)); });
+}
+
+CMainFrame::~CMainFrame() {
+    SetTitleSetter(nullptr);
+}
+
+QAction* CMainFrame::AddCommand(int commandId, const QString& text) {
+    auto*& action = actions_[commandId];
+    if (!action) {
+        action = new QAction(text, this);
+        const auto [prompt, tip] = PromptAndTip(commandId);
+        action->setStatusTip(prompt);
+        action->setToolTip(tip.isEmpty() ? prompt : tip);
+        action->setData(commandId);
+        addAction(action); // its shortcuts work wherever the focus is in the window
+    } else if (!text.isEmpty()) {
+        action->setText(text);
+    }
+    return action;
+}
+
+QAction* CMainFrame::Action(int commandId) const {
+    const auto it = actions_.find(commandId);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::CreateMenus() {
+    auto* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(AddCommand(ID_SEND, QStringLiteral("&Send")));
+    file->addSeparator();
+    file->addAction(AddCommand(ID_APP_EXIT, QStringLiteral("E&xit")));
+    auto* view = menuBar()->addMenu(QStringLiteral("&View"));
+    view->addAction(AddCommand(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar")));
+    view->addAction(AddCommand(ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar")));
+    auto* options = menuBar()->addMenu(QStringLiteral("&Options"));
+    options->addAction(AddCommand(ID_CHANGE_SYSTEM, QStringLiteral("&System")));
+    options->addAction(AddCommand(ID_CHANGE_DELIVERY, QStringLiteral("&Delivery")));
+    auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(AddCommand(ID_HELP_FINDER, QStringLiteral("&Help Topics")));
+    help->addSeparator();
+    help->addAction(AddCommand(ID_APP_ABOUT, QStringLiteral("&About TAVO/400 Express")));
+    AddCommand(ID_CONTEXT_HELP, QStringLiteral("Help"));
+
+    connect(Action(ID_SEND), &QAction::triggered, this, &CMainFrame::OnSend);
+    connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+    Action(ID_VIEW_TOOLBAR)->setCheckable(true);
+    connect(Action(ID_VIEW_TOOLBAR), &QAction::triggered, this,
+            [this](bool on) { toolBar_->setVisible(on); });
+    Action(ID_VIEW_STATUS_BAR)->setCheckable(true);
+    Action(ID_VIEW_STATUS_BAR)->setChecked(true);
+    connect(Action(ID_VIEW_STATUS_BAR), &QAction::triggered, this,
+            [this](bool on) { statusBar()->setVisible(on); });
+    connect(Action(ID_CHANGE_SYSTEM), &QAction::triggered, this, &CMainFrame::OnChangeSystem);
+    connect(Action(ID_CHANGE_DELIVERY), &QAction::triggered, this, &CMainFrame::OnChangeDelivery);
+    connect(Action(ID_APP_ABOUT), &QAction::triggered, this, &CMainFrame::OnAbout);
+    connect(Action(ID_CONTEXT_HELP), &QAction::triggered, this, &CMainFrame::OnContextHelp);
+}
+
+void CMainFrame::CreateAccelerators() {
+    // In table order. Undo, Cut, Copy and F1 reach no handler of the program's own, and
+    // Paste only one that does nothing: the fields leave these keys to the frame.
+    const std::pair<QKeySequence, int> table[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_S), ID_SEND},
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), ID_EDIT_UNDO},
+        {QKeySequence(Qt::CTRL | Qt::Key_X), ID_EDIT_CUT},
+        {QKeySequence(Qt::CTRL | Qt::Key_C), ID_EDIT_COPY},
+        {QKeySequence(Qt::CTRL | Qt::Key_V), ID_EDIT_PASTE},
+        {QKeySequence(Qt::ALT | Qt::Key_Backspace), ID_EDIT_UNDO},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ID_EDIT_CUT},
+        {QKeySequence(Qt::CTRL | Qt::Key_Insert), ID_EDIT_COPY},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE},
+        {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F1), ID_CONTEXT_HELP},
+        {QKeySequence(Qt::Key_F1), ID_HELP},
+    };
+    std::map<int, QList<QKeySequence>> keys;
+    QList<QKeySequence> frameKeys;
+    for (const auto& [sequence, command] : table) {
+        accelerators_.emplace_back(sequence, command);
+        keys[command].append(sequence);
+        frameKeys.append(sequence);
+    }
+    for (const auto& [command, sequences] : keys) {
+        auto* action = AddCommand(command);
+        action->setShortcuts(sequences);
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+    CExtEdit::SetFrameAccelerators(frameKeys);
+    connect(Action(ID_EDIT_PASTE), &QAction::triggered, this, [] {
+        if (auto* edit = qobject_cast<CExtEdit*>(QApplication::focusWidget()))
+            edit->OnEditPaste();
+    });
+    connect(Action(ID_NEXT_PANE), &QAction::triggered, this, &CMainFrame::OnNextPane);
+    connect(Action(ID_PREV_PANE), &QAction::triggered, this, &CMainFrame::OnNextPane);
+}
+
+void CMainFrame::CreateStatusBar() {
+    auto* bar = statusBar();
+    bar->setProperty("controlId", ID_VIEW_STATUS_BAR);
+    for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL}) {
+        auto* indicator = new QLabel(Latin1(LoadString(static_cast<unsigned>(id))), bar);
+        indicator->setProperty("controlId", id);
+        indicator->setFrameShape(QFrame::Panel);
+        indicator->setFrameShadow(QFrame::Sunken);
+        indicator->setAlignment(Qt::AlignCenter);
+        indicator->setMinimumWidth(indicator->sizeHint().width() + 8);
+        // the key states are not readable portably here; the panes stay dimmed
+        indicator->setEnabled(false);
+        bar->addPermanentWidget(indicator);
+    }
+    const QString idle = Latin1(LoadString(IDS_IDLE_MESSAGE));
+    bar->showMessage(idle);
+    connect(bar, &QStatusBar::messageChanged, this, [bar, idle](const QString& message) {
+        if (message.isEmpty() && !QWhatsThis::inWhatsThisMode())
+            bar->showMessage(idle);
+    });
+    Action(ID_VIEW_STATUS_BAR)->setChecked(true);
+}
+
+void CMainFrame::CreateClient() {
+    splitter_ = new QSplitter(Qt::Vertical, this);
+    splitter_->setProperty("controlId", AFX_IDW_PANE_FIRST);
+    splitter_->setChildrenCollapsible(false);
+    // the frame's client height before the bars exist
+    const int clientHeight = height() - menuBar()->sizeHint().height();
+    initialTopHeight_ = static_cast<int>(clientHeight * kTopPaneShare);
+    topPane_ = new CTopPaneView(splitter_);
+    bottomFrame_ = new CBotPaneFrame(splitter_);
+    splitter_->addWidget(topPane_);
+    splitter_->addWidget(bottomFrame_);
+    splitter_->setStretchFactor(0, 0); // the last row takes what is left
+    splitter_->setStretchFactor(1, 1);
+    setCentralWidget(splitter_);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!sized_) {
+        sized_ = true;
+        const int total = splitter_->height() - splitter_->handleWidth();
+        splitter_->setSizes({initialTopHeight_, std::max(0, total - initialTopHeight_)});
+    }
+}
+
+void CMainFrame::InitialUpdate() {
+    topPane_->OnInitialUpdate();
+    bottomFrame_->View()->OnInitialUpdate();
+    // the address pane is the active view and To: its first control
+    topPane_->To()->setFocus(Qt::OtherFocusReason);
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == QEvent::EnterWhatsThisMode)
+        statusBar()->showMessage(Latin1(LoadString(IDS_HELP_MODE_MESSAGE)));
+    else if (event->type() == QEvent::LeaveWhatsThisMode)
+        statusBar()->showMessage(Latin1(LoadString(IDS_IDLE_MESSAGE)));
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::OnSend() {
+    WaitCursor wait;
+    const std::string to = ToEdit ? ToEdit->WindowText() : std::string();
+    const std::string subject = SubjectEdit ? SubjectEdit->WindowText() : std::string();
+    const std::string body = BodyEdit ? BodyEdit->WindowText() : std::string();
+    const bool recipients = RecipientsRadio && RecipientsRadio->isChecked();
+    // What cannot fit the request is refused before the host is asked anything.
+    const auto prepared = PrepareSend(to, subject, body, recipients);
+    if (!prepared.submission) {
+        ShowMessageBox(prepared.refusal);
+        return;
+    }
+    const auto& message = *prepared.submission;
+    CHostLink link;
+    if (link.SubmitMessage(message.kind, message.count, message.addressList, message.body,
+                           message.subject))
+        ShowMessageBox("Message Successfully Delivered to TAVO/400");
+}
+
+void CMainFrame::OnChangeSystem() {
+    CChangeSystemDlg dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::OnChangeDelivery() {
+    CDeliveryModesDlg dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::OnAbout() {
+    CAboutDlg dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::OnContextHelp() {
+    QWhatsThis::enterWhatsThisMode();
+}
+
+void CMainFrame::OnNextPane() {
+    // two panes: next and previous are the same step
+    const bool inTop = topPane_->isAncestorOf(QApplication::focusWidget());
+    if (inTop && BodyEdit)
+        BodyEdit->setFocus(Qt::OtherFocusReason);
+    else if (ToEdit)
+        ToEdit->setFocus(Qt::OtherFocusReason);
+}

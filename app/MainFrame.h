@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+
+class CTextToolBar;
+class CTopPaneView;
+class CBotPaneFrame;
+class QAction;
+class QLabel;
+class QSplitter;
+
+// The program's only top-level window: menu, accelerators, the text toolbar, the status
+// bar and a splitter with the address pane above the message body.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // Gives the panes their first update (which chooses the system) and the focus to To:.
+    void InitialUpdate();
+
+    // The action of a command id, menu item or accelerator; null when there is none.
+    QAction* Action(int commandId) const;
+    // Every accelerator in table order, with the command each triggers.
+    std::vector<std::pair<QKeySequence, int>> Accelerators() const { return accelerators_; }
+
+    CTextToolBar* ToolBar() const { return toolBar_; }
+    CTopPaneView* TopPane() const { return topPane_; }
+    CBotPaneFrame* BottomFrame() const { return bottomFrame_; }
+    QSplitter* Splitter() const { return splitter_; }
+    int InitialTopHeight() const { return initialTopHeight_; }
+
+  public slots:
+    void OnSend();
+    void OnChangeSystem();
+    void OnChangeDelivery();
+    void OnAbout();
+    void OnContextHelp();
+    void OnNextPane();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+
+  private:
+    QAction* AddCommand(int commandId, const QString& text = {});
+    void CreateMenus();
+    void CreateAccelerators();
+    void CreateStatusBar();
+    void CreateClient();
+
+    std::map<int, QAction*> actions_;
+    std::vector<std::pair<QKeySequence, int>> accelerators_;
+    CTextToolBar* toolBar_ = nullptr;
+    CTopPaneView* topPane_ = nullptr;
+    CBotPaneFrame* bottomFrame_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    int initialTopHeight_ = 0;
+    bool sized_ = false;
+};

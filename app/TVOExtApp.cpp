@@ -1,0 +1,37 @@
+#include "TVOExtApp.h"
+
+#include "HostState.h"
+#include "MainFrame.h"
+#include "ProcessState.h"
+#include "QtMessagePresenter.h"
+#include "Strings.h"
+#include "UiResources.h"
+
+CTVOExtApp::CTVOExtApp(int& argc, char** argv) : QApplication(argc, argv) {
+    InitUiResources();
+    const auto title = LoadString(IDS_APP_TITLE);
+    // the profile: organisation key, then a subkey named after the application
+    setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+    setApplicationName(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())));
+    setApplicationVersion(QStringLiteral("2.1"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/app")));
+}
+
+CTVOExtApp::~CTVOExtApp() {
+    mainFrame_.reset();
+    SetMessagePresenter(nullptr);
+}
+
+bool CTVOExtApp::InitInstance() {
+    // In this order, before the panes read the settings file over the defaults.
+    Host().HostSetupDone = false;
+    CurrentSystem.clear();
+    DeliveryModes = DeliveryModeFlags{};
+    presenter_ = std::make_unique<QtMessagePresenter>();
+    SetMessagePresenter(presenter_.get());
+    mainFrame_ = std::make_unique<CMainFrame>();
+    mainFrame_->InitialUpdate();
+    mainFrame_->show();
+    mainFrame_->activateWindow(); // so its accelerators work before the first click
+    return true;
+}

@@ -1,0 +1,368 @@
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "AboutDlg.h"
+#include "Ccsid37.h"
+#include "ExtEdit.h"
+#include "HostEngine.h"
+#include "HostState.h"
+#include "MainFrame.h"
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "Resource.h"
+#include "TemplateWidgets.h"
+#include "TextToolBar.h"
+#include "TopPaneView.h"
+#include "UiResources.h"
+#include "cwbtest.h"
+
+namespace {
+
+const std::string kDelivered = "Message Successfully Delivered to TAVO/400";
+
+std::string Pad(std::string text, std::size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+} // namespace
+
+// The real main window, offscreen, over an embedded in-memory DEMO host.
+class MainFrameTest : public QObject {
+    Q_OBJECT
+
+    RecordingPresenter shown;
+    std::filesystem::path previous, dir;
+    std::unique_ptr<CMainFrame> frame;
+
+    std::shared_ptr<tavo::server::HostEngine> Host400() { return cwbtest::Engine("DEMO"); }
+
+    void Compose(const std::string& to, const std::string& subject, const std::string& body,
+                 bool recipients = true) {
+        ToEdit->SetWindowText(to);
+        SubjectEdit->SetWindowText(subject);
+        BodyEdit->SetWindowText(body);
+        (recipients ? frame->TopPane()->Recipients() : frame->TopPane()->Groups())
+            ->setChecked(true);
+    }
+
+    void PressCtrlS() { QTest::keyClick(ToEdit, Qt::Key_S, Qt::ControlModifier); }
+
+  private slots:
+    void initTestCase() { InitUiResources(); }
+
+    void init() {
+        previous = std::filesystem::current_path();
+        dir = std::filesystem::temp_directory_path() / ("tavo-frame-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::filesystem::current_path(dir);
+        cwbtest::Reset();
+        cwbtest::UseSystems(
+            "[systems]\ndefault = DEMO\n[DEMO]\naddress = embedded\ndatabase = :memory:\n");
+        ResetHostState();
+        ResetProcessState();
+        shown.shown.clear();
+        SetMessagePresenter(&shown);
+        frame = std::make_unique<CMainFrame>();
+    }
+    void cleanup() {
+        frame.reset();
+        SetMessagePresenter(nullptr);
+        std::filesystem::current_path(previous);
+        std::filesystem::remove_all(dir);
+    }
+
+    void toolbarLabelsTipsAndSizes() {
+        QCOMPARE(QString::fromStdString(CTextToolBar::LabelFromString("Single")),
+                 QString("Single"));
+        QCOMPARE(QString::fromStdString(CTextToolBar::LabelFromString("one\ntwo\nthree")),
+                 QString("three"));
+        QCOMPARE(QString::fromStdString(CTextToolBar::LabelFromString("only\n")), QString("only"));
+        QCOMPARE(QString::fromStdString(CTextToolBar::LabelFromString("a\n\nb\n\n")), QString("b"));
+
+        QStringList labels, tips;
+        QList<QSize> sizes;
+        for (auto* button :
+             frame->ToolBar()->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly)) {
+            if (!button->property("commandId").isValid())
+                continue;
+            labels << button->text();
+            tips << button->toolTip();
+            sizes << button->size();
+        }
+        QCOMPARE(labels, (QStringList{"Send", "About", "Help"}));
+        QCOMPARE(tips, (QStringList{"Send Message", "About", "Help"}));
+        QVERIFY(sizes[0] == sizes[1] && sizes[1] == sizes[2]);
+        QCOMPARE(frame->ToolBar()->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    }
+
+    void menuItemsAndAccelerators() {
+        QStringList items;
+        QList<int> ids;
+        for (auto* menu : frame->menuBar()->actions()) {
+            items << menu->text();
+            for (auto* item : menu->menu()->actions()) {
+                if (item->isSeparator())
+                    continue;
+                items << item->text();
+                ids << item->data().toInt();
+            }
+        }
+        QCOMPARE(items, (QStringList{"&File", "&Send", "E&xit", "&View", "&Toolbar", "&Status Bar",
+                                     "&Options", "&System", "&Delivery", "&Help", "&Help Topics",
+                                     "&About TAVO/400 Express"}));
+        QCOMPARE(ids, (QList<int>{32772, 57665, 59392, 59393, 32773, 32774, 57667, 57664}));
+        QCOMPARE(frame->Action(ID_SEND)->statusTip(),
+                 QString("Send the message to the specified recipients"));
+        QCOMPARE(frame->Action(ID_CHANGE_SYSTEM)->toolTip(), QString("Change system"));
+
+        QList<int> commands;
+        for (const auto& [keys, command] : frame->Accelerators())
+            commands << command;
+        QCOMPARE(commands, (QList<int>{32772, 57643, 57635, 57634, 57637, 57643, 57635, 57634,
+                                       57637, 57680, 57681, 57669, 57670}));
+        QVERIFY(frame->Action(ID_SEND)->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_S)));
+        QVERIFY(frame->Action(ID_CONTEXT_HELP)
+                    ->shortcuts()
+                    .contains(QKeySequence(Qt::SHIFT | Qt::Key_F1)));
+    }
+
+    void paneSplitStatusBarAndCaption() {
+        QCOMPARE(frame->windowTitle(), QString("TAVO/400 Express"));
+        frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+        const int h = 480 - frame->menuBar()->sizeHint().height();
+        QCOMPARE(frame->InitialTopHeight(), static_cast<int>(h * 0.42));
+        QCOMPARE(frame->Splitter()->sizes().at(0), frame->InitialTopHeight());
+        QCOMPARE(frame->statusBar()->currentMessage(), QString("For Help, press F1"));
+        QStringList indicators;
+        for (auto* label : frame->statusBar()->findChildren<QLabel*>())
+            if (label->property("controlId").isValid())
+                indicators << label->text();
+        QCOMPARE(indicators, (QStringList{"CAP", "NUM", "SCRL"}));
+
+        frame->InitialUpdate();
+        QCOMPARE(frame->windowTitle(), QString("TAVO/400 Express (Demo)"));
+        QTRY_VERIFY(frame->TopPane()->To()->hasFocus()); // typing can start at once
+
+        frame->Action(ID_VIEW_TOOLBAR)->trigger();
+        QVERIFY(!frame->ToolBar()->isVisible());
+        frame->Action(ID_VIEW_STATUS_BAR)->trigger();
+        QVERIFY(!frame->statusBar()->isVisible());
+        frame->Action(ID_VIEW_TOOLBAR)->trigger();
+        QVERIFY(frame->ToolBar()->isVisible());
+    }
+
+    void sendLandsInTheOutboxByteForByte() {
+        frame->show();
+        frame->InitialUpdate();
+        QVERIFY(QTest::qWaitForWindowActive(frame.get()));
+        Compose("jsmith, mjones;ops", "  Server down\t(urgent)  ", "line one\r\n\r\nline  two");
+        PressCtrlS();
+        QCOMPARE(shown.shown, (std::vector<std::string>{kDelivered}));
+        const auto outbox = Host400()->Outbox();
+        QCOMPARE(outbox.size(), std::size_t{1});
+        const std::string record =
+            "03" + Pad("JSMITH", 10) + Pad("MJONES", 10) + Pad("OPS", 10) + std::string(470, ' ') +
+            Pad("Server down (urgent)@@line one line  two", 999) + "*RCP" + "YYYYYYY";
+        QCOMPARE(QByteArray::fromStdString(outbox[0].rawRecord),
+                 QByteArray::fromStdString(tavo::codepage::ToEbcdic(record)));
+        // the fields keep their text
+        QCOMPARE(QByteArray::fromStdString(ToEdit->WindowText()), QByteArray("jsmith, mjones;ops"));
+        QCOMPARE(QByteArray::fromStdString(BodyEdit->WindowText()),
+                 QByteArray("line one\r\n\r\nline  two"));
+    }
+
+    void sendEdgeCases() {
+        frame->InitialUpdate();
+        struct Case {
+            const char* what;
+            std::string to, subject, body;
+            bool recipients;
+            std::vector<std::string> names;
+            std::string subjectSent, bodySent;
+            bool groups;
+        } cases[] = {
+            {"lines as the picker writes them",
+             "Jsmith\r\n\r\nMjones\r\n",
+             "",
+             "b",
+             true,
+             {"JSMITH", "MJONES"},
+             "",
+             "b",
+             false},
+            {"only line breaks in the body",
+             "ops",
+             "Hi",
+             "\r\n\r\n",
+             true,
+             {"OPS"},
+             "Hi",
+             "",
+             false},
+            {"groups", "night", "", "Shift change", false, {"NIGHT"}, "", "Shift change", true},
+        };
+        Host400()->ReplaceDirectory({{"JSMITH", ""}, {"MJONES", ""}, {"OPS", ""}},
+                                    {{"NIGHT", "", {"OPS"}}});
+        for (const auto& c : cases) {
+            shown.shown.clear();
+            Compose(c.to, c.subject, c.body, c.recipients);
+            frame->Action(ID_SEND)->trigger();
+            QCOMPARE(shown.shown, (std::vector<std::string>{kDelivered}));
+            const auto newest = Host400()->Outbox().front();
+            QCOMPARE(newest.names, c.names);
+            QCOMPARE(QString::fromStdString(newest.subject), QString::fromStdString(c.subjectSent));
+            QCOMPARE(QString::fromStdString(newest.body), QString::fromStdString(c.bodySent));
+            QCOMPARE(newest.groups, c.groups);
+        }
+    }
+
+    void emptyToIsStillSubmitted() {
+        frame->InitialUpdate();
+        Compose("", "", "anything");
+        frame->Action(ID_SEND)->trigger();
+        QCOMPARE(cwbtest::CountCalls("cwbRC_CallPgm", "TVOCUPD"), 1);
+        QCOMPARE(shown.shown, (std::vector<std::string>{"No recipients given.\n"}));
+    }
+
+    void failuresAreShownAndNothingIsConfirmed() {
+        // no system chosen
+        frame->Action(ID_SEND)->trigger();
+        QCOMPARE(shown.shown.size(), std::size_t{1});
+        QVERIFY(shown.shown[0].rfind("Please select a host AS/400", 0) == 0);
+
+        frame->InitialUpdate();
+        // connect refused
+        shown.shown.clear();
+        cwbtest::FailNext("cwbRC_StartSys", 8);
+        Compose("jsmith", "s", "b");
+        frame->Action(ID_SEND)->trigger();
+        QCOMPARE(shown.shown,
+                 (std::vector<std::string>{"Unable to obtain connection to Demo, return code 8"}));
+
+        // the host's error texts, one per line
+        shown.shown.clear();
+        DeliveryModes = DeliveryModeFlags{0, 0, 0, 0, 0, 0, 0, 0};
+        Compose("jsmith nobody", "s", "b");
+        frame->Action(ID_SEND)->trigger();
+        QCOMPARE(shown.shown, (std::vector<std::string>{
+                                  "Unknown recipient NOBODY.\nNo delivery mode selected.\n"}));
+
+        // a name too long for its slot: refused before the host hears of it
+        shown.shown.clear();
+        cwbtest::ClearCalls();
+        Compose("jsmith administrator", "s", "b");
+        frame->Action(ID_SEND)->trigger();
+        QCOMPARE(shown.shown.size(), std::size_t{1});
+        QVERIFY(shown.shown[0].find("\"administrator\" is longer than 10") != std::string::npos);
+        QCOMPARE(cwbtest::CountCalls("cwbRC_CallPgm"), 0);
+        QCOMPARE(cwbtest::CountCalls("cwbRC_StartSys"), 0);
+        QVERIFY(Host400()->Outbox().empty());
+    }
+
+    void editingKeysGoToTheFrame() {
+        frame->show();
+        frame->InitialUpdate();
+        QVERIFY(QTest::qWaitForWindowActive(frame.get()));
+        QApplication::clipboard()->setText("clip");
+        ToEdit->SetWindowText("jsmith");
+        ToEdit->selectAll();
+        QTest::keyClick(ToEdit, Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(ToEdit, Qt::Key_X, Qt::ControlModifier);
+        QTest::keyClick(ToEdit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QString("clip"));
+        QCOMPARE(QByteArray::fromStdString(ToEdit->WindowText()), QByteArray("jsmith"));
+        // F6 goes to the other pane and back
+        QTest::keyClick(ToEdit, Qt::Key_F6);
+        QTRY_VERIFY(BodyEdit->hasFocus());
+        QTest::keyClick(BodyEdit, Qt::Key_F6, Qt::ShiftModifier);
+        QTRY_VERIFY(ToEdit->hasFocus());
+    }
+
+    void startUpDefaultsAndSavedModes() {
+        frame->InitialUpdate();
+        QCOMPARE(DeliveryModes.Pager + DeliveryModes.Email + DeliveryModes.Fax +
+                     DeliveryModes.NetworkMessage + DeliveryModes.MessageQueue +
+                     DeliveryModes.Telephone + DeliveryModes.SpooledFile,
+                 7);
+        QCOMPARE(DeliveryModes.SaveSettings, 0);
+
+        frame.reset();
+        ResetProcessState();
+        std::string record = "Demo\r\nY Y";
+        record.resize(300, ' ');
+        std::ofstream("dftsys.ini", std::ios::binary) << record;
+        frame = std::make_unique<CMainFrame>();
+        frame->InitialUpdate();
+        QCOMPARE(DeliveryModes.SaveSettings, 1);
+        QCOMPARE(DeliveryModes.Pager, 0);
+        QCOMPARE(DeliveryModes.Email, 1);
+        QCOMPARE(DeliveryModes.Fax, 0);
+    }
+
+    void optionsOpenFreshModalDialogs() {
+        frame->show();
+        frame->InitialUpdate();
+        QStringList titles;
+        for (int command : {ID_CHANGE_SYSTEM, ID_CHANGE_DELIVERY, ID_CHANGE_SYSTEM, ID_APP_ABOUT}) {
+            QTimer::singleShot(0, [&titles] {
+                auto* dialog = QApplication::activeModalWidget();
+                QVERIFY(dialog);
+                titles << dialog->windowTitle();
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            });
+            frame->Action(command)->trigger();
+        }
+        QCOMPARE(titles, (QStringList{"Change system", "Delivery modes", "Change system",
+                                      "About TAVO/400 Express"}));
+        CAboutDlg about;
+        QVERIFY(!about.findChildren<QLabel*>().isEmpty());
+        bool versionShown = false;
+        for (auto* label : about.findChildren<QLabel*>())
+            versionShown = versionShown || label->text() == "TAVO/400 Express Version 2.1";
+        QVERIFY(versionShown);
+    }
+
+    void twoCopiesRunSideBySide() {
+        const QString program = QString::fromLocal8Bit(qgetenv("TAVO_EXPRESS"));
+        if (program.isEmpty())
+            QSKIP("TAVO_EXPRESS not set");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_DATA_HOME", QString::fromStdString((dir / "data").string()));
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir / "config").string()));
+        QProcess first, second;
+        for (auto* process : {&first, &second}) {
+            process->setProcessEnvironment(env);
+            process->setWorkingDirectory(QString::fromStdString(dir.string()));
+            process->start(program, {});
+            QVERIFY(process->waitForStarted());
+        }
+        QTest::qWait(1500);
+        QCOMPARE(first.state(), QProcess::Running);
+        QCOMPARE(second.state(), QProcess::Running);
+        for (auto* process : {&first, &second}) {
+            process->terminate();
+            process->waitForFinished(5000);
+        }
+    }
+};
+
+QTEST_MAIN(MainFrameTest)
+#include "MainFrameTest.moc"
