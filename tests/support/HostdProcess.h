@@ -149,9 +149,11 @@ class Daemon {
         pid_ = -1;
         return status;
     }
-    void Restart() {
+    // kill -9, then a new daemon on the same port after `downtime`.
+    void Restart(std::chrono::milliseconds downtime = {}) {
         if (pid_ > 0)
             Stop(SIGKILL);
+        std::this_thread::sleep_for(downtime);
         Start(port_);
     }
 

@@ -1,0 +1,165 @@
+// The host link end to end, once through the embedded host and once through a
+// tavo400-hostd on a loopback port: the user must not be able to tell them apart.
+#include "HostFixture.h"
+
+#include <algorithm>
+
+#include "HostdProcess.h"
+
+using namespace hostdtest;
+
+namespace {
+
+std::string Pad(std::string text, std::size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+std::string Hex(std::string_view bytes) {
+    std::string out;
+    char two[3];
+    for (unsigned char c : bytes) {
+        std::snprintf(two, sizeof two, "%02x", c);
+        out += two;
+    }
+    return out;
+}
+
+class BackendParityTest : public HostFixture, public ::testing::WithParamInterface<std::string> {
+  protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        db = DemoDatabase(dir);
+        if (GetParam() == "tcp") {
+            daemon = std::make_unique<Daemon>(dir, db);
+            cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() +
+                                "\nuser = OPER\npassword = secret\ntimeout = 5\n");
+        } else {
+            cwbtest::UseSystems("[SYSA]\naddress = embedded\ndatabase = " + db.string() + "\n");
+        }
+        CurrentSystem = "SYSA";
+    }
+    std::vector<tavo::server::OutboxMessage> Outbox() {
+        return tavo::server::HostEngine(db.string()).Outbox();
+    }
+
+    ScratchDir dir{"parity"};
+    std::filesystem::path db;
+    std::unique_ptr<Daemon> daemon;
+};
+
+} // namespace
+
+TEST_P(BackendParityTest, SendIsAcceptedAndStoredByteForByte) {
+    DeliveryModes = DeliveryModeFlags{0, 1, 1, 0, 0, 0, 0, 0};
+    {
+        CHostLink link;
+        ASSERT_TRUE(link.SubmitMessage(1, 2, "jsmith    mjones    ", "Call me", "Hi"));
+    }
+    EXPECT_TRUE(shown.shown.empty());
+    const auto outbox = Outbox();
+    ASSERT_EQ(outbox.size(), 1u);
+    const std::string record = "02" + Pad("JSMITH", 10) + Pad("MJONES", 10) +
+                               std::string(480, ' ') + Pad("Hi@@Call me", 999) + "*RCP" + "YY     ";
+    EXPECT_EQ(outbox[0].rawRecord, tavo::codepage::ToEbcdic(record));
+    // the administration command shows the same record, in hex
+    const auto json = RunHostd(dir, {"outbox", "--json", "--db", db.string()});
+    EXPECT_NE(json.out.find("\"rawRecord\": \"" + Hex(outbox[0].rawRecord) + "\""),
+              std::string::npos);
+    EXPECT_NE(json.out.find("\"names\": [\"JSMITH\", \"MJONES\"]"), std::string::npos) << json.out;
+}
+
+TEST_P(BackendParityTest, RefusedSendShowsTheHostTexts) {
+    CHostLink link;
+    EXPECT_FALSE(link.SubmitMessage(1, 2, "nobody    jsmith    ", "body", ""));
+    ASSERT_EQ(shown.shown.size(), 1u);
+    EXPECT_EQ(shown.shown[0], "Unknown recipient NOBODY.\n");
+    EXPECT_TRUE(Outbox().empty());
+}
+
+TEST_P(BackendParityTest, ListsArriveWholeAndInOrder) {
+    tavo::server::HostEngine host(db.string());
+    CHostLink link;
+    EXPECT_EQ(cwbtest::CountCalls("cwbRC_CallPgm", "TVOCGET"), 1); // created the queue
+    EXPECT_EQ(cwbtest::CountCalls("cwbDQ_Open"), 2);
+    for (const char* type : {"*RCPL", "*GRPL"}) {
+        std::vector<ListItem> items;
+        int count = 0;
+        ASSERT_TRUE(link.RetrieveList(type, items, count)) << type;
+        std::vector<std::string> names, expected;
+        for (const auto& item : items)
+            names.push_back(item.name);
+        if (std::string(type) == "*RCPL")
+            for (const auto& r : host.Recipients())
+                expected.push_back(r.name);
+        else
+            for (const auto& g : host.Groups())
+                expected.push_back(g.name);
+        EXPECT_EQ(names, expected) << type;
+        EXPECT_EQ(count, static_cast<int>(expected.size()));
+    }
+    // the demo's *NONE description comes back empty through either backend
+    std::vector<ListItem> items;
+    int count = 0;
+    ASSERT_TRUE(link.RetrieveList("*RCPL", items, count));
+    const auto printer = std::find_if(items.begin(), items.end(),
+                                      [](const ListItem& i) { return i.name == "PRTROOM"; });
+    ASSERT_NE(printer, items.end());
+    EXPECT_EQ(printer->description, "");
+    EXPECT_TRUE(shown.shown.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, BackendParityTest, ::testing::Values("embedded", "tcp"),
+                         [](const auto& info) { return info.param; });
+
+namespace {
+
+class DaemonLinkTest : public HostFixture {
+  protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        db = DemoDatabase(dir);
+        daemon = std::make_unique<Daemon>(dir, db);
+        CurrentSystem = "SYSA";
+    }
+    void UsePassword(const std::string& password) {
+        cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() +
+                            "\nuser = OPER\npassword = " + password + "\ntimeout = 5\n");
+    }
+    ScratchDir dir{"daemon-link"};
+    std::filesystem::path db;
+    std::unique_ptr<Daemon> daemon;
+};
+
+} // namespace
+
+TEST_F(DaemonLinkTest, RestartedDaemonTakesTheNextSendWithoutAClientRestart) {
+    UsePassword("secret");
+    {
+        CHostLink link;
+        ASSERT_TRUE(link.SubmitMessage(1, 1, "ops       ", "first", ""));
+    }
+    daemon->Restart();
+    {
+        CHostLink link;
+        EXPECT_TRUE(link.SubmitMessage(1, 1, "ops       ", "second", ""));
+        std::vector<ListItem> items;
+        int count = 0;
+        EXPECT_TRUE(link.RetrieveList("*GRPL", items, count));
+        EXPECT_EQ(count, 3);
+    }
+    EXPECT_TRUE(shown.shown.empty()) << shown.shown.front();
+    EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 1);
+    const auto outbox = tavo::server::HostEngine(db.string()).Outbox();
+    ASSERT_EQ(outbox.size(), 2u);
+    EXPECT_EQ(outbox[0].body, "second");
+}
+
+TEST_F(DaemonLinkTest, WrongPasswordShowsMessage129WithTheSecurityCode) {
+    UsePassword("guess");
+    CHostLink link;
+    EXPECT_EQ(link.Connection(), 0u);
+    ASSERT_EQ(shown.shown.size(), 1u);
+    EXPECT_EQ(shown.shown[0], "Unable to obtain connection to SYSA, return code " +
+                                  std::to_string(CWB_SECURITY_ERROR));
+}
