@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 
 #include "HostLink.h"
+#include "Records.h"
 #include "Resource.h"
 #include "Strings.h"
 #include "TemplateWidgets.h"
@@ -20,15 +21,6 @@ std::string TrimRight(std::string text) {
 
 QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The name as the list shows it: first character as received, the rest in lower case.
-void ShowCase(std::string& name) {
-    for (std::size_t i = 1; i < name.size(); ++i) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
-            name[i] = static_cast<char>(c + 0x20);
-    }
 }
 
 } // namespace
@@ -71,7 +63,7 @@ void CBrowseOptionsDlg::OnInitDialog() {
             if (link.RetrieveList(type, m_arrEntries, count)) {
                 for (int i = 0; i < count; ++i) {
                     auto& entry = m_arrEntries[static_cast<std::size_t>(i)];
-                    ShowCase(entry.name);
+                    entry.name = records::DisplayName(entry.name);
                     auto* row = new QTreeWidgetItem(m_listCtrl);
                     row->setText(0, Latin1(entry.name));
                     row->setText(1, Latin1(entry.description));

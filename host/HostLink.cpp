@@ -232,8 +232,10 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
 
 bool CHostLink::SubmitMessage(int kind, int count, std::string recipients, std::string body,
                               std::string subject) {
+    lastSubmit_ = SubmitOutcome::NoConnection;
     if (!connection_)
         return false;
+    lastSubmit_ = SubmitOutcome::TooLarge;
     // The record has fixed fields; what does not fit is refused, never cut.
     if (count < 0 || count > records::kMaxEntries) {
         ShowMessageBox("The message names " + std::to_string(count) +
@@ -270,10 +272,13 @@ bool CHostLink::SubmitMessage(int kind, int count, std::string recipients, std::
     ToHost(areas.sendParm5, records::kSendAreaUsed, parm5.data(), records::kSendAreaUsed);
 
     if (cwbRC_CallPgm(connection_, host.SendProgram, host.ErrorHandle) != 0) {
+        lastSubmit_ = SubmitOutcome::CallFailed;
         ShowHostError(); // a failed send is never silent
         return false;
     }
-    return ReadSendReply();
+    const bool accepted = ReadSendReply();
+    lastSubmit_ = accepted ? SubmitOutcome::Accepted : SubmitOutcome::RefusedByHost;
+    return accepted;
 }
 
 bool CHostLink::ReadSendReply() {

@@ -14,6 +14,17 @@
 // outcome shows in the link (no connection: no operation can succeed).
 class CHostLink {
   public:
+    // How the last SubmitMessage ended. The window only needs true or false; a caller
+    // that reports by exit code must tell a host that said no from one never reached.
+    enum class SubmitOutcome {
+        NotTried,
+        NoConnection,  // nothing was sent
+        TooLarge,      // refused here, nothing was sent
+        CallFailed,    // the program call itself failed; its text was shown
+        RefusedByHost, // the host's error texts were shown
+        Accepted,
+    };
+
     CHostLink();
     virtual ~CHostLink();
     CHostLink(const CHostLink&) = delete;
@@ -28,6 +39,7 @@ class CHostLink {
     bool SubmitMessage(int kind, int count, std::string recipients, std::string body,
                        std::string subject);
     bool ReadSendReply();
+    SubmitOutcome LastSubmitOutcome() const { return lastSubmit_; }
 
     const std::string& SystemName() const { return systemName_; }
     cwbRC_SysHandle Connection() const { return connection_; }
@@ -41,6 +53,7 @@ class CHostLink {
     cwbDQ_QueueHandle queue_ = 0;
     cwbSV_ErrHandle errorHandle_ = 0;
     cwbDQ_Data readObject_ = 0;
+    SubmitOutcome lastSubmit_ = SubmitOutcome::NotTried;
 };
 
 // Shows the text of the last failed host call held by the set-up's error handle.

@@ -100,6 +100,17 @@ std::string CleanField(const char* text) {
     return field;
 }
 
+std::string DisplayName(std::string_view name) {
+    std::string shown(name);
+    for (std::size_t i = 1; i < shown.size(); ++i) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        // A-Z and the accented capitals U+00C0..U+00DE except the multiplication sign
+        if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+            shown[i] = static_cast<char>(c + 0x20);
+    }
+    return shown;
+}
+
 ReplyTexts ReadReplyTexts(const unsigned char* area, std::size_t length,
                           const FromHostFn& fromHost) {
     ReplyTexts reply;

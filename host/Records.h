@@ -79,6 +79,10 @@ ListEntryFields ReadListEntry(const char* converted);
 // Trailing white space removed; the host's words for "nothing" become empty.
 std::string CleanField(const char* text);
 
+// A list entry's name as the picker shows it: the first character as received, the rest
+// in lower case. Whatever lists names for a user shows them this one way.
+std::string DisplayName(std::string_view name);
+
 // The conversion a reader applies to each piece of a reply, with FromHost's contract:
 // a target distinct from the source has room for a terminator after targetLength.
 using FromHostFn = std::function<void(char* target, unsigned long targetLength, const char* source,

@@ -149,6 +149,22 @@ TEST(CleanField, SpecialValuesAndLookAlikes) {
         EXPECT_EQ(CleanField(c.in), c.out) << c.in;
 }
 
+TEST(DisplayName, FirstCharacterAsReceivedTheRestLowerCase) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"JSMITH", "Jsmith"},
+        {"jSMITH", "jsmith"},
+        {"O'BRIEN-2", "O'brien-2"},
+        {"\xc9MILE\xc0\xde\xd7", "\xc9mile\xe0\xfe\xd7"}, // the multiplication sign stays
+        {"", ""},
+        {"X", "X"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DisplayName(c.in), c.out) << c.in;
+}
+
 TEST(ParseNumber, ReadsAsAtolDoes) {
     EXPECT_EQ(ParseNumber("00012", 5), 12);
     EXPECT_EQ(ParseNumber("   42", 5), 42);

@@ -146,3 +146,31 @@ TEST_F(SubmitMessageTest, FailedCallIsNeverSilent) {
     ASSERT_EQ(shown.shown.size(), 1u);
     EXPECT_EQ(shown.shown[0], "The host closed the connection.");
 }
+
+TEST_F(SubmitMessageTest, OutcomeTellsARefusalFromAHostNeverReached) {
+    using Outcome = CHostLink::SubmitOutcome;
+    CHostLink link;
+    EXPECT_EQ(link.LastSubmitOutcome(), Outcome::NotTried);
+    struct Case {
+        std::string recipients;
+        bool failCall;
+        Outcome outcome;
+    } cases[] = {
+        {"SMITH     ", false, Outcome::Accepted},
+        {"NOBODY    ", false, Outcome::RefusedByHost},
+        {std::string(501, 'A'), false, Outcome::TooLarge},
+        {"SMITH     ", true, Outcome::CallFailed},
+    };
+    for (const auto& c : cases) {
+        if (c.failCall)
+            cwbtest::FailNext("cwbRC_CallPgm", CWB_COMMUNICATIONS_ERROR, "gone", 1, "TVOCUPD");
+        const bool accepted = link.SubmitMessage(1, 1, c.recipients, "b", "s");
+        EXPECT_EQ(accepted, c.outcome == Outcome::Accepted);
+        EXPECT_EQ(link.LastSubmitOutcome(), c.outcome) << c.recipients;
+    }
+
+    CurrentSystem.clear();
+    CHostLink unconnected;
+    EXPECT_FALSE(unconnected.SubmitMessage(1, 1, "SMITH     ", "b", "s"));
+    EXPECT_EQ(unconnected.LastSubmitOutcome(), Outcome::NoConnection);
+}
