@@ -69,6 +69,10 @@ Status TcpBackend::Connect() {
 
 Status TcpBackend::Open() {
     Drop();
+    if (system_.user.empty())
+        return Status::Fail(CWB_SECURITY_ERROR, "The systems file gives no user for " +
+                                                    system_.name +
+                                                    "; its host needs a user and a password.");
     const Deadline deadline = NextDeadline();
     std::error_code result = asio::error::would_block;
     asio::ip::tcp::resolver resolver(io_);

@@ -117,6 +117,11 @@ TEST_F(TcpBackendTest, WrongPasswordFailsTheConnectWithText) {
     EXPECT_EQ(OnlyError(client.Errors()),
               "Sign-on as oper refused: the user or password is not valid.");
 
+    cwbtest::UseSystems("[SYSA]\naddress = " + daemon.Address() + "\n");
+    EXPECT_EQ(client.OpenQueue(), CWB_SECURITY_ERROR);
+    EXPECT_EQ(OnlyError(client.Errors()),
+              "The systems file gives no user for SYSA; its host needs a user and a password.");
+
     UseSystem(daemon.Address(), "secret");
     EXPECT_EQ(cwbRC_StartSys("SYSA", 0, &connection), CWB_OK);
 }
