@@ -1,0 +1,691 @@
+#include "SendCommand.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <optional>
+#include <ostream>
+
+#include "CliText.h"
+#include "HostLink.h"
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "Records.h"
+#include "SendRules.h"
+#include "SettingsFile.h"
+#include "Strings.h"
+#include "SystemSelection.h"
+#include "cwb.h"
+#include "cwbco.h"
+#include "cwbnl.h"
+#include "cwbsv.h"
+
+#ifndef TAVO_VERSION
+#define TAVO_VERSION "unknown"
+#endif
+
+namespace tavo::cli {
+namespace {
+
+constexpr const char* kProgram = "tavo400-send";
+// Far more than a message can hold, and little enough that a runaway pipe costs nothing.
+constexpr std::size_t kMaxBodyInput = 64 * 1024;
+constexpr unsigned long kHostCodePage = 37;
+
+struct ModeName {
+    const char* name;
+    int DeliveryModeFlags::*flag;
+};
+// In record order: the message queue comes before the telephone.
+constexpr ModeName kModeNames[] = {
+    {"pager", &DeliveryModeFlags::Pager},       {"email", &DeliveryModeFlags::Email},
+    {"fax", &DeliveryModeFlags::Fax},           {"netmsg", &DeliveryModeFlags::NetworkMessage},
+    {"msgq", &DeliveryModeFlags::MessageQueue}, {"phone", &DeliveryModeFlags::Telephone},
+    {"spool", &DeliveryModeFlags::SpooledFile},
+};
+
+constexpr const char* kDescription =
+    "Sends a notification to the TAVO/400 server on an AS/400 host as the TAVO/400 Express\n"
+    "window's Send command does: the same host link, the same checks, byte for byte the\n"
+    "same record. Or lists the host's recipients or groups.";
+
+constexpr const char* kFooter =
+    R"(The system is the one stored in ./dftsys.ini, else the default configured system,
+as when the window starts. The delivery modes are those saved in ./dftsys.ini, else
+all seven. Text is UTF-8; the host takes Latin-1 only, so other characters are refused.
+The body comes from --body, --body-file, or standard input when that is not a terminal
+(a final line break is not counted). Passwords are never given on the command line:
+they live in the systems file, readable by its owner only.
+
+Exit status:
+  0  accepted by the host. Accepted is not delivered: the host delivers it later.
+  1  refused by the host; its error texts are on standard error, one per line.
+  2  bad usage or input (a limit, a name, a file); nothing was sent.
+  3  the host cannot be reached: no system, connect, sign-on or set-up failed, or the
+     call itself failed; the texts are on standard error.
+
+Examples:
+  tavo400-send --to jsmith,mjones --subject "Disk full" --body "ASP 1 is at 95%"
+  df -h / | tavo400-send --to ops --subject "Disk report" --modes pager,email
+  tavo400-send --groups --to operators --body-file /var/log/backup.summary
+  tavo400-send --to jsmith --body "test" --dry-run
+  tavo400-send --list recipients --json)";
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::vector<std::string> ModesOn(const DeliveryModeFlags& modes) {
+    std::vector<std::string> on;
+    for (const auto& mode : kModeNames)
+        if (modes.*mode.flag == 1)
+            on.emplace_back(mode.name);
+    return on;
+}
+
+std::string Joined(const std::vector<std::string>& items, const char* separator) {
+    std::string text;
+    for (const auto& item : items)
+        text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
+std::string JsonArray(const std::vector<std::string>& utf8Items) {
+    std::string array = "[";
+    for (std::size_t i = 0; i < utf8Items.size(); ++i)
+        array += (i ? ", " : "") + JsonString(utf8Items[i]);
+    return array + "]";
+}
+
+// Fields in the order they are added; values are JSON already.
+class JsonObject {
+  public:
+    void Add(const std::string& key, const std::string& json) {
+        text_ += (text_.empty() ? "{" : ", ") + JsonString(key) + ": " + json;
+    }
+    void AddString(const std::string& key, const std::string& utf8) { Add(key, JsonString(utf8)); }
+    std::string Text() const { return (text_.empty() ? "{" : text_) + "}"; }
+
+  private:
+    std::string text_;
+};
+
+// A box's text as lines: whichever of CR LF, LF CR, LF or CR ends a line.
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(std::move(line));
+            line.clear();
+            if (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n') &&
+                text[i + 1] != c)
+                ++i;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty())
+        lines.push_back(std::move(line));
+    return lines;
+}
+
+// Every message box of the run and the command's own errors go to standard error as
+// they come, and are kept for the JSON result.
+class Reporter final : public IMessagePresenter {
+  public:
+    Reporter(std::ostream& err, bool verbose)
+        : err_(err), verbose_(verbose), previous_(&MessagePresenter()) {
+        SetMessagePresenter(this);
+    }
+    ~Reporter() override { SetMessagePresenter(previous_); }
+    Reporter(const Reporter&) = delete;
+    Reporter& operator=(const Reporter&) = delete;
+
+    // A box's words, unchanged but for the line ends.
+    void ShowMessage(std::string_view latin1) override {
+        ++boxes_;
+        for (auto& line : SplitLines(Latin1ToUtf8(latin1)))
+            Emit(std::move(line));
+    }
+    void Error(const std::string& utf8) { Emit(std::string(kProgram) + ": " + utf8); }
+    void Note(const std::string& utf8) {
+        if (verbose_)
+            err_ << kProgram << ": " << utf8 << '\n';
+    }
+    int Boxes() const { return boxes_; }
+    const std::vector<std::string>& Lines() const { return lines_; }
+
+  private:
+    void Emit(std::string line) {
+        err_ << line << '\n';
+        lines_.push_back(std::move(line));
+    }
+
+    std::ostream& err_;
+    bool verbose_;
+    IMessagePresenter* previous_;
+    int boxes_ = 0;
+    std::vector<std::string> lines_;
+};
+
+// What the public return codes of the Client Access layer mean, for the one message
+// that carries nothing but a code.
+const char* ReturnCodeMeaning(unsigned long rc) {
+    switch (rc) {
+    case CWB_CONFIG_ERROR:
+        return "the systems file cannot be read or is malformed";
+    case CWB_UNKNOWN_SYSTEM:
+        return "no system of that name is configured";
+    case CWB_COMMUNICATIONS_ERROR:
+        return "the host cannot be reached, or the link broke";
+    case CWB_SECURITY_ERROR:
+        return "the host refused the sign-on (the user or password in the systems file)";
+    case CWB_TIMEOUT:
+        return "the host did not answer in time";
+    default:
+        return nullptr;
+    }
+}
+
+struct Options {
+    std::string system;
+    std::vector<std::string> to;
+    bool groups = false;
+    std::string subject;
+    std::string body;
+    std::string bodyFile;
+    std::vector<std::string> modes;
+    bool dryRun = false;
+    std::string list;
+    std::string config;
+    bool json = false;
+    bool quiet = false;
+    bool verbose = false;
+};
+
+class Command {
+  public:
+    Command(const CommandIo& io, Options options)
+        : io_(io), options_(std::move(options)), reporter_(io.err, options_.verbose) {}
+
+    int Run(bool bodyGiven, bool bodyFileGiven, bool modesGiven) {
+        if (!options_.config.empty())
+            ::setenv("TAVO400_SYSTEMS", options_.config.c_str(), 1);
+        if (!options_.list.empty())
+            return List();
+        return Send(bodyGiven, bodyFileGiven, modesGiven);
+    }
+
+  private:
+    int Finish(int code, const char* result) {
+        if (options_.json) {
+            json_.AddString("result", result);
+            json_.Add("exitCode", std::to_string(code));
+            json_.Add("messages", JsonArray(reporter_.Lines()));
+            io_.out << json_.Text() << '\n';
+        }
+        io_.out.flush();
+        return code;
+    }
+    int Unreachable() { return Finish(kExitUnreachable, "unreachable"); }
+
+    // Text the user gave, as the Latin-1 a field would hold.
+    std::optional<std::string> FieldText(const std::string& utf8, const std::string& what) {
+        std::string why;
+        auto latin1 = Utf8ToLatin1(utf8, why);
+        if (!latin1) {
+            reporter_.Error(what + " " + why + "; nothing was sent");
+            return std::nullopt;
+        }
+        // The window's split stops at a NUL, which would cut the text silently.
+        if (const auto nul = latin1->find('\0'); nul != std::string::npos) {
+            reporter_.Error(what + " holds a NUL byte at character " + std::to_string(nul + 1) +
+                            "; nothing was sent");
+            return std::nullopt;
+        }
+        return latin1;
+    }
+
+    // At most kMaxBodyInput bytes, or nullopt with the reason shown.
+    std::optional<std::string> ReadBody(std::istream& in, const std::string& what) {
+        std::string text(kMaxBodyInput + 1, '\0');
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(in.gcount()));
+        if (in.bad()) {
+            reporter_.Error("cannot read " + what + "; nothing was sent");
+            return std::nullopt;
+        }
+        if (text.size() > kMaxBodyInput) {
+            reporter_.Error(what + " holds more than " + std::to_string(kMaxBodyInput) +
+                            " bytes; a message body takes at most " + std::to_string(kBodyLimit) +
+                            " characters. Nothing was sent");
+            return std::nullopt;
+        }
+        // A file or pipe ends with a line break that nobody typed as part of the text.
+        if (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+            if (!text.empty() && text.back() == '\r')
+                text.pop_back();
+        }
+        return text;
+    }
+
+    // The body as given, in UTF-8; nullopt when it cannot be had.
+    std::optional<std::string> BodyInput(bool bodyGiven, bool bodyFileGiven) {
+        if (bodyGiven && bodyFileGiven) {
+            reporter_.Error("the body is given twice (--body and --body-file); give it once. "
+                            "Nothing was sent");
+            return std::nullopt;
+        }
+        if (bodyGiven)
+            return options_.body;
+        if (bodyFileGiven) {
+            if (options_.bodyFile == "-")
+                return ReadBody(io_.in, "standard input");
+            std::error_code ec;
+            if (std::filesystem::is_directory(options_.bodyFile, ec)) {
+                reporter_.Error("--body-file " + options_.bodyFile +
+                                " is a directory; nothing was sent");
+                return std::nullopt;
+            }
+            std::ifstream file(options_.bodyFile, std::ios::binary);
+            if (!file) {
+                reporter_.Error("cannot read --body-file " + options_.bodyFile + ": " +
+                                std::strerror(errno) + "; nothing was sent");
+                return std::nullopt;
+            }
+            return ReadBody(file, "--body-file " + options_.bodyFile);
+        }
+        if (!io_.inIsTerminal)
+            return ReadBody(io_.in, "standard input");
+        return std::string();
+    }
+
+    // The seven flags --modes asks for, or nullopt with the reason shown.
+    std::optional<DeliveryModeFlags> ParseModes() {
+        DeliveryModeFlags flags;
+        for (const auto& mode : kModeNames)
+            flags.*mode.flag = 0;
+        bool any = false;
+        for (const auto& given : options_.modes) {
+            const auto name = Lower(given);
+            if (name.empty())
+                continue;
+            const auto* known =
+                std::find_if(std::begin(kModeNames), std::end(kModeNames),
+                             [&](const ModeName& mode) { return name == mode.name; });
+            if (known == std::end(kModeNames)) {
+                reporter_.Error("unknown delivery mode \"" + given +
+                                "\"; the modes are pager, email, fax, netmsg, msgq, phone and "
+                                "spool. Nothing was sent");
+                return std::nullopt;
+            }
+            flags.*known->flag = 1;
+            any = true;
+        }
+        if (!any) {
+            // The Delivery modes dialog refuses an empty choice with these words.
+            ShowMessageBox(LoadString(IDS_SELECT_DELIVERY_MODE));
+            return std::nullopt;
+        }
+        return flags;
+    }
+
+    // The configured systems in the layer's order, normalised as the window keeps them.
+    // Unlike the window's start-up walk, no default system is needed to name one.
+    std::optional<std::vector<std::string>> ConfiguredSystems() {
+        cwbSV_ErrHandle errors = 0;
+        cwbSV_CreateErrHandle(&errors);
+        cwbCO_SysListHandle list = 0;
+        if (const unsigned rc = cwbCO_CreateSysListHandle(&list, errors); rc != CWB_OK) {
+            char text[512] = {};
+            unsigned long length = 0;
+            if (cwbSV_GetErrText(errors, text, sizeof text, &length) == CWB_OK)
+                ShowMessageBox(text);
+            else
+                reporter_.Error("cwbCO_CreateSysListHandle failed with return code " +
+                                std::to_string(rc));
+            cwbSV_DeleteErrHandle(errors);
+            return std::nullopt;
+        }
+        cwbSV_DeleteErrHandle(errors);
+        std::vector<std::string> names;
+        unsigned long size = 0;
+        cwbCO_GetSysListSize(list, &size);
+        for (unsigned long i = 0; i < size; ++i) {
+            char name[200] = {};
+            unsigned long needed = 0;
+            if (cwbCO_GetNextSysName(list, name, sizeof name, &needed) == CWB_OK)
+                names.push_back(NormalizeSystemName(name));
+        }
+        cwbCO_DeleteSysListHandle(list);
+        return names;
+    }
+
+    // CurrentSystem as the window would start with it, or the one named by --system.
+    // False when the named one is not configured.
+    bool ChooseSystem() {
+        const std::string stored = LoadStartupSettings(); // restores saved delivery modes
+        if (options_.system.empty()) {
+            ChooseStartupSystem();
+            if (!CurrentSystem.empty())
+                reporter_.Note("system " + Latin1ToUtf8(CurrentSystem) +
+                               (CurrentSystem == stored ? " (stored in ./dftsys.ini)"
+                                                        : " (the default configured system)"));
+            return true;
+        }
+        const auto systems = ConfiguredSystems();
+        if (!systems)
+            return false;
+        const auto wanted = Lower(options_.system);
+        for (const auto& name : *systems) {
+            if (Lower(Latin1ToUtf8(name)) == wanted) {
+                CurrentSystem = name;
+                reporter_.Note("system " + Latin1ToUtf8(name) + " (--system)");
+                return true;
+            }
+        }
+        std::string known;
+        for (const auto& name : *systems)
+            known += (known.empty() ? "" : ", ") + Latin1ToUtf8(name);
+        reporter_.Error("no system named \"" + options_.system + "\" is configured" +
+                        (known.empty() ? std::string() : " (configured: " + known + ")") +
+                        "; nothing was sent");
+        return false;
+    }
+
+    // After a failed connect the window's message carries only a return code; say what
+    // the code means when it is one of the layer's own.
+    void ExplainConnectFailure() {
+        const auto prefix = FormatString(LoadString(IDS_NO_CONNECTION),
+                                         {Latin1ToUtf8(CurrentSystem), std::string_view()});
+        for (const auto& line : reporter_.Lines()) {
+            if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            const char* meaning =
+                ReturnCodeMeaning(std::strtoul(line.c_str() + prefix.size(), nullptr, 10));
+            if (meaning)
+                reporter_.Error(std::string("return code ") + line.substr(prefix.size()) + ": " +
+                                meaning);
+            return;
+        }
+    }
+
+    // The record's bytes as they cross the wire, through the layer's converter as the
+    // host link converts them.
+    std::optional<std::string> ToEbcdic(const std::string& latin1) {
+        cwbSV_ErrHandle errors = 0;
+        cwbSV_CreateErrHandle(&errors);
+        unsigned long codePage = 0;
+        cwbNL_Converter converter = 0;
+        std::string converted(latin1.size(), '\x40');
+        unsigned long errorCount = 0, firstError = 0, required = 0;
+        const bool ok = cwbNL_GetCodePage(&codePage, errors) == CWB_OK &&
+                        cwbNL_CreateConverterEx(codePage, kHostCodePage, &converter, errors, 0, 0,
+                                                nullptr) == CWB_OK &&
+                        cwbNL_Convert(converter, static_cast<unsigned long>(latin1.size()),
+                                      static_cast<unsigned long>(converted.size()),
+                                      const_cast<char*>(latin1.data()), converted.data(),
+                                      &errorCount, &firstError, &required, errors) == CWB_OK;
+        if (converter)
+            cwbNL_DeleteConverter(converter, errors);
+        cwbSV_DeleteErrHandle(errors);
+        if (!ok)
+            return std::nullopt;
+        return converted;
+    }
+
+    // What goes to the host, for the JSON result: the names as the host receives them.
+    void DescribeSubmission(const Submission& message) {
+        std::vector<std::string> sentNames;
+        std::string upper = message.addressList;
+        records::UpperCaseAnsi(upper.data(), upper.size());
+        for (std::size_t i = 0; i + kNameWidth <= upper.size(); i += kNameWidth) {
+            auto name = upper.substr(i, kNameWidth);
+            name.erase(name.find_last_not_of(' ') + 1);
+            sentNames.push_back(Latin1ToUtf8(name));
+        }
+        json_.AddString("system", Latin1ToUtf8(CurrentSystem));
+        json_.AddString("kind", message.kind == 1 ? "recipients" : "groups");
+        json_.Add("names", JsonArray(sentNames));
+        json_.AddString("subject", Latin1ToUtf8(message.subject));
+        json_.AddString("body", Latin1ToUtf8(message.body));
+        json_.Add("modes", JsonArray(ModesOn(DeliveryModes)));
+    }
+
+    int DryRun(const Submission& message) {
+        std::string record(records::kSendRecordLength, ' ');
+        const auto text = records::MessageText(message.subject, message.body);
+        records::BuildSendRecord(message.kind, message.count, message.addressList, text,
+                                 DeliveryModes, record.data());
+        const auto wire = ToEbcdic(record);
+        if (!wire) {
+            reporter_.Error("cannot convert the record to EBCDIC (code page 37)");
+            return Unreachable();
+        }
+        std::vector<std::string> slots;
+        for (std::size_t i = 0; i < message.addressList.size(); i += kNameWidth)
+            slots.push_back(Latin1ToUtf8(message.addressList.substr(i, kNameWidth)));
+        if (options_.json) {
+            json_.Add("slots", JsonArray(slots));
+            json_.AddString("messageText", Latin1ToUtf8(text));
+            json_.AddString("record", Latin1ToUtf8(record));
+            json_.AddString("rawRecord", Hex(*wire));
+        } else {
+            auto& out = io_.out;
+            const auto modes = ModesOn(DeliveryModes);
+            out << "system    " << (CurrentSystem.empty() ? "(none)" : Latin1ToUtf8(CurrentSystem))
+                << '\n'
+                << "kind      " << (message.kind == 1 ? "recipients (*RCP)" : "groups (*GRP)")
+                << '\n'
+                << "names     " << message.count << ':';
+            for (const auto& slot : slots)
+                out << " [" << slot << ']';
+            out << '\n'
+                << "subject   " << Latin1ToUtf8(message.subject) << '\n'
+                << "body      " << Latin1ToUtf8(message.body) << '\n'
+                << "modes     " << (modes.empty() ? "(none)" : Joined(modes, " ")) << '\n'
+                << "record    " << record.size()
+                << " bytes in EBCDIC as sent (offsets in decimal), beside the text before "
+                   "conversion:\n"
+                << HexDump(*wire, record);
+        }
+        if (CurrentSystem.empty()) {
+            ShowMessageBox(LoadString(IDS_SELECT_HOST)); // what the link would say
+            return Unreachable();
+        }
+        reporter_.Note("dry run: nothing was sent");
+        return Finish(kExitAccepted, "dry-run");
+    }
+
+    int Send(bool bodyGiven, bool bodyFileGiven, bool modesGiven) {
+        json_.AddString("command", "send");
+        const auto bodyUtf8 = BodyInput(bodyGiven, bodyFileGiven);
+        if (!bodyUtf8)
+            return Finish(kExitBadInput, "invalid");
+        std::string toUtf8;
+        for (const auto& names : options_.to)
+            toUtf8 += (toUtf8.empty() ? "" : " ") + names;
+        const auto to = FieldText(toUtf8, "--to");
+        const auto subject = to ? FieldText(options_.subject, "--subject") : std::nullopt;
+        const auto body = subject ? FieldText(*bodyUtf8, "the body") : std::nullopt;
+        if (!body)
+            return Finish(kExitBadInput, "invalid");
+
+        // The window's own checks, before anything is asked of the host.
+        const auto prepared = PrepareSend(*to, *subject, *body, !options_.groups);
+        if (!prepared.submission) {
+            ShowMessageBox(prepared.refusal);
+            return Finish(kExitBadInput, "invalid");
+        }
+        std::optional<DeliveryModeFlags> asked;
+        if (modesGiven && !(asked = ParseModes()))
+            return Finish(kExitBadInput, "invalid");
+
+        if (!ChooseSystem())
+            return Unreachable();
+        if (asked) {
+            for (const auto& mode : kModeNames)
+                DeliveryModes.*mode.flag = (*asked).*mode.flag;
+            reporter_.Note("delivery modes " + Joined(ModesOn(DeliveryModes), " ") + " (--modes)");
+        } else {
+            reporter_.Note("delivery modes " + Joined(ModesOn(DeliveryModes), " ") +
+                           (DeliveryModes.SaveSettings == 1 ? " (saved in ./dftsys.ini)"
+                                                            : " (all seven: none saved)"));
+        }
+
+        const auto& message = *prepared.submission;
+        DescribeSubmission(message);
+        if (options_.dryRun)
+            return DryRun(message);
+
+        reporter_.Note("sending to " + Latin1ToUtf8(CurrentSystem));
+        CHostLink link;
+        const auto shownBefore = reporter_.Lines().size();
+        link.SubmitMessage(message.kind, message.count, message.addressList, message.body,
+                           message.subject);
+        switch (link.LastSubmitOutcome()) {
+        case CHostLink::SubmitOutcome::Accepted:
+            if (!options_.quiet && !options_.json)
+                io_.out << "Accepted by " << Latin1ToUtf8(link.SystemName()) << " for "
+                        << message.count << (message.kind == 1 ? " recipient" : " group")
+                        << (message.count == 1 ? "" : "s") << " by "
+                        << Joined(ModesOn(DeliveryModes), ", ")
+                        << ". Accepted is not yet delivered: the host delivers it.\n";
+            return Finish(kExitAccepted, "accepted");
+        case CHostLink::SubmitOutcome::RefusedByHost:
+            if (reporter_.Lines().size() == shownBefore)
+                reporter_.Error("the host refused the message without giving a reason");
+            return Finish(kExitRefused, "refused");
+        case CHostLink::SubmitOutcome::TooLarge:
+            return Finish(kExitBadInput, "invalid");
+        case CHostLink::SubmitOutcome::NoConnection:
+            if (!CurrentSystem.empty())
+                ExplainConnectFailure();
+            return Unreachable();
+        case CHostLink::SubmitOutcome::CallFailed:
+        case CHostLink::SubmitOutcome::NotTried:
+            break;
+        }
+        if (reporter_.Boxes() == 0)
+            reporter_.Error("the call of the host program failed");
+        return Unreachable();
+    }
+
+    int List() {
+        json_.AddString("command", "list");
+        json_.AddString("list", options_.list);
+        if (!ChooseSystem())
+            return Unreachable();
+        json_.AddString("system", Latin1ToUtf8(CurrentSystem));
+        reporter_.Note("fetching the " + options_.list + " of " + Latin1ToUtf8(CurrentSystem));
+        std::vector<ListItem> entries;
+        int count = 0;
+        bool complete = false;
+        {
+            CHostLink link;
+            complete =
+                link.RetrieveList(options_.list == "groups" ? "*GRPL" : "*RCPL", entries, count);
+        }
+        // As in the picker, a list that broke off shows nothing.
+        if (!complete) {
+            if (reporter_.Boxes() == 0)
+                reporter_.Error("the " + options_.list + " list could not be fetched");
+            return Unreachable();
+        }
+        std::string array = "[";
+        for (const auto& entry : entries) {
+            const auto name = Latin1ToUtf8(records::DisplayName(entry.name));
+            const auto description = Latin1ToUtf8(entry.description);
+            if (options_.json) {
+                JsonObject item;
+                item.AddString("name", name);
+                item.AddString("description", description);
+                array += (array.size() > 1 ? ", " : "") + item.Text();
+            } else {
+                io_.out << name << '\t' << description << '\n';
+            }
+        }
+        json_.Add("entries", array + "]");
+        return Finish(kExitAccepted, "listed");
+    }
+
+    const CommandIo& io_;
+    Options options_;
+    Reporter reporter_;
+    JsonObject json_;
+};
+
+} // namespace
+
+int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
+    CLI::App app{kDescription, kProgram};
+    app.footer(kFooter);
+    app.set_version_flag("--version", std::string(kProgram) + " " + TAVO_VERSION);
+    app.get_formatter()->column_width(26);
+
+    Options options;
+    app.add_option("--system", options.system, "the configured system to use")->type_name("NAME");
+    auto* to = app.add_option("--to", options.to,
+                              "recipient or group names; blanks, commas or semicolons "
+                              "between them")
+                   ->type_name("NAMES");
+    auto* groups = app.add_flag("--groups", options.groups, "the names are group names");
+    auto* subject =
+        app.add_option("--subject", options.subject, "at most 30 characters")->type_name("TEXT");
+    auto* body = app.add_option("--body", options.body, "the message, at most 967 characters")
+                     ->type_name("TEXT");
+    auto* bodyFile = app.add_option("--body-file", options.bodyFile,
+                                    "read the message from FILE; - is standard input")
+                         ->type_name("FILE");
+    auto* modes =
+        app.add_option("--modes", options.modes, "pager,email,fax,netmsg,msgq,phone,spool")
+            ->delimiter(',')
+            ->type_name("LIST");
+    auto* dryRun = app.add_flag("--dry-run", options.dryRun,
+                                "show all up to the host call, the record in hex; send nothing");
+    auto* list =
+        app.add_option("--list", options.list, "print the host's list: name, tab, description")
+            ->check(CLI::IsMember({"recipients", "groups"}).description(""))
+            ->type_name("recipients|groups");
+    app.add_option("--config", options.config, "use FILE as the systems file")
+        ->check(CLI::Validator(CLI::ExistingFile).description(""))
+        ->type_name("FILE");
+    app.add_flag("--json", options.json, "the result as one JSON object on stdout");
+    auto* quiet = app.add_flag("-q,--quiet", options.quiet, "print nothing on success");
+    auto* verbose = app.add_flag("-v,--verbose", options.verbose,
+                                 "say on stderr which system and modes are used");
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+        if (quiet->count() > 0 && verbose->count() > 0)
+            throw CLI::ValidationError("--quiet and --verbose", "give one of them, not both");
+        if (list->count() > 0) {
+            for (const auto* option : {to, groups, subject, body, bodyFile, modes, dryRun})
+                if (option->count() > 0)
+                    throw CLI::ValidationError("--list", "lists only; it takes no " +
+                                                             option->get_name() +
+                                                             ", which is for sending");
+        } else if (to->count() == 0) {
+            throw CLI::RequiredError("--to NAMES (to send) or --list recipients|groups");
+        }
+    } catch (const CLI::Error& e) {
+        const int code = app.exit(e, io.out, io.err);
+        io.out.flush();
+        return code == 0 ? kExitAccepted : kExitBadInput;
+    }
+    Command command(io, std::move(options));
+    return command.Run(body->count() > 0, bodyFile->count() > 0, modes->count() > 0);
+}
+
+} // namespace tavo::cli
