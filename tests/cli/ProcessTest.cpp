@@ -1,0 +1,127 @@
+// The tavo400-send program itself, started as a script would start it, against a
+// tavo400-hostd on a loopback port: real standard streams, exit statuses and files.
+#include "CliFixture.h"
+
+#include <algorithm>
+
+using namespace hostdtest;
+
+namespace {
+
+std::string SendBinary() {
+#ifdef TAVO400_SEND_PATH
+    return TAVO400_SEND_PATH;
+#else
+    throw std::runtime_error("built without the path of tavo400-send");
+#endif
+}
+
+class ProcessTest : public CliFixture {
+  protected:
+    void SetUp() override {
+        CliFixture::SetUp();
+        db = DemoDatabase(dir);
+        daemon = std::make_unique<Daemon>(dir, db);
+        systems = SystemsFile(dir, daemon->Address(), "secret", 5);
+    }
+
+    // Runs tavo400-send with `input` on a pipe-like file as its standard input.
+    Result Send(std::vector<std::string> args, const std::string& input = {}) {
+        static int counter = 0;
+        const std::string tag = std::to_string(counter++);
+        const auto in = dir / ("send-in" + tag), out = dir / ("send-out" + tag),
+                   err = dir / ("send-err" + tag);
+        std::ofstream(in, std::ios::binary) << input;
+        args.insert(args.begin(), SendBinary());
+        const pid_t pid = Spawn(args, in.string(), out.string(), err.string());
+        return {WaitExit(pid), ReadText(out), ReadText(err)};
+    }
+    std::vector<tavo::server::OutboxMessage> Outbox() {
+        return tavo::server::HostEngine(db.string()).Outbox();
+    }
+
+    std::filesystem::path db;
+    std::unique_ptr<Daemon> daemon;
+    std::filesystem::path systems;
+};
+
+} // namespace
+
+TEST_F(ProcessTest, SendsWithABodyOnStandardInputAndExitsZero) {
+    const std::string body = "Backup ended\nwith 0 errors\n";
+    const auto r =
+        Send({"--config", systems.string(), "--to", "ops,jsmith", "--subject", "Backup"}, body);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Accepted by Sysa for 2 recipients by pager, email, fax, netmsg, msgq, "
+                     "phone, spool. Accepted is not yet delivered: the host delivers it.\n");
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    const auto outbox = Outbox();
+    ASSERT_EQ(outbox.size(), 1u);
+    EXPECT_EQ(outbox[0].rawRecord, WindowRecord("ops,jsmith", "Backup", body, true));
+}
+
+TEST_F(ProcessTest, TakesTheSystemsFileFromTheEnvironmentAndSettingsFromTheWorkingDirectory) {
+    WriteSettings("Sysa", "Y Y     "); // saved: e-mail only
+    ::setenv("TAVO400_SYSTEMS", systems.c_str(), 1);
+    const auto r = Send({"--groups", "--to", "network", "--body", "Router restarted", "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    const auto outbox = Outbox();
+    ASSERT_EQ(outbox.size(), 1u);
+    EXPECT_EQ(outbox[0].modes, " Y     ");
+    EXPECT_TRUE(outbox[0].groups);
+}
+
+TEST_F(ProcessTest, ExitStatusesOfAProcess) {
+    const auto refused = Send({"--config", systems.string(), "--to", "nobody"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Unknown recipient NOBODY.\n");
+
+    const auto invalid =
+        Send({"--config", systems.string(), "--to", "jsmith", "--subject", std::string(31, 's')});
+    EXPECT_EQ(invalid.status, 2);
+    EXPECT_EQ(invalid.err,
+              "The subject is 31 characters long; at most 30 fit. Nothing was sent.\n");
+
+    const auto usage = Send({"--to"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_FALSE(usage.err.empty());
+
+    const auto unknown = Send({"--config", systems.string(), "--system", "nosuch", "--to", "x"});
+    EXPECT_EQ(unknown.status, 3);
+    EXPECT_EQ(unknown.err, "tavo400-send: no system named \"nosuch\" is configured "
+                           "(configured: Sysa); nothing was sent\n");
+
+    daemon->Stop();
+    const auto down = Send({"--config", systems.string(), "--to", "jsmith", "--body", "b"});
+    EXPECT_EQ(down.status, 3);
+    EXPECT_TRUE(down.err.starts_with("Unable to obtain connection to Sysa, return code 4102\n"))
+        << down.err;
+    EXPECT_TRUE(down.out.empty());
+    EXPECT_TRUE(Outbox().empty());
+}
+
+TEST_F(ProcessTest, ListsBothDirectories) {
+    const auto recipients = Send({"--config", systems.string(), "--list", "recipients"});
+    ASSERT_EQ(recipients.status, 0) << recipients.err;
+    EXPECT_TRUE(recipients.out.starts_with("Adamsk\tKaren Adams, help desk\n"
+                                           "Brownt\tTom Brown, network administrator\n"))
+        << recipients.out;
+    EXPECT_EQ(std::count(recipients.out.begin(), recipients.out.end(), '\n'), 12);
+
+    const auto groups = Send({"--config", systems.string(), "--list", "groups"});
+    ASSERT_EQ(groups.status, 0) << groups.err;
+    EXPECT_EQ(groups.out, "Managers\tDepartment managers\n"
+                          "Network\tNetwork and communications team\n"
+                          "Operators\tComputer operators, all shifts\n");
+}
+
+TEST_F(ProcessTest, DemoSystemWorksWithoutAnyConfiguration) {
+    // No systems file: the embedded DEMO host, its database under XDG_DATA_HOME.
+    const auto r = Send({"--to", "jsmith", "--body", "hello"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("Accepted by Demo ")) << r.out;
+    const auto demo = dir / "data" / "tavo400" / "demo.db";
+    ASSERT_TRUE(std::filesystem::exists(demo));
+    EXPECT_EQ(tavo::server::HostEngine(demo.string()).Outbox().size(), 1u);
+}
