@@ -1,0 +1,295 @@
+// How tavo400-hostd compares with what it is built from, measured in one run:
+//   (a) a bare loopback round trip of the bytes a send puts on the wire
+//   (d) one durable SQLite insert with the daemon's settings (WAL, synchronous FULL)
+//   (b) one send through the daemon, from the C API to the committed outbox row
+//   (c) fetching a 10,000-entry recipient list
+//   (e) accepted sends per second from 1 and from 8 concurrent clients
+// Targets: b <= 2 (a + d); c <= 500 a; e(8) >= 3 e(1).
+#include <benchmark/benchmark.h>
+
+#include <asio.hpp>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sqlite3.h>
+
+#include "Ccsid37.h"
+#include "HostEngine.h"
+#include "HostProtocol.h"
+#include "HostdProcess.h"
+#include "cwbdq.h"
+#include "cwbrc.h"
+
+using namespace hostdtest;
+namespace pr = tavo::protocol;
+
+namespace {
+
+constexpr int kListSize = 10000;
+
+std::string Padded(std::string text, std::size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+// One client of the daemon through the C API, with the areas the host link binds.
+class Client {
+  public:
+    Client() {
+        if (cwbRC_StartSys("SYSA", 0, &connection_) != CWB_OK)
+            throw std::runtime_error("cannot connect to the daemon");
+        cwbSV_CreateErrHandle(&errors_);
+        cwbRC_CreatePgm("TVOCUPD", "TAVO400", &send_);
+        const auto put = [](unsigned char* area, std::size_t n, const std::string& text) {
+            const auto e = tavo::codepage::ToEbcdic(Padded(text, n));
+            std::copy(e.begin(), e.end(), area);
+        };
+        put(p1_, 10, "*CA");
+        put(p2_, 10, "*SNDTVO");
+        put(p3_, 10, "");
+        put(p4_, 30, "");
+        const std::string record = Padded("01" + Padded("OPS", 10), 502) +
+                                   Padded("Bench@@One message", 999) + "*RCP" + "Y      ";
+        put(p5_, 2000, record);
+        cwbRC_AddParm(send_, CWBRC_INPUT, sizeof p1_, p1_);
+        cwbRC_AddParm(send_, CWBRC_INPUT, sizeof p2_, p2_);
+        cwbRC_AddParm(send_, CWBRC_INPUT, sizeof p3_, p3_);
+        cwbRC_AddParm(send_, CWBRC_INPUT, sizeof p4_, p4_);
+        cwbRC_AddParm(send_, CWBRC_INPUT, sizeof p5_, p5_);
+        cwbRC_AddParm(send_, CWBRC_OUTPUT, sizeof p6_, p6_);
+        cwbRC_CreatePgm("TVOCGET", "TAVO400", &list_);
+        cwbRC_AddParm(list_, CWBRC_INPUT, sizeof request_, request_);
+        cwbRC_AddParm(list_, CWBRC_INOUT, sizeof scratch_, scratch_);
+        if (cwbDQ_Open("#TVOCGET", "TAVO400", "SYSA", &queue_, errors_) != CWB_OK)
+            throw std::runtime_error("cannot open the reply queue");
+        data_ = cwbDQ_CreateData();
+        cwbDQ_SetData(data_, entry_, sizeof entry_);
+        cwbDQ_SetSearchOrder(data_, CWBDQ_EQUAL);
+    }
+    bool Send() {
+        return cwbRC_CallPgm(connection_, send_, errors_) == CWB_OK &&
+               p6_[0] == tavo::codepage::kLatin1ToEbcdic['N'];
+    }
+    // The whole list, up to its end marker; the number of entries before it.
+    int FetchList(long stamp) {
+        const auto e = tavo::codepage::ToEbcdic(Padded("*RCPL     " + std::to_string(stamp), 124));
+        std::copy(e.begin(), e.end(), request_);
+        if (cwbRC_CallPgm(connection_, list_, errors_) != CWB_OK)
+            return -1;
+        cwbDQ_SetSearchKey(data_, request_, 24);
+        for (int n = 0;; ++n) {
+            if (cwbDQ_Read(queue_, data_, 0, errors_) != CWB_OK)
+                return -1;
+            if (entry_[0] == tavo::codepage::kLatin1ToEbcdic['X'])
+                return n;
+        }
+    }
+
+  private:
+    cwbRC_SysHandle connection_ = 0;
+    cwbSV_ErrHandle errors_ = 0;
+    cwbRC_PgmHandle send_ = 0, list_ = 0;
+    cwbDQ_QueueHandle queue_ = 0;
+    cwbDQ_Data data_ = 0;
+    unsigned char p1_[10], p2_[10], p3_[10], p4_[30], p5_[32000] = {}, p6_[32000];
+    unsigned char request_[124], scratch_[32000] = {}, entry_[600];
+};
+
+struct World {
+    World() {
+        db = DemoDatabase(dir);
+        std::vector<tavo::server::Recipient> many;
+        many.push_back({"OPS", "Operations"});
+        for (int i = 1; i < kListSize; ++i) {
+            char name[11];
+            std::snprintf(name, sizeof name, "R%06d", i);
+            many.push_back({name, "Recipient number " + std::to_string(i)});
+        }
+        tavo::server::HostEngine(db.string()).ReplaceDirectory(many, {});
+        daemon = std::make_unique<Daemon>(dir, db);
+        // A systems file, as a real client has, rather than the test seam.
+        ::setenv("TAVO400_SYSTEMS", SystemsFile(dir, daemon->Address()).c_str(), 1);
+        cwbRC_SysHandle connection = 0;
+        cwbRC_PgmHandle create = 0;
+        unsigned char request[124], scratch[32000] = {};
+        const auto e = tavo::codepage::ToEbcdic(Padded("*CRTDTAQ", 124));
+        std::copy(e.begin(), e.end(), request);
+        cwbRC_StartSys("SYSA", 0, &connection);
+        cwbRC_CreatePgm("TVOCGET", "TAVO400", &create);
+        cwbRC_AddParm(create, CWBRC_INPUT, sizeof request, request);
+        cwbRC_AddParm(create, CWBRC_INOUT, sizeof scratch, scratch);
+        if (cwbRC_CallPgm(connection, create, 0) != CWB_OK)
+            throw std::runtime_error("cannot create the reply queue");
+    }
+    // A client per benchmark thread, kept across runs: signing on is deliberately slow.
+    Client& ClientFor(int thread) {
+        std::lock_guard lock(mutex);
+        auto& slot = clients[thread];
+        if (!slot)
+            slot = std::make_unique<Client>();
+        return *slot;
+    }
+    ScratchDir dir{"bench"};
+    std::filesystem::path db;
+    std::unique_ptr<Daemon> daemon;
+    std::mutex mutex;
+    std::map<int, std::unique_ptr<Client>> clients;
+};
+
+World& TheWorld() {
+    static World world;
+    return world;
+}
+
+// The frames of one send, request and reply, as the daemon sees them.
+std::pair<std::size_t, std::size_t> SendFrameSizes() {
+    pr::Call call{"TVOCUPD", "TAVO400", {}};
+    for (std::size_t n : {10, 10, 10, 30, 32000})
+        call.parms.push_back(
+            {pr::Direction::Input, static_cast<std::uint32_t>(n), std::string(n, '\x40')});
+    call.parms.push_back({pr::Direction::Output, 32000, ""});
+    const pr::CallReply reply{true, "", {std::string(32000, '\x40')}};
+    return {pr::Encode(call).size(), pr::Encode(reply).size()};
+}
+
+void BM_a_LoopbackRoundTrip(benchmark::State& state) {
+    const auto [requestSize, replySize] = SendFrameSizes();
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+    std::thread echo([&, requestSize = requestSize, replySize = replySize] {
+        auto peer = acceptor.accept();
+        peer.set_option(asio::ip::tcp::no_delay(true));
+        std::string in(requestSize, '\0'), out(replySize, 'r');
+        std::error_code ec;
+        while (asio::read(peer, asio::buffer(in), ec) == in.size() && !ec)
+            asio::write(peer, asio::buffer(out), ec);
+    });
+    asio::ip::tcp::socket socket(io);
+    socket.connect(acceptor.local_endpoint());
+    socket.set_option(asio::ip::tcp::no_delay(true));
+    std::string out(requestSize, 'q'), in(replySize, '\0');
+    for (auto _ : state) {
+        asio::write(socket, asio::buffer(out));
+        asio::read(socket, asio::buffer(in));
+    }
+    socket.close();
+    echo.join();
+}
+
+void BM_d_DurableInsert(benchmark::State& state) {
+    const auto path = TheWorld().dir / "insert.db";
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db,
+                 "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;"
+                 "CREATE TABLE IF NOT EXISTS outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                 "accepted_at TEXT, kind TEXT, names TEXT, subject TEXT, body TEXT, modes TEXT, "
+                 "raw_record BLOB)",
+                 nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO outbox (accepted_at, kind, names, subject, body, modes, "
+                       "raw_record) VALUES ('2026-12-06T12:00:00.000Z', '*RCP', 'OPS', 'Bench', "
+                       "'One message', 'Y      ', ?1)",
+                       -1, &insert, nullptr);
+    const std::string record(1512, '\x40');
+    sqlite3_bind_blob(insert, 1, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
+    for (auto _ : state) {
+        if (sqlite3_step(insert) != SQLITE_DONE)
+            state.SkipWithError("insert failed");
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+}
+
+void BM_b_SendThroughDaemon(benchmark::State& state) {
+    Client& client = TheWorld().ClientFor(100);
+    for (auto _ : state)
+        if (!client.Send())
+            state.SkipWithError("send refused");
+}
+
+void BM_c_FetchList10000(benchmark::State& state) {
+    Client& client = TheWorld().ClientFor(101);
+    static long stamp = 12612060000000;
+    for (auto _ : state)
+        if (client.FetchList(stamp++) != kListSize)
+            state.SkipWithError("list incomplete");
+}
+
+void BM_e_AcceptedSends(benchmark::State& state) {
+    Client& client = TheWorld().ClientFor(state.thread_index());
+    for (auto _ : state)
+        if (!client.Send())
+            state.SkipWithError("send refused");
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Wall-clock time throughout: these wait on the disk and the network, not the processor.
+BENCHMARK(BM_a_LoopbackRoundTrip)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_d_DurableInsert)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_b_SendThroughDaemon)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_c_FetchList10000)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_e_AcceptedSends)->Threads(1)->Threads(8)->UseRealTime()->MinTime(3.0);
+
+// Prints as usual and keeps each run for the ratios.
+class Collector : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs)
+            results[run.benchmark_name()] = run;
+        ConsoleReporter::ReportRuns(runs);
+    }
+    // Seconds per iteration of the run whose name starts with `prefix`.
+    double Seconds(const std::string& prefix) const {
+        const Run& run = Find(prefix, "");
+        return run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+    }
+    double PerSecond(const std::string& prefix, const std::string& ending) const {
+        return Find(prefix, ending).counters.at("items_per_second");
+    }
+
+  private:
+    const Run& Find(const std::string& prefix, const std::string& ending) const {
+        for (const auto& [name, run] : results)
+            if (name.starts_with(prefix) && name.ends_with(ending))
+                return run;
+        throw std::runtime_error("no result for " + prefix);
+    }
+    std::map<std::string, Run> results;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    try {
+        const double a = collector.Seconds("BM_a_"), d = collector.Seconds("BM_d_"),
+                     b = collector.Seconds("BM_b_"), c = collector.Seconds("BM_c_");
+        const double e1 = collector.PerSecond("BM_e_", "threads:1"),
+                     e8 = collector.PerSecond("BM_e_", "threads:8");
+        const auto us = [](double s) { return s * 1e6; };
+        std::printf("\n(a) loopback round trip of a send's bytes  %10.1f us\n", us(a));
+        std::printf("(d) durable SQLite insert                  %10.1f us\n", us(d));
+        std::printf("(b) send through tavo400-hostd             %10.1f us\n", us(b));
+        std::printf("(c) fetch of a %d-entry list            %10.1f us\n", kListSize, us(c));
+        std::printf("(e) accepted sends/s, 1 client             %10.0f\n", e1);
+        std::printf("(e) accepted sends/s, 8 clients            %10.0f\n\n", e8);
+        const auto line = [](const char* what, double ratio, const char* target, bool met) {
+            std::printf("%-28s %8.2f   target %-10s %s\n", what, ratio, target,
+                        met ? "met" : "MISSED");
+        };
+        line("b / (a + d)", b / (a + d), "<= 2", b <= 2 * (a + d));
+        line("c / a", c / a, "<= 500", c <= 500 * a);
+        line("e(8 clients) / e(1 client)", e8 / e1, ">= 3", e8 >= 3 * e1);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
