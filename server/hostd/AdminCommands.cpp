@@ -249,6 +249,7 @@ int Serve(const ServeOptions& options, std::ostream& err) {
         daemon.port = static_cast<unsigned short>(port);
         daemon.portFile = options.portFile;
         daemon.frameTimeout = std::chrono::seconds(options.frameTimeoutSeconds);
+        daemon.maxConnections = options.maxConnections;
 
         auto engine = Open(options.db);
         engine->SetQueueLimits(

@@ -26,6 +26,7 @@ struct ServeOptions {
     std::string listen = "127.0.0.1:8475";
     std::string portFile;
     unsigned frameTimeoutSeconds = 10;
+    std::size_t maxConnections = 256;
     unsigned queueExpirySeconds = 600;
     std::size_t queueCap = 50000;
 };

@@ -86,6 +86,17 @@ void Daemon::Accept() {
             });
             return;
         }
+        if (sessions_.size() >= options_.maxConnections) {
+            std::error_code peerError;
+            const auto peer = socket.remote_endpoint(peerError);
+            log_.Line((peerError ? std::string("a client")
+                                 : peer.address().to_string() + ":" + std::to_string(peer.port())) +
+                      ": already serving " + std::to_string(sessions_.size()) +
+                      " connections; connection closed");
+            socket.close(ec);
+            Accept();
+            return;
+        }
         socket.set_option(asio::ip::tcp::no_delay(true), ec);
         auto session = std::make_shared<Session>(std::move(socket), context_);
         sessions_.insert(session);

@@ -18,6 +18,7 @@ struct DaemonOptions {
     unsigned short port = 8475;
     std::string portFile; // written with the port once listening (useful with port 0)
     std::chrono::seconds frameTimeout{10};
+    std::size_t maxConnections = 256; // more are closed at once: each costs memory and a descriptor
 };
 
 // tavo400-hostd serve: the host engine over TCP. Returns from Run on SIGTERM or SIGINT

@@ -169,6 +169,7 @@ void Session::HandleSignOn(pr::SignOn signOn) {
             }
             self->state_ = State::Ready;
             self->user_ = user;
+            self->context_.log.Line(self->peer_ + ": signed on as " + user);
             self->Reply(pr::Ok{});
         });
     });

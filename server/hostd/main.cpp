@@ -28,6 +28,11 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::Range(1, 3600));
     serveCommand
+        ->add_option("--max-connections", serve.maxConnections,
+                     "connections served at once; more are closed at once")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
+    serveCommand
         ->add_option("--queue-expiry", serve.queueExpirySeconds,
                      "seconds an unread list entry is kept")
         ->capture_default_str()

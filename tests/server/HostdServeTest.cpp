@@ -3,6 +3,7 @@
 #include <asio.hpp>
 #include <sys/socket.h>
 
+#include "Ccsid37.h"
 #include "HostProtocol.h"
 #include "HostdProcess.h"
 
@@ -53,6 +54,18 @@ class RawClient {
     asio::ip::tcp::socket socket_;
     pr::FrameDecoder decoder_;
 };
+
+// "*CRTDTAQ" or a list request, as TVOCGET's two parameters.
+pr::Call ListCall(const std::string& code) {
+    std::string request(124, '\x40');
+    for (std::size_t i = 0; i < code.size(); ++i)
+        request[i] =
+            static_cast<char>(tavo::codepage::kLatin1ToEbcdic[static_cast<unsigned char>(code[i])]);
+    return {"TVOCGET",
+            "TAVO400",
+            {{pr::Direction::Input, 124, request},
+             {pr::Direction::InOut, 32000, std::string(32000, '\0')}}};
+}
 
 class HostdServeTest : public ::testing::Test {
   protected:
@@ -137,14 +150,8 @@ TEST_F(HostdServeTest, StopFinishesTheCallInFlightAndExitsCleanly) {
     ASSERT_TRUE(client.SignOn());
     RawClient idle(daemon->Port());
     ASSERT_TRUE(idle.SignOn());
+    const pr::Call create = ListCall("*CRTDTAQ");
     const std::string scratch(32000, '\0');
-    pr::Call create{"TVOCGET",
-                    "TAVO400",
-                    {{pr::Direction::Input, 124, std::string(124, '\x40')},
-                     {pr::Direction::InOut, 32000, scratch}}};
-    // "*CRTDTAQ" in EBCDIC at the front of the request
-    const std::string code = "\x5c\xc3\xd9\xe3\xc4\xe3\xc1\xd8";
-    create.parms[0].data.replace(0, code.size(), code);
     client.Send(create);
     const int status = daemon->Stop(SIGTERM);
     const auto reply = client.Receive();
@@ -161,4 +168,22 @@ TEST_F(HostdServeTest, StopFinishesTheCallInFlightAndExitsCleanly) {
     RawClient after(daemon->Port());
     ASSERT_TRUE(after.SignOn());
     EXPECT_TRUE(std::holds_alternative<pr::Ok>(after.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"})));
+}
+
+TEST(HostdLimits, ConnectionsAndQueueAreBounded) {
+    ScratchDir dir("hostd-limits");
+    const auto db = DemoDatabase(dir);
+    Daemon daemon(dir, db, {"--max-connections", "2", "--queue-cap", "5"});
+    RawClient first(daemon.Port()), second(daemon.Port());
+    ASSERT_TRUE(first.SignOn());
+    RawClient third(daemon.Port());
+    EXPECT_TRUE(third.Closed());
+    ASSERT_TRUE(second.SignOn());
+
+    ASSERT_TRUE(std::get<pr::CallReply>(first.Ask(ListCall("*CRTDTAQ"))).ok);
+    // the demo's twelve recipients and the end marker do not fit under a cap of five
+    const auto list = std::get<pr::CallReply>(first.Ask(ListCall("*RCPL")));
+    EXPECT_FALSE(list.ok);
+    EXPECT_NE(list.message.find("at most 5"), std::string::npos) << list.message;
+    EXPECT_NE(daemon.Log().find("already serving 2 connections"), std::string::npos);
 }
