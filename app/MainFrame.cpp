@@ -21,6 +21,7 @@
 #include "Strings.h"
 #include "SystemSelection.h"
 #include "TVOEditView.h"
+#include "TemplateWidgets.h"
 #include "TextToolBar.h"
 #include "TopPaneView.h"
 
@@ -48,6 +49,15 @@ struct WaitCursor {
 
 constexpr double kTopPaneShare = 0.42;
 
+// Control id -> help context id, for everything the frame may be asked about.
+const std::map<int, quint32> kHelpHitTable = {
+    {1000, 0x808303E8}, {1003, 0x808303EA}, {1004, 0x808203EA}, {1006, 0x808403EB},
+    {1007, 0x808303EB}, {1009, 0x808303EE}, {1010, 0x808303EF}, {1012, 0x809203F3},
+    {1013, 0x808303F4}, {1014, 0x808303F5}, {1015, 0x809403F6}, {1016, 0x809403F7},
+    {1017, 0x809403F8}, {1018, 0x809403F9}, {1019, 0x809403FA}, {1020, 0x809403FB},
+    {1021, 0x809403FC}, {1022, 0x809403FD}, {1023, 0x809403FE}, {1024, 0x809203FF},
+};
+
 } // namespace
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
@@ -65,6 +75,18 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     Action(ID_VIEW_TOOLBAR)->setChecked(true);
     connect(toolBar_, &QToolBar::visibilityChanged, Action(ID_VIEW_TOOLBAR), &QAction::setChecked);
     SetTitleSetter([this](const std::string& title) { setWindowTitle(Latin1(title)); });
+    InstallContextHelp();
+}
+
+quint32 CMainFrame::HelpHitTest(const QPoint& clientPoint) const {
+    // The deepest visible child; a control's inner parts (an edit's viewport, say)
+    // answer for the control.
+    const QWidget* window = childAt(clientPoint);
+    while (window && window != this && ControlId(window) == 0)
+        window = window->parentWidget();
+    const int id = window && window != this ? ControlId(window) : 0;
+    const auto entry = kHelpHitTable.find(id);
+    return entry != kHelpHitTable.end() ? entry->second : kDefaultHelpId;
 }
 
 CMainFrame::~CMainFrame() {
@@ -121,6 +143,8 @@ void CMainFrame::CreateMenus() {
     connect(Action(ID_CHANGE_DELIVERY), &QAction::triggered, this, &CMainFrame::OnChangeDelivery);
     connect(Action(ID_APP_ABOUT), &QAction::triggered, this, &CMainFrame::OnAbout);
     connect(Action(ID_CONTEXT_HELP), &QAction::triggered, this, &CMainFrame::OnContextHelp);
+    connect(Action(ID_HELP_FINDER), &QAction::triggered, this,
+            [] { HelpPresenter().ShowContents(); });
 }
 
 void CMainFrame::CreateAccelerators() {

@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <map>
 
+#include "ContextHelp.h"
+
 class CTextToolBar;
 class CTopPaneView;
 class CBotPaneFrame;
@@ -12,7 +14,7 @@ class QSplitter;
 
 // The program's only top-level window: menu, accelerators, the text toolbar, the status
 // bar and a splitter with the address pane above the message body.
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public IHelpHitTest {
     Q_OBJECT
   public:
     explicit CMainFrame(QWidget* parent = nullptr);
@@ -31,6 +33,10 @@ class CMainFrame : public QMainWindow {
     CBotPaneFrame* BottomFrame() const { return bottomFrame_; }
     QSplitter* Splitter() const { return splitter_; }
     int InitialTopHeight() const { return initialTopHeight_; }
+
+    // The help context of a point in the client area: the control under it, looked up
+    // in the frame's table; the default answer elsewhere.
+    quint32 HelpHitTest(const QPoint& clientPoint) const override;
 
   public slots:
     void OnSend();

@@ -64,6 +64,12 @@ CTopPaneView::CTopPaneView(QWidget* parent) : QScrollArea(parent) {
     connect(m_btnTo, &QAbstractButton::clicked, this, &CTopPaneView::OnToButton);
 }
 
+CTopPaneView::~CTopPaneView() {
+    // the Send command must never reach a button that is gone
+    if (RecipientsRadio == m_radioRecipients)
+        RecipientsRadio = nullptr;
+}
+
 QRadioButton* CTopPaneView::Groups() const {
     return Control<QRadioButton>(form_, IDC_GROUPS);
 }

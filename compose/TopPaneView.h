@@ -16,6 +16,7 @@ class CTopPaneView : public QScrollArea {
     Q_OBJECT
   public:
     explicit CTopPaneView(QWidget* parent = nullptr);
+    ~CTopPaneView() override;
 
     // Registers the fields, sets their limits, chooses the start-up system and checks
     // Recipients.

@@ -26,6 +26,7 @@ QString Latin1(const std::string& text) {
 } // namespace
 
 CBrowseOptionsDlg::CBrowseOptionsDlg(QWidget* parent) : QDialog(parent) {
+    InstallContextHelp();
     ApplyDialogTemplate(this, *FindDialogTemplate(IDD_BROWSE_OPTIONS));
     m_listCtrl = Control<QTreeWidget>(this, IDC_LIST);
     m_listCtrl->setColumnCount(0);
@@ -84,4 +85,10 @@ void CBrowseOptionsDlg::accept() {
             m_arrSelected.push_back(row->text(0).toLatin1().toStdString());
     }
     QDialog::accept();
+}
+
+quint32 CBrowseOptionsDlg::HelpHitTest(const QPoint& clientPoint) const {
+    if (const auto* parent = dynamic_cast<const IHelpHitTest*>(parentWidget()))
+        return parent->HelpHitTest(clientPoint);
+    return kDefaultHelpId;
 }

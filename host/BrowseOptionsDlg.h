@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+
+#include "ContextHelp.h"
 #include <string>
 #include <vector>
 
@@ -10,7 +12,7 @@ class QTreeWidget;
 
 // Dialog 132: the recipient or group list fetched from the host as it opens; OK hands
 // back the names of the selected rows, in row order.
-class CBrowseOptionsDlg : public QDialog {
+class CBrowseOptionsDlg : public QDialog, public IHelpHitTest {
     Q_OBJECT
   public:
     explicit CBrowseOptionsDlg(QWidget* parent = nullptr);
@@ -19,6 +21,9 @@ class CBrowseOptionsDlg : public QDialog {
     std::vector<std::string> m_arrSelected; // after OK
     QTreeWidget* List() const { return m_listCtrl; }
     const std::vector<ListItem>& Entries() const { return m_arrEntries; }
+
+    // Asked for the help context of a point, the dialog asks its parent window.
+    quint32 HelpHitTest(const QPoint& clientPoint) const override;
 
   public slots:
     void accept() override;

@@ -10,6 +10,7 @@
 #include "TemplateWidgets.h"
 
 CChangeSystemDlg::CChangeSystemDlg(QWidget* parent) : QDialog(parent) {
+    InstallContextHelp();
     ApplyDialogTemplate(this, *FindDialogTemplate(IDD_CHANGE_SYSTEM));
     systems_ = Control<QComboBox>(this, IDC_SYSTEM_LIST);
     const auto choices = LoadSystemChoices();
@@ -28,4 +29,9 @@ void CChangeSystemDlg::accept() {
     SaveSystemChoice();
     ShowSystemInTitle();
     QDialog::accept();
+}
+
+quint32 CChangeSystemDlg::HelpHitTest(const QPoint& clientPoint) const {
+    const quint32 id = HelpIdOf(childAt(clientPoint));
+    return id ? id : kDefaultHelpId;
 }

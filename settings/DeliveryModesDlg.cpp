@@ -23,6 +23,7 @@ int* const Fields[8] = {&DeliveryModes.Pager,        &DeliveryModes.Email,
 } // namespace
 
 CDeliveryModesDlg::CDeliveryModesDlg(QWidget* parent) : QDialog(parent) {
+    InstallContextHelp();
     ApplyDialogTemplate(this, *FindDialogTemplate(IDD_DELIVERY_MODES));
     for (int i = 0; i < 8; ++i) {
         boxes_[i] = Control<QCheckBox>(this, kBoxIds[i]);
@@ -49,4 +50,10 @@ void CDeliveryModesDlg::accept() {
         *Fields[i] = boxes_[i]->isChecked() ? 1 : 0;
     SaveDeliveryModes();
     QDialog::accept();
+}
+
+quint32 CDeliveryModesDlg::HelpHitTest(const QPoint& clientPoint) const {
+    if (const auto* parent = dynamic_cast<const IHelpHitTest*>(parentWidget()))
+        return parent->HelpHitTest(clientPoint);
+    return kDefaultHelpId;
 }

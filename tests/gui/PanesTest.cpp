@@ -80,6 +80,11 @@ class PanesTest : public QObject {
     }
 
     void initialUpdateRegistersLimitsChoosesAndChecksRecipients() {
+        {
+            CTopPaneView gone;
+            gone.OnInitialUpdate();
+        }
+        QVERIFY(!RecipientsRadio && !ToEdit && !SubjectEdit); // nothing left dangling
         CTopPaneView pane;
         pane.OnInitialUpdate();
         QCOMPARE(ToEdit, pane.To());

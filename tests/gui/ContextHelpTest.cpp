@@ -1,0 +1,183 @@
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QWhatsThis>
+#include <filesystem>
+#include <unistd.h>
+
+#include "BrowseOptionsDlg.h"
+#include "ChangeSystemDlg.h"
+#include "ContextHelp.h"
+#include "DeliveryModesDlg.h"
+#include "ExtEdit.h"
+#include "HostState.h"
+#include "MainFrame.h"
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "Resource.h"
+#include "TemplateWidgets.h"
+#include "TopPaneView.h"
+#include "UiResources.h"
+#include "cwbtest.h"
+
+namespace {
+
+class RecordingHelp final : public IHelpPresenter {
+  public:
+    void ShowTopic(quint32 id, const QPoint&) override { topics.push_back(id); }
+    void ShowContents() override { ++contents; }
+    std::vector<quint32> topics;
+    int contents = 0;
+};
+
+// What a click in context-help mode sends to the widget under the mouse.
+void ClickForHelp(QWidget* widget) {
+    const QPoint local = widget->rect().center();
+    QHelpEvent event(QEvent::WhatsThis, local, widget->mapToGlobal(local));
+    QApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class ContextHelpTest : public QObject {
+    Q_OBJECT
+
+    RecordingPresenter shown;
+    RecordingHelp help;
+    std::filesystem::path previous, dir;
+    std::unique_ptr<CMainFrame> frame;
+
+    QPoint InFrame(QWidget* widget) const {
+        return widget->mapTo(frame.get(), widget->rect().center());
+    }
+
+  private slots:
+    void initTestCase() { InitUiResources(); }
+
+    void init() {
+        previous = std::filesystem::current_path();
+        dir = std::filesystem::temp_directory_path() / ("tavo-help-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::filesystem::current_path(dir);
+        cwbtest::Reset();
+        cwbtest::UseSystems(
+            "[systems]\ndefault = DEMO\n[DEMO]\naddress = embedded\ndatabase = :memory:\n");
+        ResetHostState();
+        ResetProcessState();
+        SetMessagePresenter(&shown);
+        help = {};
+        SetHelpPresenter(&help);
+        frame = std::make_unique<CMainFrame>();
+        frame->show();
+        frame->InitialUpdate();
+        QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    }
+    void cleanup() {
+        frame.reset();
+        SetHelpPresenter(nullptr);
+        SetMessagePresenter(nullptr);
+        std::filesystem::current_path(previous);
+        std::filesystem::remove_all(dir);
+    }
+
+    void frameHitTestAnswersFromItsTable() {
+        QCOMPARE(frame->HelpHitTest(InFrame(ToEdit)), quint32(0x808303EE));
+        QCOMPARE(frame->HelpHitTest(InFrame(BodyEdit)), quint32(0x808203EA));
+        QCOMPARE(frame->HelpHitTest(InFrame(SubjectEdit)), quint32(0x808303EB));
+        QCOMPARE(frame->HelpHitTest(InFrame(frame->TopPane()->Recipients())), quint32(0x808303F4));
+        // over no window, and over the form itself: the default answer
+        QCOMPARE(frame->HelpHitTest(QPoint(-10, -10)), kDefaultHelpId);
+        QCOMPARE(frame->HelpHitTest(QPoint(frame->width() + 5, 5)), kDefaultHelpId);
+        QWidget* form = frame->TopPane()->Form();
+        QCOMPARE(frame->HelpHitTest(form->mapTo(frame.get(), QPoint(3, form->height() - 3))),
+                 kDefaultHelpId);
+    }
+
+    void contextHelpModeShowsTheClickedControlsTopic() {
+        frame->Action(ID_CONTEXT_HELP)->trigger();
+        QVERIFY(QWhatsThis::inWhatsThisMode());
+        QCOMPARE(frame->statusBar()->currentMessage(),
+                 QString("Select an object on which to get Help"));
+        // the click lands on the edit's inner viewport; the edit answers for it
+        ClickForHelp(ToEdit->viewport());
+        QCOMPARE(help.topics, (std::vector<quint32>{0x808303EE}));
+        QWhatsThis::leaveWhatsThisMode();
+        QCOMPARE(frame->statusBar()->currentMessage(), QString("For Help, press F1"));
+        QVERIFY(HelpTopicText(0x808303EE).contains("500 characters"));
+        QCOMPARE(HelpTopicText(0x12345678), QString("No help topic is available for this item."));
+    }
+
+    void dialogControlsAnswerWithTheirOwnIds() {
+        // the dialogs as the commands run them: modal, active
+        QTimer::singleShot(0, [] {
+            auto* modes = qobject_cast<CDeliveryModesDlg*>(QApplication::activeModalWidget());
+            QVERIFY(modes);
+            QVERIFY(QTest::qWaitForWindowActive(modes));
+            ClickForHelp(modes->Box(IDC_FAX));
+            ClickForHelp(Control<QPushButton>(modes, IDOK));
+            modes->Box(IDC_TELEPHONE)->setFocus();
+            QTest::keyClick(modes->Box(IDC_TELEPHONE), Qt::Key_F1);
+            modes->reject();
+        });
+        frame->Action(ID_CHANGE_DELIVERY)->trigger();
+        QCOMPARE(help.topics, (std::vector<quint32>{0x809403F8, 0x80840001, 0x809403FA}));
+
+        help.topics.clear();
+        QTimer::singleShot(0, [] {
+            auto* system = qobject_cast<CChangeSystemDlg*>(QApplication::activeModalWidget());
+            QVERIFY(system);
+            QVERIFY(QTest::qWaitForWindowActive(system));
+            system->SystemList()->setFocus();
+            QTest::keyClick(system->SystemList(), Qt::Key_F1);
+            system->reject();
+        });
+        frame->Action(ID_CHANGE_SYSTEM)->trigger();
+        QCOMPARE(help.topics, (std::vector<quint32>{0x809203F3}));
+    }
+
+    void hitTestForwardingDialogsAskTheFrame() {
+        const QPoint overTo = InFrame(ToEdit);
+        CDeliveryModesDlg modes(frame.get());
+        CBrowseOptionsDlg picker(frame.get());
+        QCOMPARE(modes.HelpHitTest(overTo), frame->HelpHitTest(overTo));
+        QCOMPARE(picker.HelpHitTest(overTo), quint32(0x808303EE));
+        // Change system answers from its own controls
+        CChangeSystemDlg system(frame.get());
+        const QPoint overList = system.SystemList()->geometry().center();
+        QCOMPARE(system.HelpHitTest(overList), quint32(0x809203F3));
+        QVERIFY(system.HelpHitTest(overList) != frame->HelpHitTest(overList));
+    }
+
+    void f1OnAnOpenMenuShowsTheItemsTopic() {
+        QMenu* file = frame->menuBar()->actions().at(0)->menu();
+        file->popup(QPoint(0, 0));
+        QVERIFY(QTest::qWaitForWindowExposed(file));
+        file->setActiveAction(frame->Action(ID_SEND));
+        QTest::keyClick(file, Qt::Key_F1);
+        file->close();
+        QCOMPARE(help.topics, (std::vector<quint32>{kCommandHelpBase + ID_SEND}));
+        // F1 in the window itself reaches no handler
+        help.topics.clear();
+        QTest::keyClick(ToEdit, Qt::Key_F1);
+        QVERIFY(help.topics.empty());
+    }
+
+    void helpTopicsOpensTheContents() {
+        frame->Action(ID_HELP_FINDER)->trigger();
+        QCOMPARE(help.contents, 1);
+        QVERIFY(TheHelpTopics().contents.find("Ctrl+S") != std::string::npos);
+    }
+};
+
+QTEST_MAIN(ContextHelpTest)
+#include "ContextHelpTest.moc"
