@@ -86,19 +86,21 @@ void Session::WatchTime() {
         if (timing_)
             timer_.cancel();
         timing_ = false;
+        ++timerGeneration_;
         return;
     }
     if (timing_)
         return;
     timing_ = true;
     timer_.expires_after(context_.frameTimeout);
-    timer_.async_wait([self = shared_from_this()](std::error_code ec) {
-        if (ec || self->closed_ || !self->timing_)
-            return;
-        self->Close("no complete " +
-                    std::string(self->state_ == State::Ready ? "frame" : "sign-on") + " within " +
-                    std::to_string(self->context_.frameTimeout.count()) + " s");
-    });
+    timer_.async_wait(
+        [self = shared_from_this(), generation = timerGeneration_](std::error_code ec) {
+            if (ec || self->closed_ || generation != self->timerGeneration_)
+                return;
+            self->Close("no complete " +
+                        std::string(self->state_ == State::Ready ? "frame" : "sign-on") +
+                        " within " + std::to_string(self->context_.frameTimeout.count()) + " s");
+        });
 }
 
 void Session::Handle(pr::Message message) {

@@ -63,6 +63,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool stopping_ = false;
     bool closed_ = false;
     bool timing_ = false;
+    unsigned timerGeneration_ = 0; // a wait that fired just as it was cancelled is stale
 };
 
 } // namespace tavo::hostd
