@@ -113,35 +113,6 @@ TEST_F(SendCommandTest, AFullSizedBodyWithItsFinalLineBreakStillFits) {
     EXPECT_EQ(Outbox().front().body, std::string(kBodyLimit, 'b'));
 }
 
-TEST_F(SendCommandTest, LimitsAreTheWindowsWithItsWordsAndNothingIsSent) {
-    const std::string fiftyOne = [] {
-        std::string names;
-        for (int i = 0; i < 51; ++i)
-            names += "n" + std::to_string(i) + " ";
-        return names;
-    }();
-    struct Case {
-        std::string to, subject, body;
-    } cases[] = {
-        {"jsmith", std::string(31, 's'), "b"},
-        {"jsmith", "s", std::string(968, 'b')},
-        {"jsmith", "s", std::string(483, 'b') + "\n" + std::string(483, 'b')}, // 968 as typed
-        {"abcdefghijk", "s", "b"},
-        {fiftyOne, "s", "b"},
-        {std::string(1990, ' ') + "jsmith,mjones", "s", "b"},
-    };
-    for (const auto& c : cases) {
-        const auto expected = PrepareSend(c.to, c.subject, c.body, true);
-        ASSERT_FALSE(expected.submission);
-        const auto r = Run({"--to", c.to, "--subject", c.subject, "--body", c.body});
-        EXPECT_EQ(r.code, kExitBadInput);
-        EXPECT_EQ(r.err, expected.refusal + "\n");
-        EXPECT_TRUE(r.out.empty());
-    }
-    EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 0);
-    EXPECT_TRUE(Outbox().empty());
-}
-
 TEST_F(SendCommandTest, DeliveryModesComeFromTheSettingsFileOrTheCommandLine) {
     struct Case {
         std::string settings; // flag bytes after the name; empty: no file

@@ -120,26 +120,29 @@ TEST_P(SendHostTest, RefusalsExitOneWithTheHostsTextsOnePerLine) {
     EXPECT_TRUE(Outbox().empty());
 }
 
-TEST_P(SendHostTest, EachLimitIsRefusedWithNothingSent) {
-    const Args cases[] = {
-        {"--to", "jsmith", "--subject", std::string(31, 's')},
-        {"--to", "jsmith", "--body", std::string(968, 'b')},
-        {"--to", "toolongname1"},
-        {"--groups", "--to", std::string(1999, ',') + "operators"},
-    };
-    for (const auto& args : cases) {
-        const auto r = Run(args);
-        EXPECT_EQ(r.code, kExitBadInput) << r.err;
-        EXPECT_TRUE(r.err.ends_with("Nothing was sent.\n")) << r.err;
-    }
-    // 51 names of one character each: only the count is over.
-    std::string names;
+TEST_P(SendHostTest, EachLimitIsRefusedInTheWindowsWordsWithNothingSent) {
+    std::string fiftyOne; // short names: only their number is over
     for (int i = 0; i < 51; ++i)
-        names += "x ";
-    const auto many = Run({"--to", names});
-    EXPECT_EQ(many.code, kExitBadInput);
-    EXPECT_EQ(many.err, "The To: field names 51 recipients or groups; one message can go to at "
-                        "most 50. Nothing was sent.\n");
+        fiftyOne += "x ";
+    struct Case {
+        std::string to, subject, body;
+    } cases[] = {
+        {"jsmith", std::string(31, 's'), "b"},
+        {"jsmith", "s", std::string(968, 'b')},
+        {"jsmith", "s", std::string(483, 'b') + "\n" + std::string(483, 'b')}, // 968 as typed
+        {"toolongname", "s", "b"},
+        {fiftyOne, "s", "b"},
+        {std::string(1990, ',') + "jsmith,mjones", "s", "b"}, // beyond the work area
+    };
+    for (const auto& c : cases) {
+        const auto expected = PrepareSend(c.to, c.subject, c.body, true);
+        ASSERT_FALSE(expected.submission);
+        const auto r = Run({"--to", c.to, "--subject", c.subject, "--body", c.body});
+        EXPECT_EQ(r.code, kExitBadInput);
+        EXPECT_EQ(r.err, expected.refusal + "\n");
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 0);
     EXPECT_TRUE(Outbox().empty());
 }
 
