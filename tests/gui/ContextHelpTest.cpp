@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWhatsThis>
 #include <filesystem>
+#include <optional>
 #include <unistd.h>
 
 #include "BrowseOptionsDlg.h"
@@ -19,6 +20,7 @@
 #include "ContextHelp.h"
 #include "DeliveryModesDlg.h"
 #include "ExtEdit.h"
+#include "GuiTestSupport.h"
 #include "HostState.h"
 #include "MainFrame.h"
 #include "MessagePresenter.h"
@@ -51,9 +53,8 @@ void ClickForHelp(QWidget* widget) {
 class ContextHelpTest : public QObject {
     Q_OBJECT
 
-    RecordingPresenter shown;
+    std::optional<FreshClient> client;
     RecordingHelp help;
-    std::filesystem::path previous, dir;
     std::unique_ptr<CMainFrame> frame;
 
     QPoint InFrame(QWidget* widget) const {
@@ -64,17 +65,7 @@ class ContextHelpTest : public QObject {
     void initTestCase() { InitUiResources(); }
 
     void init() {
-        previous = std::filesystem::current_path();
-        dir = std::filesystem::temp_directory_path() / ("tavo-help-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        std::filesystem::current_path(dir);
-        cwbtest::Reset();
-        cwbtest::UseSystems(
-            "[systems]\ndefault = DEMO\n[DEMO]\naddress = embedded\ndatabase = :memory:\n");
-        ResetHostState();
-        ResetProcessState();
-        SetMessagePresenter(&shown);
+        client.emplace("help");
         help = {};
         SetHelpPresenter(&help);
         frame = std::make_unique<CMainFrame>();
@@ -85,9 +76,7 @@ class ContextHelpTest : public QObject {
     void cleanup() {
         frame.reset();
         SetHelpPresenter(nullptr);
-        SetMessagePresenter(nullptr);
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(dir);
+        client.reset();
     }
 
     void frameHitTestAnswersFromItsTable() {

@@ -13,11 +13,13 @@
 #include <QToolButton>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <unistd.h>
 
 #include "AboutDlg.h"
 #include "Ccsid37.h"
 #include "ExtEdit.h"
+#include "GuiTestSupport.h"
 #include "HostEngine.h"
 #include "HostState.h"
 #include "MainFrame.h"
@@ -45,8 +47,7 @@ std::string Pad(std::string text, std::size_t width) {
 class MainFrameTest : public QObject {
     Q_OBJECT
 
-    RecordingPresenter shown;
-    std::filesystem::path previous, dir;
+    std::optional<FreshClient> client;
     std::unique_ptr<CMainFrame> frame;
 
     std::shared_ptr<tavo::server::HostEngine> Host400() { return cwbtest::Engine("DEMO"); }
@@ -66,25 +67,12 @@ class MainFrameTest : public QObject {
     void initTestCase() { InitUiResources(); }
 
     void init() {
-        previous = std::filesystem::current_path();
-        dir = std::filesystem::temp_directory_path() / ("tavo-frame-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        std::filesystem::current_path(dir);
-        cwbtest::Reset();
-        cwbtest::UseSystems(
-            "[systems]\ndefault = DEMO\n[DEMO]\naddress = embedded\ndatabase = :memory:\n");
-        ResetHostState();
-        ResetProcessState();
-        shown.shown.clear();
-        SetMessagePresenter(&shown);
+        client.emplace("frame");
         frame = std::make_unique<CMainFrame>();
     }
     void cleanup() {
         frame.reset();
-        SetMessagePresenter(nullptr);
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(dir);
+        client.reset();
     }
 
     void toolbarLabelsTipsAndSizes() {
@@ -174,7 +162,7 @@ class MainFrameTest : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(frame.get()));
         Compose("jsmith, mjones;ops", "  Server down\t(urgent)  ", "line one\r\n\r\nline  two");
         PressCtrlS();
-        QCOMPARE(shown.shown, (std::vector<std::string>{kDelivered}));
+        QCOMPARE(client->shown.shown, (std::vector<std::string>{kDelivered}));
         const auto outbox = Host400()->Outbox();
         QCOMPARE(outbox.size(), std::size_t{1});
         const std::string record =
@@ -221,10 +209,10 @@ class MainFrameTest : public QObject {
         Host400()->ReplaceDirectory({{"JSMITH", ""}, {"MJONES", ""}, {"OPS", ""}},
                                     {{"NIGHT", "", {"OPS"}}});
         for (const auto& c : cases) {
-            shown.shown.clear();
+            client->shown.shown.clear();
             Compose(c.to, c.subject, c.body, c.recipients);
             frame->Action(ID_SEND)->trigger();
-            QCOMPARE(shown.shown, (std::vector<std::string>{kDelivered}));
+            QCOMPARE(client->shown.shown, (std::vector<std::string>{kDelivered}));
             const auto newest = Host400()->Outbox().front();
             QCOMPARE(newest.names, c.names);
             QCOMPARE(QString::fromStdString(newest.subject), QString::fromStdString(c.subjectSent));
@@ -238,39 +226,41 @@ class MainFrameTest : public QObject {
         Compose("", "", "anything");
         frame->Action(ID_SEND)->trigger();
         QCOMPARE(cwbtest::CountCalls("cwbRC_CallPgm", "TVOCUPD"), 1);
-        QCOMPARE(shown.shown, (std::vector<std::string>{"No recipients given.\n"}));
+        QCOMPARE(client->shown.shown, (std::vector<std::string>{"No recipients given.\n"}));
     }
 
     void failuresAreShownAndNothingIsConfirmed() {
         // no system chosen
         frame->Action(ID_SEND)->trigger();
-        QCOMPARE(shown.shown.size(), std::size_t{1});
-        QVERIFY(shown.shown[0].rfind("Please select a host AS/400", 0) == 0);
+        QCOMPARE(client->shown.shown.size(), std::size_t{1});
+        QVERIFY(client->shown.shown[0].rfind("Please select a host AS/400", 0) == 0);
 
         frame->InitialUpdate();
         // connect refused
-        shown.shown.clear();
+        client->shown.shown.clear();
         cwbtest::FailNext("cwbRC_StartSys", 8);
         Compose("jsmith", "s", "b");
         frame->Action(ID_SEND)->trigger();
-        QCOMPARE(shown.shown,
+        QCOMPARE(client->shown.shown,
                  (std::vector<std::string>{"Unable to obtain connection to Demo, return code 8"}));
 
         // the host's error texts, one per line
-        shown.shown.clear();
+        client->shown.shown.clear();
         DeliveryModes = DeliveryModeFlags{0, 0, 0, 0, 0, 0, 0, 0};
         Compose("jsmith nobody", "s", "b");
         frame->Action(ID_SEND)->trigger();
-        QCOMPARE(shown.shown, (std::vector<std::string>{
-                                  "Unknown recipient NOBODY.\nNo delivery mode selected.\n"}));
+        QCOMPARE(
+            client->shown.shown,
+            (std::vector<std::string>{"Unknown recipient NOBODY.\nNo delivery mode selected.\n"}));
 
         // a name too long for its slot: refused before the host hears of it
-        shown.shown.clear();
+        client->shown.shown.clear();
         cwbtest::ClearCalls();
         Compose("jsmith administrator", "s", "b");
         frame->Action(ID_SEND)->trigger();
-        QCOMPARE(shown.shown.size(), std::size_t{1});
-        QVERIFY(shown.shown[0].find("\"administrator\" is longer than 10") != std::string::npos);
+        QCOMPARE(client->shown.shown.size(), std::size_t{1});
+        QVERIFY(client->shown.shown[0].find("\"administrator\" is longer than 10") !=
+                std::string::npos);
         QCOMPARE(cwbtest::CountCalls("cwbRC_CallPgm"), 0);
         QCOMPARE(cwbtest::CountCalls("cwbRC_StartSys"), 0);
         QVERIFY(Host400()->Outbox().empty());
@@ -345,12 +335,12 @@ class MainFrameTest : public QObject {
             QSKIP("TAVO_EXPRESS not set");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("XDG_DATA_HOME", QString::fromStdString((dir / "data").string()));
-        env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir / "config").string()));
+        env.insert("XDG_DATA_HOME", QString::fromStdString((client->dir / "data").string()));
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString((client->dir / "config").string()));
         QProcess first, second;
         for (auto* process : {&first, &second}) {
             process->setProcessEnvironment(env);
-            process->setWorkingDirectory(QString::fromStdString(dir.string()));
+            process->setWorkingDirectory(QString::fromStdString(client->dir.string()));
             process->start(program, {});
             QVERIFY(process->waitForStarted());
         }

@@ -6,11 +6,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
+#include <optional>
 #include <unistd.h>
 
 #include "BitmapButton.h"
 #include "BrowseOptionsDlg.h"
 #include "ExtEdit.h"
+#include "GuiTestSupport.h"
 #include "HostEngine.h"
 #include "HostLink.h"
 #include "HostState.h"
@@ -27,8 +29,7 @@
 class PanesTest : public QObject {
     Q_OBJECT
 
-    RecordingPresenter shown;
-    std::filesystem::path previous, dir;
+    std::optional<FreshClient> client;
     std::vector<std::string> askedFor;
 
     // A picker that hands back fixed names.
@@ -52,19 +53,8 @@ class PanesTest : public QObject {
     void initTestCase() { InitUiResources(); }
 
     void init() {
-        previous = std::filesystem::current_path();
-        dir = std::filesystem::temp_directory_path() / ("tavo-panes-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        std::filesystem::current_path(dir);
-        cwbtest::Reset();
-        cwbtest::UseSystems(
-            "[systems]\ndefault = DEMO\n[DEMO]\naddress = embedded\ndatabase = :memory:\n");
-        ResetHostState();
-        ResetProcessState();
-        shown.shown.clear();
+        client.emplace("panes");
         askedFor.clear();
-        SetMessagePresenter(&shown);
         cwbtest::Engine("DEMO")->ReplaceDirectory(
             {{"JSMITH", "John Smith"},
              {"MJONES", "Mary Jones"},
@@ -74,9 +64,7 @@ class PanesTest : public QObject {
     }
     void cleanup() {
         CTopPaneView::SetPicker(nullptr);
-        SetMessagePresenter(nullptr);
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(dir);
+        client.reset();
     }
 
     void initialUpdateRegistersLimitsChoosesAndChecksRecipients() {
@@ -162,7 +150,7 @@ class PanesTest : public QObject {
         });
         QTest::mouseClick(pane.ToButton(), Qt::LeftButton);
         QCOMPARE(QByteArray::fromStdString(pane.To()->WindowText()), QByteArray("Jsmith\r\nOps"));
-        QVERIFY(shown.shown.empty());
+        QVERIFY(client->shown.shown.empty());
     }
 
     void pickerShowsRecipientsAndGroups() {
@@ -221,19 +209,19 @@ class PanesTest : public QObject {
         dialog.show();
         QCOMPARE(dialog.List()->topLevelItemCount(), 0);
         QCOMPARE(dialog.windowTitle(), QString("Select Recipients"));
-        QCOMPARE(shown.shown, (std::vector<std::string>{"The host left no end marker."}));
+        QCOMPARE(client->shown.shown, (std::vector<std::string>{"The host left no end marker."}));
         dialog.accept();
         QVERIFY(dialog.m_arrSelected.empty());
 
         // and without a system: message 137, headings, no rows
-        shown.shown.clear();
+        client->shown.shown.clear();
         CurrentSystem.clear();
         CBrowseOptionsDlg noSystem;
         noSystem.m_strListType = "*GRPL";
         noSystem.show();
         QCOMPARE(noSystem.List()->topLevelItemCount(), 0);
         QCOMPARE(noSystem.List()->headerItem()->text(0), QString("Group"));
-        QCOMPARE(shown.shown.size(), std::size_t{1});
+        QCOMPARE(client->shown.shown.size(), std::size_t{1});
     }
 
     void bodyCoversItsViewAlways() {

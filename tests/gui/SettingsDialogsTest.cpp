@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <unistd.h>
 
 #include "ChangeSystemDlg.h"
 #include "DeliveryModesDlg.h"
+#include "GuiTestSupport.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "Resource.h"
@@ -35,25 +37,15 @@ void WriteFile(std::string bytes) {
 class SettingsDialogsTest : public QObject {
     Q_OBJECT
 
-    RecordingPresenter shown;
-    std::filesystem::path previous, dir;
+    std::optional<FreshClient> client;
     QWidget* mainWindow = nullptr; // stands in for the main frame until it exists
 
   private slots:
     void init() {
-        previous = std::filesystem::current_path();
-        dir = std::filesystem::temp_directory_path() / ("tavo-gui-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        std::filesystem::current_path(dir);
-        cwbtest::Reset();
-        cwbtest::UseSystems("[systems]\ndefault = SYSB\n"
-                            "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
-                            "[SYSB]\naddress = embedded\ndatabase = :memory:\n"
-                            "[PROD]\naddress = embedded\ndatabase = :memory:\n");
-        ResetProcessState();
-        shown.shown.clear();
-        SetMessagePresenter(&shown);
+        client.emplace("settings", "[systems]\ndefault = SYSB\n"
+                                   "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
+                                   "[SYSB]\naddress = embedded\ndatabase = :memory:\n"
+                                   "[PROD]\naddress = embedded\ndatabase = :memory:\n");
         mainWindow = new QWidget;
         mainWindow->setWindowTitle("TAVO/400 Express");
         SetTitleSetter([this](const std::string& title) {
@@ -62,10 +54,8 @@ class SettingsDialogsTest : public QObject {
     }
     void cleanup() {
         SetTitleSetter(nullptr);
-        SetMessagePresenter(nullptr);
         delete mainWindow;
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(dir);
+        client.reset();
     }
 
     void deliveryBoxesStartFromTheFlagsByField() {
@@ -90,8 +80,9 @@ class SettingsDialogsTest : public QObject {
             dlg.Box(id)->setChecked(false);
         dlg.Box(IDC_SAVE_SETTINGS)->setChecked(true); // does not count as a mode
         QTest::mouseClick(Control<QPushButton>(&dlg, IDOK), Qt::LeftButton);
-        QCOMPARE(shown.shown.size(), std::size_t{1});
-        QCOMPARE(QString::fromStdString(shown.shown[0]), QString("Please select a delivery mode."));
+        QCOMPARE(client->shown.shown.size(), std::size_t{1});
+        QCOMPARE(QString::fromStdString(client->shown.shown[0]),
+                 QString("Please select a delivery mode."));
         QVERIFY(dlg.isVisible());
         QCOMPARE(dlg.result(), 0);
         QVERIFY(!std::filesystem::exists("dftsys.ini"));
@@ -180,7 +171,7 @@ class SettingsDialogsTest : public QObject {
         cwbtest::FailNext("cwbCO_GetDefaultSysName", 6601, "No default system.");
         CChangeSystemDlg dlg;
         QCOMPARE(dlg.SystemList()->count(), 0);
-        QCOMPARE(shown.shown.size(), std::size_t{1});
+        QCOMPARE(client->shown.shown.size(), std::size_t{1});
         dlg.accept();
         QCOMPARE(QString::fromStdString(CurrentSystem), QString());
         QCOMPARE(mainWindow->windowTitle(), QString("TAVO/400 Express"));
