@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
+#include <random>
 #include <sys/socket.h>
 
 #include "Ccsid37.h"
@@ -48,6 +49,8 @@ class RawClient {
         return std::holds_alternative<pr::Ok>(Ask(pr::SignOn{"oper", password}));
     }
     bool Closed() { return !Receive(); }
+    // No more requests; the replies still come.
+    void HangUp() { socket_.shutdown(asio::ip::tcp::socket::shutdown_send); }
 
   private:
     asio::io_context io_;
@@ -186,4 +189,98 @@ TEST(HostdLimits, ConnectionsAndQueueAreBounded) {
     EXPECT_FALSE(list.ok);
     EXPECT_NE(list.message.find("at most 5"), std::string::npos) << list.message;
     EXPECT_NE(daemon.Log().find("already serving 2 connections"), std::string::npos);
+}
+
+namespace {
+
+// Messages of every kind with random fields, some sensible, most not.
+class RandomTraffic {
+  public:
+    explicit RandomTraffic(unsigned seed) : random_(seed) {}
+
+    std::string Frame() {
+        switch (Below(10)) {
+        case 0: // bytes with no framing at all
+            return Bytes(Below(64));
+        case 1:
+            return pr::Encode(pr::Hello{static_cast<std::uint16_t>(Below(3))});
+        case 2:
+            return pr::Encode(pr::SignOn{Pick({"OPER", "oper", "", "X"}), Bytes(Below(12))});
+        case 3:
+        case 4:
+        case 5:
+            return pr::Encode(RandomCall());
+        case 6:
+            return pr::Encode(pr::QueueExists{Pick({"#TVOCGET", "Q", ""}), Pick({"TAVO400", ""})});
+        case 7:
+            return pr::Encode(pr::Take{"#TVOCGET", "TAVO400", Bytes(Below(30)),
+                                       static_cast<std::uint32_t>(random_())});
+        case 8: // what only the host may send
+            return pr::Encode(pr::Entries{{Bytes(5)}});
+        default: { // a good frame cut or bent
+            std::string frame = pr::Encode(RandomCall());
+            frame.resize(Below(frame.size() + 1));
+            if (!frame.empty())
+                frame[Below(frame.size())] = static_cast<char>(random_());
+            return frame;
+        }
+        }
+    }
+    bool Coin() { return Below(2) == 0; }
+
+  private:
+    pr::Call RandomCall() {
+        pr::Call call{Pick({"TVOCGET", "TVOCUPD", "NOSUCH"}), Pick({"TAVO400", "QGPL"}), {}};
+        const bool shaped = Coin(); // the parameter list the program expects
+        const std::vector<std::uint32_t> sizes =
+            call.program == "TVOCUPD" ? std::vector<std::uint32_t>{10, 10, 10, 30, 32000, 32000}
+                                      : std::vector<std::uint32_t>{124, 32000};
+        const std::size_t count = shaped ? sizes.size() : Below(5);
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto direction = static_cast<pr::Direction>(1 + Below(3));
+            const std::uint32_t length =
+                shaped ? sizes[i] : static_cast<std::uint32_t>(Below(40000));
+            call.parms.push_back(
+                {direction, length, direction == pr::Direction::Output ? "" : Bytes(length)});
+        }
+        return call;
+    }
+    std::string Bytes(std::size_t n) {
+        std::string out(n, '\0');
+        for (char& c : out)
+            c = static_cast<char>(Below(4) == 0 ? 0x40 : random_()); // blanks are common
+        return out;
+    }
+    std::string Pick(std::initializer_list<const char*> choices) {
+        return *(choices.begin() + Below(choices.size()));
+    }
+    std::size_t Below(std::size_t n) { return n == 0 ? 0 : random_() % n; }
+    std::mt19937 random_;
+};
+
+} // namespace
+
+TEST_F(HostdServeTest, RandomTrafficNeverTakesTheDaemonDown) {
+    RandomTraffic traffic(20261206);
+    for (int connection = 0; connection < 80; ++connection) {
+        RawClient client(daemon->Port());
+        if (traffic.Coin()) {
+            ASSERT_TRUE(client.SignOn());
+        }
+        std::string burst;
+        for (int n = 0; n < 4; ++n)
+            burst += traffic.Frame();
+        try {
+            client.SendRaw(burst);
+            client.HangUp();
+            while (client.Receive()) {
+            }
+        } catch (const std::exception&) {
+            // the daemon may close first and the rest of the burst then bounces: fine
+        }
+    }
+    EXPECT_EQ(::kill(daemon->Pid(), 0), 0);
+    ExpectServed();
+    if (::testing::Test::HasFailure())
+        std::printf("%s", daemon->Log().c_str());
 }
