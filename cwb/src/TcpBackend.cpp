@@ -51,12 +51,14 @@ void TcpBackend::Drop() {
     socket_.close(ignored);
 }
 
-bool TcpBackend::RunUntil(Deadline deadline) {
+bool TcpBackend::RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver) {
     io_.restart();
     io_.run_until(deadline);
     if (io_.stopped())
         return true;
     // Time is up: closing the socket completes the pending operations as aborted.
+    if (resolver)
+        resolver->cancel();
     Drop();
     io_.restart();
     io_.run();
@@ -86,7 +88,7 @@ Status TcpBackend::Open() {
                 socket_, found,
                 [&](std::error_code e, const asio::ip::tcp::endpoint&) { result = e; });
         });
-    if (!RunUntil(deadline))
+    if (!RunUntil(deadline, &resolver))
         return Status::Fail(CWB_TIMEOUT, "No answer from " + Where() + " within " +
                                              std::to_string(system_.timeoutSeconds) + " s.");
     if (result) {

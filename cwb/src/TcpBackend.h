@@ -38,7 +38,8 @@ class TcpBackend final : public Backend {
     Status Exchange(const tavo::protocol::Message& request, tavo::protocol::Message& reply,
                     Deadline deadline);
     // Runs the io context until its work is done or the deadline passes; false on time-out.
-    bool RunUntil(Deadline deadline);
+    // `resolver`, when given, is cancelled too, so a slow name lookup cannot outlast it.
+    bool RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver = nullptr);
     Status Refused(const tavo::protocol::Message& reply, std::string_view expected);
     void Drop();
     Deadline NextDeadline() const;
