@@ -189,6 +189,8 @@ TEST(HostdLimits, ConnectionsAndQueueAreBounded) {
     EXPECT_FALSE(list.ok);
     EXPECT_NE(list.message.find("at most 5"), std::string::npos) << list.message;
     EXPECT_NE(daemon.Log().find("already serving 2 connections"), std::string::npos);
+    EXPECT_EQ(daemon.Stop(SIGINT), 0); // Ctrl-C stops it as cleanly as SIGTERM
+    EXPECT_TRUE(first.Closed());
 }
 
 namespace {
