@@ -100,14 +100,18 @@ std::string CleanField(const char* text) {
     return field;
 }
 
+char LowerAnsi(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    // A-Z and the accented capitals U+00C0..U+00DE except the multiplication sign
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7))
+        return static_cast<char>(u + 0x20);
+    return c;
+}
+
 std::string DisplayName(std::string_view name) {
     std::string shown(name);
-    for (std::size_t i = 1; i < shown.size(); ++i) {
-        const auto c = static_cast<unsigned char>(shown[i]);
-        // A-Z and the accented capitals U+00C0..U+00DE except the multiplication sign
-        if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
-            shown[i] = static_cast<char>(c + 0x20);
-    }
+    for (std::size_t i = 1; i < shown.size(); ++i)
+        shown[i] = LowerAnsi(shown[i]);
     return shown;
 }
 

@@ -59,6 +59,8 @@ long ParseNumber(const char* field, std::size_t width);
 
 // The platform's ANSI upper-casing for Latin-1 text.
 void UpperCaseAnsi(char* text, std::size_t length);
+// Its lower-casing of one Latin-1 character.
+char LowerAnsi(char c);
 
 // Subject (its first 60 characters), "@@" and body; the body alone for no subject.
 std::string MessageText(std::string_view subject, std::string_view body);

@@ -4,6 +4,7 @@
 
 #include "MessagePresenter.h"
 #include "ProcessState.h"
+#include "Records.h"
 #include "SettingsFile.h"
 #include "Strings.h"
 #include "cwbco.h"
@@ -23,12 +24,6 @@ template <class... Args> std::string Format(const char* pattern, Args... args) {
     char text[1024];
     std::snprintf(text, sizeof text, pattern, args...);
     return text;
-}
-
-unsigned char LowerAnsi(unsigned char c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
-        return static_cast<unsigned char>(c + 0x20);
-    return c;
 }
 
 // The first steps both callers share: an error handle, a list handle and the default
@@ -125,10 +120,8 @@ bool EndWalk(cwbCO_SysListHandle list) {
 } // namespace
 
 std::string NormalizeSystemName(std::string_view name) {
-    std::string normal(name);
-    for (std::size_t i = 1; i < normal.size(); ++i)
-        normal[i] = static_cast<char>(LowerAnsi(static_cast<unsigned char>(normal[i])));
-    return normal;
+    // the rule by which the picker shows names, too
+    return records::DisplayName(name);
 }
 
 void ChooseStartupSystem() {
@@ -177,8 +170,7 @@ int FindByPrefix(const std::vector<std::string>& names, std::string_view prefix)
             continue;
         bool match = true;
         for (std::size_t j = 0; j < prefix.size() && match; ++j)
-            match = LowerAnsi(static_cast<unsigned char>(name[j])) ==
-                    LowerAnsi(static_cast<unsigned char>(prefix[j]));
+            match = records::LowerAnsi(name[j]) == records::LowerAnsi(prefix[j]);
         if (match)
             return static_cast<int>(i);
     }
