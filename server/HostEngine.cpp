@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -196,6 +197,7 @@ class Statement {
         return bytes != nullptr ? std::string(bytes, static_cast<std::size_t>(size)) : "";
     }
     std::int64_t ColumnInt(int column) { return sqlite3_column_int64(stmt_, column); }
+    void Reset() { Rewind(); }
 
   private:
     // Lets one statement be bound and run again, row after row.
@@ -430,7 +432,10 @@ SendRequest ParseSendRecord(std::span<const std::uint8_t> area) {
 }
 
 // Error texts and ids are our own; the client shows the texts as they are.
-std::vector<SendError> CheckSendRequest(const SendRequest& request, sqlite3* db) {
+// `known` answers whether a recipient (or, with true, a group) of that name exists.
+std::vector<SendError>
+CheckSendRequest(const SendRequest& request,
+                 const std::function<bool(const std::string&, bool)>& known) {
     std::vector<SendError> errors;
     const bool groups = request.type == "*GRP";
     const bool typeKnown = groups || request.type == "*RCP";
@@ -451,11 +456,8 @@ std::vector<SendError> CheckSendRequest(const SendRequest& request, sqlite3* db)
                                                   : "Entry type " + std::string(type) +
                                                         " is neither *RCP nor *GRP."});
     } else {
-        Statement lookup(db, groups ? "SELECT 1 FROM groups WHERE name = ?1"
-                                    : "SELECT 1 FROM recipients WHERE name = ?1");
         for (const std::string& name : request.names) {
-            lookup.Text(1, ToUpper(name));
-            if (!lookup.Step())
+            if (!known(ToUpper(name), groups))
                 errors.push_back({"TVO0104", "Unknown " + std::string(noun) + " " + name + "."});
         }
     }
@@ -546,7 +548,20 @@ struct HostEngine::Impl {
         }
     }
 
-    ~Impl() { sqlite3_close(db); }
+    ~Impl() {
+        prepared.clear(); // a connection with live statements does not close
+        sqlite3_close(db);
+    }
+
+    // The statements of every send, prepared once; each is reset after use, so none
+    // holds a read transaction open between calls.
+    std::map<std::string_view, std::unique_ptr<Statement>> prepared;
+    Statement& Prepared(std::string_view sql) {
+        auto& slot = prepared[sql];
+        if (!slot)
+            slot = std::make_unique<Statement>(db, sql.data());
+        return *slot;
+    }
 
     void Prepare(const std::string& path) {
         // A second process (the daemon's administration commands) may hold the file briefly.
@@ -695,7 +710,14 @@ struct HostEngine::Impl {
             return Failed("Request '" + action + "' is not supported by program TVOCUPD.");
 
         const SendRequest request = ParseSendRecord(parms[4].data);
-        std::vector<SendError> errors = CheckSendRequest(request, db);
+        std::vector<SendError> errors =
+            CheckSendRequest(request, [this](const std::string& name, bool group) {
+                Statement& lookup = Prepared(group ? "SELECT 1 FROM groups WHERE name = ?1"
+                                                   : "SELECT 1 FROM recipients WHERE name = ?1");
+                const bool found = lookup.Text(1, name).Step();
+                lookup.Reset();
+                return found;
+            });
         if (errors.empty()) {
             try {
                 Store(request);
@@ -713,16 +735,21 @@ struct HostEngine::Impl {
         std::string names;
         for (const std::string& n : request.names)
             names += (names.empty() ? "" : " ") + n;
-        Statement s(db, "INSERT INTO outbox (accepted_at, kind, names, subject, body, modes, "
-                        "raw_record) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        Statement& s = Prepared("INSERT INTO outbox (accepted_at, kind, names, subject, body, "
+                                "modes, raw_record) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
         s.Text(1, UtcNow())
             .Text(2, request.type)
             .Text(3, names)
             .Text(4, request.subject)
             .Text(5, request.body)
             .Text(6, request.modes)
-            .Blob(7, request.raw)
-            .Run();
+            .Blob(7, request.raw);
+        try {
+            s.Run();
+        } catch (...) {
+            s.Reset();
+            throw;
+        }
     }
 
     std::vector<OutboxMessage> Outbox() {

@@ -1,5 +1,6 @@
 #include "TcpBackend.h"
 
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <poll.h>
@@ -238,7 +239,7 @@ Status TcpBackend::CallProgram(std::string_view program, std::string_view librar
     for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
         if (parms[i].type != CWBRC_INPUT) {
             const std::string& area = result->outputs[o++];
-            std::copy(area.begin(), area.end(), parms[i].area);
+            std::memcpy(parms[i].area, area.data(), area.size());
         }
     return Status::Ok();
 }
