@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -10,26 +11,21 @@ using namespace cwbtesting;
 
 namespace {
 
-constexpr const char* kThreeSystems = "[systems]\n"
-                                      "default = sysb\n"
-                                      "[Zulu]\naddress = embedded\ndatabase = :memory:\n"
-                                      "[SysB]\naddress = tcp://127.0.0.1:8475\n"
-                                      "[ALPHA]\naddress = embedded\ndatabase = :memory:\n";
-
 class Communications : public ::testing::Test {
   protected:
     void SetUp() override {
         cwbtest::Reset();
-        cwbtest::UseSystems(kThreeSystems);
+        cwbtest::UseSystems("[systems]\ndefault = sysb\n"
+                            "[Zulu]\naddress = embedded\ndatabase = :memory:\n"
+                            "[SysB]\naddress = tcp://127.0.0.1:8475\n"
+                            "[ALPHA]\naddress = embedded\ndatabase = :memory:\n");
     }
-
     cwbCO_SysListHandle List() {
         cwbCO_SysListHandle list = 0;
         EXPECT_EQ(cwbCO_CreateSysListHandle(&list, errors), CWB_OK);
         return list;
     }
-
-    // Every name the list still has, stopping at the first failure.
+    // The names read until the first refusal, which lands in `endRc`.
     std::vector<std::string> Drain(cwbCO_SysListHandle list, unsigned& endRc) {
         std::vector<std::string> names;
         char name[64];
@@ -38,104 +34,61 @@ class Communications : public ::testing::Test {
             names.emplace_back(name);
         return names;
     }
-
     ErrHandle errors;
 };
 
 } // namespace
 
-TEST_F(Communications, ListHasTheSystemsInFileOrder) {
-    const auto list = List();
+TEST_F(Communications, ListHasTheSystemsInFileOrderAsTheFileWasWhenCreated) {
+    const auto list = List(), second = List();
+    cwbtest::UseSystems("[Other]\naddress = embedded\n");
     unsigned long size = 0;
     EXPECT_EQ(cwbCO_GetSysListSize(list, &size), CWB_OK);
     EXPECT_EQ(size, 3u);
     unsigned endRc = 0;
     EXPECT_EQ(Drain(list, endRc), (std::vector<std::string>{"Zulu", "SysB", "ALPHA"}));
     EXPECT_EQ(endRc, CWBCO_END_OF_LIST);
-
-    char name[8];
-    unsigned long needed = 0;
-    EXPECT_EQ(cwbCO_GetNextSysName(list, name, sizeof name, &needed), CWBCO_END_OF_LIST);
-}
-
-TEST_F(Communications, EachListHasItsOwnPosition) {
-    const auto first = List();
-    const auto second = List();
-    char name[64];
-    unsigned long needed = 0;
-    ASSERT_EQ(cwbCO_GetNextSysName(first, name, sizeof name, &needed), CWB_OK);
-    ASSERT_EQ(cwbCO_GetNextSysName(second, name, sizeof name, &needed), CWB_OK);
-    EXPECT_STREQ(name, "Zulu");
+    EXPECT_EQ(Drain(list, endRc).size(), 0u);
+    EXPECT_EQ(endRc, CWBCO_END_OF_LIST);
+    EXPECT_EQ(Drain(second, endRc).size(), 3u) << "each list has its own position";
 }
 
 TEST_F(Communications, DefaultIsSpelledAsItsSection) {
-    char name[64];
+    char name[64] = "####";
     unsigned long needed = 0;
     EXPECT_EQ(cwbCO_GetDefaultSysName(name, sizeof name, &needed, errors), CWB_OK);
     EXPECT_STREQ(name, "SysB");
     EXPECT_EQ(needed, 5u);
     EXPECT_TRUE(ErrorTexts(errors).empty());
-}
 
-TEST_F(Communications, SmallAreaForTheDefaultGivesTheNeededSize) {
-    char name[3] = {'#', '#', '#'};
-    unsigned long needed = 0;
+    std::memset(name, '#', 3);
     EXPECT_EQ(cwbCO_GetDefaultSysName(name, 2, &needed, errors), CWB_BUFFER_OVERFLOW);
     EXPECT_EQ(needed, 5u);
-    EXPECT_EQ(name[1], '\0');
-    EXPECT_EQ(name[2], '#');
+    EXPECT_EQ(std::string(name, 3), std::string("S\0#", 3));
     EXPECT_NE(OnlyError(errors).find("5"), std::string::npos);
-}
 
-TEST_F(Communications, NoDefaultSystem) {
     cwbtest::UseSystems("[A]\naddress = embedded\n");
-    char name[64];
-    unsigned long needed = 0;
     EXPECT_EQ(cwbCO_GetDefaultSysName(name, sizeof name, &needed, errors), CWBCO_NO_DEFAULT_SYSTEM);
     EXPECT_FALSE(OnlyError(errors).empty());
 }
 
-TEST_F(Communications, SmallAreaForANameSkipsThatEntry) {
+// Too small an area, or a failure the seam injects, costs exactly that one entry.
+TEST_F(Communications, FailedEntryIsSkipped) {
     const auto list = List();
     char name[64];
     unsigned long needed = 0;
     EXPECT_EQ(cwbCO_GetNextSysName(list, name, 3, &needed), CWB_BUFFER_OVERFLOW);
     EXPECT_EQ(needed, 5u);
     EXPECT_STREQ(name, "Zu");
-    EXPECT_EQ(cwbCO_GetNextSysName(list, name, sizeof name, &needed), CWB_OK);
-    EXPECT_STREQ(name, "SysB");
-}
+    unsigned endRc = 0;
+    EXPECT_EQ(Drain(list, endRc), (std::vector<std::string>{"SysB", "ALPHA"}));
 
-TEST_F(Communications, InjectedFailureSkipsExactlyThatEntry) {
-    struct Case {
-        int pass;
-        std::vector<std::string> left;
-    };
-    const Case cases[] = {
-        {0, {"SysB", "ALPHA"}},
-        {1, {"Zulu", "ALPHA"}},
-        {2, {"Zulu", "SysB"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pass);
-        if (c.pass == 0)
-            cwbtest::FailNext("cwbCO_GetNextSysName", CWB_COMMUNICATIONS_ERROR);
-        else
-            cwbtest::FailAfter("cwbCO_GetNextSysName", c.pass, CWB_COMMUNICATIONS_ERROR);
-        const auto list = List();
-        std::vector<std::string> names;
-        char name[64];
-        unsigned long needed = 0;
-        for (int i = 0; i < 3; ++i) {
-            const auto rc = cwbCO_GetNextSysName(list, name, sizeof name, &needed);
-            if (i == c.pass)
-                EXPECT_EQ(rc, CWB_COMMUNICATIONS_ERROR);
-            else if (rc == CWB_OK)
-                names.emplace_back(name);
-        }
-        EXPECT_EQ(names, c.left);
-        EXPECT_EQ(cwbCO_GetNextSysName(list, name, sizeof name, &needed), CWBCO_END_OF_LIST);
-    }
+    cwbtest::FailAfter("cwbCO_GetNextSysName", 1, CWB_COMMUNICATIONS_ERROR);
+    const auto failing = List();
+    EXPECT_EQ(Drain(failing, endRc), std::vector<std::string>{"Zulu"});
+    EXPECT_EQ(endRc, CWB_COMMUNICATIONS_ERROR);
+    EXPECT_EQ(Drain(failing, endRc), std::vector<std::string>{"ALPHA"});
+    EXPECT_EQ(endRc, CWBCO_END_OF_LIST);
 }
 
 TEST_F(Communications, MalformedFileFailsWithItsText) {
@@ -144,40 +97,28 @@ TEST_F(Communications, MalformedFileFailsWithItsText) {
     EXPECT_EQ(cwbCO_CreateSysListHandle(&list, errors), CWB_CONFIG_ERROR);
     const auto text = OnlyError(errors);
     EXPECT_NE(text.find("line 3"), std::string::npos) << text;
-    EXPECT_NE(text.find("']'"), std::string::npos) << text;
-
     char name[64];
     unsigned long needed = 0;
     EXPECT_EQ(cwbCO_GetDefaultSysName(name, sizeof name, &needed, errors), CWB_CONFIG_ERROR);
     EXPECT_EQ(OnlyError(errors), text);
 }
 
-TEST_F(Communications, ListKeepsWhatTheFileSaidWhenItWasCreated) {
-    const auto list = List();
-    cwbtest::UseSystems("[Other]\naddress = embedded\n");
-    unsigned long size = 0;
-    EXPECT_EQ(cwbCO_GetSysListSize(list, &size), CWB_OK);
-    EXPECT_EQ(size, 3u);
-}
-
-TEST_F(Communications, DeletedListIsInvalid) {
-    const auto list = List();
-    EXPECT_EQ(cwbCO_DeleteSysListHandle(list), CWB_OK);
-    char name[64];
-    unsigned long needed = 0, size = 0;
-    EXPECT_EQ(cwbCO_GetNextSysName(list, name, sizeof name, &needed), CWB_INVALID_HANDLE);
-    EXPECT_EQ(cwbCO_GetSysListSize(list, &size), CWB_INVALID_HANDLE);
-    EXPECT_EQ(cwbCO_DeleteSysListHandle(list), CWB_INVALID_HANDLE);
-}
-
-TEST_F(Communications, MissingPointers) {
+TEST_F(Communications, BadHandlesAndPointers) {
     EXPECT_EQ(cwbCO_CreateSysListHandle(nullptr, errors), CWB_INVALID_POINTER);
     EXPECT_FALSE(OnlyError(errors).empty());
-    const auto list = List();
+    const auto list = List(), gone = List();
+    ASSERT_EQ(cwbCO_DeleteSysListHandle(gone), CWB_OK);
     char name[64];
-    unsigned long needed = 0;
-    EXPECT_EQ(cwbCO_GetSysListSize(list, nullptr), CWB_INVALID_POINTER);
-    EXPECT_EQ(cwbCO_GetNextSysName(list, nullptr, 64, &needed), CWB_INVALID_POINTER);
-    EXPECT_EQ(cwbCO_GetNextSysName(list, name, sizeof name, nullptr), CWB_INVALID_POINTER);
-    EXPECT_EQ(cwbCO_GetDefaultSysName(nullptr, 64, &needed, errors), CWB_INVALID_POINTER);
+    unsigned long needed = 0, size = 0;
+    const std::pair<unsigned, unsigned> cases[] = {
+        {cwbCO_GetNextSysName(gone, name, sizeof name, &needed), CWB_INVALID_HANDLE},
+        {cwbCO_GetSysListSize(gone, &size), CWB_INVALID_HANDLE},
+        {cwbCO_DeleteSysListHandle(gone), CWB_INVALID_HANDLE},
+        {cwbCO_GetSysListSize(list, nullptr), CWB_INVALID_POINTER},
+        {cwbCO_GetNextSysName(list, nullptr, 64, &needed), CWB_INVALID_POINTER},
+        {cwbCO_GetNextSysName(list, name, sizeof name, nullptr), CWB_INVALID_POINTER},
+        {cwbCO_GetDefaultSysName(nullptr, 64, &needed, errors), CWB_INVALID_POINTER},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
 }

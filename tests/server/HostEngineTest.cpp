@@ -2,13 +2,14 @@
 #include "Ccsid37.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <stdexcept>
 #include <thread>
+#include <unistd.h>
 
 using namespace tavo::server;
 using tavo::codepage::ToEbcdic;
@@ -30,27 +31,28 @@ Bytes Area(std::string_view latin1, std::size_t width, std::size_t total) {
     return out;
 }
 
-std::string Key(const Bytes& request) {
-    return std::string(request.begin(), request.begin() + 24);
-}
+// TVOCGET's two areas; the second must come back untouched.
+struct ListCall {
+    ListCall(std::string_view code, std::string_view stamp)
+        : request(Area(std::string(code) + std::string(10 - code.size(), ' ') + std::string(stamp),
+                       124, 124)),
+          scratch(32000, 0), parms{{ParmDirection::Input, request},
+                                   {ParmDirection::InOut, scratch}} {}
+    CallOutcome Run(HostEngine& host) {
+        const auto outcome = host.CallProgram("TVOCGET", kLib, parms);
+        EXPECT_EQ(scratch, Bytes(32000, 0));
+        return outcome;
+    }
+    std::string Key() const { return std::string(request.begin(), request.begin() + 24); }
+    std::vector<std::string> Take(HostEngine& host) const {
+        return host.TakeEntries(kQueue, kLib, Key(), 100000);
+    }
+    Bytes request, scratch;
+    std::vector<ProgramParameter> parms;
+};
 
-Bytes ListRequest(std::string_view code, std::string_view stamp) {
-    std::string text(code);
-    text.resize(10, ' ');
-    return Area(text + std::string(stamp), 124, 124);
-}
-
-CallOutcome CallGet(HostEngine& host, Bytes& request) {
-    Bytes unused(32000, 0);
-    ProgramParameter parms[] = {{ParmDirection::Input, request}, {ParmDirection::InOut, unused}};
-    const CallOutcome out = host.CallProgram("TVOCGET", kLib, parms);
-    EXPECT_EQ(unused, Bytes(32000, 0)); // the second area is never touched
-    return out;
-}
-
-CallOutcome CallGet(HostEngine& host, std::string_view code, std::string_view stamp) {
-    Bytes request = ListRequest(code, stamp);
-    return CallGet(host, request);
+bool Called(HostEngine& host, std::string_view code, std::string_view stamp) {
+    return ListCall(code, stamp).Run(host).ok;
 }
 
 struct Send {
@@ -76,173 +78,152 @@ struct ReplyError {
     std::string text;
 };
 
-struct SendResult {
-    CallOutcome outcome;
-    char flag = 0;
-    std::vector<ReplyError> errors;
+// TVOCUPD's six areas, so several calls can be batched.
+struct SendCall {
+    explicit SendCall(const Send& send, std::string_view p1 = "*CA")
+        : areas{Area(p1, 10, 10), Area("*SNDTVO", 10, 10),          Area("", 10, 10),
+                Area("", 30, 30), Area(send.Record(), 2000, 32000), Bytes(32000, 0)} {
+        for (std::size_t i = 0; i < areas.size(); ++i)
+            parms.push_back({i == 5 ? ParmDirection::Output : ParmDirection::Input, areas[i]});
+    }
+    // The reply read the way a careful client does, failing the test on bad lengths.
+    std::vector<ReplyError> Errors(char& flag) const {
+        const std::string reply = ToLatin1(std::string(areas[5].begin(), areas[5].end()));
+        flag = reply[0];
+        std::vector<ReplyError> errors;
+        std::size_t at = 6;
+        for (long i = 0, count = std::atol(reply.substr(1, 5).c_str()); i < count; ++i) {
+            const std::size_t length = std::stoul(reply.substr(at + 22, 5));
+            EXPECT_LE(at + 27 + length, reply.size());
+            errors.push_back({reply.substr(at, 22), reply.substr(at + 27, length)});
+            at += 27 + length;
+        }
+        EXPECT_EQ(reply.find_first_not_of(' ', at), std::string::npos) << "junk after the entries";
+        return errors;
+    }
+    bool Accepted() const {
+        char flag = 0;
+        Errors(flag);
+        return flag == 'N';
+    }
+    std::vector<Bytes> areas;
+    std::vector<ProgramParameter> parms;
 };
 
-// Reads the reply the way a careful client does, failing the test on bad lengths.
-SendResult CallSend(HostEngine& host, const Send& send, std::string_view p1 = "*CA") {
-    Bytes a1 = Area(p1, 10, 10), a2 = Area("*SNDTVO", 10, 10), a3 = Area("", 10, 10),
-          a4 = Area("", 30, 30), a5 = Area(send.Record(), 2000, 32000), a6(32000, 0);
-    ProgramParameter parms[] = {{ParmDirection::Input, a1}, {ParmDirection::Input, a2},
-                                {ParmDirection::Input, a3}, {ParmDirection::Input, a4},
-                                {ParmDirection::Input, a5}, {ParmDirection::Output, a6}};
-    SendResult result{host.CallProgram("TVOCUPD", kLib, parms), 0, {}};
-    if (!result.outcome.ok)
-        return result;
-    const std::string reply = ToLatin1(std::string(a6.begin(), a6.end()));
-    result.flag = reply[0];
-    const long count = std::atol(reply.substr(1, 5).c_str());
-    std::size_t at = 6;
-    for (long i = 0; i < count; ++i) {
-        const std::size_t length = std::stoul(reply.substr(at + 22, 5));
-        EXPECT_LE(at + 27 + length, reply.size());
-        result.errors.push_back({reply.substr(at, 22), reply.substr(at + 27, length)});
-        at += 27 + length;
-    }
-    EXPECT_EQ(reply.find_first_not_of(' ', at), std::string::npos) << "junk after the entries";
-    return result;
-}
-
+// A host in a database file of its own, seeded, its queue created.
 class HostEngineTest : public ::testing::Test {
   protected:
-    void SetUp() override { host.SeedDemoDirectory(); }
-    HostEngine host{":memory:"};
+    void SetUp() override {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        host = std::make_unique<HostEngine>(path);
+        host->SeedDemoDirectory();
+    }
+    void TearDown() override {
+        host.reset();
+        std::filesystem::remove_all(dir);
+    }
+    bool Send(const ::Send& send = {}) {
+        SendCall call(send);
+        return host->CallProgram("TVOCUPD", kLib, call.parms).ok && call.Accepted();
+    }
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tavo-engine-" + std::to_string(::getpid()));
+    const std::string path = (dir / "host.db").string();
+    std::unique_ptr<HostEngine> host;
 };
 
 } // namespace
 
-TEST_F(HostEngineTest, QueueExistsOnlyAfterCreateRequest) {
-    EXPECT_FALSE(host.QueueExists(kQueue, kLib));
-    const CallOutcome early = CallGet(host, "*RCPL", "10001010000000");
-    EXPECT_FALSE(early.ok);
-    EXPECT_EQ(early.message, "Data queue #TVOCGET in library TAVO400 not found.");
+TEST_F(HostEngineTest, ListEntriesAreFiledUnderTheExactKeyInNameOrder) {
+    ListCall early("*RCPL", "10001010000000");
+    EXPECT_EQ(early.Run(*host).message, "Data queue #TVOCGET in library TAVO400 not found.");
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "2")) << "creating it again is harmless";
+    EXPECT_TRUE(host->QueueExists(kQueue, kLib));
+    EXPECT_FALSE(host->QueueExists(kQueue, "QGPL"));
 
-    EXPECT_TRUE(CallGet(host, "*CRTDTAQ", "10001010000000").ok);
-    EXPECT_TRUE(CallGet(host, "*CRTDTAQ", "10001010000001").ok);
-    EXPECT_TRUE(host.QueueExists(kQueue, kLib));
-    EXPECT_FALSE(host.QueueExists(kQueue, "QGPL"));
-}
-
-TEST_F(HostEngineTest, ListEntriesFiledUnderExactKeyInOrder) {
-    ASSERT_TRUE(CallGet(host, "*CRTDTAQ", "10001010000000").ok);
-    Bytes mine = ListRequest("*RCPL", "12403051407095");
-    Bytes other = ListRequest("*RCPL", "12403051407096");
-    ASSERT_TRUE(CallGet(host, other).ok);
-    ASSERT_TRUE(CallGet(host, mine).ok);
-
-    const auto recipients = host.Recipients();
-    const auto entries = host.TakeEntries(kQueue, kLib, Key(mine), 1000);
+    ListCall mine("*RCPL", "12403051407095"), other("*RCPL", "12403051407096");
+    ASSERT_TRUE(other.Run(*host).ok);
+    ASSERT_TRUE(mine.Run(*host).ok);
+    const auto recipients = host->Recipients();
+    const auto first = host->TakeEntry(kQueue, kLib, mine.Key());
+    auto entries = mine.Take(*host);
+    ASSERT_TRUE(first);
+    entries.insert(entries.begin(), *first);
     ASSERT_EQ(entries.size(), recipients.size() + 1);
     for (std::size_t i = 0; i < recipients.size(); ++i) {
-        const std::string e = ToLatin1(entries[i]);
-        ASSERT_EQ(e.size(), 61u);
-        EXPECT_EQ(e[0], ' ');
-        std::string expected = recipients[i].name;
-        expected.resize(10, ' ');
+        std::string expected = " " + recipients[i].name;
+        expected.resize(11, ' ');
         expected += recipients[i].description;
-        expected.resize(60, ' ');
-        EXPECT_EQ(e.substr(1), expected);
+        expected.resize(61, ' ');
+        EXPECT_EQ(ToLatin1(entries[i]), expected);
         if (i > 0) {
             EXPECT_LT(recipients[i - 1].name, recipients[i].name);
         }
     }
     EXPECT_EQ(ToLatin1(entries.back()), "X" + std::string(60, ' '));
-    EXPECT_FALSE(host.TakeEntry(kQueue, kLib, Key(mine)));
+    EXPECT_FALSE(host->TakeEntry(kQueue, kLib, mine.Key()));
+    EXPECT_EQ(other.Take(*host), entries) << "the other client's entries are all still there";
 
-    // The other client's entries are still all there, oldest first.
-    const auto first = host.TakeEntry(kQueue, kLib, Key(other));
-    ASSERT_TRUE(first);
-    EXPECT_EQ(*first, entries.front());
-    EXPECT_EQ(host.TakeEntries(kQueue, kLib, Key(other), 1000).size(), recipients.size());
-    EXPECT_FALSE(host.TakeEntry(kQueue, kLib, "no such key"));
-}
-
-TEST_F(HostEngineTest, GroupListAndDemoDirectory) {
-    ASSERT_TRUE(CallGet(host, "*CRTDTAQ", "10001010000000").ok);
-    Bytes request = ListRequest("*GRPL", "12403051407095");
-    ASSERT_TRUE(CallGet(host, request).ok);
-    const auto entries = host.TakeEntries(kQueue, kLib, Key(request), 1000);
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(ToLatin1(entries[0]).substr(0, 11), " MANAGERS  ");
-    EXPECT_EQ(ToLatin1(entries[3])[0], 'X');
-
-    bool none = false;
-    std::set<std::string> names;
-    for (const auto& r : host.Recipients()) {
-        names.insert(r.name);
-        none = none || r.description == "*NONE";
-        EXPECT_LE(r.name.size(), 10u);
-        EXPECT_LE(r.description.size(), 50u);
-    }
-    EXPECT_TRUE(none);
-    for (const char* n : {"SMITH", "JONES", "JSMITH", "MJONES", "OPS"})
-        EXPECT_TRUE(names.contains(n)) << n;
-
-    host.ReplaceDirectory({{"A", "x"}}, {});
-    host.SeedDemoDirectory(); // not empty: left alone
-    EXPECT_EQ(host.Recipients().size(), 1u);
+    ListCall groups("*GRPL", "12403051407095");
+    ASSERT_TRUE(groups.Run(*host).ok);
+    const auto groupEntries = groups.Take(*host);
+    ASSERT_EQ(groupEntries.size(), 4u);
+    EXPECT_EQ(ToLatin1(groupEntries[0]).substr(0, 11), " MANAGERS  ");
 }
 
 TEST_F(HostEngineTest, BadCallsFailWithText) {
-    Bytes request = ListRequest("*RCPL", "1");
-    Bytes area(32000, 0);
+    Bytes request = Area("*RCPL", 124, 124), area(32000, 0), shortArea(100, 0);
     ProgramParameter parms[] = {{ParmDirection::Input, request}, {ParmDirection::InOut, area}};
-    EXPECT_EQ(host.CallProgram("TVOCGETX", kLib, parms).message,
-              "Program TVOCGETX in library TAVO400 not found.");
-    EXPECT_FALSE(host.CallProgram("TVOCGET", "QGPL", parms).ok);
-    EXPECT_FALSE(host.CallProgram("TVOCGET", kLib, std::span(parms, 1)).ok);
-    EXPECT_FALSE(host.CallProgram("TVOCUPD", kLib, parms).ok);
-    Bytes shortArea(100, 0);
     ProgramParameter shortParms[] = {{ParmDirection::Input, request},
                                      {ParmDirection::InOut, shortArea}};
-    EXPECT_FALSE(host.CallProgram("TVOCGET", kLib, shortParms).message.empty());
-
-    const CallOutcome unknown = CallGet(host, "*DLTDTAQ", "1");
-    EXPECT_FALSE(unknown.ok);
-    EXPECT_NE(unknown.message.find("*DLTDTAQ"), std::string::npos);
-    EXPECT_FALSE(CallSend(host, Send{}, "*XX").outcome.ok);
-    EXPECT_TRUE(host.Outbox().empty());
+    EXPECT_EQ(host->CallProgram("TVOCGETX", kLib, parms).message,
+              "Program TVOCGETX in library TAVO400 not found.");
+    EXPECT_FALSE(host->CallProgram("TVOCGET", "QGPL", parms).ok);
+    EXPECT_FALSE(host->CallProgram("TVOCGET", kLib, std::span(parms, 1)).ok);
+    EXPECT_FALSE(host->CallProgram("TVOCUPD", kLib, parms).ok);
+    EXPECT_FALSE(host->CallProgram("TVOCGET", kLib, shortParms).message.empty());
+    ListCall unknown("*DLTDTAQ", "1");
+    EXPECT_NE(unknown.Run(*host).message.find("*DLTDTAQ"), std::string::npos);
+    SendCall wrongCode(::Send{}, "*XX");
+    EXPECT_FALSE(host->CallProgram("TVOCUPD", kLib, wrongCode.parms).ok);
+    EXPECT_TRUE(host->Outbox().empty());
 }
 
-TEST_F(HostEngineTest, AcceptedSendIsStoredWithRawRecord) {
-    const Send send;
-    const SendResult r = CallSend(host, send);
-    ASSERT_TRUE(r.outcome.ok);
-    EXPECT_EQ(r.flag, 'N');
-    EXPECT_TRUE(r.errors.empty());
+TEST_F(HostEngineTest, AcceptedSendIsStoredWithItsRawRecordAndSurvivesReopen) {
+    ASSERT_TRUE(Send());
+    ::Send plain{" 1", {"", "ops"}, "Disk full", "*RCP", "      Y"}; // gaps skipped, case ignored
+    ASSERT_TRUE(Send(plain));
+    ASSERT_TRUE(Send({"02", {"OPERATORS", "network"}, "Backup@@Done", "*GRP"}));
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
+    ListCall list("*RCPL", "12403051407095");
+    ASSERT_TRUE(list.Run(*host).ok);
 
-    const auto outbox = host.Outbox();
-    ASSERT_EQ(outbox.size(), 1u);
-    const OutboxMessage& m = outbox[0];
+    host = std::make_unique<HostEngine>(path);
+    const auto outbox = host->Outbox();
+    ASSERT_EQ(outbox.size(), 3u);
+    EXPECT_TRUE(outbox[0].groups);
+    EXPECT_EQ(outbox[0].names, (std::vector<std::string>{"OPERATORS", "network"}));
+    EXPECT_EQ(outbox[1].subject, "");
+    EXPECT_EQ(outbox[1].body, "Disk full");
+    const OutboxMessage& m = outbox[2];
     EXPECT_FALSE(m.groups);
     EXPECT_EQ(m.names, (std::vector<std::string>{"SMITH", "JONES"}));
     EXPECT_EQ(m.subject, "Hi");
     EXPECT_EQ(m.body, "Call me");
     EXPECT_EQ(m.modes, "YY     ");
-    EXPECT_EQ(m.rawRecord, ToEbcdic(send.Record()));
+    EXPECT_EQ(m.rawRecord, ToEbcdic(::Send{}.Record()));
     EXPECT_EQ(m.acceptedAt.back(), 'Z');
+    EXPECT_GT(outbox[1].id, m.id);
 
-    Send plain;
-    plain.count = " 1";
-    plain.names = {"", "ops"}; // gaps are skipped, names compared upper-cased
-    plain.text = "Disk full";
-    plain.modes = "      Y";
-    ASSERT_EQ(CallSend(host, plain).flag, 'N');
-    const OutboxMessage newest = host.Outbox().front();
-    EXPECT_EQ(newest.subject, "");
-    EXPECT_EQ(newest.body, "Disk full");
-    EXPECT_GT(newest.id, m.id);
+    EXPECT_TRUE(host->QueueExists(kQueue, kLib));
+    EXPECT_TRUE(list.Take(*host).empty()) << "entries live in memory only";
+    EXPECT_EQ(host->Groups().size(), 3u);
 }
 
 TEST_F(HostEngineTest, EachProblemGivesOneError) {
-    struct Case {
-        Send send;
-        std::string text;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<::Send, std::string>> cases = {
         {{"01", {"SMYTH"}}, "Unknown recipient SMYTH."},
         {{.modes = "       "}, "No delivery mode selected."},
         {{.modes = "YN     "}, "Delivery mode flags must be Y or blank."},
@@ -251,32 +232,28 @@ TEST_F(HostEngineTest, EachProblemGivesOneError) {
         {{.type = "*ABC"}, "Entry type *ABC is neither *RCP nor *GRP."},
         {{"02", {"OPERATORS", "SMITH"}, "x", "*GRP"}, "Unknown group SMITH."},
     };
-    for (const Case& c : cases) {
-        const SendResult r = CallSend(host, c.send);
-        EXPECT_TRUE(r.outcome.ok);
-        EXPECT_EQ(r.flag, 'Y');
-        ASSERT_EQ(r.errors.size(), 1u) << c.text;
-        EXPECT_EQ(r.errors[0].text, c.text);
-        EXPECT_EQ(r.errors[0].id.substr(0, 3), "TVO");
+    for (const auto& [send, text] : cases) {
+        SendCall call(send);
+        EXPECT_TRUE(host->CallProgram("TVOCUPD", kLib, call.parms).ok);
+        char flag = 0;
+        const auto errors = call.Errors(flag);
+        EXPECT_EQ(flag, 'Y');
+        ASSERT_EQ(errors.size(), 1u) << text;
+        EXPECT_EQ(errors[0].text, text);
+        EXPECT_EQ(errors[0].id.substr(0, 3), "TVO");
     }
-    const SendResult two = CallSend(host, {"AB", {"SMITH", "NOBODY"}});
-    ASSERT_EQ(two.errors.size(), 2u);
-    EXPECT_EQ(two.errors[0].text, "The count AB does not agree with the 2 names given.");
-    EXPECT_EQ(two.errors[1].text, "Unknown recipient NOBODY.");
-    EXPECT_TRUE(host.Outbox().empty());
+    SendCall two({"AB", {"SMITH", "NOBODY"}});
+    host->CallProgram("TVOCUPD", kLib, two.parms);
+    char flag = 0;
+    const auto errors = two.Errors(flag);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].text, "The count AB does not agree with the 2 names given.");
+    EXPECT_EQ(errors[1].text, "Unknown recipient NOBODY.");
+    EXPECT_TRUE(host->Outbox().empty());
 }
 
-TEST_F(HostEngineTest, GroupSendIsAccepted) {
-    const SendResult r = CallSend(host, {"02", {"OPERATORS", "network"}, "Backup@@Done", "*GRP"});
-    ASSERT_EQ(r.flag, 'N');
-    const OutboxMessage m = host.Outbox().front();
-    EXPECT_TRUE(m.groups);
-    EXPECT_EQ(m.names, (std::vector<std::string>{"OPERATORS", "network"}));
-}
-
-TEST_F(HostEngineTest, ReplaceDirectoryRejectsBadInputUnchanged) {
-    const auto recipients = host.Recipients();
-    const auto groups = host.Groups();
+TEST_F(HostEngineTest, DirectoryIsReplacedWholeOrNotAtAll) {
+    const auto groups = host->Groups();
     const std::vector<std::pair<std::vector<Recipient>, std::vector<Group>>> bad = {
         {{{"ELEVENCHARS", "x"}}, {}},
         {{{"A", std::string(51, 'd')}}, {}},
@@ -287,38 +264,25 @@ TEST_F(HostEngineTest, ReplaceDirectoryRejectsBadInputUnchanged) {
         {{{"A", ""}}, {{"G", "", {"A", "A"}}}},
     };
     for (const auto& [r, g] : bad)
-        EXPECT_THROW(host.ReplaceDirectory(r, g), std::invalid_argument);
-    EXPECT_EQ(host.Recipients().size(), recipients.size());
-    ASSERT_EQ(host.Groups().size(), groups.size());
-    EXPECT_EQ(host.Groups()[2].members, groups[2].members);
+        EXPECT_THROW(host->ReplaceDirectory(r, g), std::invalid_argument);
+    ASSERT_EQ(host->Groups().size(), groups.size());
+    EXPECT_EQ(host->Groups()[2].members, groups[2].members);
 
-    host.ReplaceDirectory({{"B", "Bee"}, {"A", ""}}, {{"G", "Gee", {"B", "A"}}});
-    ASSERT_EQ(host.Recipients().size(), 2u);
-    EXPECT_EQ(host.Recipients()[0].name, "A");
-    EXPECT_EQ(host.Groups()[0].members, (std::vector<std::string>{"B", "A"}));
+    // another process changes it: the next list follows
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
+    HostEngine(path).ReplaceDirectory({{"B", "Bee"}, {"A", ""}}, {{"G", "Gee", {"B", "A"}}});
+    ListCall list("*RCPL", "12612061200001");
+    ASSERT_TRUE(list.Run(*host).ok);
+    const auto entries = list.Take(*host);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(ToLatin1(entries[0]).substr(0, 11), " A         ");
+    EXPECT_EQ(host->Groups()[0].members, (std::vector<std::string>{"B", "A"}));
+    host->SeedDemoDirectory(); // not empty: left alone
+    EXPECT_EQ(host->Recipients().size(), 2u);
 }
 
-TEST(HostEngineFile, StatePersistsAcrossReopen) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hostengine-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const std::filesystem::path dir = pattern;
-    const std::string path = (dir / "host.db").string();
-    Bytes request = ListRequest("*RCPL", "12403051407095");
-    {
-        HostEngine host(path);
-        host.SeedDemoDirectory();
-        ASSERT_TRUE(CallGet(host, "*CRTDTAQ", "1").ok);
-        ASSERT_TRUE(CallGet(host, request).ok);
-        ASSERT_EQ(CallSend(host, Send{}).flag, 'N');
-    }
-    {
-        HostEngine host(path);
-        EXPECT_TRUE(host.QueueExists(kQueue, kLib));
-        EXPECT_FALSE(host.TakeEntry(kQueue, kLib, Key(request))); // entries live in memory
-        ASSERT_EQ(host.Outbox().size(), 1u);
-        EXPECT_EQ(host.Outbox()[0].rawRecord, ToEbcdic(Send{}.Record()));
-        EXPECT_EQ(host.Groups().size(), 3u);
-    }
+TEST_F(HostEngineTest, UnreadableDatabaseIsRefusedWithText) {
+    host.reset();
     std::ofstream(path, std::ios::trunc) << std::string(4096, 'x');
     try {
         HostEngine garbage(path);
@@ -326,31 +290,111 @@ TEST(HostEngineFile, StatePersistsAcrossReopen) {
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("not a database"), std::string::npos) << e.what();
     }
-    std::filesystem::remove_all(dir);
-
     EXPECT_THROW(HostEngine((dir / "missing" / "host.db").string()), std::runtime_error);
 }
 
 TEST_F(HostEngineTest, ConcurrentCallsKeepStateConsistent) {
-    ASSERT_TRUE(CallGet(host, "*CRTDTAQ", "1").ok);
-    const std::size_t listLength = host.Recipients().size() + 1;
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
+    const std::size_t listLength = host->Recipients().size() + 1;
     constexpr int kThreads = 4, kRounds = 20;
     std::vector<std::thread> threads;
     std::vector<int> good(kThreads, 0);
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kRounds; ++i) {
-                Bytes request = ListRequest("*RCPL", std::to_string(t * 1000 + i));
-                const bool listed =
-                    CallGet(host, request).ok &&
-                    host.TakeEntries(kQueue, kLib, Key(request), 1000).size() == listLength;
-                const bool sent = CallSend(host, Send{}).flag == 'N';
-                good[t] += listed && sent ? 1 : 0;
+                ListCall list("*RCPL", std::to_string(t * 1000 + i));
+                const bool listed = list.Run(*host).ok && list.Take(*host).size() == listLength;
+                good[t] += listed && Send() ? 1 : 0;
             }
         });
-    }
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(good, std::vector<int>(kThreads, kRounds));
-    EXPECT_EQ(host.Outbox().size(), static_cast<std::size_t>(kThreads * kRounds));
+    EXPECT_EQ(host->Outbox().size(), static_cast<std::size_t>(kThreads * kRounds));
+}
+
+TEST_F(HostEngineTest, BatchCommitsAcceptedMessagesOnceAndRepliesToEach) {
+    SendCall good1({"01", {"JSMITH"}, "one@@b"}), bad({"01", {"NOBODY"}, "two@@b"}),
+        good2({"01", {"OPS"}, "three@@b"});
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
+    ListCall list("*GRPL", "12612061200000");
+    std::vector<BatchCall> batch{{"TVOCUPD", kLib, good1.parms, {}},
+                                 {"TVOCUPD", kLib, bad.parms, {}},
+                                 {"TVOCGET", kLib, list.parms, {}},
+                                 {"TVOCUPD", kLib, good2.parms, {}},
+                                 {"NOSUCH", kLib, list.parms, {}}};
+    host->CallPrograms(batch);
+    EXPECT_TRUE(batch[0].outcome.ok);
+    EXPECT_TRUE(batch[2].outcome.ok);
+    EXPECT_FALSE(batch[4].outcome.ok);
+    EXPECT_TRUE(good1.Accepted());
+    EXPECT_FALSE(bad.Accepted());
+    EXPECT_TRUE(good2.Accepted());
+    EXPECT_EQ(list.Take(*host).size(), 4u);
+    // durable: another connection to the file sees both, newest first
+    const auto outbox = HostEngine(path).Outbox();
+    ASSERT_EQ(outbox.size(), 2u);
+    EXPECT_EQ(outbox[0].subject, "three");
+    EXPECT_EQ(outbox[1].subject, "one");
+}
+
+TEST_F(HostEngineTest, AStoreFailingInABatchCostsOnlyItsOwnMessage) {
+    // A trigger stands in for a disk that refuses one insert in the middle of a batch.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER refuse BEFORE INSERT ON outbox WHEN NEW.subject = "
+                           "'bad' BEGIN SELECT RAISE(ABORT, 'disk says no'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    SendCall a({"01", {"JSMITH"}, "a@@b"}), refused({"01", {"OPS"}, "bad@@b"}),
+        b({"01", {"OPS"}, "b@@b"});
+    std::vector<BatchCall> batch{{"TVOCUPD", kLib, a.parms, {}},
+                                 {"TVOCUPD", kLib, refused.parms, {}},
+                                 {"TVOCUPD", kLib, b.parms, {}}};
+    host->CallPrograms(batch);
+    EXPECT_TRUE(a.Accepted());
+    EXPECT_TRUE(b.Accepted());
+    char flag = 0;
+    const auto errors = refused.Errors(flag);
+    EXPECT_EQ(flag, 'Y');
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].text.find("could not be stored"), std::string::npos);
+    const auto outbox = host->Outbox();
+    ASSERT_EQ(outbox.size(), 2u); // each once: the rolled-back batch left nothing behind
+    EXPECT_EQ(outbox[0].subject, "b");
+    EXPECT_EQ(outbox[1].subject, "a");
+}
+
+TEST_F(HostEngineTest, UnreadEntriesExpireAndOneKeyIsCapped) {
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
+    auto now = std::chrono::steady_clock::now();
+    host->SetQueueLimits({std::chrono::seconds(600), 20, [&] { return now; }});
+    ListCall stale("*RCPL", "12612061200000"), fresh("*RCPL", "12612061200001");
+    ASSERT_TRUE(stale.Run(*host).ok);
+    now += std::chrono::seconds(599);
+    ASSERT_TRUE(fresh.Run(*host).ok);
+    now += std::chrono::seconds(2);
+    EXPECT_TRUE(stale.Take(*host).empty());
+    EXPECT_EQ(fresh.Take(*host).size(), 13u);
+
+    // 13 entries fit under a cap of 20; the same key again would hold 26
+    ListCall twice("*RCPL", "12612061200002");
+    ASSERT_TRUE(twice.Run(*host).ok);
+    const auto refused = twice.Run(*host);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.message.find("at most 20"), std::string::npos) << refused.message;
+    EXPECT_EQ(twice.Take(*host).size(), 13u);
+}
+
+TEST_F(HostEngineTest, UsersAreKeptByUpperCaseName) {
+    EXPECT_FALSE(host->UserPasswordHash("oper"));
+    host->SetUser("oper", "hash-1");
+    host->SetUser("OPER", "hash-2");
+    EXPECT_EQ(host->UserPasswordHash("Oper"), "hash-2");
+    EXPECT_EQ(host->Users(), std::vector<std::string>{"OPER"});
+    EXPECT_THROW(host->SetUser("TOO-LONG-NAME", "h"), std::invalid_argument);
+    EXPECT_THROW(host->SetUser("A B", "h"), std::invalid_argument);
 }
