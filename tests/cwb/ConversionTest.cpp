@@ -72,6 +72,7 @@ TEST_F(Conversion, TargetLengthDecidesPadOrOverflow) {
     const auto padded = Make(819, 37, &ebcdicBlank);
     EXPECT_EQ(Convert(padded, "AB", 5), "\xC1\xC2\x40\x40\x40");
     EXPECT_EQ(Convert(padded, "", 2), "\x40\x40");
+    EXPECT_EQ(Convert(padded, "AB", 3), "\xC1\xC2\x40");
     const auto unpadded = Make(819, 37);
     EXPECT_EQ(Convert(unpadded, "AB", 4), "\xC1\xC2\x11\x11") << "no pad: the rest is left alone";
 
