@@ -40,7 +40,11 @@ unsigned int cwbCO_GetDefaultSysName(char* defaultSystemName, unsigned long buff
     if (load.config->defaultSystem.empty())
         return Fail(errorHandle, CWBCO_NO_DEFAULT_SYSTEM, "No default system is configured.");
     // The name as its section spells it, as the system list returns it.
-    const auto& name = load.config->Find(load.config->defaultSystem)->name;
+    const auto* system = load.config->Find(load.config->defaultSystem);
+    if (!system) // the parser refuses such a file, but a null here must never crash
+        return Fail(errorHandle, CWBCO_NO_DEFAULT_SYSTEM,
+                    "The default system " + load.config->defaultSystem + " is not configured.");
+    const auto& name = system->name;
     const auto rc = CopyOut(name, defaultSystemName, bufferSize, needed);
     if (rc == CWB_BUFFER_OVERFLOW)
         return Fail(errorHandle, rc,
