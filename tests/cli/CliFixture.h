@@ -85,15 +85,11 @@ class CliFixture : public ::testing::Test {
         return tavo::codepage::ToEbcdic(record);
     }
 
-    static void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
-
     // A settings file as the Delivery modes dialog writes it.
     static void WriteSettings(const std::string& system, const std::string& flags) {
         std::string record = system + "\r\n" + flags;
         record.resize(300, ' ');
-        WriteFile("dftsys.ini", record);
+        std::ofstream("dftsys.ini", std::ios::binary | std::ios::trunc) << record;
     }
 
     hostdtest::ScratchDir dir{"cli"};
@@ -103,16 +99,12 @@ class CliFixture : public ::testing::Test {
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-// Two hosts of our own, each an embedded in-memory one: SYSA the default.
-class EmbeddedCliFixture : public CliFixture {
-  protected:
-    void SetUp() override {
-        CliFixture::SetUp();
-        cwbtest::UseSystems("[systems]\ndefault = SYSA\n"
-                            "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
-                            "[SYSB]\naddress = embedded\ndatabase = :memory:\n");
-    }
-    std::vector<tavo::server::OutboxMessage> Outbox(const char* system = "SYSA") {
-        return cwbtest::Engine(system)->Outbox();
-    }
-};
+using Args = std::vector<std::string>;
+using tavo::cli::kExitAccepted;
+using tavo::cli::kExitBadInput;
+using tavo::cli::kExitRefused;
+using tavo::cli::kExitUnreachable;
+
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}

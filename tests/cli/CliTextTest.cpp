@@ -15,14 +15,11 @@ TEST(CliText, Utf8BecomesLatin1OrIsRefusedWithItsPlace) {
         const char* said; // part of the error
     } cases[] = {
         {"plain ASCII", "plain ASCII", nullptr},
-        {"", "", nullptr},
         {"J\xc3\xbcrgen \xc3\x9f \xc3\xbf", "J\xfcrgen \xdf \xff", nullptr},
-        {"\xc2\xa0nbsp", "\xa0nbsp", nullptr},
         {"5 \xe2\x82\xac", std::nullopt, "(U+20AC) at character 3"},
         {"\xf0\x9f\x98\x80", std::nullopt, "(U+1F600) at character 1"},
         {"caf\xe9", std::nullopt, "(byte 4)"},          // Latin-1, not UTF-8
         {"\xc0\xa9", std::nullopt, "(byte 1)"},         // overlong
-        {"\xe0\x80\xaf", std::nullopt, "(byte 1)"},     // overlong
         {"ab\xed\xa0\x80", std::nullopt, "(byte 3)"},   // surrogate
         {"\xf4\x90\x80\x80", std::nullopt, "(byte 1)"}, // past U+10FFFF
         {"\xe2\x82", std::nullopt, "(byte 1)"},         // cut short

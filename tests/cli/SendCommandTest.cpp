@@ -1,65 +1,72 @@
-// tavo400-send in this process on embedded hosts: the command line, the body's sources,
-// the checks before any host call, the choice of system and modes, and the dry run.
+// tavo400-send in this process on two embedded hosts: the command line, the body's
+// sources, the checks before any host call, the choice of system and modes, the dry run
+// and the JSON result.
 #include "CliFixture.h"
 
 #include "Strings.h"
 
-using tavo::cli::kExitAccepted;
-using tavo::cli::kExitBadInput;
-using tavo::cli::kExitRefused;
-using tavo::cli::kExitUnreachable;
-
 namespace {
 
-using Args = std::vector<std::string>;
-
-class SendCommandTest : public EmbeddedCliFixture {};
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+class SendCommandTest : public CliFixture {
+  protected:
+    void SetUp() override {
+        CliFixture::SetUp();
+        cwbtest::UseSystems("[systems]\ndefault = SYSA\n"
+                            "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
+                            "[SYSB]\naddress = embedded\ndatabase = :memory:\n");
+    }
+    std::vector<tavo::server::OutboxMessage> Outbox(const char* system = "SYSA") {
+        return cwbtest::Engine(system)->Outbox();
+    }
+};
 
 } // namespace
 
-TEST_F(SendCommandTest, UsageErrorsExitTwoAndSendNothing) {
+TEST_F(SendCommandTest, BadUsageOrInputExitsTwoBeforeTheHost) {
+    std::ofstream("body.txt") << "x";
     struct Case {
         Args args;
-        const char* said;
+        std::string input;
+        std::string said;
     } cases[] = {
-        {{}, "--to NAMES"},
-        {{"--subject", "hi"}, "--to NAMES"},
-        {{"--to", "jsmith", "--bogus"}, "--bogus"},
-        {{"--subject", "s", "stray", "--to", "jsmith"}, "stray"},
-        {{"--list", "printers"}, "printers"},
-        {{"--list", "recipients", "--to", "jsmith"}, "--to"},
-        {{"--to", "jsmith", "--quiet", "--verbose"}, "--verbose"},
-        {{"--to", "jsmith", "--body", "a", "--body", "b"}, "--body"},
-        {{"--to", "jsmith", "--config", "no-such.ini"}, "no-such.ini"},
+        {{}, "", "--to NAMES"},
+        {{"--to", "jsmith", "--bogus"}, "", "--bogus"},
+        {{"--list", "printers"}, "", "printers"},
+        {{"--list", "recipients", "--to", "jsmith"}, "", "--to"},
+        {{"--to", "jsmith", "--quiet", "--verbose"}, "", "--verbose"},
+        {{"--to", "jsmith", "--config", "no-such.ini"}, "", "no-such.ini"},
+        {{"--to", "jsmith", "--body", "x", "--body-file", "body.txt"},
+         "",
+         "the body is given twice"},
+        {{"--to", "jsmith", "--body-file", "missing.txt"},
+         "",
+         "cannot read --body-file missing.txt"},
+        {{"--to", "jsmith", "--body-file", "."}, "", "is a directory"},
+        {{"--to", "jsmith"}, std::string(64 * 1024 + 1, 'x'), "more than 65536 bytes"},
+        {{"--to", "jsmith"}, std::string("before\0after", 12), "NUL byte at character 7"},
+        {{"--to", "jsmith", "--body", "caf\xc3"}, "", "not valid UTF-8 (byte 4)"},
+        {{"--to", "jsmith", "--subject", "5 \xe2\x82\xac"}, "", "(U+20AC) at character 3"},
+        {{"--to", "jsmith", "--modes", "pager,pigeon"}, "", "unknown delivery mode \"pigeon\""},
+        {{"--to", "jsmith", "--modes", ""}, "", LoadString(IDS_SELECT_DELIVERY_MODE)},
     };
     for (const auto& c : cases) {
-        const auto r = Run(c.args);
-        EXPECT_EQ(r.code, kExitBadInput) << c.args.size() << " " << r.err;
+        const auto r = Run(c.args, c.input, false);
+        EXPECT_EQ(r.code, kExitBadInput) << c.said;
         EXPECT_TRUE(Contains(r.err, c.said)) << r.err;
     }
     EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 0);
     EXPECT_TRUE(Outbox().empty());
-}
 
-TEST_F(SendCommandTest, HelpAndVersionGoToStdoutAndExitZero) {
     const auto help = Run({"--help"});
     EXPECT_EQ(help.code, kExitAccepted);
-    for (const char* part : {"--to", "--body-file", "--dry-run", "--list", "Exit status:",
-                             "Accepted is not delivered", "Examples:", "tavo400-send --list"})
-        EXPECT_TRUE(Contains(help.out, part)) << part;
-    EXPECT_TRUE(help.err.empty());
-
+    EXPECT_TRUE(Contains(help.out, "Exit status:")) << help.out;
     const auto version = Run({"--version"});
     EXPECT_EQ(version.code, kExitAccepted);
     EXPECT_TRUE(version.out.starts_with("tavo400-send ")) << version.out;
 }
 
 TEST_F(SendCommandTest, BodyComesFromOneSourceOnly) {
-    WriteFile("body.txt", "from the file\n");
+    std::ofstream("body.txt") << "from the file\n";
     struct Case {
         Args args;
         std::string input;
@@ -71,6 +78,7 @@ TEST_F(SendCommandTest, BodyComesFromOneSourceOnly) {
         {{"--body-file", "-"}, "dash\r\nmeans stdin\r\n", true, "dash means stdin"},
         {{}, "piped\n\nin\n", false, "piped in"},
         {{}, "a terminal is never read unasked", true, ""},
+        {{}, std::string(kBodyLimit, 'b') + "\n", false, std::string(kBodyLimit, 'b')},
     };
     for (const auto& c : cases) {
         Args args{"--to", "jsmith", "--subject", "s"};
@@ -79,38 +87,6 @@ TEST_F(SendCommandTest, BodyComesFromOneSourceOnly) {
         ASSERT_EQ(r.code, kExitAccepted) << r.err;
         EXPECT_EQ(Outbox().front().body, c.body);
     }
-}
-
-TEST_F(SendCommandTest, BadBodiesAreRefusedBeforeTheHost) {
-    struct Case {
-        Args args;
-        std::string input;
-        const char* said;
-    } cases[] = {
-        {{"--body", "x", "--body-file", "-"}, "", "the body is given twice"},
-        {{"--body-file", "missing.txt"}, "", "cannot read --body-file missing.txt"},
-        {{"--body-file", "."}, "", "is a directory"},
-        {{"--body-file", "-"}, std::string(64 * 1024 + 1, 'x'), "more than 65536 bytes"},
-        {{"--body-file", "-"}, std::string("before\0after", 12), "NUL byte at character 7"},
-        {{"--body", "caf\xc3"}, "", "not valid UTF-8 (byte 4)"},
-        {{"--body", "price 5 \xe2\x82\xac"}, "", "(U+20AC) at character 9"},
-        {{"--subject", "\xed\xa0\x80"}, "", "not valid UTF-8"}, // a surrogate
-    };
-    for (const auto& c : cases) {
-        Args args{"--to", "jsmith"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const auto r = Run(args, c.input, false);
-        EXPECT_EQ(r.code, kExitBadInput) << c.said;
-        EXPECT_TRUE(Contains(r.err, c.said)) << r.err;
-    }
-    EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 0);
-    EXPECT_TRUE(Outbox().empty());
-}
-
-TEST_F(SendCommandTest, AFullSizedBodyWithItsFinalLineBreakStillFits) {
-    const auto r = Run({"--to", "jsmith"}, std::string(kBodyLimit, 'b') + "\n", false);
-    ASSERT_EQ(r.code, kExitAccepted) << r.err;
-    EXPECT_EQ(Outbox().front().body, std::string(kBodyLimit, 'b'));
 }
 
 TEST_F(SendCommandTest, DeliveryModesComeFromTheSettingsFileOrTheCommandLine) {
@@ -122,7 +98,6 @@ TEST_F(SendCommandTest, DeliveryModesComeFromTheSettingsFileOrTheCommandLine) {
         {"", {}, "YYYYYYY"},
         {"N       ", {}, "YYYYYYY"},                  // not saved: all seven
         {"YY Y    ", {}, "Y Y    "},                  // saved: pager and fax
-        {"Y       ", {}, "       "},                  // saved with none on
         {"YY Y    ", {"--modes", "msgq"}, "    Y  "}, // the command line wins
         {"", {"--modes", "phone,PAGER", "--modes", "spool"}, "Y    YY"},
     };
@@ -132,25 +107,9 @@ TEST_F(SendCommandTest, DeliveryModesComeFromTheSettingsFileOrTheCommandLine) {
             WriteSettings("Sysa", c.settings);
         Args args{"--to", "jsmith", "--body", "b"};
         args.insert(args.end(), c.modes.begin(), c.modes.end());
-        const auto r = Run(args);
-        // With no mode on the host refuses; the record still shows what was sent.
-        ASSERT_EQ(r.code, c.sent == "       " ? kExitRefused : kExitAccepted) << r.err;
-        if (r.code == kExitAccepted)
-            EXPECT_EQ(Outbox().front().modes, c.sent) << c.settings;
-        else
-            EXPECT_TRUE(Contains(r.err, "No delivery mode selected.")) << r.err;
+        ASSERT_EQ(Run(args).code, kExitAccepted);
+        EXPECT_EQ(Outbox().front().modes, c.sent) << c.settings;
     }
-}
-
-TEST_F(SendCommandTest, BadModeListsAreRefused) {
-    const auto unknown = Run({"--to", "jsmith", "--modes", "pager,pigeon"});
-    EXPECT_EQ(unknown.code, kExitBadInput);
-    EXPECT_TRUE(Contains(unknown.err, "unknown delivery mode \"pigeon\"")) << unknown.err;
-
-    const auto none = Run({"--to", "jsmith", "--modes", ""});
-    EXPECT_EQ(none.code, kExitBadInput);
-    EXPECT_EQ(none.err, LoadString(IDS_SELECT_DELIVERY_MODE) + "\n");
-    EXPECT_TRUE(Outbox().empty());
 }
 
 TEST_F(SendCommandTest, SystemIsChosenAsTheWindowStartsOrByName) {
@@ -163,7 +122,6 @@ TEST_F(SendCommandTest, SystemIsChosenAsTheWindowStartsOrByName) {
         {"Sysb", {}, "SYSB"},                   // stored and configured
         {"Sysc", {}, "SYSA"},                   // stored but gone: the default
         {"Sysb", {"--system", "sysa"}, "SYSA"}, // by name, in any case
-        {"", {"--system", "SYSB"}, "SYSB"},
     };
     int sent = 0;
     for (const auto& c : cases) {
@@ -172,85 +130,38 @@ TEST_F(SendCommandTest, SystemIsChosenAsTheWindowStartsOrByName) {
             WriteSettings(c.stored, "N");
         Args args{"--to", "jsmith", "--body", std::to_string(sent)};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const auto r = Run(args);
-        ASSERT_EQ(r.code, kExitAccepted) << r.err;
+        ASSERT_EQ(Run(args).code, kExitAccepted);
         EXPECT_EQ(Outbox(c.lands).front().body, std::to_string(sent++)) << c.stored;
     }
-    EXPECT_EQ(Outbox("SYSA").size() + Outbox("SYSB").size(), 5u);
-}
-
-TEST_F(SendCommandTest, UnknownSystemExitsThreeNamingWhatIsConfigured) {
-    const auto r = Run({"--system", "nosuch", "--to", "jsmith", "--body", "b"});
-    EXPECT_EQ(r.code, kExitUnreachable);
-    EXPECT_EQ(r.err, "tavo400-send: no system named \"nosuch\" is configured (configured: Sysa, "
-                     "Sysb); nothing was sent\n");
-    EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 0);
-}
-
-TEST_F(SendCommandTest, NamingASystemNeedsNoDefault) {
+    // naming a system needs no default
     cwbtest::UseSystems("[SYSB]\naddress = embedded\ndatabase = :memory:\n");
-    const auto none = Run({"--to", "jsmith", "--body", "b"});
-    EXPECT_EQ(none.code, kExitUnreachable);
-    EXPECT_TRUE(Contains(none.err, LoadString(IDS_SELECT_HOST))) << none.err;
-
-    const auto named = Run({"--system", "sysb", "--to", "jsmith", "--body", "b"});
-    EXPECT_EQ(named.code, kExitAccepted) << named.err;
-    EXPECT_EQ(Outbox("SYSB").size(), 1u);
+    EXPECT_EQ(Run({"--system", "sysb", "--to", "jsmith", "--body", "b"}).code, kExitAccepted);
+    EXPECT_EQ(Outbox("SYSB").size(), 2u);
 }
 
-TEST_F(SendCommandTest, ConfigNamesTheSystemsFile) {
-    cwbtest::UseSystemsFile();
-    WriteFile("other.ini", "[systems]\ndefault = OTHER\n[OTHER]\naddress = embedded\n"
-                           "database = " +
-                               (dir / "other.db").string() + "\n");
-    const auto r = Run({"--config", "other.ini", "--to", "jsmith", "--body", "b", "--verbose"});
-    ASSERT_EQ(r.code, kExitAccepted) << r.err;
-    EXPECT_TRUE(Contains(r.err, "system Other (the default configured system)")) << r.err;
-    EXPECT_EQ(tavo::server::HostEngine((dir / "other.db").string()).Outbox().size(), 1u);
-}
-
-TEST_F(SendCommandTest, ABrokenSystemsFileIsShownAndExitsThree) {
-    cwbtest::UseSystemsFile();
-    WriteFile("broken.ini", "[SYSA]\naddress = tcp://127.0.0.1:1\npassword = secret\n");
-    std::filesystem::permissions("broken.ini", std::filesystem::perms::all);
-    const auto r = Run({"--config", "broken.ini", "--to", "jsmith", "--body", "b"});
-    EXPECT_EQ(r.code, kExitUnreachable);
-    EXPECT_TRUE(Contains(r.err, "chmod 600")) << r.err;
-    EXPECT_TRUE(Contains(r.err, LoadString(IDS_SELECT_HOST))) << r.err;
-}
-
-TEST_F(SendCommandTest, DryRunShowsTheRecordAndSendsNothing) {
+TEST_F(SendCommandTest, DryRunShowsTheRecordThatIsThenSent) {
     const auto r = Run({"--to", "jsmith, ops", "--subject", "Disk\tfull", "--body",
                         "line one\n\nline two", "--modes", "pager,email", "--dry-run"});
     ASSERT_EQ(r.code, kExitAccepted) << r.err;
     for (const char* line : {"system    Sysa\n", "kind      recipients (*RCP)\n",
                              "names     2: [jsmith    ] [ops       ]\n", "subject   Disk full\n",
-                             "body      line one line two\n", "modes     pager email\n"})
+                             "body      line one line two\n", "modes     pager email\n",
+                             "0000  f0 f2 d1 e2 d4 c9 e3 c8 40 40 40 40 d6 d7 e2 40  "
+                             "|02JSMITH    OPS |\n",
+                             "1504  d7 e8 e8 40 40 40 40 40"})
         EXPECT_TRUE(Contains(r.out, line)) << line << r.out;
-    // 02JSMITH in EBCDIC opens the record; the mode bytes close it.
-    EXPECT_TRUE(Contains(r.out, "0000  f0 f2 d1 e2 d4 c9 e3 c8 40 40 40 40 d6 d7 e2 40  "
-                                "|02JSMITH    OPS |\n"))
-        << r.out;
-    EXPECT_TRUE(Contains(r.out, "1504  d7 e8 e8 40 40 40 40 40"));
     EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 0);
-    EXPECT_EQ(cwbtest::CountCalls("cwbRC_CallPgm"), 0);
-    EXPECT_TRUE(Outbox().empty());
-}
 
-TEST_F(SendCommandTest, DryRunJsonRecordIsTheOneThatIsThenSent) {
-    const Args args{"--groups", "--to",   "operators", "--subject",
-                    "Backup",   "--body", "done",      "--json"};
+    const Args args{"--groups", "--to", "operators", "--body", "done", "--json"};
     auto withDryRun = args;
     withDryRun.push_back("--dry-run");
     const auto dry = Run(withDryRun);
     ASSERT_EQ(dry.code, kExitAccepted) << dry.err;
     EXPECT_TRUE(Outbox().empty());
-    const auto sent = Run(args);
-    ASSERT_EQ(sent.code, kExitAccepted) << sent.err;
-    const auto stored = Outbox().front();
-    EXPECT_TRUE(Contains(dry.out, "\"rawRecord\": \"" + tavo::cli::Hex(stored.rawRecord) + "\""))
+    ASSERT_EQ(Run(args).code, kExitAccepted);
+    EXPECT_TRUE(Contains(dry.out, "\"rawRecord\": \"" + tavo::cli::Hex(Outbox()[0].rawRecord) +
+                                      "\", \"result\": \"dry-run\", \"exitCode\": 0"))
         << dry.out;
-    EXPECT_TRUE(Contains(dry.out, "\"result\": \"dry-run\", \"exitCode\": 0")) << dry.out;
 }
 
 TEST_F(SendCommandTest, JsonResultCarriesWhatWasSentAndEveryMessage) {
@@ -269,17 +180,12 @@ TEST_F(SendCommandTest, JsonResultCarriesWhatWasSentAndEveryMessage) {
                                       "[\"Unknown recipient NOBODY.\"]}\n"))
         << refused.out;
     EXPECT_EQ(refused.err, "Unknown recipient NOBODY.\n"); // and on stderr as well
-
-    const auto invalid = Run({"--to", "jsmith", "--subject", std::string(31, 's'), "--json"});
-    EXPECT_EQ(invalid.code, kExitBadInput);
-    EXPECT_TRUE(Contains(invalid.out, "\"result\": \"invalid\", \"exitCode\": 2")) << invalid.out;
 }
 
 TEST_F(SendCommandTest, QuietPrintsNothingOnSuccessAndVerboseSaysWhy) {
     const auto quiet = Run({"--to", "jsmith", "--body", "b", "-q"});
     EXPECT_EQ(quiet.code, kExitAccepted);
-    EXPECT_TRUE(quiet.out.empty());
-    EXPECT_TRUE(quiet.err.empty());
+    EXPECT_EQ(quiet.out + quiet.err, "");
 
     WriteSettings("Sysb", "YY      ");
     const auto verbose = Run({"--to", "jsmith", "--body", "b", "-v"});

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "Ccsid37.h"
@@ -14,20 +15,30 @@
 #include "ProcessState.h"
 #include "cwbtest.h"
 
-// A fresh process with three embedded in-memory hosts and a recorder for message boxes.
+inline std::string Pad(std::string text, std::size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+inline std::chrono::system_clock::time_point At(int y, int mo, int d, int h, int mi, int s,
+                                                int ms) {
+    using namespace std::chrono;
+    return sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
+}
+
+// A fresh process with two embedded in-memory hosts, SYSA current, and a recorder for
+// message boxes.
 class HostFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         cwbtest::Reset();
         ResetHostState();
         ResetProcessState();
-        cwbtest::UseSystems("[systems]\n"
-                            "default = SYSA\n"
-                            "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
-                            "[SYSB]\naddress = embedded\ndatabase = :memory:\n"
-                            "[DEMO]\naddress = embedded\ndatabase = :memory:\n");
+        cwbtest::UseSystems("[SYSA]\naddress = embedded\ndatabase = :memory:\n"
+                            "[SYSB]\naddress = embedded\ndatabase = :memory:\n");
         SetMessagePresenter(&shown);
         SetClockSource([this] { return now; });
+        CurrentSystem = "SYSA";
     }
     void TearDown() override {
         SetMessagePresenter(nullptr);
@@ -42,12 +53,7 @@ class HostFixture : public ::testing::Test {
         ResetProcessState();
         shown.shown.clear();
         cwbtest::ClearCalls();
-    }
-
-    static std::chrono::system_clock::time_point At(int y, int mo, int d, int h, int mi, int s,
-                                                    int ms) {
-        using namespace std::chrono;
-        return sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
+        CurrentSystem = "SYSA";
     }
 
     RecordingPresenter shown;
