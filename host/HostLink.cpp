@@ -140,14 +140,10 @@ CHostLink::CHostLink() {
         return;
     errorHandle_ = host.ErrorHandle;
     readObject_ = host.ReplyData;
-    if (auto known = host.ReplyQueues.find(systemName_); known != host.ReplyQueues.end()) {
+    // A system the set-up did not run for gets its queue when a list is first asked of
+    // it; a send never needs one.
+    if (auto known = host.ReplyQueues.find(systemName_); known != host.ReplyQueues.end())
         queue_ = known->second;
-    } else if (cwbDQ_QueueHandle queue = OpenReplyQueue(systemName_, connection_)) {
-        host.ReplyQueues.emplace(systemName_, queue);
-        queue_ = queue;
-    } else if (connection_) {
-        ShowHostError();
-    }
 }
 
 CHostLink::~CHostLink() = default;
@@ -203,9 +199,17 @@ void ShowHostError() {
 bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entries, int& count) {
     auto& host = Host();
     auto& areas = host.Areas;
-    records::BuildListRequest(listType, NewStamp(), areas.listRequest);
     if (!connection_)
         return false;
+    if (!queue_ && host.HostSetupDone) {
+        queue_ = OpenReplyQueue(systemName_, connection_);
+        if (!queue_) {
+            ShowHostError();
+            return false;
+        }
+        host.ReplyQueues.emplace(systemName_, queue_);
+    }
+    records::BuildListRequest(listType, NewStamp(), areas.listRequest);
     ToHost(areas.listParm1, records::kListRequestLength, areas.listRequest,
            records::kListRequestLength);
     std::memcpy(areas.key, areas.listParm1, records::kKeyLength);

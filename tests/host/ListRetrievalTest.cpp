@@ -85,6 +85,13 @@ TEST_F(ListRetrievalTest, QueueFollowsTheCurrentSystem) {
     { CHostLink onA; } // the set-up runs for SYSA
     cwbtest::Engine("SYSB")->ReplaceDirectory({{"BONLY", "only on B"}}, {});
     CurrentSystem = "SYSB";
+    {
+        // a send needs no queue: none is opened or created on SYSB for it
+        CHostLink sendOnB;
+        EXPECT_EQ(sendOnB.Queue(), 0u);
+        EXPECT_TRUE(sendOnB.SubmitMessage(1, 1, "BONLY     ", "b", "s"));
+        EXPECT_FALSE(cwbtest::Engine("SYSB")->QueueExists("#TVOCGET", "TAVO400"));
+    }
     CHostLink onB;
     ASSERT_TRUE(onB.RetrieveList("*RCPL", items, count));
     EXPECT_NE(onB.Queue(), 0u);
@@ -97,4 +104,19 @@ TEST_F(ListRetrievalTest, QueueFollowsTheCurrentSystem) {
     CHostLink backOnA;
     EXPECT_EQ(backOnA.Queue(), Host().ReplyQueue);
     EXPECT_EQ(cwbtest::CountCalls("cwbDQ_Open"), opens);
+}
+
+TEST_F(ListRetrievalTest, QueueThatCannotBeMadeOnAnotherSystemIsShownOnce) {
+    { CHostLink onA; }
+    CurrentSystem = "SYSB";
+    CHostLink onB;
+    cwbtest::FailNext("cwbRC_CallPgm", CWBRC_HOST_PROGRAM_ERROR, "Not authorised to create queues.",
+                      1, "TVOCGET");
+    EXPECT_FALSE(onB.RetrieveList("*RCPL", items, count));
+    EXPECT_EQ(shown.shown, (std::vector<std::string>{"Not authorised to create queues."}));
+    EXPECT_EQ(cwbtest::CountCalls("cwbDQ_Read"), 0);
+    // the next list tries again
+    shown.shown.clear();
+    EXPECT_TRUE(onB.RetrieveList("*RCPL", items, count));
+    EXPECT_TRUE(shown.shown.empty());
 }
