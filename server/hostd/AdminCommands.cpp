@@ -12,12 +12,15 @@
 #include "Daemon.h"
 #include "DirectoryImport.h"
 #include "HostEngine.h"
-#include "Latin1.h"
+#include "Latin1Text.h"
 #include "Log.h"
 #include "Passwords.h"
 
 namespace tavo::hostd {
 namespace {
+
+using text::Hex;
+using text::Latin1ToUtf8;
 
 constexpr std::size_t kMaxCsvSize = 64u << 20;
 
@@ -44,34 +47,9 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+// JSON of the host's Latin-1 text.
 std::string JsonString(std::string_view latin1) {
-    std::string out = "\"";
-    for (char c : Latin1ToUtf8(latin1)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string Hex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        out += kDigits[u >> 4];
-        out += kDigits[u & 0x0F];
-    }
-    return out;
+    return text::JsonString(text::Latin1ToUtf8(latin1));
 }
 
 // Reads one line without echoing it when the input is a terminal.

@@ -5,9 +5,11 @@
 #include <optional>
 #include <set>
 
-#include "Latin1.h"
+#include "Latin1Text.h"
 
 namespace tavo::hostd {
+
+using text::Latin1ToUtf8;
 namespace {
 
 constexpr std::size_t kNameLength = 10;
@@ -77,7 +79,8 @@ std::vector<Row> Rows(std::string_view csv) {
         const std::string trimmed = Trim(raw);
         if (trimmed.empty() || trimmed.front() == '#')
             continue;
-        const auto latin1 = Utf8ToLatin1(trimmed);
+        std::string why; // the row's own words say it
+        const auto latin1 = text::Utf8ToLatin1(trimmed, why);
         Row row{line, {}, {}};
         if (!latin1 || !SplitCsvLine(*latin1, row.fields, row.problem)) {
             if (!latin1)

@@ -1,0 +1,108 @@
+#include "Latin1Text.h"
+
+#include <cstdio>
+
+namespace tavo::text {
+
+std::optional<std::string> Utf8ToLatin1(std::string_view utf8, std::string& error) {
+    std::string latin1;
+    latin1.reserve(utf8.size());
+    std::size_t character = 0;
+    for (std::size_t i = 0; i < utf8.size();) {
+        ++character;
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        unsigned long code = lead < 0x80    ? lead
+                             : lead >= 0xF0 ? lead & 0x07u
+                             : lead >= 0xE0 ? lead & 0x0Fu
+                                            : lead & 0x1Fu;
+        bool valid = (lead < 0x80 || lead >= 0xC2) && lead <= 0xF4 && i + length <= utf8.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
+        if (valid && ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+                      (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF))
+            valid = false;
+        if (!valid) {
+            error = "is not valid UTF-8 (byte " + std::to_string(i + 1) +
+                    "); convert it first, for example with iconv -f LATIN1 -t UTF-8";
+            return std::nullopt;
+        }
+        if (code > 0xFF) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "U+%04lX", code);
+            error = "holds \"" + std::string(utf8.substr(i, length)) + "\" (" + hex +
+                    ") at character " + std::to_string(character) +
+                    ", which the host cannot take: it takes Latin-1 (ISO 8859-1) characters only";
+            return std::nullopt;
+        }
+        latin1 += static_cast<char>(code);
+        i += length;
+    }
+    return latin1;
+}
+
+std::string Latin1ToUtf8(std::string_view latin1) {
+    std::string utf8;
+    utf8.reserve(latin1.size());
+    for (char c : latin1) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (u >> 6));
+            utf8 += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+std::string JsonString(std::string_view utf8) {
+    std::string out = "\"";
+    for (char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (u < 0x20 || u == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string Hex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        out += kDigits[u >> 4];
+        out += kDigits[u & 0x0F];
+    }
+    return out;
+}
+
+} // namespace tavo::text
