@@ -1,0 +1,142 @@
+#include "PasswordSubstitute.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace tavo::ibmi;
+
+namespace {
+
+Bytes FromHex(std::string_view hex) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), {}, 16)));
+    return out;
+}
+
+constexpr Seed kClient = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+constexpr Seed kServer = {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
+// Adding the sequence number to this server seed carries through four bytes.
+constexpr Seed kClient2 = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+constexpr Seed kServer2 = {0x12, 0x34, 0x56, 0x78, 0xFF, 0xFF, 0xFF, 0xFF};
+
+constexpr auto Des = PasswordScheme::Des;
+constexpr auto Sha1 = PasswordScheme::Sha1;
+constexpr auto Pbkdf2 = PasswordScheme::Pbkdf2;
+
+struct Vector {
+    PasswordScheme scheme;
+    std::string_view user;
+    std::string_view password;
+    const Seed& server;
+    const Seed& client;
+    std::string_view substitute;
+};
+
+const Vector kVectors[] = {
+    // Output of IBM's Toolbox itself (9.1 for DES and SHA-1, 21.0.7 for PBKDF2).
+    {Des, "OPER", "secret", kServer, kClient, "C35A8CF962EC3AB6"},
+    {Des, "OPER", "SECRET", kServer, kClient, "C35A8CF962EC3AB6"},
+    {Des, "LONGUSER10", "password12", kServer, kClient, "E3FAC24FF89E4057"},
+    {Des, "JSMITH", "7days", kServer, kClient, "9028D2F89BAE1B11"},
+    {Des, "QSECOFR", "pw", kServer, kClient, "7288DFE8EEE1F63A"},
+    {Sha1, "OPER", "secret", kServer, kClient, "FCCFBE40C803B82F11CE984AE9986217D2087E13"},
+    {Sha1, "OPER", "SECRET", kServer, kClient, "0C4E74D29AD51B5BC4BB37D9FDB5E0F2BB0C759E"},
+    {Sha1, "LONGUSER10", "password12", kServer, kClient,
+     "8D15E6E74F3EEE2F32CA3744F7CD19CD81FFBF4B"},
+    {Sha1, "JSMITH", "7days", kServer, kClient, "0023FDE678D1F11594CD38796B5B0DF3F25B94AD"},
+    {Sha1, "QSECOFR", "pw", kServer, kClient, "D6160531E41424A1FA3C35331DE3A909590AD12C"},
+    {Pbkdf2, "OPER", "secret", kServer, kClient,
+     "C215EBCDAA3B654879AF1CFF4D20F3B36DB1DB32D8A4F125645F2FB126874DBE"
+     "6A6AD6F07E944C0775D142C476FB257517ACE12DA211B50B3E693F22D8EFF39D"},
+    {Pbkdf2, "QSECOFR", "pw", kServer, kClient,
+     "C2B2B8822246377ADF22B7202E64FCA559FCBD25F8CCEFE427570B6D6B719887"
+     "59DAE439EA5641B1B4DBD7E34EEC4DECA182B8A6AC783810D899ABD030EADAF2"},
+    {Pbkdf2, "OPER", "SECRET", kServer, kClient,
+     "90C7695164ABB034BA19196BD6ADA87D0A46D2AC6669E843BA507162A6BB58FD"
+     "1842E157B252F3A5A4C41758D1A4B2C46FC7F833E8BEE0169DA2FDB97213FA9B"},
+    {Pbkdf2, "LONGUSER10", "password12", kServer, kClient,
+     "7FA2182F958380A649B6DCA144FA9B9BB75B066D31790897D7AF44D0392F5B97"
+     "1D6E0F6148B730BE707FFE9255767CC2810030848231D8FEEB5369D0ED515502"},
+    {Pbkdf2, "JSMITH", "7days", kServer, kClient,
+     "ECB51B14E850572E224FFCA25DAF2A419D1ECE96C721E90B56B4CFB94504928E"
+     "62CC77B6513130BC92F613D8D8336D80D9AF1752AB9659741B878D3613F8EB35"},
+
+    // Derived with a Python script over pyca/cryptography's DES, checked block by block
+    // against `openssl enc -des-ecb`, independently of this code. "NNNNNNNN" makes the DES
+    // weak key 0101010101010101.
+    {Des, "tavo#user9", "9Pass$wd_", kServer2, kClient2, "A560E20CE0BFFD2B"},
+    {Des, "OPERATOR1", "Secret@42", kServer2, kClient2, "8E176526BFC9AAE5"},
+    {Des, "OPER", "nnnnnnnn", kServer2, kClient2, "4EA63E9E512CAD75"},
+    // Derived with Python hashlib.sha1 over str.encode("utf-16-be") after rstrip(" \0\u3000").
+    {Sha1, "oper", "Grüße 😀\u3000 ", kServer2, kClient2,
+     "30578986D4B8EBF6F96B87DAE8B45C51D4818AEC"},
+    // Derived with Python hashlib.pbkdf2_hmac over UTF-8, and again with the JDK's
+    // PBKDF2WithHmacSHA512 over a char[].
+    {Pbkdf2, "tester", "pässwörd", kServer2, kClient2,
+     "22847547A9E179CE89702E03CC6D5E8A47AE6274AF8A15F538E8A5F158254052"
+     "C5466032E74F8FFF6319FEDA94FCB780EBA50AA076C45F3E1EF253F62B111243"},
+    {Pbkdf2, "tester", "é", kServer2, kClient2,
+     "23E1C7CDFAD820997D862757B3DA59302613B77A61B13D2C91D9D078FF150B59"
+     "565A054497D9CF93524923F6D76D3D931B3AB0C15F15F879F3FC6E170280D2A6"},
+    // Derived with the JDK alone (PBEKeySpec, a char[] salt window, Charset "utf-16be"): the
+    // window counts UTF-16 units, and a split surrogate pair encodes as U+FFFD.
+    {Pbkdf2, "tester", "ab😀", kServer2, kClient2,
+     "C8E9BE66779E883AB98D18F211FE9B164D8F0B5B893A4B702142B222BD7064F6"
+     "639555767771E05DD316E2A034E976186AB5E52E2EC198DE823A32323D5471C1"},
+    {Pbkdf2, "tester", "x😀yzw", kServer2, kClient2,
+     "EBCC8DAFDF080C9C6017FC4CB2612DF9CB66CD7B5A2EF4DCC1E77EAB7B4A8F20"
+     "B173773EEDEBE5803A5DC036E42F9FA80054FFF6B716A948965F4AE0EFD89074"},
+};
+
+} // namespace
+
+TEST(PasswordSubstitute, MatchesKnownVectorsAlongBothPaths) {
+    for (const auto& v : kVectors) {
+        SCOPED_TRACE(std::string(v.user) + "/" + std::string(v.password));
+        const Bytes expected = FromHex(v.substitute);
+        ASSERT_EQ(expected.size(), SubstituteLength(v.scheme));
+        EXPECT_TRUE(Qualifies(v.scheme, v.user, v.password));
+        EXPECT_EQ(Substitute(v.scheme, v.user, v.password, v.server, v.client), expected);
+        const Bytes token = MakeToken(v.scheme, v.user, v.password);
+        const Bytes sent = SubstituteFromToken(v.scheme, v.user, token, v.server, v.client);
+        EXPECT_TRUE(SameSubstitute(sent, expected));
+        Bytes flipped = sent;
+        flipped.back() ^= 0x01;
+        EXPECT_FALSE(SameSubstitute(flipped, expected));
+        EXPECT_FALSE(SameSubstitute(Bytes(sent.begin(), sent.end() - 1), expected));
+    }
+}
+
+TEST(PasswordSubstitute, RefusesWhatTheSignOnCannotCarry) {
+    const struct {
+        PasswordScheme scheme;
+        std::vector<std::string_view> passwords;
+    } badPasswords[] = {
+        {Des, {"pass word", "pässwörd", "ABCDEFGHIJK", "123456789A", "*NOPWD", ""}},
+        {Sha1, {"", "*NOPWD", " \u3000", "ab\xC3", "\xC0\xAF", "\xED\xA0\x80"}},
+        {Pbkdf2, {"", "*NOPWD", "\xF8\x88"}},
+    };
+    const auto refused = [](PasswordScheme scheme, std::string_view user, std::string_view pw) {
+        SCOPED_TRACE(std::string(user) + "/" + std::string(pw));
+        EXPECT_FALSE(Qualifies(scheme, user, pw));
+        EXPECT_THROW(MakeToken(scheme, user, pw), PasswordError);
+        EXPECT_THROW(Substitute(scheme, user, pw, kServer, kClient), PasswordError);
+    };
+    for (const auto& [scheme, passwords] : badPasswords) {
+        for (auto password : passwords)
+            refused(scheme, "OPER", password);
+        for (auto user : {"", "ELEVENCHARS", "OPÉR", "OP ER"})
+            refused(scheme, user, "secret");
+    }
+    EXPECT_THROW(SubstituteFromToken(Sha1, "OPER", Bytes(8), kServer, kClient), PasswordError);
+}
+
+TEST(PasswordSubstitute, LevelsPickTheirScheme) {
+    EXPECT_EQ(AuthenticationType(SchemeForLevel(1)), 0x01);
+    EXPECT_EQ(AuthenticationType(SchemeForLevel(2)), 0x03);
+    EXPECT_EQ(AuthenticationType(SchemeForLevel(4)), 0x07);
+    EXPECT_THROW(SchemeForLevel(5), PasswordError);
+}
