@@ -29,7 +29,7 @@ namespace cp = tavo::codepage;
 // List request and entry.
 constexpr std::size_t kRequestLength = 124;
 constexpr std::size_t kFunctionLength = 10;
-constexpr std::size_t kKeyLength = 24;
+constexpr std::size_t kKeyLength = HostEngine::kReplyQueueKeyLength;
 constexpr std::size_t kNameLength = 10;
 constexpr std::size_t kDescriptionLength = 50;
 constexpr char kEndMarker = 'X';
@@ -133,7 +133,7 @@ std::string UtcNow() {
 }
 
 CallOutcome Failed(std::string message) {
-    return CallOutcome{false, std::move(message)};
+    return CallOutcome{false, std::move(message), {}};
 }
 
 constexpr const char* kSchema = R"sql(
@@ -158,7 +158,12 @@ CREATE TABLE IF NOT EXISTS queues (
 );
 CREATE TABLE IF NOT EXISTS users (
     name          TEXT PRIMARY KEY NOT NULL,
-    password_hash TEXT NOT NULL
+    password_hash TEXT NOT NULL,
+    des_token     BLOB,
+    sha_token     BLOB,
+    pbkdf2_token  BLOB,
+    disabled      INTEGER NOT NULL DEFAULT 0,
+    expired       INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE IF NOT EXISTS outbox (
     id          INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -170,10 +175,19 @@ CREATE TABLE IF NOT EXISTS outbox (
     modes       TEXT NOT NULL,
     raw_record  BLOB NOT NULL
 );
-PRAGMA user_version = 1;
 )sql";
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+
+// Version 1 kept only the libsodium hash. Its users keep it and get no IBM i tokens
+// until their password is set again, since the tokens cannot be made from a hash.
+constexpr const char* kUsersV2 = R"sql(
+ALTER TABLE users ADD COLUMN des_token BLOB;
+ALTER TABLE users ADD COLUMN sha_token BLOB;
+ALTER TABLE users ADD COLUMN pbkdf2_token BLOB;
+ALTER TABLE users ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE users ADD COLUMN expired INTEGER NOT NULL DEFAULT 0;
+)sql";
 
 // ---------------------------------------------------------------------------------------------
 // Directory checks
@@ -476,9 +490,20 @@ struct HostEngine::Impl {
         }
         Statement version(db, "PRAGMA user_version");
         version.Step();
-        if (version.ColumnInt(0) > kSchemaVersion)
+        const std::int64_t found = version.ColumnInt(0);
+        version.Reset();
+        if (found > kSchemaVersion)
             throw std::runtime_error("the database was written by a newer version");
+        if (found == kSchemaVersion) {
+            Exec(db, kSchema);
+            return;
+        }
+        Transaction tx(db);
+        if (found == 1)
+            Exec(db, kUsersV2);
         Exec(db, kSchema);
+        Exec(db, "PRAGMA user_version = 2");
+        tx.Commit();
     }
 
     bool QueueExists(std::string_view queue, std::string_view library) {
@@ -702,8 +727,10 @@ struct HostEngine::Impl {
         } catch (const std::exception& e) {
             return Failed("Program " + std::string(program) + " failed: " + e.what());
         }
-        return Failed("Program " + std::string(program) + " in library " + std::string(library) +
-                      " not found.");
+        CallOutcome missing = Failed("Program " + std::string(program) + " in library " +
+                                     std::string(library) + " not found.");
+        missing.messageId = "CPF9811";
+        return missing;
     }
 
     // Sends share one transaction; everything else has effects outside the database
@@ -813,23 +840,63 @@ std::vector<OutboxMessage> HostEngine::Outbox() {
     return impl_->Outbox();
 }
 
-void HostEngine::SetUser(std::string_view name, std::string_view passwordHash) {
+void HostEngine::SetUser(std::string_view name, const UserPasswords& passwords) {
     const std::string upper = ToUpper(name);
     CheckName("User", upper);
     std::lock_guard lock(impl_->mutex);
-    Statement s(impl_->db,
-                "INSERT INTO users (name, password_hash) VALUES (?1, ?2) "
-                "ON CONFLICT (name) DO UPDATE SET password_hash = excluded.password_hash");
-    s.Text(1, upper).Text(2, passwordHash).Run();
+    Statement s(
+        impl_->db,
+        "INSERT INTO users (name, password_hash, des_token, sha_token, pbkdf2_token) "
+        "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (name) DO UPDATE SET "
+        "password_hash = excluded.password_hash, des_token = excluded.des_token, "
+        "sha_token = excluded.sha_token, pbkdf2_token = excluded.pbkdf2_token, expired = 0");
+    s.Text(1, upper).Text(2, passwords.hash);
+    const std::string* tokens[] = {&passwords.desToken, &passwords.shaToken,
+                                   &passwords.pbkdf2Token};
+    for (int i = 0; i < 3; ++i) {
+        if (tokens[i]->empty())
+            s.Null(3 + i);
+        else
+            s.Blob(3 + i, *tokens[i]);
+    }
+    s.Run();
 }
 
-std::optional<std::string> HostEngine::UserPasswordHash(std::string_view name) {
+void HostEngine::SetUser(std::string_view name, std::string_view passwordHash) {
+    SetUser(name, UserPasswords{std::string(passwordHash), {}, {}, {}});
+}
+
+std::optional<UserAccount> HostEngine::User(std::string_view name) {
     std::lock_guard lock(impl_->mutex);
-    Statement s(impl_->db, "SELECT password_hash FROM users WHERE name = ?1");
+    Statement s(impl_->db, "SELECT password_hash, des_token, sha_token, pbkdf2_token, disabled, "
+                           "expired FROM users WHERE name = ?1");
     s.Text(1, ToUpper(name));
     if (!s.Step())
         return std::nullopt;
-    return s.ColumnText(0);
+    return UserAccount{{s.ColumnText(0), s.ColumnText(1), s.ColumnText(2), s.ColumnText(3)},
+                       s.ColumnInt(4) != 0,
+                       s.ColumnInt(5) != 0};
+}
+
+std::optional<std::string> HostEngine::UserPasswordHash(std::string_view name) {
+    auto account = User(name);
+    if (!account)
+        return std::nullopt;
+    return std::move(account->passwords.hash);
+}
+
+bool HostEngine::SetUserDisabled(std::string_view name, bool disabled) {
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db, "UPDATE users SET disabled = ?2 WHERE name = ?1");
+    s.Text(1, ToUpper(name)).Int(2, disabled ? 1 : 0).Run();
+    return sqlite3_changes(impl_->db) > 0;
+}
+
+bool HostEngine::ExpirePassword(std::string_view name) {
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db, "UPDATE users SET expired = 1 WHERE name = ?1");
+    s.Text(1, ToUpper(name)).Run();
+    return sqlite3_changes(impl_->db) > 0;
 }
 
 std::vector<std::string> HostEngine::Users() {

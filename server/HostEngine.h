@@ -28,6 +28,7 @@ struct ProgramParameter {
 struct CallOutcome {
     bool ok = true;      // false: the call itself failed (no such program, bad parameter list, ...)
     std::string message; // why, when !ok: a short text for the client's error handle
+    std::string messageId; // when !ok, the host message it stands for; empty: none in particular
 };
 
 struct Recipient {
@@ -68,12 +69,32 @@ struct BatchCall {
     CallOutcome outcome;
 };
 
+// What a user signs on with. The IBM i tokens are password equivalents for the host
+// servers' sign-on, one per scheme the password qualifies for; empty when it does not,
+// or when the password was set before the daemon kept them.
+struct UserPasswords {
+    std::string hash; // libsodium's string form
+    std::string desToken;
+    std::string shaToken;
+    std::string pbkdf2Token;
+};
+
+struct UserAccount {
+    UserPasswords passwords;
+    bool disabled = false;
+    bool expired = false;
+};
+
 class HostEngine {
   public:
     inline static constexpr std::string_view kLibrary = "TAVO400";
     inline static constexpr std::string_view kListProgram = "TVOCGET";
     inline static constexpr std::string_view kSendProgram = "TVOCUPD";
     inline static constexpr std::string_view kReplyQueue = "#TVOCGET";
+    // The reply queue's attributes as a host reports them: its entries are 61 bytes, but
+    // the client's receive area holds 600.
+    inline static constexpr std::size_t kReplyQueueKeyLength = 24;
+    inline static constexpr std::size_t kReplyQueueMaxEntry = 600;
 
     // Opens the database at `path`, creating file and schema when missing.
     // ":memory:" gives a private in-memory host (tests). Throws std::runtime_error
@@ -116,10 +137,16 @@ class HostEngine {
     std::vector<OutboxMessage> Outbox(); // newest first
 
     // Sign-on users of the daemon. Names are kept upper case; the engine stores the
-    // password hash it is given and never sees a password.
+    // password hash and equivalents it is given and never sees a password.
+    // Setting a password clears its expiry and leaves a disabled user disabled.
+    void SetUser(std::string_view name, const UserPasswords& passwords);
     void SetUser(std::string_view name, std::string_view passwordHash);
+    std::optional<UserAccount> User(std::string_view name);
     std::optional<std::string> UserPasswordHash(std::string_view name);
     std::vector<std::string> Users();
+    // False when there is no such user.
+    bool SetUserDisabled(std::string_view name, bool disabled);
+    bool ExpirePassword(std::string_view name);
 
   private:
     struct Impl;

@@ -47,6 +47,11 @@ class Statement {
                                 SQLITE_TRANSIENT));
         return *this;
     }
+    Statement& Null(int index) {
+        Rewind();
+        Check(sqlite3_bind_null(stmt_, index));
+        return *this;
+    }
     Statement& Int(int index, std::int64_t value) {
         Rewind();
         Check(sqlite3_bind_int64(stmt_, index, value));

@@ -1,6 +1,7 @@
 #include "AdminCommands.h"
 
 #include <charconv>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "HostEngine.h"
 #include "Latin1Text.h"
 #include "Log.h"
+#include "PasswordSubstitute.h"
 #include "Passwords.h"
 
 namespace tavo::hostd {
@@ -47,6 +49,44 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+// The users' IBM i tokens are password equivalents: the database and its journal files
+// are for the owner's eyes only.
+void KeepPrivate(const std::string& db) {
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        std::error_code ec;
+        std::filesystem::permissions(
+            db + suffix, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+            ec);
+        if (ec && *suffix == '\0')
+            throw std::runtime_error("cannot make " + db + " private: " + ec.message());
+    }
+}
+
+// What the IBM i sign-on needs of a password, one token per scheme it qualifies for.
+server::UserPasswords MakePasswords(const std::string& name, const std::string& password,
+                                    std::ostream& err) {
+    using ibmi::PasswordScheme;
+    server::UserPasswords passwords{HashPassword(password), {}, {}, {}};
+    const auto token = [&](PasswordScheme scheme, std::string& into) {
+        if (!ibmi::Qualifies(scheme, name, password))
+            return false;
+        const auto bytes = ibmi::MakeToken(scheme, name, password);
+        into.assign(bytes.begin(), bytes.end());
+        return true;
+    };
+    const bool des = token(PasswordScheme::Des, passwords.desToken);
+    const bool sha = token(PasswordScheme::Sha1, passwords.shaToken);
+    const bool pbkdf2 = token(PasswordScheme::Pbkdf2, passwords.pbkdf2Token);
+    if (!sha && !pbkdf2)
+        err << "Note: this user cannot sign on through the IBM i host servers (serve --ibmi): "
+               "user names there are at most 10 characters from A-Z, 0-9, #, $, @, _, and "
+               "passwords do not start with '*'.\n";
+    else if (!des)
+        err << "Note: this password cannot be used at password levels 0 and 1 (at most 10 "
+               "characters from A-Z, 0-9, #, $, @, _).\n";
+    return passwords;
+}
+
 // JSON of the host's Latin-1 text.
 std::string JsonString(std::string_view latin1) {
     return text::JsonString(text::Latin1ToUtf8(latin1));
@@ -72,12 +112,35 @@ std::string ReadPassword(std::istream& in, bool fromTerminal) {
     return line;
 }
 
+// "HOST:PORT", or with `defaultHost` also a bare "PORT".
+std::pair<std::string, unsigned short> ParseEndpoint(const std::string& text,
+                                                     const char* defaultHost, const char* usage) {
+    const auto colon = text.rfind(':');
+    const std::size_t digitsAt = colon == std::string::npos ? 0 : colon + 1;
+    unsigned port = 0;
+    const char* end = text.data() + text.size();
+    const bool bad = (colon == std::string::npos && !defaultHost) || colon == 0 ||
+                     digitsAt == text.size() ||
+                     std::from_chars(text.data() + digitsAt, end, port).ptr != end || port > 65535;
+    if (bad)
+        throw std::runtime_error(usage);
+    const std::string host = colon == std::string::npos ? defaultHost : text.substr(0, colon);
+    return {host, static_cast<unsigned short>(port)};
+}
+
 } // namespace
 
 int InitDatabase(const std::string& db, bool demo, std::ostream& out, std::ostream& err) {
     try {
         const bool existed = std::filesystem::exists(db);
+        if (!existed) {
+            // Private from its first byte, not from a chmod a moment later.
+            const int fd = ::open(db.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            if (fd >= 0)
+                ::close(fd);
+        }
         server::HostEngine engine(db);
+        KeepPrivate(db);
         if (demo)
             engine.SeedDemoDirectory();
         out << (existed ? "Host database " : "Created host database ") << db
@@ -163,11 +226,38 @@ int AddUser(const std::string& db, const std::string& name, std::istream& in, st
             err << "tavo400-hostd user add: no password on standard input; nothing changed.\n";
             return 1;
         }
-        engine->SetUser(name, HashPassword(password));
+        KeepPrivate(db);
+        engine->SetUser(name, MakePasswords(name, password, err));
         out << "User " << name << " can sign on.\n";
         return 0;
     } catch (const std::exception& e) {
         err << "tavo400-hostd user add: " << Latin1ToUtf8(e.what()) << '\n';
+        return 1;
+    }
+}
+
+int ChangeUser(const std::string& db, const std::string& name, UserChange change, std::ostream& out,
+               std::ostream& err) {
+    const char* command = change == UserChange::Disable  ? "disable"
+                          : change == UserChange::Enable ? "enable"
+                                                         : "expire";
+    try {
+        auto engine = Open(db);
+        const bool known = change == UserChange::Expire
+                               ? engine->ExpirePassword(name)
+                               : engine->SetUserDisabled(name, change == UserChange::Disable);
+        if (!known) {
+            err << "tavo400-hostd user " << command << ": there is no user " << Latin1ToUtf8(name)
+                << " in " << db << ".\n";
+            return 1;
+        }
+        out << (change == UserChange::Disable ? "User " + name + " is disabled.\n"
+                : change == UserChange::Enable
+                    ? "User " + name + " is enabled.\n"
+                    : "The password of " + name + " has expired; user add sets a new one.\n");
+        return 0;
+    } catch (const std::exception& e) {
+        err << "tavo400-hostd user " << command << ": " << Latin1ToUtf8(e.what()) << '\n';
         return 1;
     }
 }
@@ -216,18 +306,21 @@ int Serve(const ServeOptions& options, std::ostream& err) {
     Log log(err);
     try {
         DaemonOptions daemon;
-        const auto colon = options.listen.rfind(':');
-        unsigned port = 0;
-        const char* digits = options.listen.data() + colon + 1;
-        const char* end = options.listen.data() + options.listen.size();
-        if (colon == std::string::npos || colon == 0 ||
-            std::from_chars(digits, end, port).ptr != end || port > 65535)
-            throw std::runtime_error("--listen wants HOST:PORT, such as 127.0.0.1:8475");
-        daemon.host = options.listen.substr(0, colon);
-        daemon.port = static_cast<unsigned short>(port);
+        std::tie(daemon.host, daemon.port) = ParseEndpoint(
+            options.listen, nullptr, "--listen wants HOST:PORT, such as 127.0.0.1:7475");
         daemon.portFile = options.portFile;
         daemon.frameTimeout = std::chrono::seconds(options.frameTimeoutSeconds);
         daemon.maxConnections = options.maxConnections;
+        if (options.ibmi) {
+            IbmiOptions ibmi;
+            std::tie(ibmi.host, ibmi.portMapperPort) = ParseEndpoint(
+                *options.ibmi, "127.0.0.1", "--ibmi wants [ADDRESS:]PORT, such as 449");
+            ibmi.signonPort = options.ibmiSignonPort;
+            ibmi.remoteCommandPort = options.ibmiRemoteCommandPort;
+            ibmi.dataQueuePort = options.ibmiDataQueuePort;
+            ibmi.passwordLevel = options.passwordLevel;
+            daemon.ibmi = ibmi;
+        }
 
         auto engine = Open(options.db);
         engine->SetQueueLimits(

@@ -18,13 +18,21 @@ int ListDirectory(const std::string& db, std::ostream& out, std::ostream& err);
 // The password is the first line of `in`.
 int AddUser(const std::string& db, const std::string& name, std::istream& in, std::ostream& out,
             std::ostream& err);
+enum class UserChange { Disable, Enable, Expire };
+int ChangeUser(const std::string& db, const std::string& name, UserChange change, std::ostream& out,
+               std::ostream& err);
 int ShowOutbox(const std::string& db, bool json, std::ostream& out, std::ostream& err);
 
 // Serves the database until SIGTERM or SIGINT.
 struct ServeOptions {
     std::string db;
-    std::string listen = "127.0.0.1:8475";
+    std::string listen = "127.0.0.1:7475";
     std::string portFile;
+    std::optional<std::string> ibmi; // [ADDR:]PORT of the port mapper
+    unsigned short ibmiSignonPort = 0;
+    unsigned short ibmiRemoteCommandPort = 0;
+    unsigned short ibmiDataQueuePort = 0;
+    int passwordLevel = 3;
     unsigned frameTimeoutSeconds = 10;
     std::size_t maxConnections = 256;
     unsigned queueExpirySeconds = 600;

@@ -30,4 +30,9 @@ bool VerifyPassword(const std::string& hash, std::string_view password) {
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
+void RandomBytes(std::span<std::uint8_t> out) {
+    Initialise();
+    randombytes_buf(out.data(), out.size());
+}
+
 } // namespace tavo::hostd

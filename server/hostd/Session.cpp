@@ -153,20 +153,25 @@ void Session::HandleSignOn(pr::SignOn signOn) {
     // runs beside the io thread so other clients are not held up.
     asio::post(context_.signOnPool, [self = shared_from_this(), signOn = std::move(signOn),
                                      guard = asio::make_work_guard(context_.io)] {
-        bool ok = false;
+        // A disabled user or an expired password shuts out this protocol as it does the
+        // IBM i sign-on; only a caller who knows the password learns which it was.
+        std::string refusal = "the user or password is not valid.";
         try {
-            const auto hash = self->context_.engine.UserPasswordHash(signOn.user);
-            ok = hash && VerifyPassword(*hash, signOn.password);
+            const auto account = self->context_.engine.User(signOn.user);
+            if (account && VerifyPassword(account->passwords.hash, signOn.password))
+                refusal = account->disabled  ? "the user is disabled."
+                          : account->expired ? "the password has expired."
+                                             : "";
         } catch (const std::exception& e) {
             self->context_.log.Line(self->peer_ + ": cannot check the sign-on: " + e.what());
         }
-        asio::post(self->context_.io, [self, ok, user = signOn.user] {
+        asio::post(self->context_.io, [self, refusal, user = signOn.user] {
             self->busy_ = false;
-            if (!ok) {
-                self->context_.log.Line(self->peer_ + ": sign-on refused for user '" + user + "'");
+            if (!refusal.empty()) {
+                self->context_.log.Line(self->peer_ + ": sign-on refused for user '" + user +
+                                        "': " + refusal);
                 return self->Reply(pr::Error{pr::ErrorCode::SignOnRefused,
-                                             "Sign-on as " + user +
-                                                 " refused: the user or password is not valid."},
+                                             "Sign-on as " + user + " refused: " + refusal},
                                    true);
             }
             self->state_ = State::Ready;

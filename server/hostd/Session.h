@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "Connection.h"
 #include "EngineWorker.h"
 #include "HostProtocol.h"
 #include "Log.h"
@@ -22,18 +23,17 @@ struct SessionContext {
     server::HostEngine& engine;
     Log& log;
     std::chrono::seconds frameTimeout;
-    std::function<void(const class Session*)> closed;
+    std::function<void(const Connection*)> closed;
 };
 
 // One client connection: handshake, sign-on, then one request at a time. Runs on the
 // daemon's io thread; engine work goes to the worker and comes back as a posted reply.
 // Anything malformed closes this connection, with a log line, and nothing else.
-class Session : public std::enable_shared_from_this<Session> {
+class Session : public Connection, public std::enable_shared_from_this<Session> {
   public:
     Session(asio::ip::tcp::socket socket, SessionContext& context);
-    void Start();
-    // The daemon is stopping: close now when idle, else once the reply in flight is out.
-    void Stop();
+    void Start() override;
+    void Stop() override;
 
   private:
     enum class State { Hello, SignOn, Ready };

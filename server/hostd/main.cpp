@@ -2,6 +2,9 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "AdminCommands.h"
 
@@ -21,7 +24,30 @@ int main(int argc, char** argv) {
     serveCommand->add_option("--listen", serve.listen, "address and port to listen on")
         ->capture_default_str();
     serveCommand->add_option("--port-file", serve.portFile,
-                             "write the port there once listening (useful with port 0)");
+                             "write the port there once listening (useful with port 0); with "
+                             "--ibmi, the port mapper's port on a second line");
+    auto* ibmi = serveCommand->add_option(
+        "--ibmi", serve.ibmi,
+        "also serve the IBM i host servers, with the port mapper on [ADDRESS:]PORT (address "
+        "127.0.0.1 unless given; port 0: the system picks one)");
+    const auto ibmiPort = [&](const char* name, unsigned short& port, const char* service) {
+        serveCommand
+            ->add_option(name, port,
+                         std::string("port of ") + service + " (0: the system picks one)")
+            ->capture_default_str()
+            ->needs(ibmi);
+    };
+    ibmiPort("--ibmi-signon-port", serve.ibmiSignonPort, "the sign-on server, as-signon");
+    ibmiPort("--ibmi-rmtcmd-port", serve.ibmiRemoteCommandPort,
+             "the remote command server, as-rmtcmd");
+    ibmiPort("--ibmi-dtaq-port", serve.ibmiDataQueuePort, "the data queue server, as-dtaq");
+    serveCommand
+        ->add_option("--password-level", serve.passwordLevel,
+                     "the IBM i password level the sign-on server reports, as QPWDLVL does: "
+                     "0-1 DES, 2-3 SHA-1, 4 PBKDF2")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 4))
+        ->needs(ibmi);
     serveCommand
         ->add_option("--frame-timeout", serve.frameTimeoutSeconds,
                      "seconds a client has to complete its sign-on or a frame")
@@ -65,6 +91,17 @@ int main(int argc, char** argv) {
                                                 "is read from standard input");
     dbOption(userAdd);
     userAdd->add_option("NAME", userName, "user name")->required();
+    std::vector<std::pair<CLI::App*, UserChange>> userChanges;
+    for (const auto& [name, change, help] :
+         {std::tuple{"disable", UserChange::Disable, "refuse every sign-on of a user"},
+          std::tuple{"enable", UserChange::Enable, "let a disabled user sign on again"},
+          std::tuple{"expire", UserChange::Expire,
+                     "mark a user's password expired until user add sets a new one"}}) {
+        auto* command = user->add_subcommand(name, help);
+        dbOption(command);
+        command->add_option("NAME", userName, "user name")->required();
+        userChanges.emplace_back(command, change);
+    }
 
     bool json = false;
     auto* outbox = app.add_subcommand("outbox", "the accepted messages, newest first");
@@ -90,6 +127,9 @@ int main(int argc, char** argv) {
         return ListDirectory(db, std::cout, std::cerr);
     if (userAdd->parsed())
         return AddUser(db, userName, std::cin, std::cout, std::cerr);
+    for (const auto& [command, change] : userChanges)
+        if (command->parsed())
+            return ChangeUser(db, userName, change, std::cout, std::cerr);
     if (outbox->parsed())
         return ShowOutbox(db, json, std::cout, std::cerr);
     return 2;

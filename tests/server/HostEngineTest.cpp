@@ -398,3 +398,36 @@ TEST_F(HostEngineTest, UsersAreKeptByUpperCaseName) {
     EXPECT_THROW(host->SetUser("TOO-LONG-NAME", "h"), std::invalid_argument);
     EXPECT_THROW(host->SetUser("A B", "h"), std::invalid_argument);
 }
+
+TEST_F(HostEngineTest, VersionOneUsersKeepTheirHashAndGetTokensWithANewPassword) {
+    const std::string old = (dir / "v1.db").string();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(old.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE users (name TEXT PRIMARY KEY NOT NULL, "
+                           "password_hash TEXT NOT NULL); "
+                           "INSERT INTO users VALUES ('OPER', 'old-hash'); "
+                           "PRAGMA user_version = 1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    {
+        HostEngine migrated(old);
+        const auto oper = migrated.User("oper");
+        ASSERT_TRUE(oper);
+        EXPECT_EQ(oper->passwords.hash, "old-hash");
+        EXPECT_TRUE(oper->passwords.desToken.empty() && oper->passwords.shaToken.empty());
+        EXPECT_FALSE(oper->disabled || oper->expired);
+        EXPECT_TRUE(migrated.ExpirePassword("oper"));
+        EXPECT_TRUE(migrated.SetUserDisabled("OPER", true));
+        EXPECT_FALSE(migrated.SetUserDisabled("NOBODY", true));
+        migrated.SetUser("Oper", UserPasswords{"new-hash", "des", "sha", "pbkdf2"});
+    }
+    HostEngine reopened(old); // already version 2: nothing is altered twice
+    const auto oper = reopened.User("OPER");
+    ASSERT_TRUE(oper);
+    EXPECT_EQ(oper->passwords.shaToken, "sha");
+    EXPECT_EQ(oper->passwords.pbkdf2Token, "pbkdf2");
+    EXPECT_FALSE(oper->expired); // a new password ends the expiry...
+    EXPECT_TRUE(oper->disabled); // ...but does not enable the user
+}

@@ -140,6 +140,9 @@ class Daemon {
     int Port() const { return port_; }
     pid_t Pid() const { return pid_; }
     std::string Address() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+    // With --ibmi: the port mapper's port, the port file's second line.
+    int IbmiPort() const { return ibmiPort_; }
+    std::string IbmiAddress() const { return "ibmi://127.0.0.1:" + std::to_string(ibmiPort_); }
     std::string Log() const { return ReadText(log_); }
 
     // Sends `signal` and waits for the exit; returns the exit status.
@@ -149,7 +152,7 @@ class Daemon {
         pid_ = -1;
         return status;
     }
-    // kill -9, then a new daemon on the same port after `downtime`.
+    // kill -9, then a new daemon on the same port (and port mapper port) after `downtime`.
     void Restart(std::chrono::milliseconds downtime = {}) {
         if (pid_ > 0)
             Stop(SIGKILL);
@@ -167,6 +170,10 @@ class Daemon {
                                       "--listen",    "127.0.0.1:" + std::to_string(port),
                                       "--port-file", portFile.string()};
         args.insert(args.end(), extra_.begin(), extra_.end());
+        if (ibmiPort_ != 0)
+            for (std::size_t i = 0; i + 1 < args.size(); ++i)
+                if (args[i] == "--ibmi")
+                    args[i + 1] = "127.0.0.1:" + std::to_string(ibmiPort_);
         pid_ = Spawn(args, "", "", log_.string());
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!std::filesystem::exists(portFile)) {
@@ -181,7 +188,8 @@ class Daemon {
                                          ReadText(log_));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        port_ = std::stoi(ReadText(portFile));
+        std::istringstream ports(ReadText(portFile));
+        ports >> port_ >> ibmiPort_;
     }
 
     const ScratchDir& dir_;
@@ -190,6 +198,7 @@ class Daemon {
     std::filesystem::path log_;
     pid_t pid_ = -1;
     int port_ = 0;
+    int ibmiPort_ = 0;
 };
 
 // A database with the demo directory and one user, OPER with password "secret".

@@ -1,0 +1,228 @@
+#include "IbmiSession.h"
+
+#include <cstdio>
+
+#include "Passwords.h"
+
+namespace tavo::hostd {
+
+std::string IbmiContext::JobName(const std::string& user, const std::string& program) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%06u", nextJob);
+    nextJob = nextJob % 999999 + 1;
+    return std::string(number) + "/" + user + "/" + program;
+}
+
+IbmiSession::IbmiSession(asio::ip::tcp::socket socket, IbmiContext& context, std::uint16_t serverId,
+                         std::string service)
+    : context_(context), serverId_(serverId), service_(std::move(service)),
+      socket_(std::move(socket)), timer_(context.io) {
+    std::error_code ec;
+    const auto remote = socket_.remote_endpoint(ec);
+    peer_ =
+        ec ? "unknown peer" : remote.address().to_string() + ":" + std::to_string(remote.port());
+}
+
+void IbmiSession::Start() {
+    WatchTime();
+    Read();
+}
+
+void IbmiSession::Stop() {
+    stopping_ = true;
+    if (!busy_)
+        Close("");
+}
+
+void IbmiSession::Read() {
+    if (reading_ || closed_)
+        return;
+    reading_ = true;
+    socket_.async_read_some(
+        asio::buffer(readBuffer_),
+        [self = shared_from_this()](std::error_code ec, std::size_t n) { self->OnRead(ec, n); });
+}
+
+void IbmiSession::OnRead(std::error_code ec, std::size_t n) {
+    reading_ = false;
+    if (closed_)
+        return;
+    if (ec) {
+        if (!pending_.empty())
+            Close("connection ended in the middle of a datastream");
+        else if (ec == asio::error::eof)
+            Close("");
+        else
+            Close("connection lost: " + ec.message());
+        return;
+    }
+    pending_.insert(pending_.end(), readBuffer_.begin(), readBuffer_.begin() + n);
+    Drain();
+}
+
+void IbmiSession::Drain() {
+    while (!busy_ && !closed_ && pending_.size() >= ibmi::kHeaderLength) {
+        const ibmi::Header header = ibmi::ReadHeader(pending_);
+        if (header.length < ibmi::kHeaderLength || header.length > kMaxDatastream)
+            return Close("datastream length " + std::to_string(header.length) + " is not 20 to " +
+                         std::to_string(kMaxDatastream));
+        if (header.serverId != serverId_) {
+            return Close("a datastream for server ID " + Hex(header.serverId) + " on the " +
+                         service_ + " port");
+        }
+        if (pending_.size() < header.length)
+            break;
+        const std::vector<std::uint8_t> datastream(pending_.begin(),
+                                                   pending_.begin() + header.length);
+        pending_.erase(pending_.begin(), pending_.begin() + header.length);
+        try {
+            Handle(header, datastream);
+        } catch (const ibmi::DatastreamError& e) {
+            return Close(std::string("bad datastream: ") + e.what());
+        } catch (const std::exception& e) {
+            return Close(std::string("cannot serve a request: ") + e.what());
+        }
+    }
+    if (closed_ || busy_)
+        return;
+    WatchTime();
+    Read();
+}
+
+void IbmiSession::Resume() {
+    busy_ = false;
+    if (closed_)
+        return;
+    if (stopping_)
+        return Close("");
+    Drain();
+}
+
+// Before sign-on the whole exchange must be done within the frame time-out; after it a
+// connection may idle as it likes, but a datastream once begun must still arrive whole.
+void IbmiSession::WatchTime() {
+    if (MayIdle() && pending_.empty()) {
+        if (timing_)
+            timer_.cancel();
+        timing_ = false;
+        ++timerGeneration_;
+        return;
+    }
+    if (timing_)
+        return;
+    timing_ = true;
+    timer_.expires_after(context_.frameTimeout);
+    timer_.async_wait(
+        [self = shared_from_this(), generation = timerGeneration_](std::error_code ec) {
+            if (ec || self->closed_ || generation != self->timerGeneration_)
+                return;
+            self->timing_ = false;
+            if (self->busy_) // our own slowness is not the client's fault
+                return;
+            self->Close("no complete " + std::string(self->MayIdle() ? "datastream" : "sign-on") +
+                        " within " + std::to_string(self->context_.frameTimeout.count()) + " s");
+        });
+}
+
+void IbmiSession::Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose) {
+    if (closed_)
+        return;
+    for (int i = 0; i < 4; ++i)
+        reply[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
+    auto bytes = std::make_shared<ibmi::Bytes>(std::move(reply));
+    busy_ = true;
+    asio::async_write(
+        socket_, asio::buffer(*bytes),
+        [self = shared_from_this(), bytes, thenClose](std::error_code ec, std::size_t) {
+            if (ec)
+                return self->Close("cannot send the reply: " + ec.message());
+            if (thenClose)
+                return self->Close("");
+            self->Resume();
+        });
+}
+
+void IbmiSession::OnEngine(std::function<Continuation(server::HostEngine&)> task) {
+    busy_ = true;
+    context_.worker.Submit(
+        [self = shared_from_this(), task = std::move(task),
+         guard = asio::make_work_guard(context_.io)](server::HostEngine& engine) {
+            Continuation then;
+            try {
+                then = task(engine);
+            } catch (const std::exception& e) {
+                then = [self, why = std::string(e.what())] { self->Close("host failure: " + why); };
+            }
+            asio::post(self->context_.io, [self, then = std::move(then)] {
+                self->busy_ = false;
+                if (!self->closed_)
+                    then();
+                if (!self->busy_)
+                    self->Resume();
+            });
+        });
+}
+
+void IbmiSession::OnCall(std::shared_ptr<CallJob> job, CallDone then) {
+    busy_ = true;
+    job->done = [self = shared_from_this(), then = std::move(then),
+                 guard = asio::make_work_guard(context_.io)](CallJob& done) {
+        asio::post(self->context_.io, [self, then, outcome = std::move(done.outcome),
+                                       areas = std::move(done.areas)]() mutable {
+            self->busy_ = false;
+            if (!self->closed_)
+                then(std::move(outcome), std::move(areas));
+            if (!self->busy_)
+                self->Resume();
+        });
+    };
+    context_.worker.Submit(std::move(job));
+}
+
+void IbmiSession::Log(const std::string& line) const {
+    // Names in it come from the wire, and EBCDIC has a newline too.
+    std::string shown = line;
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    context_.log.Line(peer_ + ": " + service_ + ": " + shown);
+}
+
+ibmi::Seed IbmiSession::FreshSeed() const {
+    ibmi::Seed seed;
+    RandomBytes(seed);
+    return seed;
+}
+
+std::string IbmiSession::Hex(std::uint16_t id) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", id);
+    return text;
+}
+
+std::string IbmiSession::ShownUser(std::string_view user) {
+    std::string shown(user);
+    for (char& c : shown) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            c = '?';
+        else if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return shown;
+}
+
+void IbmiSession::Close(const std::string& why) {
+    if (closed_)
+        return;
+    closed_ = true;
+    if (!why.empty())
+        Log((user_.empty() ? "" : "(" + user_ + ") ") + why + "; connection closed");
+    std::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+    timer_.cancel();
+    context_.closed(this);
+}
+
+} // namespace tavo::hostd

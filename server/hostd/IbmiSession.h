@@ -1,0 +1,96 @@
+#pragma once
+
+#include <array>
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Connection.h"
+#include "EngineWorker.h"
+#include "Log.h"
+#include "Messages.h"
+
+namespace tavo::hostd {
+
+// What the IBM i host servers' connections share.
+struct IbmiContext {
+    asio::io_context& io;
+    EngineWorker& worker;
+    Log& log;
+    std::chrono::seconds frameTimeout;
+    int passwordLevel;
+    std::function<void(const Connection*)> closed;
+    unsigned nextJob = 1; // io thread only
+
+    // "000123/OPER/QZRCSRVS": IBM's client wants three parts, or it asks for the job first.
+    std::string JobName(const std::string& user, const std::string& program);
+};
+
+// One connection to a host server: 20-byte headers, one datastream at a time. Runs on
+// the daemon's io thread; engine work goes to the worker and comes back as a posted
+// continuation. Anything malformed closes this connection, with a log line, and
+// nothing else.
+class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiSession> {
+  public:
+    // The most a request of ours can need: a call carries two 32000-byte areas.
+    static constexpr std::uint32_t kMaxDatastream = 1u << 20;
+
+    IbmiSession(asio::ip::tcp::socket socket, IbmiContext& context, std::uint16_t serverId,
+                std::string service);
+    void Start() override;
+    void Stop() override;
+
+  protected:
+    using Continuation = std::function<void()>;
+
+    // A whole datastream, its length and server ID already checked. The handler sends
+    // a reply, closes, starts engine work, or does nothing and the next one is read.
+    virtual void Handle(const ibmi::Header& header, ibmi::ByteView datastream) = 0;
+    // Whether the client may idle between datastreams yet, i.e. has signed on.
+    virtual bool MayIdle() const = 0;
+
+    // The reply goes out with the request's correlation ID, whatever the codec wrote.
+    void Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose = false);
+    void Close(const std::string& why);
+    // Runs `task` on the engine's thread, then what it returns on the io thread.
+    void OnEngine(std::function<Continuation(server::HostEngine&)> task);
+    using CallDone = std::function<void(server::CallOutcome, std::vector<std::string> areas)>;
+    void OnCall(std::shared_ptr<CallJob> job, CallDone then);
+    void Log(const std::string& line) const;
+    ibmi::Seed FreshSeed() const;
+    // A user name from the wire as the log and job names show it: upper case, and no
+    // control character that could forge a log line.
+    static std::string ShownUser(std::string_view user);
+    static std::string Hex(std::uint16_t id); // "0x7003", as IBM documents its IDs
+
+    IbmiContext& context_;
+    const std::uint16_t serverId_;
+    const std::string service_; // "as-signon", ...
+    std::string user_;          // once signed on
+
+  private:
+    void Read();
+    void OnRead(std::error_code ec, std::size_t n);
+    void Drain();
+    void Resume();
+    void WatchTime();
+
+    asio::ip::tcp::socket socket_;
+    asio::steady_timer timer_;
+    std::array<std::uint8_t, 16384> readBuffer_{};
+    std::vector<std::uint8_t> pending_; // bytes of datastreams not yet handled
+    std::string peer_;
+    bool reading_ = false;
+    bool busy_ = false;
+    bool stopping_ = false;
+    bool closed_ = false;
+    bool timing_ = false;
+    unsigned timerGeneration_ = 0; // a wait that fired just as it was cancelled is stale
+};
+
+} // namespace tavo::hostd

@@ -1,0 +1,69 @@
+#include "Listener.h"
+
+#include <stdexcept>
+
+namespace tavo::hostd {
+
+Listener::Listener(asio::io_context& io, Connections& connections, Log& log, Factory make)
+    : connections_(connections), log_(log), make_(std::move(make)), acceptor_(io), retry_(io) {}
+
+unsigned short Listener::Bind(const std::string& host, unsigned short port) {
+    std::error_code ec;
+    const auto address = asio::ip::make_address(host, ec);
+    if (ec)
+        throw std::runtime_error("'" + host + "' is not an IP address");
+    const asio::ip::tcp::endpoint endpoint(address, port);
+    acceptor_.open(endpoint.protocol());
+    acceptor_.set_option(asio::socket_base::reuse_address(true));
+    acceptor_.bind(endpoint, ec);
+    if (ec)
+        throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) + ": " +
+                                 ec.message());
+    acceptor_.listen(asio::socket_base::max_listen_connections);
+    return acceptor_.local_endpoint().port();
+}
+
+void Listener::Start() {
+    Accept();
+}
+
+void Listener::Close() {
+    std::error_code ignored;
+    acceptor_.close(ignored);
+    retry_.cancel();
+}
+
+void Listener::Accept() {
+    acceptor_.async_accept([this](std::error_code ec, asio::ip::tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !acceptor_.is_open())
+            return;
+        if (ec) {
+            // Out of descriptors, most likely: let the open connections finish first.
+            log_.Line("cannot accept a connection: " + ec.message());
+            retry_.expires_after(std::chrono::milliseconds(200));
+            retry_.async_wait([this](std::error_code e) {
+                if (!e)
+                    Accept();
+            });
+            return;
+        }
+        if (connections_.Full()) {
+            std::error_code peerError;
+            const auto peer = socket.remote_endpoint(peerError);
+            log_.Line((peerError ? std::string("a client")
+                                 : peer.address().to_string() + ":" + std::to_string(peer.port())) +
+                      ": already serving " + std::to_string(connections_.Size()) +
+                      " connections; connection closed");
+            socket.close(ec);
+            Accept();
+            return;
+        }
+        socket.set_option(asio::ip::tcp::no_delay(true), ec);
+        auto connection = make_(std::move(socket));
+        connections_.Add(connection);
+        connection->Start();
+        Accept();
+    });
+}
+
+} // namespace tavo::hostd

@@ -1,0 +1,133 @@
+#include "RemoteCommandSession.h"
+
+namespace tavo::hostd {
+
+namespace {
+
+constexpr std::uint32_t kCcsid = 37;
+// Below 5, so clients send in/out parameters as usage 13 and message option 0.
+constexpr std::uint16_t kServerLevel = 2;
+// The host's own limit on parameters; our programs take two and six.
+constexpr std::size_t kMaxParms = 255;
+// The areas of one call, all told: our largest call has two of 32000 bytes.
+constexpr std::uint64_t kMaxAreaBytes = 1u << 20;
+
+// The host's return codes for a call.
+constexpr std::uint16_t kInvalidParameter = 0x0302;
+constexpr std::uint16_t kMaximumExceeded = 0x0303;
+constexpr std::uint16_t kProgramNotResolved = 0x0500;
+constexpr std::uint16_t kProgramFailed = 0x0501;
+constexpr std::uint8_t kNoMessages = 1;
+
+bool MayCompress(std::uint16_t usage) {
+    return usage == ibmi::kUsageOutputRleOk || usage == ibmi::kUsageInOutRle;
+}
+
+ibmi::HostMessage FailureMessage(const ibmi::CallProgramRequest& call,
+                                 const server::CallOutcome& outcome) {
+    ibmi::HostMessage message;
+    message.text = outcome.message;
+    if (outcome.messageId == "CPF9811") {
+        message.id = "CPF9811";
+        message.substitution = ibmi::ObjectName(call.program);
+        const ibmi::Bytes library = ibmi::ObjectName(call.library);
+        message.substitution.insert(message.substitution.end(), library.begin(), library.end());
+    } else {
+        message.id = "CPF9898";
+    }
+    return message;
+}
+
+} // namespace
+
+RemoteCommandSession::RemoteCommandSession(asio::ip::tcp::socket socket, IbmiContext& context)
+    : ServiceSession(std::move(socket), context, ibmi::kRemoteCommandServer, "as-rmtcmd",
+                     "QZRCSRVS") {}
+
+void RemoteCommandSession::Serve(const ibmi::Header& header, ibmi::ByteView datastream) {
+    switch (header.requestId) {
+    case ibmi::kRcXchgAttributes: {
+        ibmi::RcXchgAttributesRequest::Decode(datastream);
+        ibmi::RcXchgAttributesReply reply;
+        reply.ccsid = kCcsid;
+        reply.serverLevel = kServerLevel;
+        return Send(reply.Encode(), header.correlation);
+    }
+    case ibmi::kRcCallProgram:
+        return Call(header, datastream);
+    case ibmi::kRcEndJob:
+        return Close("");
+    default:
+        Close("unknown request ID " + Hex(header.requestId));
+    }
+}
+
+void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datastream) {
+    auto request =
+        std::make_shared<ibmi::CallProgramRequest>(ibmi::CallProgramRequest::Decode(datastream));
+    const std::uint32_t correlation = header.correlation;
+    if (request->parms.size() > kMaxParms)
+        return Refuse(correlation, kMaximumExceeded,
+                      std::to_string(request->parms.size()) + " parameters");
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < request->parms.size(); ++i) {
+        const auto& parm = request->parms[i];
+        const std::string which = "parameter " + std::to_string(i + 1);
+        if (ibmi::ParmDirection(parm.usage) == 0)
+            return Refuse(correlation, kInvalidParameter,
+                          which + " has usage " + std::to_string(parm.usage));
+        total += parm.maxLength;
+        if (total > kMaxAreaBytes)
+            return Refuse(correlation, kMaximumExceeded,
+                          "the parameters come to more than " + std::to_string(kMaxAreaBytes) +
+                              " bytes");
+    }
+    auto job = std::make_shared<CallJob>();
+    job->program = request->program;
+    job->library = request->library;
+    for (std::size_t i = 0; i < request->parms.size(); ++i) {
+        ibmi::Bytes area;
+        try {
+            area = ibmi::ExpandParm(request->parms[i]);
+        } catch (const ibmi::DatastreamError& e) {
+            return Refuse(correlation, kInvalidParameter,
+                          "parameter " + std::to_string(i + 1) + ": " + e.what());
+        }
+        job->directions.push_back(
+            static_cast<server::ParmDirection>(ibmi::ParmDirection(request->parms[i].usage)));
+        job->areas.emplace_back(area.begin(), area.end());
+    }
+    auto self = std::static_pointer_cast<RemoteCommandSession>(shared_from_this());
+    OnCall(std::move(job), [self, request, correlation](server::CallOutcome outcome,
+                                                        std::vector<std::string> areas) {
+        ibmi::CallProgramReply reply;
+        if (outcome.ok) {
+            for (std::size_t i = 0; i < areas.size(); ++i) {
+                const auto usage = request->parms[i].usage;
+                if (ibmi::ParmDirection(usage) == 1)
+                    continue;
+                const auto* bytes = reinterpret_cast<const std::uint8_t*>(areas[i].data());
+                reply.outputs.push_back(ibmi::MakeOutputParm(ibmi::ByteView(bytes, areas[i].size()),
+                                                             MayCompress(usage)));
+            }
+        } else {
+            reply.returnCode =
+                outcome.messageId == "CPF9811" ? kProgramNotResolved : kProgramFailed;
+            if (request->messageOption != kNoMessages)
+                reply.messages.push_back(FailureMessage(*request, outcome));
+            self->Log("call of " + request->library + "/" + request->program +
+                      " failed: " + outcome.message);
+        }
+        self->Send(reply.Encode(), correlation);
+    });
+}
+
+void RemoteCommandSession::Refuse(std::uint32_t correlation, std::uint16_t returnCode,
+                                  const std::string& why) {
+    Log("call refused: " + why);
+    ibmi::CallProgramReply reply;
+    reply.returnCode = returnCode;
+    Send(reply.Encode(), correlation);
+}
+
+} // namespace tavo::hostd

@@ -1,0 +1,62 @@
+#include "ServiceSession.h"
+
+#include "SignOnCheck.h"
+
+namespace tavo::hostd {
+
+ServiceSession::ServiceSession(asio::ip::tcp::socket socket, IbmiContext& context,
+                               std::uint16_t serverId, std::string service, std::string jobProgram)
+    : IbmiSession(std::move(socket), context, serverId, std::move(service)),
+      jobProgram_(std::move(jobProgram)) {}
+
+void ServiceSession::Handle(const ibmi::Header& header, ibmi::ByteView datastream) {
+    if (started_)
+        return Serve(header, datastream);
+    switch (header.requestId) {
+    case ibmi::kXchgSeeds:
+        return ExchangeSeeds(header, datastream);
+    case ibmi::kStartServer:
+        return StartServer(header, datastream);
+    default:
+        Close("request ID " + Hex(header.requestId) + " before a successful start");
+    }
+}
+
+void ServiceSession::ExchangeSeeds(const ibmi::Header& header, ibmi::ByteView datastream) {
+    clientSeed_ = ibmi::SeedsRequest::Decode(datastream).clientSeed;
+    ibmi::SeedsReply reply;
+    reply.serverId = serverId_;
+    reply.serverSeed = serverSeed_;
+    Send(reply.Encode(), header.correlation);
+}
+
+void ServiceSession::StartServer(const ibmi::Header& header, ibmi::ByteView datastream) {
+    if (!clientSeed_)
+        return Close("a start request before the exchange of seeds");
+    auto request = ibmi::StartServerRequest::Decode(datastream);
+    SignOnAttempt attempt{request.authenticationType, std::move(request.substitute), request.user,
+                          serverSeed_, *clientSeed_};
+    const int level = context_.passwordLevel;
+    auto self = std::static_pointer_cast<ServiceSession>(shared_from_this());
+    OnEngine([self, attempt = std::move(attempt), level,
+              correlation = header.correlation](server::HostEngine& engine) -> Continuation {
+        const SignOnVerdict verdict = CheckSignOn(engine, level, attempt);
+        return [self, verdict, correlation, user = ShownUser(attempt.user)] {
+            ibmi::StartServerReply reply;
+            reply.serverId = self->serverId_;
+            reply.returnCode = verdict.returnCode;
+            if (verdict.returnCode != 0) {
+                self->Log("sign-on as " + user + " refused: " + verdict.reason);
+                return self->Send(reply.Encode(), correlation, true);
+            }
+            self->started_ = true;
+            self->user_ = user;
+            self->Log(user + " signed on");
+            reply.user = user;
+            reply.jobName = self->context_.JobName(user, self->jobProgram_);
+            self->Send(reply.Encode(), correlation);
+        };
+    });
+}
+
+} // namespace tavo::hostd
