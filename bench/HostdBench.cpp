@@ -4,7 +4,8 @@
 //   (b) one send through the daemon, from the C API to the committed outbox row
 //   (c) fetching a 10,000-entry recipient list
 //   (e) accepted sends per second from 1 and from 8 concurrent clients
-// Targets: b <= 2 (a + d); c <= 500 a; e(8) >= 3 e(1).
+//   (f) one send and (g) the same list fetch through the daemon's IBM i host servers
+// Targets: b <= 2 (a + d); c <= 500 a; e(8) >= 3 e(1); f <= 1.5 b. g is reported.
 #include <benchmark/benchmark.h>
 
 #include <asio.hpp>
@@ -37,8 +38,8 @@ std::string Padded(std::string text, std::size_t width) {
 // One client of the daemon through the C API, with the areas the host link binds.
 class Client {
   public:
-    Client() {
-        if (cwbRC_StartSys("SYSA", 0, &connection_) != CWB_OK)
+    explicit Client(const char* system) {
+        if (cwbRC_StartSys(system, 0, &connection_) != CWB_OK)
             throw std::runtime_error("cannot connect to the daemon");
         cwbSV_CreateErrHandle(&errors_);
         cwbRC_CreatePgm("TVOCUPD", "TAVO400", &send_);
@@ -62,7 +63,7 @@ class Client {
         cwbRC_CreatePgm("TVOCGET", "TAVO400", &list_);
         cwbRC_AddParm(list_, CWBRC_INPUT, sizeof request_, request_);
         cwbRC_AddParm(list_, CWBRC_INOUT, sizeof scratch_, scratch_);
-        if (cwbDQ_Open("#TVOCGET", "TAVO400", "SYSA", &queue_, errors_) != CWB_OK)
+        if (cwbDQ_Open("#TVOCGET", "TAVO400", system, &queue_, errors_) != CWB_OK)
             throw std::runtime_error("cannot open the reply queue");
         data_ = cwbDQ_CreateData();
         cwbDQ_SetData(data_, entry_, sizeof entry_);
@@ -108,9 +109,13 @@ struct World {
             many.push_back({name, "Recipient number " + std::to_string(i)});
         }
         tavo::server::HostEngine(db.string()).ReplaceDirectory(many, {});
-        daemon = std::make_unique<Daemon>(dir, db);
-        // A systems file, as a real client has, rather than the test seam.
-        ::setenv("TAVO400_SYSTEMS", SystemsFile(dir, daemon->Address()).c_str(), 1);
+        daemon = std::make_unique<Daemon>(dir, db, std::vector<std::string>{"--ibmi", "127.0.0.1:0"});
+        // A systems file, as a real client has, rather than the test seam: SYSA in our own
+        // protocol, SYSI through the IBM i host servers of the same daemon.
+        const auto systems = SystemsFile(dir, daemon->Address());
+        std::ofstream(systems, std::ios::app) << "[SYSI]\naddress = " << daemon->IbmiAddress()
+                                              << "\nuser = OPER\npassword = secret\n";
+        ::setenv("TAVO400_SYSTEMS", systems.c_str(), 1);
         cwbRC_SysHandle connection = 0;
         cwbRC_PgmHandle create = 0;
         unsigned char request[124], scratch[32000] = {};
@@ -124,11 +129,11 @@ struct World {
             throw std::runtime_error("cannot create the reply queue");
     }
     // A client per benchmark thread, kept across runs: signing on is deliberately slow.
-    Client& ClientFor(int thread) {
+    Client& ClientFor(int thread, const char* system = "SYSA") {
         std::lock_guard lock(mutex);
         auto& slot = clients[thread];
         if (!slot)
-            slot = std::make_unique<Client>();
+            slot = std::make_unique<Client>(system);
         return *slot;
     }
     ScratchDir dir{"bench"};
@@ -228,12 +233,29 @@ void BM_e_AcceptedSends(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+void BM_f_SendOverIbmi(benchmark::State& state) {
+    Client& client = TheWorld().ClientFor(200, "SYSI");
+    for (auto _ : state)
+        if (!client.Send())
+            state.SkipWithError("send refused");
+}
+
+void BM_g_FetchList10000OverIbmi(benchmark::State& state) {
+    Client& client = TheWorld().ClientFor(201, "SYSI");
+    static long stamp = 22612060000000;
+    for (auto _ : state)
+        if (client.FetchList(stamp++) != kListSize)
+            state.SkipWithError("list incomplete");
+}
+
 // Wall-clock time throughout: these wait on the disk and the network, not the processor.
 BENCHMARK(BM_a_LoopbackRoundTrip)->UseRealTime()->MinTime(1.0);
 BENCHMARK(BM_d_DurableInsert)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_b_SendThroughDaemon)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_c_FetchList10000)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_e_AcceptedSends)->Threads(1)->Threads(8)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_f_SendOverIbmi)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_g_FetchList10000OverIbmi)->UseRealTime()->MinTime(2.0);
 
 // Prints as usual and keeps each run for the ratios.
 class Collector : public benchmark::ConsoleReporter {
@@ -270,7 +292,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&collector);
     try {
         const double a = collector.Seconds("BM_a_"), d = collector.Seconds("BM_d_"),
-                     b = collector.Seconds("BM_b_"), c = collector.Seconds("BM_c_");
+                     b = collector.Seconds("BM_b_"), c = collector.Seconds("BM_c_"),
+                     f = collector.Seconds("BM_f_"), g = collector.Seconds("BM_g_");
         const double e1 = collector.PerSecond("BM_e_", "threads:1"),
                      e8 = collector.PerSecond("BM_e_", "threads:8");
         const auto us = [](double s) { return s * 1e6; };
@@ -279,7 +302,9 @@ int main(int argc, char** argv) {
         std::printf("(b) send through tavo400-hostd             %10.1f us\n", us(b));
         std::printf("(c) fetch of a %d-entry list            %10.1f us\n", kListSize, us(c));
         std::printf("(e) accepted sends/s, 1 client             %10.0f\n", e1);
-        std::printf("(e) accepted sends/s, 8 clients            %10.0f\n\n", e8);
+        std::printf("(e) accepted sends/s, 8 clients            %10.0f\n", e8);
+        std::printf("(f) send over ibmi://                      %10.1f us\n", us(f));
+        std::printf("(g) fetch of the list over ibmi://         %10.1f us\n\n", us(g));
         const auto line = [](const char* what, double ratio, const char* target, bool met) {
             std::printf("%-28s %8.2f   target %-10s %s\n", what, ratio, target,
                         met ? "met" : "MISSED");
@@ -287,6 +312,8 @@ int main(int argc, char** argv) {
         line("b / (a + d)", b / (a + d), "<= 2", b <= 2 * (a + d));
         line("c / a", c / a, "<= 500", c <= 500 * a);
         line("e(8 clients) / e(1 client)", e8 / e1, ">= 3", e8 >= 3 * e1);
+        line("f (ibmi://) / b (tcp://)", f / b, "<= 1.5", f <= 1.5 * b);
+        std::printf("%-28s %8.2f   (reported)\n", "g (ibmi://) / c (tcp://)", g / c);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

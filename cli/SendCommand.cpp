@@ -191,6 +191,17 @@ const char* ReturnCodeMeaning(unsigned long rc) {
         return "the host refused the sign-on (the user or password in the systems file)";
     case CWB_TIMEOUT:
         return "the host did not answer in time";
+    case CWB_USER_UNKNOWN:
+        return "the host knows no user of that name (the user in the systems file)";
+    case CWB_PASSWORD_INCORRECT:
+        return "the host refused the password (the password in the systems file)";
+    case CWB_PASSWORD_EXPIRED:
+        return "the user's password has expired; change it on the host, then in the systems "
+               "file";
+    case CWB_USER_DISABLED:
+        return "the user profile is disabled on the host; ask its security officer";
+    case CWB_SIGNON_REFUSED:
+        return "the host refused the sign-on for another reason";
     default:
         return nullptr;
     }

@@ -22,6 +22,13 @@ extern "C" {
 #define CWB_SECURITY_ERROR 4103u       /* sign-on refused */
 #define CWB_TIMEOUT 4104u              /* the host did not answer in time */
 
+/* Sign-on refusals an IBM i host tells apart (ibmi:// systems) */
+#define CWB_USER_UNKNOWN 4110u          /* no user profile of that name */
+#define CWB_PASSWORD_INCORRECT 4111u    /* the password is not the user's */
+#define CWB_PASSWORD_EXPIRED 4112u      /* the password must be changed on the host first */
+#define CWB_USER_DISABLED 4113u         /* the user profile is disabled */
+#define CWB_SIGNON_REFUSED 4114u        /* any other refusal; the host's code is in the text */
+
 #ifdef __cplusplus
 }
 #endif

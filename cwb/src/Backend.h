@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "SystemsFile.h"
 #include "cwb.h"
@@ -13,10 +14,13 @@ namespace cwb {
 struct Status {
     unsigned rc = CWB_OK;
     std::string text; // for the caller's error handle when rc != 0
+    // The host's own messages, in the order it sent them; when there are any, they are
+    // the error handle's texts instead of `text`.
+    std::vector<std::string> messages;
 
     bool ok() const { return rc == CWB_OK; }
     static Status Ok() { return {}; }
-    static Status Fail(unsigned rc, std::string text) { return {rc, std::move(text)}; }
+    static Status Fail(unsigned rc, std::string text) { return {rc, std::move(text), {}}; }
 };
 
 struct BoundParm {

@@ -21,10 +21,10 @@ unsigned int cwbDQ_Open(const char* queue, const char* library, const char* syst
     Status status;
     auto backend = OpenBackend(systemName, status);
     if (!backend)
-        return Fail(errorHandle, status.rc, status.text);
+        return Fail(errorHandle, status);
     status = backend->QueueExists(queue, library);
     if (!status.ok())
-        return Fail(errorHandle, status.rc, status.text);
+        return Fail(errorHandle, status);
     auto opened = std::make_shared<Queue>();
     opened->name = queue;
     opened->library = library;
@@ -126,7 +126,7 @@ unsigned int cwbDQ_Read(cwbDQ_QueueHandle queueHandle, cwbDQ_Data data, long wai
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!status.ok())
-        return Fail(errorHandle, status.rc, status.text);
+        return Fail(errorHandle, status);
     const auto copied = std::min<unsigned long>(entry.size(), target->length);
     std::memcpy(target->area, entry.data(), copied);
     target->lastLength = copied;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "IbmiBackend.h"
 #include "TcpBackend.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
@@ -98,6 +99,8 @@ std::unique_ptr<Backend> MakeBackend(const SystemConfig& system) {
         return std::make_unique<EmbeddedBackend>(system);
     if (system.address.starts_with("tcp://"))
         return std::make_unique<TcpBackend>(system);
+    if (system.address.starts_with("ibmi://"))
+        return std::make_unique<IbmiBackend>(system);
     return nullptr;
 }
 

@@ -92,7 +92,7 @@ unsigned int cwbRC_CallPgm(cwbRC_SysHandle system, cwbRC_PgmHandle program,
         return Fail(msgHandle, CWBRC_INVALID_PROGRAM, "The program handle is not valid.");
     std::lock_guard lock(connection->use);
     auto status = connection->backend->CallProgram(target->name, target->library, target->parms);
-    return status.ok() ? CWB_OK : Fail(msgHandle, status.rc, status.text);
+    return status.ok() ? CWB_OK : Fail(msgHandle, status);
 }
 
 } // extern "C"

@@ -107,6 +107,13 @@ inline unsigned Fail(cwbSV_ErrHandle handle, unsigned rc, std::string text) {
     AddError(handle, std::move(text));
     return rc;
 }
+inline unsigned Fail(cwbSV_ErrHandle handle, const Status& status) {
+    if (status.messages.empty())
+        AddError(handle, status.text);
+    for (const auto& message : status.messages)
+        AddError(handle, message);
+    return status.rc;
+}
 
 // The configured systems: the test seam's when set, else the systems file's.
 SystemsLoad Systems();

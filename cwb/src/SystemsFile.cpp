@@ -50,20 +50,28 @@ bool ValidSystemName(std::string_view name) {
     });
 }
 
-bool ValidAddress(std::string_view address) {
-    if (address == "embedded")
-        return true;
-    constexpr std::string_view scheme = "tcp://";
-    if (address.substr(0, scheme.size()) != scheme)
-        return false;
-    auto rest = address.substr(scheme.size());
-    auto colon = rest.rfind(':');
-    if (colon == std::string_view::npos || colon == 0)
-        return false;
-    auto port = rest.substr(colon + 1);
+bool ValidPort(std::string_view port) {
     unsigned value = 0;
     auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
     return ec == std::errc() && end == port.data() + port.size() && value >= 1 && value <= 65535;
+}
+
+// tcp:// needs a port; ibmi:// may leave it to the port mapper's well-known one.
+bool ValidAddress(std::string_view address) {
+    if (address == "embedded")
+        return true;
+    for (std::string_view scheme : {"tcp://", "ibmi://"}) {
+        if (!address.starts_with(scheme))
+            continue;
+        auto rest = address.substr(scheme.size());
+        auto colon = rest.rfind(':');
+        const bool bracketed = !rest.empty() && rest.front() == '[';
+        if (scheme == "ibmi://" && !rest.empty() &&
+            (colon == std::string_view::npos || (bracketed && rest.back() == ']')))
+            return true;
+        return colon != std::string_view::npos && colon != 0 && ValidPort(rest.substr(colon + 1));
+    }
+    return false;
 }
 
 std::string LineError(int line, const std::string& what) {
@@ -148,7 +156,8 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
         if (key == "address") {
             if (!ValidAddress(value))
                 return {std::nullopt,
-                        LineError(lineNo, "address must be 'embedded' or 'tcp://HOST:PORT', not '" +
+                        LineError(lineNo, "address must be 'embedded', 'tcp://HOST:PORT' or "
+                                          "'ibmi://HOST[:PORT]', not '" +
                                               std::string(value) + "'")};
             system.address = std::string(value);
         } else if (key == "user") {
@@ -166,6 +175,14 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
             system.timeoutSeconds = seconds;
         } else if (key == "database") {
             system.database = std::string(value);
+        } else if (key == "signon_port" || key == "rmtcmd_port" || key == "dtaq_port") {
+            if (!ValidPort(value))
+                return {std::nullopt, LineError(lineNo, std::string(key) +
+                                                            " must be a port from 1 to 65535")};
+            const auto port = static_cast<unsigned short>(std::stoul(std::string(value)));
+            (key == "signon_port"   ? system.signonPort
+             : key == "rmtcmd_port" ? system.rmtcmdPort
+                                    : system.dtaqPort) = port;
         } else {
             return {std::nullopt, LineError(lineNo, "unknown key '" + std::string(key) + "'")};
         }

@@ -9,12 +9,16 @@ namespace cwb {
 
 struct SystemConfig {
     std::string name;    // as written in the file
-    std::string address; // "embedded" or "tcp://HOST:PORT"
+    std::string address; // "embedded", "tcp://HOST:PORT" or "ibmi://HOST[:PORT]"
     std::string user;
     std::string password;
     bool hasPassword = false;
     unsigned timeoutSeconds = 10;
     std::string database; // embedded only; empty: the per-user data directory
+    // ibmi only: host servers reached directly, without asking the port mapper (0: ask it)
+    unsigned short signonPort = 0;
+    unsigned short rmtcmdPort = 0;
+    unsigned short dtaqPort = 0;
 };
 
 struct SystemsConfig {

@@ -17,7 +17,7 @@ class Communications : public ::testing::Test {
         cwbtest::Reset();
         cwbtest::UseSystems("[systems]\ndefault = sysb\n"
                             "[Zulu]\naddress = embedded\ndatabase = :memory:\n"
-                            "[SysB]\naddress = tcp://127.0.0.1:8475\n"
+                            "[SysB]\naddress = tcp://127.0.0.1:7475\n"
                             "[ALPHA]\naddress = embedded\ndatabase = :memory:\n");
     }
     cwbCO_SysListHandle List() {

@@ -45,7 +45,7 @@ TEST(SystemsFileParse, KeepsFileOrderValuesAndComments) {
                                "default = sysa   ; optional\n"
                                "[zeta]\naddress = embedded\n"
                                "[SYSA]\n"
-                               "address = tcp://127.0.0.1:8475\n"
+                               "address = tcp://127.0.0.1:7475\n"
                                "user = OPER#1 # comment\n"
                                "password = se;cr#et\t; tab before the comment\r\n"
                                "timeout = 25\n"
@@ -56,7 +56,7 @@ TEST(SystemsFileParse, KeepsFileOrderValuesAndComments) {
     EXPECT_EQ(config.systems[0].timeoutSeconds, 10u);
     EXPECT_FALSE(config.systems[0].hasPassword);
     const auto& a = config.systems[1];
-    EXPECT_EQ(a.address, "tcp://127.0.0.1:8475");
+    EXPECT_EQ(a.address, "tcp://127.0.0.1:7475");
     EXPECT_EQ(a.user, "OPER#1");
     EXPECT_EQ(a.password, "se;cr#et");
     EXPECT_EQ(a.timeoutSeconds, 25u);
@@ -74,6 +74,8 @@ TEST(SystemsFileParse, AcceptedAddressesAndTimeouts) {
         {"embedded", "1", 1},
         {"tcp://host.example.com:1", "3600", 3600},
         {"tcp://[::1]:65535", "42", 42},
+        {"ibmi://as400.example.com", "5", 5},
+        {"ibmi://[::1]:449", "6", 6},
     };
     for (const auto& [address, timeout, seconds] : cases) {
         const auto config =
@@ -82,6 +84,10 @@ TEST(SystemsFileParse, AcceptedAddressesAndTimeouts) {
         EXPECT_EQ(config.systems[0].address, address);
         EXPECT_EQ(config.systems[0].timeoutSeconds, seconds);
     }
+    const auto direct = Parsed("[A]\naddress = ibmi://h\nsignon_port = 8476\ndtaq_port = 8472\n");
+    EXPECT_EQ(direct.systems[0].signonPort, 8476);
+    EXPECT_EQ(direct.systems[0].rmtcmdPort, 0) << "unset: asked of the port mapper";
+    EXPECT_EQ(direct.systems[0].dtaqPort, 8472);
 }
 
 TEST(SystemsFileParse, MalformedFilesNameTheLineAndTheProblem) {
@@ -93,7 +99,10 @@ TEST(SystemsFileParse, MalformedFilesNameTheLineAndTheProblem) {
         {"[systems]\nsystem = A\n", 2, "unknown key 'system' in [systems]"},
         {"[A]\naddress = embedded\njust words\n", 3, "expected 'key = value'"},
         {"[A B]\naddress = embedded\n", 1, "'A B' is not a system name"},
-        {"[A]\naddress = http://host:80\n", 2, "address must be 'embedded' or 'tcp://HOST:PORT'"},
+        {"[A]\naddress = http://host:80\n", 2,
+         "address must be 'embedded', 'tcp://HOST:PORT' or 'ibmi://HOST[:PORT]'"},
+        {"[A]\naddress = ibmi://\n", 2, "address must be"},
+        {"[A]\naddress = ibmi://host:449\nrmtcmd_port = 0\n", 3, "rmtcmd_port must be a port"},
         {"[A]\naddress = tcp://host\n", 2, "not 'tcp://host'"},
         {"[A]\naddress = tcp://host:0\n", 2, "address must be"},
         {"[A]\naddress = tcp://host:65536\n", 2, "address must be"},

@@ -98,6 +98,6 @@ TEST_F(TestSeam, EngineIsTheLibrarysAndResetStartsAsANewProcess) {
     EXPECT_EQ(cwbNL_GetCodePage(&codePage, 0), CWB_OK) << "armed failures are dropped";
     EXPECT_FALSE(cwbtest::Engine("DEMO")->QueueExists(kReplyQueue, kLibrary));
 
-    cwbtest::UseSystems("[REMOTE]\naddress = tcp://127.0.0.1:8475\n");
+    cwbtest::UseSystems("[REMOTE]\naddress = tcp://127.0.0.1:7475\n");
     EXPECT_EQ(cwbtest::Engine("REMOTE"), nullptr);
 }

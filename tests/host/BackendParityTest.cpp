@@ -1,10 +1,13 @@
-// The host link end to end, once through the embedded host and once through a
-// tavo400-hostd on a loopback port: the user must not be able to tell them apart.
+// The host link end to end: through the embedded host, through a tavo400-hostd on a
+// loopback port in our own protocol, and through the same daemon's IBM i host servers at
+// each password level. The user must not be able to tell them apart.
 #include "HostFixture.h"
 
 #include <algorithm>
 
 #include "HostdProcess.h"
+#include "cwbrc.h"
+#include "cwbsv.h"
 
 using namespace hostdtest;
 
@@ -28,6 +31,12 @@ class BackendParityTest : public HostFixture, public ::testing::WithParamInterfa
         if (GetParam() == "tcp") {
             daemon = std::make_unique<Daemon>(dir, db);
             cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() +
+                                "\nuser = OPER\npassword = secret\ntimeout = 5\n");
+        } else if (GetParam().starts_with("ibmi")) {
+            const std::string level = GetParam().substr(4);
+            daemon = std::make_unique<Daemon>(
+                dir, db, std::vector<std::string>{"--ibmi", "127.0.0.1:0", "--password-level", level});
+            cwbtest::UseSystems("[SYSA]\naddress = " + daemon->IbmiAddress() +
                                 "\nuser = OPER\npassword = secret\ntimeout = 5\n");
         } else {
             cwbtest::UseSystems("[SYSA]\naddress = embedded\ndatabase = " + db.string() + "\n");
@@ -98,7 +107,8 @@ TEST_P(BackendParityTest, ListsArriveWholeAndInOrder) {
     EXPECT_TRUE(shown.shown.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, BackendParityTest, ::testing::Values("embedded", "tcp"),
+INSTANTIATE_TEST_SUITE_P(Backends, BackendParityTest,
+                         ::testing::Values("embedded", "tcp", "ibmi0", "ibmi2", "ibmi3", "ibmi4"),
                          [](const auto& info) { return info.param; });
 
 namespace {
@@ -138,4 +148,74 @@ TEST_F(DaemonLinkTest, RestartedDaemonTakesTheNextSendWithoutAClientRestart) {
     const auto outbox = tavo::server::HostEngine(db.string()).Outbox();
     ASSERT_EQ(outbox.size(), 2u);
     EXPECT_EQ(outbox[0].body, "second");
+}
+
+namespace {
+
+// What only the IBM i host servers can tell a user: why a sign-on was refused, and the
+// host's own message when a program cannot run.
+class IbmiLinkTest : public HostFixture {
+  protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        db = DemoDatabase(dir);
+        daemon = std::make_unique<Daemon>(dir, db, std::vector<std::string>{"--ibmi", "127.0.0.1:0"});
+        UseUser("OPER", "secret");
+    }
+    void UseUser(const std::string& user, const std::string& password) {
+        cwbtest::UseSystems("[SYSA]\naddress = " + daemon->IbmiAddress() + "\nuser = " + user +
+                            "\npassword = " + password + "\ntimeout = 5\n");
+    }
+    ScratchDir dir{"ibmi-link"};
+    std::filesystem::path db;
+    std::unique_ptr<Daemon> daemon;
+};
+
+} // namespace
+
+TEST_F(IbmiLinkTest, RefusedSignOnsShowTheirOwnCodes) {
+    const struct {
+        const char* command; // applied to OPER first, or nothing
+        const char* user;
+        const char* password;
+        unsigned rc;
+    } cases[] = {
+        {nullptr, "OPER", "wrong", CWB_PASSWORD_INCORRECT},
+        // the daemon answers an unknown user exactly as a wrong password
+        {nullptr, "NOBODY", "secret", CWB_PASSWORD_INCORRECT},
+        {"expire", "OPER", "secret", CWB_PASSWORD_EXPIRED},
+        {"disable", "OPER", "secret", CWB_USER_DISABLED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rc) + " " + c.user);
+        if (c.command) {
+            ASSERT_EQ(RunHostd(dir, {"user", c.command, "OPER", "--db", db.string()}).status, 0);
+        }
+        UseUser(c.user, c.password);
+        RestartProcess();
+        { CHostLink link; }
+        ASSERT_EQ(shown.shown.size(), 1u);
+        EXPECT_EQ(shown.shown[0],
+                  "Unable to obtain connection to SYSA, return code " + std::to_string(c.rc));
+    }
+}
+
+TEST_F(IbmiLinkTest, FailedCallCarriesTheHostMessageAndADroppedLinkIsReopened) {
+    cwbRC_SysHandle system = 0;
+    ASSERT_EQ(cwbRC_StartSys("SYSA", 0, &system), CWB_OK);
+    cwbRC_PgmHandle program = 0;
+    cwbRC_CreatePgm("NOSUCH", "TAVO400", &program);
+    cwbSV_ErrHandle errors = 0;
+    cwbSV_CreateErrHandle(&errors);
+    EXPECT_EQ(cwbRC_CallPgm(system, program, errors), CWBRC_HOST_PROGRAM_ERROR);
+    char text[260];
+    unsigned long length = 0;
+    ASSERT_EQ(cwbSV_GetErrTextIndexed(errors, 1, text, sizeof text, &length), CWB_OK);
+    EXPECT_STREQ(text, "CPF9811 Program NOSUCH in library TAVO400 not found.");
+
+    // the same connection handle, after the host went away and came back
+    daemon->Restart();
+    EXPECT_EQ(cwbRC_CallPgm(system, program, errors), CWBRC_HOST_PROGRAM_ERROR);
+    cwbSV_DeleteErrHandle(errors);
+    cwbRC_EndSys(system);
 }

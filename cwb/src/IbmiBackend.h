@@ -1,0 +1,76 @@
+#pragma once
+
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "Backend.h"
+#include "Messages.h"
+#include "PasswordSubstitute.h"
+
+namespace cwb {
+
+// An IBM i at ibmi://HOST[:PORT] (or a tavo400-hostd serving its datastreams), reached
+// through the host servers: the port mapper names each server's port, the sign-on server
+// checks the user and says which password substitute the host wants, and the remote
+// command and data queue servers each get a connection of their own on first use.
+// Every exchange has a deadline. As with tcp://, a connection the host has closed is
+// opened again before a request goes out, and a request that was sent is never resent.
+class IbmiBackend final : public Backend {
+  public:
+    explicit IbmiBackend(SystemConfig system);
+    ~IbmiBackend() override;
+    Status Connect() override;
+    Status CallProgram(std::string_view program, std::string_view library,
+                       std::span<BoundParm> parms) override;
+    Status QueueExists(std::string_view queue, std::string_view library) override;
+    Status TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
+                     std::string& entry) override;
+
+  private:
+    using Deadline = std::chrono::steady_clock::time_point;
+    using Socket = asio::ip::tcp::socket;
+
+    struct Service {
+        std::uint16_t serverId;
+        std::string_view name; // what the port mapper knows it by
+        unsigned short fixedPort;
+        Socket socket;
+        std::uint32_t correlation = 0;
+    };
+
+    Status SignOn(Deadline deadline);
+    Status Open(Service& service, Deadline deadline);
+    Status EnsureOpen(Service& service);
+    // A request and its reply on an open service connection, correlation checked.
+    Status Request(Service& service, tavo::ibmi::Bytes request, tavo::ibmi::Bytes& reply);
+
+    Status PortOf(std::string_view name, unsigned short fixed, unsigned short& port,
+                  Deadline deadline);
+    Status Dial(Socket& socket, const std::string& port, Deadline deadline);
+    // Sends `request`; then, unless `reply` is null, reads one whole datastream.
+    Status Exchange(Socket& socket, const tavo::ibmi::Bytes& request, tavo::ibmi::Bytes* reply,
+                    Deadline deadline);
+    bool RunUntil(Deadline deadline, Socket& socket, asio::ip::tcp::resolver* resolver = nullptr);
+    // A reply that cannot be read: the connection is closed, since nothing after it can be trusted.
+    Status Unreadable(Socket& socket, const std::string& why);
+    Status SignOnRefused(std::uint32_t code, const std::vector<tavo::ibmi::HostMessage>& messages);
+    Status TimedOut() const;
+    static void Close(Socket& socket);
+    Deadline NextDeadline() const;
+    std::string Where() const;
+
+    SystemConfig system_;
+    std::string host_;
+    std::string mapperPort_;
+    asio::io_context io_;
+    Service rmtcmd_;
+    Service dtaq_;
+    tavo::ibmi::PasswordScheme scheme_ = tavo::ibmi::PasswordScheme::Sha1;
+    tavo::ibmi::Bytes token_; // the password's equivalent for this host's level
+    int passwordLevel_ = -1;
+    std::uint16_t rmtcmdLevel_ = 0;
+};
+
+} // namespace cwb
