@@ -1,9 +1,15 @@
 #include "Clock.h"
 
+#include <thread>
+
 namespace {
 ClockSource& Source() {
     static ClockSource source;
     return source;
+}
+ClockWait& Wait() {
+    static ClockWait wait;
+    return wait;
 }
 } // namespace
 
@@ -13,4 +19,15 @@ std::chrono::system_clock::time_point ClockNow() {
 
 void SetClockSource(ClockSource source) {
     Source() = std::move(source);
+}
+
+void WaitClock(std::chrono::milliseconds duration) {
+    if (Wait())
+        Wait()(duration);
+    else
+        std::this_thread::sleep_for(duration);
+}
+
+void SetClockWait(ClockWait wait) {
+    Wait() = std::move(wait);
 }

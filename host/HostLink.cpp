@@ -22,6 +22,27 @@ std::string NewStamp() {
     return records::FormatRequestStamp(ClockNow());
 }
 
+// A list request's stamp is its key on the shared queue, so two of one process must
+// differ. The last digit is only the first digit of the milliseconds (57 ms and 570 ms
+// both give 5), so the text can come round again after the clock has moved: wait for
+// the next tenth of a second until it differs. A new second always does.
+std::string NewListStamp() {
+    using namespace std::chrono;
+    // Enough to pass the next second; a clock that stands still is not waited on for ever.
+    constexpr int kMostWaits = 12;
+    auto& last = Host().LastListStamp;
+    auto now = ClockNow();
+    auto stamp = records::FormatRequestStamp(now);
+    for (int waits = 0; stamp == last && waits < kMostWaits; ++waits) {
+        const auto intoTenth = duration_cast<milliseconds>(now - floor<seconds>(now)) % 100;
+        WaitClock(milliseconds(100) - intoTenth);
+        now = ClockNow();
+        stamp = records::FormatRequestStamp(now);
+    }
+    last = stamp;
+    return stamp;
+}
+
 void BuildConvertedListRequest(std::string_view functionCode) {
     auto& areas = Host().Areas;
     records::BuildListRequest(functionCode, NewStamp(), areas.listRequest);
@@ -87,6 +108,7 @@ void ResetHostState() {
     host.ReplyQueue = 0;
     host.ReplyQueues.clear();
     host.ReplyData = 0;
+    host.LastListStamp.clear();
     host.Areas = HostAreas{};
 }
 
@@ -209,7 +231,7 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
         }
         host.ReplyQueues.emplace(systemName_, queue_);
     }
-    records::BuildListRequest(listType, NewStamp(), areas.listRequest);
+    records::BuildListRequest(listType, NewListStamp(), areas.listRequest);
     ToHost(areas.listParm1, records::kListRequestLength, areas.listRequest,
            records::kListRequestLength);
     std::memcpy(areas.key, areas.listParm1, records::kKeyLength);

@@ -43,6 +43,8 @@ struct HostGlobals {
     // the queue of the system that was asked for it.
     std::unordered_map<std::string, cwbDQ_QueueHandle> ReplyQueues;
     cwbDQ_Data ReplyData = 0;
+    // The stamp of the last list request, which the next one must not repeat.
+    std::string LastListStamp;
     HostAreas Areas{};
 };
 

@@ -407,6 +407,12 @@ std::string ListEntry(char flag, std::string_view name, std::string_view descrip
                         Padded(description, kDescriptionLength));
 }
 
+// Where a request's entries are filed: the owner and the key, one map key that no other
+// pair of them can spell.
+std::string FiledKey(std::string_view owner, std::string_view key) {
+    return std::to_string(owner.size()) + ":" + std::string(owner) + std::string(key);
+}
+
 std::vector<std::string> SplitNames(std::string_view joined) {
     std::vector<std::string> names;
     while (!joined.empty()) {
@@ -589,7 +595,7 @@ struct HostEngine::Impl {
             std::erase_if(keyed, [&](const auto& filed) { return filed.second.at < oldest; });
     }
 
-    CallOutcome RunList(std::span<ProgramParameter> parms) {
+    CallOutcome RunList(std::span<ProgramParameter> parms, std::string_view owner) {
         if (auto problem = CheckParms(HostEngine::kListProgram, parms, kListParms))
             return Failed(*problem);
         const std::span<const std::uint8_t> request = parms[0].data;
@@ -612,7 +618,7 @@ struct HostEngine::Impl {
         const auto& entries = ListEntries(code == "*RCPL");
         DropExpired();
         auto& keyed = queues[{library, queue}];
-        const std::string key = Raw(request, kKeyLength);
+        const std::string key = FiledKey(owner, Raw(request, kKeyLength));
         const auto existing = keyed.find(key);
         const std::size_t unread = existing == keyed.end() ? 0 : existing->second.entries.size();
         if (unread + entries.size() > limits.perKeyCap)
@@ -699,13 +705,13 @@ struct HostEngine::Impl {
     }
 
     std::vector<std::string> Take(std::string_view queue, std::string_view library,
-                                  std::string_view key, std::size_t max) {
+                                  std::string_view key, std::size_t max, std::string_view owner) {
         std::vector<std::string> out;
         DropExpired();
         const auto q = queues.find(QueueId{library, queue});
         if (q == queues.end())
             return out;
-        const auto k = q->second.find(key);
+        const auto k = q->second.find(FiledKey(owner, key));
         if (k == q->second.end())
             return out;
         auto& entries = k->second.entries;
@@ -718,10 +724,10 @@ struct HostEngine::Impl {
         return out;
     }
     CallOutcome Dispatch(std::string_view program, std::string_view library,
-                         std::span<ProgramParameter> parms) {
+                         std::span<ProgramParameter> parms, std::string_view owner) {
         try {
             if (library == kLibrary && program == kListProgram)
-                return RunList(parms);
+                return RunList(parms, owner);
             if (library == kLibrary && program == kSendProgram)
                 return RunSend(parms);
         } catch (const std::exception& e) {
@@ -741,7 +747,7 @@ struct HostEngine::Impl {
             if (c.library == kLibrary && c.program == kSendProgram)
                 sends.push_back(&c);
             else
-                c.outcome = Dispatch(c.program, c.library, c.parms);
+                c.outcome = Dispatch(c.program, c.library, c.parms, c.owner);
         }
         if (sends.size() > 1) {
             try {
@@ -749,7 +755,7 @@ struct HostEngine::Impl {
                 inBatch = true;
                 batchStoreFailed = false;
                 for (BatchCall* c : sends)
-                    c->outcome = Dispatch(c->program, c->library, c->parms);
+                    c->outcome = Dispatch(c->program, c->library, c->parms, c->owner);
                 inBatch = false;
                 if (!batchStoreFailed) {
                     tx.Commit();
@@ -762,7 +768,7 @@ struct HostEngine::Impl {
         // Nothing of a failed batch was kept: each call goes again with its own commit,
         // so one bad store costs only its own message.
         for (BatchCall* c : sends)
-            c->outcome = Dispatch(c->program, c->library, c->parms);
+            c->outcome = Dispatch(c->program, c->library, c->parms, c->owner);
     }
 };
 
@@ -784,9 +790,9 @@ void HostEngine::SeedDemoDirectory() {
 }
 
 CallOutcome HostEngine::CallProgram(std::string_view program, std::string_view library,
-                                    std::span<ProgramParameter> parms) {
+                                    std::span<ProgramParameter> parms, std::string_view owner) {
     std::lock_guard lock(impl_->mutex);
-    return impl_->Dispatch(program, library, parms);
+    return impl_->Dispatch(program, library, parms, owner);
 }
 
 void HostEngine::CallPrograms(std::span<BatchCall> calls) {
@@ -805,18 +811,19 @@ bool HostEngine::QueueExists(std::string_view queue, std::string_view library) {
 }
 
 std::optional<std::string> HostEngine::TakeEntry(std::string_view queue, std::string_view library,
-                                                 std::string_view key) {
+                                                 std::string_view key, std::string_view owner) {
     std::lock_guard lock(impl_->mutex);
-    auto taken = impl_->Take(queue, library, key, 1);
+    auto taken = impl_->Take(queue, library, key, 1, owner);
     if (taken.empty())
         return std::nullopt;
     return std::move(taken.front());
 }
 
 std::vector<std::string> HostEngine::TakeEntries(std::string_view queue, std::string_view library,
-                                                 std::string_view key, std::size_t max) {
+                                                 std::string_view key, std::size_t max,
+                                                 std::string_view owner) {
     std::lock_guard lock(impl_->mutex);
-    return impl_->Take(queue, library, key, max);
+    return impl_->Take(queue, library, key, max, owner);
 }
 
 std::vector<Recipient> HostEngine::Recipients() {

@@ -67,6 +67,7 @@ struct BatchCall {
     std::string_view library;
     std::span<ProgramParameter> parms;
     CallOutcome outcome;
+    std::string_view owner = {}; // as for CallProgram
 };
 
 // What a user signs on with. The IBM i tokens are password equivalents for the host
@@ -109,8 +110,11 @@ class HostEngine {
     void SeedDemoDirectory();
 
     // Runs a program of the library with the caller's parameter areas.
+    // List entries are filed for `owner` (the daemon's "USER@ADDRESS", empty in-process)
+    // and only that owner takes them: workstations that ask at the same moment send
+    // equal keys.
     CallOutcome CallProgram(std::string_view program, std::string_view library,
-                            std::span<ProgramParameter> parms);
+                            std::span<ProgramParameter> parms, std::string_view owner = {});
 
     // Runs several calls as CallProgram would, but commits every accepted message of the
     // batch in one transaction, so concurrent senders share one disk flush. A message is
@@ -120,13 +124,14 @@ class HostEngine {
     bool QueueExists(std::string_view queue, std::string_view library);
     void SetQueueLimits(QueueLimits limits);
 
-    // Takes the oldest entry filed under exactly `key` off the queue; nullopt when
-    // there is none or the queue does not exist. Never waits.
+    // Takes the oldest entry filed under exactly `key` for `owner` off the queue; nullopt
+    // when there is none or the queue does not exist. Never waits.
     std::optional<std::string> TakeEntry(std::string_view queue, std::string_view library,
-                                         std::string_view key);
+                                         std::string_view key, std::string_view owner = {});
     // Up to `max` entries of `key`, oldest first, in one go.
     std::vector<std::string> TakeEntries(std::string_view queue, std::string_view library,
-                                         std::string_view key, std::size_t max);
+                                         std::string_view key, std::size_t max,
+                                         std::string_view owner = {});
 
     std::vector<Recipient> Recipients();
     std::vector<Group> Groups();

@@ -80,10 +80,10 @@ void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastrea
     if (request.peek)
         return Send(Unsupported("Data queue entries cannot be peeked at on this host."),
                     header.correlation);
-    Answer(header.correlation, [request](server::HostEngine& engine) {
+    Answer(header.correlation, [request, owner = Owner()](server::HostEngine& engine) {
         if (!engine.QueueExists(request.queue, request.library))
             return NotFound(request.queue, request.library);
-        auto entry = engine.TakeEntry(request.queue, request.library, AsText(request.key));
+        auto entry = engine.TakeEntry(request.queue, request.library, AsText(request.key), owner);
         if (!entry) {
             ibmi::DqCommonReply none;
             none.returnCode = ibmi::kDqNoEntry;

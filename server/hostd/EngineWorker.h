@@ -20,6 +20,7 @@ struct CallJob {
     std::vector<server::ParmDirection> directions;
     std::vector<std::string> areas;
     server::CallOutcome outcome;
+    std::string owner;                  // whose list entries: see HostEngine::CallProgram
     std::function<void(CallJob&)> done; // called on the worker thread
 };
 

@@ -19,8 +19,8 @@ IbmiSession::IbmiSession(asio::ip::tcp::socket socket, IbmiContext& context, std
       socket_(std::move(socket)), timer_(context.io) {
     std::error_code ec;
     const auto remote = socket_.remote_endpoint(ec);
-    peer_ =
-        ec ? "unknown peer" : remote.address().to_string() + ":" + std::to_string(remote.port());
+    address_ = ec ? "unknown peer" : remote.address().to_string();
+    peer_ = ec ? address_ : address_ + ":" + std::to_string(remote.port());
 }
 
 void IbmiSession::Start() {

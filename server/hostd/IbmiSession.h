@@ -67,6 +67,9 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     // control character that could forge a log line.
     static std::string ShownUser(std::string_view user);
     static std::string Hex(std::uint16_t id); // "0x7003", as IBM documents its IDs
+    // Whose list entries this connection files and reads: "USER@ADDRESS", so the remote
+    // command and data queue connections of one workstation share them.
+    std::string Owner() const { return user_ + "@" + address_; }
 
     IbmiContext& context_;
     const std::uint16_t serverId_;
@@ -85,6 +88,7 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     std::array<std::uint8_t, 16384> readBuffer_{};
     std::vector<std::uint8_t> pending_; // bytes of datastreams not yet handled
     std::string peer_;
+    std::string address_; // the peer without its port
     bool reading_ = false;
     bool busy_ = false;
     bool stopping_ = false;

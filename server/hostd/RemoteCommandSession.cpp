@@ -85,6 +85,7 @@ void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datas
     auto job = std::make_shared<CallJob>();
     job->program = request->program;
     job->library = request->library;
+    job->owner = Owner();
     for (std::size_t i = 0; i < request->parms.size(); ++i) {
         ibmi::Bytes area;
         try {

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "Passwords.h"
 
@@ -12,8 +13,8 @@ Session::Session(asio::ip::tcp::socket socket, SessionContext& context)
     : context_(context), socket_(std::move(socket)), timer_(context.io) {
     std::error_code ec;
     const auto remote = socket_.remote_endpoint(ec);
-    peer_ =
-        ec ? "unknown peer" : remote.address().to_string() + ":" + std::to_string(remote.port());
+    address_ = ec ? "unknown peer" : remote.address().to_string();
+    peer_ = ec ? address_ : address_ + ":" + std::to_string(remote.port());
 }
 
 void Session::Start() {
@@ -139,10 +140,11 @@ void Session::Handle(pr::Message message) {
         });
     }
     if (auto* take = std::get_if<pr::Take>(&message)) {
-        return OnEngine([t = std::move(*take)](server::HostEngine& engine) -> pr::Message {
-            const std::size_t max = std::clamp<std::size_t>(t.max, 1, pr::kMaxEntriesPerReply);
-            return pr::Entries{engine.TakeEntries(t.queue, t.library, t.key, max)};
-        });
+        return OnEngine(
+            [t = std::move(*take), owner = owner_](server::HostEngine& engine) -> pr::Message {
+                const std::size_t max = std::clamp<std::size_t>(t.max, 1, pr::kMaxEntriesPerReply);
+                return pr::Entries{engine.TakeEntries(t.queue, t.library, t.key, max, owner)};
+            });
     }
     Close("a message only the host sends");
 }
@@ -176,6 +178,9 @@ void Session::HandleSignOn(pr::SignOn signOn) {
             }
             self->state_ = State::Ready;
             self->user_ = user;
+            self->owner_ = user + "@" + self->address_;
+            for (char& c : self->owner_) // a user name is the same in any case
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             self->context_.log.Line(self->peer_ + ": signed on as " + user);
             self->Reply(pr::Ok{});
         });
@@ -186,6 +191,7 @@ void Session::HandleCall(pr::Call call) {
     auto job = std::make_shared<CallJob>();
     job->program = std::move(call.program);
     job->library = std::move(call.library);
+    job->owner = owner_;
     for (auto& parm : call.parms) {
         job->directions.push_back(static_cast<server::ParmDirection>(parm.direction));
         if (parm.direction == pr::Direction::Output)

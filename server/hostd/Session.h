@@ -56,7 +56,9 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     std::array<std::uint8_t, 65536> readBuffer_{};
     protocol::FrameDecoder decoder_;
     std::string peer_;
+    std::string address_; // the peer without its port: the same for all of a client's connections
     std::string user_;
+    std::string owner_; // of the list entries, once signed on: "USER@ADDRESS"
     State state_ = State::Hello;
     bool reading_ = false;
     bool busy_ = false;

@@ -26,8 +26,8 @@ inline std::chrono::system_clock::time_point At(int y, int mo, int d, int h, int
     return sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
 }
 
-// A fresh process with two embedded in-memory hosts, SYSA current, and a recorder for
-// message boxes.
+// A fresh process with two embedded in-memory hosts holding the demo directory, SYSA
+// current, and a recorder for message boxes.
 class HostFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -36,13 +36,20 @@ class HostFixture : public ::testing::Test {
         ResetProcessState();
         cwbtest::UseSystems("[SYSA]\naddress = embedded\ndatabase = :memory:\n"
                             "[SYSB]\naddress = embedded\ndatabase = :memory:\n");
+        for (const char* system : {"SYSA", "SYSB"})
+            cwbtest::Engine(system)->SeedDemoDirectory();
         SetMessagePresenter(&shown);
         SetClockSource([this] { return now; });
+        SetClockWait([this](std::chrono::milliseconds d) {
+            now += d;
+            waited += d;
+        });
         CurrentSystem = "SYSA";
     }
     void TearDown() override {
         SetMessagePresenter(nullptr);
         SetClockSource(nullptr);
+        SetClockWait(nullptr);
         cwbtest::Reset();
         ResetHostState();
     }
@@ -58,4 +65,5 @@ class HostFixture : public ::testing::Test {
 
     RecordingPresenter shown;
     std::chrono::system_clock::time_point now = At(2026, 12, 6, 12, 0, 0, 0);
+    std::chrono::milliseconds waited{0}; // how far waiting for a new stamp moved `now`
 };

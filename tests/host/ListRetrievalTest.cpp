@@ -46,6 +46,29 @@ TEST_F(ListRetrievalTest, GroupRequestAndKeyAreTheConvertedCodeAndStamp) {
               tavo::codepage::ToEbcdic(request));
 }
 
+// The stamp's last digit is only the first digit of the milliseconds: 57 ms and 570 ms
+// both end in 5, so its text comes round again after the clock has moved.
+TEST_F(ListRetrievalTest, NoTwoListRequestsOfAProcessShareAStamp) {
+    const auto key = [] {
+        return tavo::codepage::ToLatin1(
+            std::string(reinterpret_cast<const char*>(Host().Areas.key), 24));
+    };
+    now = At(2026, 12, 6, 12, 0, 0, 57);
+    CHostLink link;
+    ASSERT_TRUE(link.RetrieveList("*RCPL", items, count));
+    EXPECT_EQ(key(), "*RCPL     12612061200005");
+    EXPECT_EQ(waited.count(), 0);
+
+    now = At(2026, 12, 6, 12, 0, 0, 570);
+    ASSERT_TRUE(link.RetrieveList("*RCPL", items, count));
+    EXPECT_EQ(key(), "*RCPL     12612061200006");
+    ASSERT_TRUE(link.RetrieveList("*GRPL", items, count)); // the clock has not moved
+    EXPECT_EQ(key(), "*GRPL     12612061200007");
+    EXPECT_EQ(waited.count(), 130); // each time to the next tenth of a second, no further
+    EXPECT_EQ(count, 1 + 4 + 4 + 1);
+    EXPECT_TRUE(shown.shown.empty());
+}
+
 TEST_F(ListRetrievalTest, OnlyTheEndMarkerIsAnEmptyList) {
     engine->ReplaceDirectory({}, {});
     CHostLink link;

@@ -38,14 +38,14 @@ struct ListCall {
                        124, 124)),
           scratch(32000, 0), parms{{ParmDirection::Input, request},
                                    {ParmDirection::InOut, scratch}} {}
-    CallOutcome Run(HostEngine& host) {
-        const auto outcome = host.CallProgram("TVOCGET", kLib, parms);
+    CallOutcome Run(HostEngine& host, std::string_view owner = {}) {
+        const auto outcome = host.CallProgram("TVOCGET", kLib, parms, owner);
         EXPECT_EQ(scratch, Bytes(32000, 0));
         return outcome;
     }
     std::string Key() const { return std::string(request.begin(), request.begin() + 24); }
-    std::vector<std::string> Take(HostEngine& host) const {
-        return host.TakeEntries(kQueue, kLib, Key(), 100000);
+    std::vector<std::string> Take(HostEngine& host, std::string_view owner = {}) const {
+        return host.TakeEntries(kQueue, kLib, Key(), 100000, owner);
     }
     Bytes request, scratch;
     std::vector<ProgramParameter> parms;
@@ -387,6 +387,24 @@ TEST_F(HostEngineTest, UnreadEntriesExpireAndOneKeyIsCapped) {
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.message.find("at most 20"), std::string::npos) << refused.message;
     EXPECT_EQ(twice.Take(*host).size(), 13u);
+}
+
+// Workstations asking at the same moment send equal keys. Each owner (the daemon's
+// user and address, or nobody in the client's own process) reads only its own entries,
+// and the cap counts per owner.
+TEST_F(HostEngineTest, EqualKeysOfDifferentOwnersAreKeptApart) {
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
+    const std::size_t listLength = host->Recipients().size() + 1;
+    host->SetQueueLimits({std::chrono::seconds(600), listLength, {}});
+    ListCall list("*RCPL", "12612061200000");
+    const std::string owners[] = {"", "OPER@127.0.0.1", "OPER@127.0.0.2", "CLERK@127.0.0.1"};
+    for (const auto& owner : owners)
+        ASSERT_TRUE(list.Run(*host, owner).ok) << owner;
+    EXPECT_FALSE(list.Run(*host, owners[1]).ok) << "a second list under one owner's key";
+    EXPECT_FALSE(host->TakeEntry(kQueue, kLib, list.Key(), "OPER@127.0.0.3"));
+    EXPECT_TRUE(host->TakeEntry(kQueue, kLib, list.Key(), owners[3]));
+    for (const auto& owner : owners)
+        EXPECT_EQ(list.Take(*host, owner).size(), listLength - (owner == owners[3])) << owner;
 }
 
 TEST_F(HostEngineTest, UsersAreKeptByUpperCaseName) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <asio.hpp>
 #include <random>
 #include <sys/socket.h>
@@ -16,7 +17,12 @@ namespace {
 // A client that speaks the protocol by hand, or misbehaves on purpose.
 class RawClient {
   public:
-    explicit RawClient(int port) : socket_(io_) {
+    // `from`: the loopback address the client appears to come from, as another workstation.
+    explicit RawClient(int port, const char* from = nullptr) : socket_(io_) {
+        if (from) {
+            socket_.open(asio::ip::tcp::v4());
+            socket_.bind({asio::ip::make_address(from), 0});
+        }
         socket_.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
         timeval limit{10, 0}; // a broken daemon fails the test instead of hanging it
         ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -43,10 +49,10 @@ class RawClient {
             throw std::runtime_error("the daemon closed the connection");
         return *reply;
     }
-    bool SignOn(const std::string& password = "secret") {
+    bool SignOn(const std::string& password = "secret", const std::string& user = "oper") {
         if (!std::holds_alternative<pr::HelloOk>(Ask(pr::Hello{})))
             return false;
-        return std::holds_alternative<pr::Ok>(Ask(pr::SignOn{"oper", password}));
+        return std::holds_alternative<pr::Ok>(Ask(pr::SignOn{user, password}));
     }
     bool Closed() { return !Receive(); }
     // No more requests; the replies still come.
@@ -171,6 +177,36 @@ TEST_F(HostdServeTest, StopFinishesTheCallInFlightAndExitsCleanly) {
     RawClient after(daemon->Port());
     ASSERT_TRUE(after.SignOn());
     EXPECT_TRUE(std::holds_alternative<pr::Ok>(after.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"})));
+}
+
+// Workstations that open the picker at the same moment send equal keys; each still gets
+// one whole list of its own, told apart by who signed on and where from.
+TEST_F(HostdServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
+    ASSERT_EQ(RunHostd(dir, {"user", "add", "CLERK", "--db", db.string()}, "secret\n").status, 0);
+    RawClient oper(daemon->Port()), clerk(daemon->Port()), elsewhere(daemon->Port(), "127.0.0.2");
+    ASSERT_TRUE(oper.SignOn());
+    ASSERT_TRUE(clerk.SignOn("secret", "clerk"));
+    ASSERT_TRUE(elsewhere.SignOn());
+    ASSERT_TRUE(std::get<pr::CallReply>(oper.Ask(ListCall("*CRTDTAQ"))).ok);
+    const pr::Call list = ListCall("*RCPL     12612061200000");
+    for (RawClient* client : {&oper, &clerk, &elsewhere})
+        ASSERT_TRUE(std::get<pr::CallReply>(client->Ask(list)).ok);
+
+    const pr::Take take{"#TVOCGET", "TAVO400", list.parms[0].data.substr(0, 24),
+                        static_cast<std::uint32_t>(pr::kMaxEntriesPerReply)};
+    const char endMarker = static_cast<char>(tavo::codepage::kLatin1ToEbcdic['X']);
+    std::vector<std::string> first;
+    for (RawClient* client : {&oper, &clerk, &elsewhere}) {
+        const auto entries = std::get<pr::Entries>(client->Ask(take)).entries;
+        ASSERT_GT(entries.size(), 1u);
+        EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                                [&](const std::string& e) { return e[0] == endMarker; }),
+                  1);
+        EXPECT_EQ(entries.back()[0], endMarker);
+        if (first.empty())
+            first = entries;
+        EXPECT_EQ(entries, first);
+    }
 }
 
 TEST(HostdLimits, ConnectionsAndQueueAreBounded) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
+#include <cctype>
 #include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,7 +21,12 @@ namespace {
 // not at all as it would.
 class Link {
   public:
-    explicit Link(int port) : socket_(io_) {
+    // `from`: the loopback address the link appears to come from, as another workstation.
+    explicit Link(int port, const char* from = nullptr) : socket_(io_) {
+        if (from) {
+            socket_.open(asio::ip::tcp::v4());
+            socket_.bind({asio::ip::make_address(from), 0});
+        }
         socket_.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
         timeval limit{10, 0}; // a broken daemon fails the test instead of hanging it
         ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -146,7 +152,8 @@ class IbmiServeTest : public ::testing::Test {
 
     // Seeds and a start request on `link`; the start reply.
     ib::StartServerReply Start(Link& link, std::uint16_t server, const std::string& password,
-                               const ib::Seed* otherServerSeed = nullptr) {
+                               const ib::Seed* otherServerSeed = nullptr,
+                               const std::string& user = "oper") {
         ib::SeedsRequest seeds;
         seeds.serverId = server;
         seeds.clientSeed = SeedOf(2);
@@ -155,9 +162,12 @@ class IbmiServeTest : public ::testing::Test {
         const auto serverSeed = ib::SeedsReply::Decode(seedsReply).serverSeed;
         ib::StartServerRequest start;
         start.serverId = server;
-        start.user = "oper";
+        start.user = user;
+        std::string upper = user;
+        for (char& c : upper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         start.substitute =
-            ib::Substitute(ib::PasswordScheme::Sha1, "OPER", password,
+            ib::Substitute(ib::PasswordScheme::Sha1, upper, password,
                            otherServerSeed ? *otherServerSeed : serverSeed, seeds.clientSeed);
         return ib::StartServerReply::Decode(link.Ask(start.Encode()));
     }
@@ -285,6 +295,64 @@ TEST_F(IbmiServeTest, ServiceConnectionsSignOnWithTheirOwnSeeds) {
     EXPECT_EQ(ib::DqCommonReply::Decode(queue.Ask(read.Encode())).returnCode, ib::kDqNoEntry);
     read.search = "GE";
     EXPECT_EQ(ib::DqCommonReply::Decode(queue.Ask(read.Encode())).messageId, "CPF9898");
+}
+
+// Over the host servers the request and the reads come on different connections of one
+// workstation; workstations that ask at the same moment with equal keys each read one
+// whole list of their own, even when their reads interleave.
+TEST_F(IbmiServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
+    ASSERT_EQ(Admin({"user", "add", "CLERK"}, "secret\n").status, 0);
+    struct Workstation {
+        std::string user;
+        const char* from;
+        Link command, queue;
+        std::vector<std::string> entries; // flag and name of each, as text
+        bool done = false;
+    };
+    std::vector<std::unique_ptr<Workstation>> stations;
+    for (const auto& [user, from] : {std::pair<std::string, const char*>{"oper", "127.0.0.1"},
+                                     {"clerk", "127.0.0.1"},
+                                     {"oper", "127.0.0.2"}}) {
+        stations.push_back(std::unique_ptr<Workstation>(
+            new Workstation{user, from, Link(rmtcmd, from), Link(dtaq, from), {}}));
+        auto& w = *stations.back();
+        ASSERT_EQ(Start(w.command, ib::kRemoteCommandServer, "secret", nullptr, user).returnCode,
+                  0u);
+        ASSERT_EQ(Start(w.queue, ib::kDataQueueServer, "secret", nullptr, user).returnCode, 0u);
+    }
+    const auto call = [](Link& command, const std::string& request) {
+        std::vector<std::uint8_t> area(124, 0x40);
+        const auto text = ib::ToEbcdic(request);
+        std::copy(text.begin(), text.end(), area.begin());
+        ib::CallProgramRequest program{1, "TVOCGET", "TAVO400", 0, {}};
+        program.parms.push_back(ib::MakeCallParm(1, area, 2));
+        program.parms.push_back(ib::MakeCallParm(3, ib::Bytes(32000, 0), 2));
+        return ib::CallProgramReply::Decode(command.Ask(program.Encode())).returnCode;
+    };
+    ASSERT_EQ(call(stations[0]->command, "*CRTDTAQ"), 0);
+    const std::string request = "*RCPL     12612061200000";
+    for (auto& w : stations)
+        ASSERT_EQ(call(w->command, request), 0);
+
+    const auto key = ib::ToEbcdic(request);
+    for (bool reading = true; reading;) {
+        reading = false;
+        for (auto& w : stations) {
+            if (w->done)
+                continue;
+            const ib::Bytes reply = w->queue.Ask(
+                ib::DqReadRequest{2, "#TVOCGET", "TAVO400", true, "EQ", 0, false, key}.Encode());
+            ASSERT_EQ(ib::ReadHeader(reply).requestId, ib::kDqReadReply)
+                << w->user << "@" << w->from << " found no entry after " << w->entries.size();
+            const auto entry = ib::DqReadReply::Decode(reply).entry;
+            w->entries.push_back(ib::FromEbcdic(ib::ByteView(entry).first(11)));
+            w->done = w->entries.back()[0] == 'X';
+            reading = true;
+        }
+    }
+    for (auto& w : stations)
+        EXPECT_EQ(w->entries, stations[0]->entries) << w->user << "@" << w->from;
+    EXPECT_GT(stations[0]->entries.size(), 1u);
 }
 
 TEST_F(IbmiServeTest, MalformedInputClosesOnlyThatConnection) {
