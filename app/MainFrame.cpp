@@ -2,11 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QLabel>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QSplitter>
-#include <QStatusBar>
 #include <QWhatsThis>
 
 #include "AboutDlg.h"
@@ -18,6 +16,7 @@
 #include "MessagePresenter.h"
 #include "Resource.h"
 #include "SendRules.h"
+#include "StatusBar.h"
 #include "Strings.h"
 #include "SystemSelection.h"
 #include "TVOEditView.h"
@@ -71,7 +70,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     toolBar_ = new CTextToolBar(this);
     toolBar_->LoadToolBar(IDR_MAINFRAME, [this](int id) { return Action(id); });
     addToolBar(Qt::TopToolBarArea, toolBar_);
-    CreateStatusBar();
+    statusBar_ = new CStatusBar(this);
+    setStatusBar(statusBar_);
     Action(ID_VIEW_TOOLBAR)->setChecked(true);
     connect(toolBar_, &QToolBar::visibilityChanged, Action(ID_VIEW_TOOLBAR), &QAction::setChecked);
     SetTitleSetter([this](const std::string& title) { setWindowTitle(Latin1(title)); });
@@ -79,12 +79,14 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 }
 
 quint32 CMainFrame::HelpHitTest(const QPoint& clientPoint) const {
-    // The deepest visible child; a control's inner parts (an edit's viewport, say)
-    // answer for the control.
-    const QWidget* window = childAt(clientPoint);
-    while (window && window != this && ControlId(window) == 0)
-        window = window->parentWidget();
-    const int id = window && window != this ? ControlId(window) : 0;
+    return HelpOfControl(childAt(clientPoint)); // the deepest visible child
+}
+
+quint32 CMainFrame::HelpOfControl(const QWidget* widget) const {
+    // a control's inner parts (an edit's viewport, say) answer for the control
+    while (widget && widget != this && ControlId(widget) == 0)
+        widget = widget->parentWidget();
+    const int id = widget && widget != this ? ControlId(widget) : 0;
     const auto entry = kHelpHitTable.find(id);
     return entry != kHelpHitTable.end() ? entry->second : kDefaultHelpId;
 }
@@ -148,8 +150,8 @@ void CMainFrame::CreateMenus() {
 }
 
 void CMainFrame::CreateAccelerators() {
-    // In table order. Undo, Cut, Copy and F1 reach no handler of the program's own, and
-    // Paste only one that does nothing: the fields leave these keys to the frame.
+    // In table order. Undo, Cut and Copy reach no handler of the program's own, and Paste
+    // only one that does nothing: the fields leave these keys to the frame.
     const std::pair<QKeySequence, int> table[] = {
         {QKeySequence(Qt::CTRL | Qt::Key_S), ID_SEND},
         {QKeySequence(Qt::CTRL | Qt::Key_Z), ID_EDIT_UNDO},
@@ -184,29 +186,7 @@ void CMainFrame::CreateAccelerators() {
     });
     connect(Action(ID_NEXT_PANE), &QAction::triggered, this, &CMainFrame::OnNextPane);
     connect(Action(ID_PREV_PANE), &QAction::triggered, this, &CMainFrame::OnNextPane);
-}
-
-void CMainFrame::CreateStatusBar() {
-    auto* bar = statusBar();
-    bar->setProperty("controlId", ID_VIEW_STATUS_BAR);
-    for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL}) {
-        auto* indicator = new QLabel(Latin1(LoadString(static_cast<unsigned>(id))), bar);
-        indicator->setProperty("controlId", id);
-        indicator->setFrameShape(QFrame::Panel);
-        indicator->setFrameShadow(QFrame::Sunken);
-        indicator->setAlignment(Qt::AlignCenter);
-        indicator->setMinimumWidth(indicator->sizeHint().width() + 8);
-        // the key states are not readable portably here; the panes stay dimmed
-        indicator->setEnabled(false);
-        bar->addPermanentWidget(indicator);
-    }
-    const QString idle = Latin1(LoadString(IDS_IDLE_MESSAGE));
-    bar->showMessage(idle);
-    connect(bar, &QStatusBar::messageChanged, this, [bar, idle](const QString& message) {
-        if (message.isEmpty() && !QWhatsThis::inWhatsThisMode())
-            bar->showMessage(idle);
-    });
-    Action(ID_VIEW_STATUS_BAR)->setChecked(true);
+    connect(Action(ID_HELP), &QAction::triggered, this, &CMainFrame::OnHelp);
 }
 
 void CMainFrame::CreateClient() {
@@ -285,6 +265,16 @@ void CMainFrame::OnAbout() {
 
 void CMainFrame::OnContextHelp() {
     QWhatsThis::enterWhatsThisMode();
+}
+
+void CMainFrame::OnHelp() {
+    // the focused control's topic; elsewhere the contents, as Help Topics opens them
+    QWidget* focus = QApplication::focusWidget();
+    const quint32 id = isAncestorOf(focus) ? HelpOfControl(focus) : kDefaultHelpId;
+    if (id == kDefaultHelpId)
+        HelpPresenter().ShowContents();
+    else
+        OnHelpInfo(id, focus->mapToGlobal(focus->rect().center()));
 }
 
 void CMainFrame::OnNextPane() {

@@ -8,8 +8,8 @@
 class CTextToolBar;
 class CTopPaneView;
 class CBotPaneFrame;
+class CStatusBar;
 class QAction;
-class QLabel;
 class QSplitter;
 
 // The program's only top-level window: menu, accelerators, the text toolbar, the status
@@ -29,6 +29,7 @@ class CMainFrame : public QMainWindow, public IHelpHitTest {
     std::vector<std::pair<QKeySequence, int>> Accelerators() const { return accelerators_; }
 
     CTextToolBar* ToolBar() const { return toolBar_; }
+    CStatusBar* StatusBar() const { return statusBar_; }
     CTopPaneView* TopPane() const { return topPane_; }
     CBotPaneFrame* BottomFrame() const { return bottomFrame_; }
     QSplitter* Splitter() const { return splitter_; }
@@ -37,6 +38,8 @@ class CMainFrame : public QMainWindow, public IHelpHitTest {
     // The help context of a point in the client area: the control under it, looked up
     // in the frame's table; the default answer elsewhere.
     quint32 HelpHitTest(const QPoint& clientPoint) const override;
+    // The same for a control, or any part of one.
+    quint32 HelpOfControl(const QWidget* widget) const;
 
   public slots:
     void OnSend();
@@ -44,6 +47,7 @@ class CMainFrame : public QMainWindow, public IHelpHitTest {
     void OnChangeDelivery();
     void OnAbout();
     void OnContextHelp();
+    void OnHelp();
     void OnNextPane();
 
   protected:
@@ -54,12 +58,12 @@ class CMainFrame : public QMainWindow, public IHelpHitTest {
     QAction* AddCommand(int commandId, const QString& text = {});
     void CreateMenus();
     void CreateAccelerators();
-    void CreateStatusBar();
     void CreateClient();
 
     std::map<int, QAction*> actions_;
     std::vector<std::pair<QKeySequence, int>> accelerators_;
     CTextToolBar* toolBar_ = nullptr;
+    CStatusBar* statusBar_ = nullptr;
     CTopPaneView* topPane_ = nullptr;
     CBotPaneFrame* bottomFrame_ = nullptr;
     QSplitter* splitter_ = nullptr;

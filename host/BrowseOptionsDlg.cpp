@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -23,9 +24,18 @@ QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+QWidget* MainWindow() {
+    for (auto* window : QApplication::topLevelWidgets())
+        if (qobject_cast<QMainWindow*>(window) && window->isVisible())
+            return window;
+    return QApplication::activeWindow();
+}
+
 } // namespace
 
-CBrowseOptionsDlg::CBrowseOptionsDlg(QWidget* parent) : QDialog(parent) {
+// Without a parent the dialog belongs to the main window, as the other dialogs do: it
+// opens centred over it and stays above it.
+CBrowseOptionsDlg::CBrowseOptionsDlg(QWidget* parent) : QDialog(parent ? parent : MainWindow()) {
     InstallContextHelp();
     ApplyDialogTemplate(this, *FindDialogTemplate(IDD_BROWSE_OPTIONS));
     m_listCtrl = Control<QTreeWidget>(this, IDC_LIST);

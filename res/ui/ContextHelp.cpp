@@ -7,8 +7,10 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QTextBrowser>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
@@ -49,6 +51,27 @@ QPoint CenterOf(const QWidget* widget) {
     return widget->mapToGlobal(widget->rect().center());
 }
 
+bool HasHelpButton(const QWidget* window) {
+    return qobject_cast<const QDialog*>(window) &&
+           (window->windowFlags() & Qt::WindowContextHelpButtonHint);
+}
+
+// The command behind a toolbar button or a menu item; null for anything else.
+const QAction* CommandAt(QWidget* widget, const QPoint& globalPos) {
+    const QAction* action = nullptr;
+    if (auto* button = qobject_cast<QToolButton*>(widget))
+        action = button->defaultAction();
+    else if (auto* menu = qobject_cast<QMenu*>(widget))
+        action = menu->actionAt(menu->mapFromGlobal(globalPos));
+    return action && action->data().isValid() ? action : nullptr;
+}
+
+void CloseMenus() {
+    while (QWidget* popup = QApplication::activePopupWidget())
+        if (!popup->close())
+            break;
+}
+
 // Answers help requests for the whole application.
 class ContextHelpFilter final : public QObject {
   public:
@@ -65,10 +88,19 @@ class ContextHelpFilter final : public QObject {
             return true;
         case QEvent::WhatsThis:
             return OnClick(widget, static_cast<QHelpEvent*>(event)->globalPos());
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+            return OnMenuClick(widget, static_cast<QMouseEvent*>(event));
         case QEvent::KeyPress: {
             auto* key = static_cast<QKeyEvent*>(event);
             if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier)
                 return OnF1(widget);
+            if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::ShiftModifier &&
+                HasHelpButton(widget->window())) {
+                // what the caption's help button does, for window managers that show none
+                QWhatsThis::enterWhatsThisMode();
+                return true;
+            }
             return false;
         }
         default:
@@ -77,9 +109,34 @@ class ContextHelpFilter final : public QObject {
     }
 
   private:
-    // A click in context-help mode: the main window answers by its hit-test table, a
-    // dialog by the id its control carries.
+    // A menu takes help-mode clicks itself and would show its item's "What's This" text;
+    // here the item's command names the topic, when the button comes up, as an item is
+    // chosen. A release after the press that opened the menu is no click on it.
+    bool OnMenuClick(QWidget* widget, const QMouseEvent* mouse) {
+        auto* menu = qobject_cast<QMenu*>(widget);
+        if (!menu || !QWhatsThis::inWhatsThisMode())
+            return false;
+        if (mouse->type() == QEvent::MouseButtonPress) {
+            pressedMenu_ = menu;
+            return true;
+        }
+        if (pressedMenu_ != menu)
+            return false;
+        pressedMenu_ = nullptr;
+        return OnClick(menu, mouse->globalPosition().toPoint());
+    }
+
+    // A click in context-help mode answers once and runs nothing: a toolbar button or a
+    // menu item by its command's topic, the main window by its hit-test table, a dialog
+    // by the id its control carries.
     static bool OnClick(QWidget* widget, const QPoint& globalPos) {
+        QWhatsThis::leaveWhatsThisMode();
+        const QAction* command = CommandAt(widget, globalPos);
+        if (command || qobject_cast<QMenu*>(widget)) {
+            CloseMenus();
+            return OnHelpInfo(
+                command ? kCommandHelpBase + command->data().toUInt() : kDefaultHelpId, globalPos);
+        }
         QWidget* top = widget->window();
         const auto* hitTest = dynamic_cast<const IHelpHitTest*>(top);
         if (hitTest && !qobject_cast<QDialog*>(top))
@@ -98,12 +155,13 @@ class ContextHelpFilter final : public QObject {
                        : CenterOf(menu);
             return OnHelpInfo(id, where);
         }
-        auto* dialog = qobject_cast<QDialog*>(widget->window());
-        if (!dialog || !(dialog->windowFlags() & Qt::WindowContextHelpButtonHint))
-            return false; // F1 in the main window reaches no handler
+        if (!HasHelpButton(widget->window()))
+            return false; // the main window answers F1 by its own accelerator
         // the key went to the control with the focus
         return OnHelpInfo(HelpIdOf(widget), CenterOf(widget));
     }
+
+    QPointer<QMenu> pressedMenu_;
 };
 
 } // namespace

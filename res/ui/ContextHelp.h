@@ -9,7 +9,8 @@ class QWidget;
 
 // Context help over Qt's What's This machinery: a click in context-help mode (Shift+F1,
 // the toolbar's Help, a dialog's caption help button), F1 in a dialog and F1 on an open
-// menu each end in a pop-up topic of the help file.
+// menu each end in a pop-up topic of the help file. F1 in the main window is the frame's
+// own command.
 
 class IHelpPresenter {
   public:

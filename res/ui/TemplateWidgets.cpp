@@ -69,6 +69,33 @@ QWidget* StandardControl(const ControlTemplate& control, QWidget* parent) {
     return nullptr;
 }
 
+bool ShowsText(const ControlTemplate& control) {
+    return !control.text.empty() &&
+           (control.kind == ControlKind::Static || control.kind == ControlKind::CheckBox ||
+            control.kind == ControlKind::RadioButton);
+}
+
+// The templates were measured in a Windows font, and the font here may run wider. A label
+// or box grows to the right until its text fits; a frame then grows until what the
+// template puts inside it clears its line and title, whose depth the style decides.
+void FitToFont(const DialogTemplate& dialog, const std::vector<QRect>& planned,
+               const std::vector<QWidget*>& widgets) {
+    for (std::size_t i = 0; i < widgets.size(); ++i)
+        if (ShowsText(dialog.controls[i]) && widgets[i]->sizeHint().width() > widgets[i]->width())
+            widgets[i]->resize(widgets[i]->sizeHint().width(), widgets[i]->height());
+    for (std::size_t i = 0; i < widgets.size(); ++i) {
+        auto* box = qobject_cast<QGroupBox*>(widgets[i]);
+        if (!box)
+            continue;
+        box->ensurePolished();
+        QRect frame = box->geometry();
+        for (std::size_t j = 0; j < widgets.size(); ++j)
+            if (j != i && planned[i].contains(planned[j]))
+                frame |= widgets[j]->geometry().marginsAdded(box->contentsMargins());
+        box->setGeometry(frame);
+    }
+}
+
 } // namespace
 
 DialogUnits ApplyDialogTemplate(QWidget* host, const DialogTemplate& dialog,
@@ -86,6 +113,8 @@ DialogUnits ApplyDialogTemplate(QWidget* host, const DialogTemplate& dialog,
         host->setWindowFlags(flags);
     }
     QWidget* previousTabStop = nullptr;
+    std::vector<QRect> planned;
+    std::vector<QWidget*> widgets;
     for (const auto& control : dialog.controls) {
         QWidget* widget = make ? make(control, host) : nullptr;
         if (!widget)
@@ -98,6 +127,8 @@ DialogUnits ApplyDialogTemplate(QWidget* host, const DialogTemplate& dialog,
         if (control.kind == ControlKind::DropDownList) // the height is that of the open list
             rect.setHeight(widget->sizeHint().height());
         widget->setGeometry(rect);
+        planned.push_back(rect);
+        widgets.push_back(widget);
         if (control.kind == ControlKind::GroupBox) {
             widget->setFocusPolicy(Qt::NoFocus);
             widget->lower(); // a frame only: it must not cover the controls it frames
@@ -112,6 +143,12 @@ DialogUnits ApplyDialogTemplate(QWidget* host, const DialogTemplate& dialog,
             widget->setFocusPolicy(Qt::ClickFocus);
         }
         widget->show();
+    }
+    FitToFont(dialog, planned, widgets);
+    if (!dialog.childForm) { // a form's size is its host's to keep
+        const QRect used = host->childrenRect();
+        host->setFixedSize(host->size().expandedTo(
+            QSize(used.right() + 1 + units.X(4), used.bottom() + 1 + units.Y(4))));
     }
     return units;
 }

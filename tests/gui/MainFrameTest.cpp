@@ -17,15 +17,18 @@
 #include <unistd.h>
 
 #include "AboutDlg.h"
+#include "BitmapButton.h"
 #include "Ccsid37.h"
 #include "ExtEdit.h"
 #include "GuiTestSupport.h"
 #include "HostEngine.h"
 #include "HostState.h"
+#include "KeyIndicators.h"
 #include "MainFrame.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "Resource.h"
+#include "StatusBar.h"
 #include "TemplateWidgets.h"
 #include "TextToolBar.h"
 #include "TopPaneView.h"
@@ -40,6 +43,18 @@ std::string Pad(std::string text, std::size_t width) {
     text.resize(width, ' ');
     return text;
 }
+
+// The keyboard's lights as a test sets them.
+class TestKeyIndicators final : public IKeyIndicators {
+  public:
+    using IKeyIndicators::IKeyIndicators;
+    std::optional<LockKeyState> State() const override { return lights; }
+    void Set(std::optional<LockKeyState> state) {
+        lights = state;
+        emit Changed();
+    }
+    std::optional<LockKeyState> lights;
+};
 
 } // namespace
 
@@ -154,6 +169,28 @@ class MainFrameTest : public QObject {
         QVERIFY(!frame->statusBar()->isVisible());
         frame->Action(ID_VIEW_TOOLBAR)->trigger();
         QVERIFY(frame->ToolBar()->isVisible());
+    }
+
+    void lockKeyIndicatorsFollowTheKeyboard() {
+        // what each pane shows; "(CAP)" for a dimmed one
+        const auto shown = [this] {
+            QStringList texts;
+            for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL}) {
+                const QLabel* pane = frame->StatusBar()->Indicator(id);
+                texts << (pane->isEnabled() ? pane->text() : "(" + pane->text() + ")");
+            }
+            return texts;
+        };
+        // offscreen the platform cannot tell
+        QCOMPARE(shown(), (QStringList{"(CAP)", "(NUM)", "(SCRL)"}));
+        auto* keys = new TestKeyIndicators(frame.get());
+        keys->lights = LockKeyState{true, false, false};
+        frame->StatusBar()->SetKeyIndicators(keys);
+        QCOMPARE(shown(), (QStringList{"CAP", "", ""}));
+        keys->Set(LockKeyState{false, true, true});
+        QCOMPARE(shown(), (QStringList{"", "NUM", "SCRL"}));
+        keys->Set(std::nullopt);
+        QCOMPARE(shown(), (QStringList{"(CAP)", "(NUM)", "(SCRL)"}));
     }
 
     void sendLandsInTheOutboxByteForByte() {
@@ -309,18 +346,26 @@ class MainFrameTest : public QObject {
     void optionsOpenFreshModalDialogs() {
         frame->show();
         frame->InitialUpdate();
+        frame->move(90, 40);
         QStringList titles;
+        // each dialog, the picker too, opens centred over the main window
+        const auto inspect = [&titles, this] {
+            auto* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            titles << dialog->windowTitle();
+            const QPoint offCentre =
+                dialog->frameGeometry().center() - frame->frameGeometry().center();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            QVERIFY2(offCentre.manhattanLength() <= 2, qPrintable(titles.back()));
+        };
         for (int command : {ID_CHANGE_SYSTEM, ID_CHANGE_DELIVERY, ID_CHANGE_SYSTEM, ID_APP_ABOUT}) {
-            QTimer::singleShot(0, [&titles] {
-                auto* dialog = QApplication::activeModalWidget();
-                QVERIFY(dialog);
-                titles << dialog->windowTitle();
-                QTest::keyClick(dialog, Qt::Key_Escape);
-            });
+            QTimer::singleShot(0, inspect);
             frame->Action(command)->trigger();
         }
+        QTimer::singleShot(0, inspect);
+        frame->TopPane()->ToButton()->click();
         QCOMPARE(titles, (QStringList{"Change system", "Delivery modes", "Change system",
-                                      "About TAVO/400 Express"}));
+                                      "About TAVO/400 Express", "Select Recipients"}));
         CAboutDlg about;
         QVERIFY(!about.findChildren<QLabel*>().isEmpty());
         bool versionShown = false;

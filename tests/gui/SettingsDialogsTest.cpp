@@ -1,9 +1,13 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QWidget>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -30,6 +34,29 @@ std::string ReadFile() {
 void WriteFile(std::string bytes) {
     bytes.resize(300, ' ');
     std::ofstream("dftsys.ini", std::ios::binary) << bytes;
+}
+
+// The part of a label or box that its text is drawn in.
+QRect TextArea(QWidget* control) {
+    QStyleOptionButton option;
+    option.initFrom(control);
+    if (auto* box = qobject_cast<QCheckBox*>(control))
+        return box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+    if (auto* radio = qobject_cast<QRadioButton*>(control))
+        return radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio);
+    return control->contentsRect();
+}
+
+QString TextOf(QWidget* control) {
+    if (auto* button = qobject_cast<QAbstractButton*>(control))
+        return button->text();
+    if (auto* label = qobject_cast<QLabel*>(control))
+        return label->text();
+    return {};
+}
+
+QRect TemplateRect(const DialogUnits& units, const ControlTemplate& control) {
+    return units.Rect(control.x, control.y, control.width, control.height);
 }
 
 } // namespace
@@ -195,7 +222,10 @@ class SettingsDialogsTest : public QObject {
         const DialogUnits units(modes.font());
         QCOMPARE(modes.size(), units.Size(162, 126));
         auto* fax = modes.Box(IDC_FAX);
-        QCOMPARE(fax->geometry(), units.Rect(18, 45, 27, 10));
+        const QRect planned = units.Rect(18, 45, 27, 10);
+        QCOMPARE(fax->pos(), planned.topLeft());
+        QCOMPARE(fax->height(), planned.height());
+        QVERIFY(fax->width() >= planned.width()); // wider where the font needs it
         QCOMPARE(HelpId(fax), quint32(0x809403F8));
         QCOMPARE(HelpId(Control<QPushButton>(&modes, IDOK)), quint32(0x80840001));
         QVERIFY(modes.windowFlags() & Qt::WindowContextHelpButtonHint);
@@ -208,6 +238,60 @@ class SettingsDialogsTest : public QObject {
         QCOMPARE(label->text(), QString("System:"));
         QCOMPARE(HelpId(system.SystemList()), quint32(0x809203F3));
         QCOMPARE(system.SystemList()->x(), DialogUnits(system.font()).X(54));
+    }
+
+    // Whatever font the machine has, no text is cut: a label or box is as wide as its
+    // text, a frame holds what it frames, the window holds everything, and nothing grows
+    // over a neighbour.
+    void everyTemplateShowsItsTextWhole_data() {
+        QTest::addColumn<int>("dialogId");
+        for (const auto* dialog : AllDialogTemplates())
+            QTest::newRow(QByteArray::number(dialog->id)) << dialog->id;
+    }
+    void everyTemplateShowsItsTextWhole() {
+        QFETCH(int, dialogId);
+        const DialogTemplate& dialog = *FindDialogTemplate(dialogId);
+        QWidget host;
+        const DialogUnits units = ApplyDialogTemplate(&host, dialog);
+        const QRect window(QPoint(), dialog.childForm ? units.Size(dialog.width, dialog.height)
+                                                      : host.size());
+        // in template order; a frame sits below the others, so the stacking order is not it
+        QList<QWidget*> controls;
+        const auto children = host.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (const auto& control : dialog.controls) {
+            const auto next = std::find_if(children.begin(), children.end(), [&](QWidget* w) {
+                return ControlId(w) == control.id && !controls.contains(w);
+            });
+            QVERIFY(next != children.end());
+            controls << *next;
+        }
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            QWidget* control = controls[i];
+            const QString text = TextOf(control);
+            QVERIFY2(window.contains(control->geometry()), qPrintable(text));
+            if (!text.isEmpty() && !qobject_cast<QPushButton*>(control) &&
+                !qobject_cast<QGroupBox*>(control)) {
+                const QFontMetrics metrics(control->font());
+                QVERIFY2(TextArea(control).width() >= metrics.horizontalAdvance(text),
+                         qPrintable(text));
+                QVERIFY2(TextArea(control).height() >= metrics.height(), qPrintable(text));
+            }
+            const QRect planned = TemplateRect(units, dialog.controls[i]);
+            for (qsizetype j = 0; j < controls.size(); ++j) {
+                const QRect other = TemplateRect(units, dialog.controls[j]);
+                auto* box = qobject_cast<QGroupBox*>(controls[j]);
+                if (box && i != j && other.contains(planned)) {
+                    // inside the frame, clear of its line and title
+                    const QRect inside = box->contentsRect().translated(box->pos());
+                    QVERIFY2(inside.contains(control->geometry()),
+                             qPrintable(text + " in " + box->title()));
+                } else if (j > i && !box && !qobject_cast<QGroupBox*>(control) &&
+                           !planned.intersects(other)) {
+                    QVERIFY2(!control->geometry().intersects(controls[j]->geometry()),
+                             qPrintable(text + " over " + TextOf(controls[j])));
+                }
+            }
+        }
     }
 };
 
