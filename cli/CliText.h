@@ -6,14 +6,14 @@
 #include "Latin1Text.h"
 
 // Text at the edges of tavo400-send. The command line, files and terminals speak UTF-8;
-// the host and the program's records speak Latin-1. Whatever Latin-1 cannot carry is
-// refused with its position, never replaced.
+// the host and the program's records speak Latin-1.
 namespace tavo::cli {
 
+using text::CodePointName;
 using text::Hex;
 using text::JsonString;
 using text::Latin1ToUtf8;
-using text::Utf8ToLatin1;
+using text::Utf8ToFieldText;
 
 // Sixteen bytes a line: offset, the bytes in hex, and `shown` (the same bytes before
 // conversion, Latin-1) as readable text, a dot for what does not print.

@@ -57,7 +57,8 @@ constexpr const char* kDescription =
 constexpr const char* kFooter =
     R"(The system is the one stored in ./dftsys.ini, else the default configured system,
 as when the window starts. The delivery modes are those saved in ./dftsys.ini, else
-all seven. Text is UTF-8; the host takes Latin-1 only, so other characters are refused.
+all seven. Text is UTF-8; the host takes Latin-1 only, so each other character is sent
+as "?" (said on standard error unless -q), as the window shows it.
 The body comes from --body, --body-file, or standard input when that is not a terminal
 (a final line break is not counted). Passwords are never given on the command line:
 they live in the systems file, readable by its owner only.
@@ -249,21 +250,35 @@ class Command {
     }
     int Unreachable() { return Finish(kExitUnreachable, "unreachable"); }
 
-    // Text the user gave, as the Latin-1 a field would hold.
+    // Text the user gave, as the Latin-1 a field would hold: what Latin-1 cannot carry is
+    // sent as "?", as the window shows it, and said unless -q.
     std::optional<std::string> FieldText(const std::string& utf8, const std::string& what) {
         std::string why;
-        auto latin1 = Utf8ToLatin1(utf8, why);
-        if (!latin1) {
+        auto field = Utf8ToFieldText(utf8, why);
+        if (!field) {
             reporter_.Error(what + " " + why + "; nothing was sent");
             return std::nullopt;
         }
         // The window's split stops at a NUL, which would cut the text silently.
-        if (const auto nul = latin1->find('\0'); nul != std::string::npos) {
-            reporter_.Error(what + " holds a NUL byte at character " + std::to_string(nul + 1) +
-                            "; nothing was sent");
+        if (const auto nul = utf8.find('\0'); nul != std::string::npos) {
+            const auto characters = std::count_if(
+                utf8.begin(), utf8.begin() + static_cast<std::ptrdiff_t>(nul),
+                [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+            reporter_.Error(what + " holds a NUL byte at character " +
+                            std::to_string(characters + 1) + "; nothing was sent");
             return std::nullopt;
         }
-        return latin1;
+        if (field->replaced > 0 && !options_.quiet) {
+            const auto first =
+                CodePointName(field->firstCode) + " at character " + std::to_string(field->firstAt);
+            reporter_.Error(what + (field->replaced == 1
+                                        ? " holds a character that Latin-1 cannot carry (" + first +
+                                              "); it is sent as \"?\""
+                                        : " holds " + std::to_string(field->replaced) +
+                                              " characters that Latin-1 cannot carry (the first: " +
+                                              first + "); each is sent as \"?\""));
+        }
+        return std::move(field->latin1);
     }
 
     // At most kMaxBodyInput bytes, or nullopt with the reason shown.

@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
+#include "Latin1Text.h"
 #include "Resource.h"
 
 CExtEdit* ToEdit = nullptr;
@@ -27,22 +28,24 @@ CExtEdit** Slot(int controlId) {
     }
 }
 
-// What can enter a field: Latin-1, line breaks as "\n" (none in a single-line field).
-QString Admit(QString text, bool multiLine) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QChar('\r'), QChar('\n'));
-    text.replace(QChar::ParagraphSeparator, QChar('\n'));
-    text.replace(QChar::LineSeparator, QChar('\n'));
+// What can enter a field: Latin-1 by the rule tavo400-send follows too, line breaks as
+// "\n" (none in a single-line field).
+QString Admit(const QString& text, bool multiLine) {
+    std::string notUtf8; // cannot happen: Qt's UTF-8 of any string is valid
+    const auto field = tavo::text::Utf8ToFieldText(text.toStdString(), notUtf8);
+    if (!field)
+        return {};
+    QString admitted =
+        QString::fromLatin1(field->latin1.data(), static_cast<qsizetype>(field->latin1.size()));
+    admitted.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    admitted.replace(QChar('\r'), QChar('\n'));
     if (!multiLine) {
         // a single-line field takes a pasted text up to its first line break
-        const auto end = text.indexOf(QChar('\n'));
+        const auto end = admitted.indexOf(QChar('\n'));
         if (end >= 0)
-            text.truncate(end);
+            admitted.truncate(end);
     }
-    for (auto& c : text)
-        if (c.unicode() > 0xFF)
-            c = QChar('?');
-    return text;
+    return admitted;
 }
 
 QList<QKeySequence>& FrameKeys() {
@@ -154,10 +157,13 @@ void CExtEdit::keyPressEvent(QKeyEvent* e) {
         e->accept();
         return;
     }
+    // By code point: a character beyond the BMP arrives as two UTF-16 units, neither of
+    // which prints on its own.
     const QString text = e->text();
+    const auto codes = text.toUcs4();
     const bool printable =
-        !text.isEmpty() && !(e->modifiers() & Qt::ControlModifier) &&
-        std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+        !codes.isEmpty() && !(e->modifiers() & Qt::ControlModifier) &&
+        std::all_of(codes.begin(), codes.end(), [](char32_t c) { return QChar::isPrint(c); });
     if (printable) {
         Insert(text, true);
         e->accept();
@@ -187,7 +193,7 @@ void CExtEdit::insertFromMimeData(const QMimeData* source) {
 void CExtEdit::Insert(QString text, bool allOrNothing) {
     if (isReadOnly())
         return;
-    text = Admit(std::move(text), multiLine_);
+    text = Admit(text, multiLine_);
     QTextCursor cursor = textCursor();
     const std::size_t kept =
         Length() - Counted(cursor.selectedText().replace(QChar::ParagraphSeparator, QChar('\n')));

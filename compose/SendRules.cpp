@@ -4,8 +4,9 @@
 
 namespace {
 
-constexpr std::string_view kLineSeparators = "\a\b\f\v\t\n\r";
-constexpr std::string_view kAddressSeparators = " ,;\a\b\f\v\t\n\r";
+// NEL (0x85) is a line break too: left in, it would reach the host as its new-line code.
+constexpr std::string_view kLineSeparators = "\a\b\f\v\t\n\r\x85";
+constexpr std::string_view kAddressSeparators = " ,;\a\b\f\v\t\n\r\x85";
 constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
 
 // As strtok splits a copy in the work area: runs of separators end a piece, empty
@@ -71,7 +72,7 @@ std::size_t FieldLength(std::string_view text) {
             length += 2;
             ++i;
         } else {
-            length += text[i] == '\n' || text[i] == '\r' ? 2 : 1;
+            length += text[i] == '\n' || text[i] == '\r' || text[i] == '\x85' ? 2 : 1;
         }
     }
     return length;

@@ -17,14 +17,14 @@ inline constexpr std::size_t kNameWidth = 10;
 inline constexpr int kMaxNames = 50;
 
 // Names, in order, at runs of blank, comma, semicolon and the control characters
-// BEL BS HT LF VT FF CR.
+// BEL BS HT LF VT FF CR NEL.
 std::vector<std::string> SplitAddresses(std::string_view toText);
 
 // Each name left-justified in ten blanks ("%-10s"), joined with nothing between them.
 std::string FormatAddressList(const std::vector<std::string>& names);
 
-// Every run of line breaks, tabs and the other control separators becomes one blank;
-// leading and trailing white space goes. Never makes a text longer.
+// Every run of line breaks (NEL among them), tabs and the other control separators
+// becomes one blank; leading and trailing white space goes. Never makes a text longer.
 std::string FlattenText(std::string_view text);
 
 // The length a field counts: a line break is two characters (CR LF) however it is

@@ -320,6 +320,9 @@ bool CHostLink::ReadSendReply() {
     if (reply.cutShort)
         shown +=
             "(The host's reply claims more than its 32000-byte area holds; the rest is lost.)\n";
+    if (reply.missing > 0)
+        shown += "(The host's reply claims " + std::to_string(reply.missing) + " more error " +
+                 (reply.missing == 1 ? "message" : "messages") + " than it holds.)\n";
     ShowMessageBox(shown);
     return false;
 }

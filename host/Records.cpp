@@ -137,11 +137,17 @@ ReplyTexts ReadReplyTexts(const unsigned char* area, std::size_t length,
     std::string header(kErrorHeaderLength + 1, '\0');
     for (long i = 0; i < errors; ++i) {
         if (position + kErrorHeaderLength > length) {
-            reply.cutShort = true;
+            reply.missing = errors - i;
             break;
         }
         fromHost(header.data(), kErrorHeaderLength, reinterpret_cast<const char*>(area + position),
                  kErrorHeaderLength);
+        // A header with neither a message id nor a length is the unused rest of the area.
+        if (std::all_of(header.begin(), header.begin() + kErrorHeaderLength,
+                        [](char c) { return c == ' ' || c == '\0'; })) {
+            reply.missing = errors - i;
+            break;
+        }
         const long claimed = ParseNumber(header.data() + kDataLengthOffset, kDataLengthWidth);
         position += kErrorHeaderLength;
         std::size_t textLength = claimed > 0 ? static_cast<std::size_t>(claimed) : 0;

@@ -94,6 +94,9 @@ struct ReplyTexts {
     bool reportsErrors = false; // first byte "Y"
     std::vector<std::string> texts;
     bool cutShort = false; // the lengths claimed more than the area holds
+    // Entries the count claimed that the reply does not hold: the area ended, or what
+    // follows the last entry is blank.
+    long missing = 0;
 };
 // Reads the send program's reply piece by piece, never past `length` bytes.
 ReplyTexts ReadReplyTexts(const unsigned char* area, std::size_t length,

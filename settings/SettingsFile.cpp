@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -88,19 +89,58 @@ Record NewRecord(const std::string& name) {
     return record;
 }
 
+// Where the record lives: the end of a chain of symbolic links, resolved against each
+// link's own directory, so that a rename replaces the target and the link stays.
+std::string RecordPath() {
+    std::string path = kSettingsFileName;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return path;
+        std::string target(PATH_MAX, '\0');
+        const auto n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+            return path;
+        target.resize(static_cast<std::size_t>(n));
+        const auto slash = path.rfind('/');
+        path = target.front() == '/' || slash == std::string::npos
+                   ? target
+                   : path.substr(0, slash + 1) + target;
+    }
+    return path;
+}
+
+// A file with other hard links is rewritten where it is, or the other names would keep
+// the old record; a failure part-way may then leave a partial record.
+void RewriteInPlace(const std::string& path, const Record& record) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (WriteAll(fd, record.data(), record.size()) == static_cast<long>(record.size()) &&
+        ::ftruncate(fd, static_cast<off_t>(record.size())) == 0)
+        ::fsync(fd);
+    ::close(fd);
+}
+
 // Replaces the file by a temporary sibling holding `record`, so the old record survives
 // any failure before the rename.
 void ReplaceFile(const Record& record, mode_t mode) {
-    char temp[] = "dftsys.ini.XXXXXX";
-    const int fd = ::mkstemp(temp);
+    const auto path = RecordPath();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && info.st_nlink > 1) {
+        RewriteInPlace(path, record);
+        return;
+    }
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return;
     bool ok = ::fchmod(fd, mode) == 0 &&
               WriteAll(fd, record.data(), record.size()) == static_cast<long>(record.size()) &&
               ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp, kSettingsFileName) != 0)
-        ::unlink(temp);
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0)
+        ::unlink(temp.c_str());
 }
 
 mode_t NewFileMode() {

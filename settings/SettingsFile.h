@@ -13,7 +13,9 @@
 //   name (n bytes) CR LF, Save byte "Y"/"N", seven mode bytes "Y"/blank, spaces to 300
 //
 // A new record is written to a temporary file beside the old one and renamed over it,
-// so a write that fails part-way leaves the previous record intact.
+// so a write that fails part-way leaves the previous record intact. A symbolic link
+// stays: the file it leads to is replaced, beside itself. A file with more than one hard
+// link is rewritten in place, so every name of it sees the new record.
 
 inline constexpr const char* kSettingsFileName = "dftsys.ini";
 inline constexpr std::size_t kSettingsRecordLength = 300;

@@ -19,12 +19,15 @@ class EmbeddedBackend final : public Backend {
     Status TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
                      std::string& entry) override;
 
-    // The engine behind a system; opened (and seeded) on first use. Throws
-    // std::runtime_error when the database cannot be opened.
+    // The engine behind a system, opened on first use; a new database of the DEMO system
+    // gets the demo directory. Throws std::runtime_error, with the path and the reason,
+    // when the database cannot be opened.
     static std::shared_ptr<tavo::server::HostEngine> EngineFor(const SystemConfig& system);
     static void ForgetEngines();
 
   private:
+    Status Open();
+
     SystemConfig system_;
     std::shared_ptr<tavo::server::HostEngine> engine_;
 };

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "EmbeddedBackend.h"
+#include "Latin1Text.h"
 #include "cwbtest.h"
 
 namespace cwb {
@@ -97,7 +98,11 @@ SystemsLoad Systems() {
         std::lock_guard lock(seam.mutex);
         text = seam.systemsText;
     }
-    return text ? ParseSystemsFile(*text) : LoadSystems();
+    auto load = text ? ParseSystemsFile(*text) : LoadSystems();
+    // The file and its path are UTF-8; the layer's texts are in the workstation code page.
+    if (!load.config)
+        load.error = tavo::text::Utf8ToLatin1Shown(load.error);
+    return load;
 }
 
 std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status) {

@@ -194,6 +194,9 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
     if (!config.defaultSystem.empty() && !config.Find(config.defaultSystem))
         return {std::nullopt, LineError(defaultLine, "the default system " + config.defaultSystem +
                                                          " has no section of its own")};
+    // As the platform makes the first configured system its default.
+    if (config.defaultSystem.empty() && !config.systems.empty())
+        config.defaultSystem = config.systems.front().name;
     return {std::move(config), {}};
 }
 

@@ -23,7 +23,7 @@ struct SystemConfig {
 
 struct SystemsConfig {
     std::vector<SystemConfig> systems; // file order, which is the order the list returns
-    std::string defaultSystem;         // empty: no default
+    std::string defaultSystem;         // the first system unless named; empty: none
 
     // Host names are not case-sensitive, so neither is this.
     const SystemConfig* Find(std::string_view name) const;

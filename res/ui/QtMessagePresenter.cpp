@@ -13,5 +13,7 @@ void QtMessagePresenter::ShowMessage(std::string_view text) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption.data(), caption.size()),
                     QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
                     QMessageBox::Ok, parent);
+    // Host texts and typed names are shown as they are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }

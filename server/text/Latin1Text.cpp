@@ -4,43 +4,114 @@
 
 namespace tavo::text {
 
+namespace {
+
+struct Decoded {
+    unsigned long code = 0;
+    std::size_t length = 1;
+    bool valid = false;
+};
+
+// The character that starts at `utf8[i]`.
+Decoded DecodeAt(std::string_view utf8, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    Decoded d;
+    d.length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    d.code = lead < 0x80    ? lead
+             : lead >= 0xF0 ? lead & 0x07u
+             : lead >= 0xE0 ? lead & 0x0Fu
+                            : lead & 0x1Fu;
+    d.valid = (lead < 0x80 || lead >= 0xC2) && lead <= 0xF4 && i + d.length <= utf8.size();
+    for (std::size_t k = 1; d.valid && k < d.length; ++k) {
+        const auto next = static_cast<unsigned char>(utf8[i + k]);
+        d.valid = (next & 0xC0) == 0x80;
+        d.code = (d.code << 6) | (next & 0x3Fu);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
+    if (d.valid && ((d.length == 3 && d.code < 0x800) || (d.length == 4 && d.code < 0x10000) ||
+                    (d.code >= 0xD800 && d.code <= 0xDFFF) || d.code > 0x10FFFF))
+        d.valid = false;
+    return d;
+}
+
+std::string NotUtf8(std::size_t byte) {
+    return "is not valid UTF-8 (byte " + std::to_string(byte + 1) +
+           "); convert it first, for example with iconv -f LATIN1 -t UTF-8";
+}
+
+bool IsLineBreak(unsigned long code) {
+    return code == 0x85 || code == 0x2028 || code == 0x2029;
+}
+
+} // namespace
+
+std::string CodePointName(unsigned long code) {
+    char name[16];
+    std::snprintf(name, sizeof name, "U+%04lX", code);
+    return name;
+}
+
 std::optional<std::string> Utf8ToLatin1(std::string_view utf8, std::string& error) {
     std::string latin1;
     latin1.reserve(utf8.size());
     std::size_t character = 0;
     for (std::size_t i = 0; i < utf8.size();) {
         ++character;
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        unsigned long code = lead < 0x80    ? lead
-                             : lead >= 0xF0 ? lead & 0x07u
-                             : lead >= 0xE0 ? lead & 0x0Fu
-                                            : lead & 0x1Fu;
-        bool valid = (lead < 0x80 || lead >= 0xC2) && lead <= 0xF4 && i + length <= utf8.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(utf8[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
-        if (valid && ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-                      (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF))
-            valid = false;
-        if (!valid) {
-            error = "is not valid UTF-8 (byte " + std::to_string(i + 1) +
-                    "); convert it first, for example with iconv -f LATIN1 -t UTF-8";
+        const auto d = DecodeAt(utf8, i);
+        if (!d.valid) {
+            error = NotUtf8(i);
             return std::nullopt;
         }
-        if (code > 0xFF) {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "U+%04lX", code);
-            error = "holds \"" + std::string(utf8.substr(i, length)) + "\" (" + hex +
-                    ") at character " + std::to_string(character) +
+        if (d.code > 0xFF) {
+            error = "holds \"" + std::string(utf8.substr(i, d.length)) + "\" (" +
+                    CodePointName(d.code) + ") at character " + std::to_string(character) +
                     ", which the host cannot take: it takes Latin-1 (ISO 8859-1) characters only";
             return std::nullopt;
         }
-        latin1 += static_cast<char>(code);
-        i += length;
+        latin1 += static_cast<char>(d.code);
+        i += d.length;
+    }
+    return latin1;
+}
+
+std::optional<FieldText> Utf8ToFieldText(std::string_view utf8, std::string& error) {
+    FieldText field;
+    field.latin1.reserve(utf8.size());
+    std::size_t character = 0;
+    for (std::size_t i = 0; i < utf8.size();) {
+        ++character;
+        const auto d = DecodeAt(utf8, i);
+        if (!d.valid) {
+            error = NotUtf8(i);
+            return std::nullopt;
+        }
+        if (IsLineBreak(d.code)) {
+            field.latin1 += "\r\n";
+        } else if (d.code > 0xFF) {
+            if (field.replaced++ == 0) {
+                field.firstAt = character;
+                field.firstCode = d.code;
+            }
+            field.latin1 += '?';
+        } else {
+            field.latin1 += static_cast<char>(d.code);
+        }
+        i += d.length;
+    }
+    return field;
+}
+
+std::string Utf8ToLatin1Shown(std::string_view utf8) {
+    std::string latin1;
+    latin1.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto d = DecodeAt(utf8, i);
+        if (!d.valid) {
+            latin1 += utf8[i++];
+            continue;
+        }
+        latin1 += d.code > 0xFF ? '?' : static_cast<char>(d.code);
+        i += d.length;
     }
     return latin1;
 }

@@ -5,12 +5,33 @@
 #include <string_view>
 
 // The host and the program's records speak Latin-1; terminals, files, CSV and JSON speak
-// UTF-8. Whatever Latin-1 cannot carry is refused with its position, never replaced.
+// UTF-8.
 namespace tavo::text {
 
-// Latin-1 bytes of `utf8`, or nullopt with `error` saying what and where.
+// Latin-1 bytes of `utf8`, or nullopt with `error` saying what and where: for data such
+// as a directory, where a replaced character would be a different name.
 std::optional<std::string> Utf8ToLatin1(std::string_view utf8, std::string& error);
 std::string Latin1ToUtf8(std::string_view latin1);
+
+// What a text field holds of typed or given text, in the window and in tavo400-send
+// alike: each character Latin-1 cannot carry becomes one "?", however many UTF-16 units
+// or UTF-8 bytes it takes, so the user sees what will be sent. U+0085, U+2028 and U+2029
+// become CR LF: Latin-1's byte 0x85 would reach the host as its own new-line code.
+struct FieldText {
+    std::string latin1;
+    std::size_t replaced = 0;    // characters that became "?"
+    std::size_t firstAt = 0;     // the first of them, counted in characters from 1
+    unsigned long firstCode = 0; // and its code point
+};
+// Nullopt, with `error` saying where, when `utf8` is not UTF-8.
+std::optional<FieldText> Utf8ToFieldText(std::string_view utf8, std::string& error);
+
+// Text for a message: "?" for what Latin-1 cannot carry, and bytes that are not UTF-8
+// taken to be Latin-1 already, so a name shows as its file spells it either way.
+std::string Utf8ToLatin1Shown(std::string_view utf8);
+
+// "U+20AC", as a message names a character.
+std::string CodePointName(unsigned long code);
 
 // A JSON string literal of UTF-8 text.
 std::string JsonString(std::string_view utf8);

@@ -1,6 +1,6 @@
-// tavo400-send in this process on two embedded hosts: the command line, the body's
-// sources, the checks before any host call, the choice of system and modes, the dry run
-// and the JSON result.
+// tavo400-send in this process on two embedded hosts with the demo directory: the
+// command line, the body's sources, the checks before any host call, the choice of system
+// and modes, the dry run and the JSON result.
 #include "CliFixture.h"
 
 #include "Strings.h"
@@ -14,6 +14,8 @@ class SendCommandTest : public CliFixture {
         cwbtest::UseSystems("[systems]\ndefault = SYSA\n"
                             "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
                             "[SYSB]\naddress = embedded\ndatabase = :memory:\n");
+        for (const char* system : {"SYSA", "SYSB"})
+            cwbtest::Engine(system)->SeedDemoDirectory();
     }
     std::vector<tavo::server::OutboxMessage> Outbox(const char* system = "SYSA") {
         return cwbtest::Engine(system)->Outbox();
@@ -45,7 +47,6 @@ TEST_F(SendCommandTest, BadUsageOrInputExitsTwoBeforeTheHost) {
         {{"--to", "jsmith"}, std::string(64 * 1024 + 1, 'x'), "more than 65536 bytes"},
         {{"--to", "jsmith"}, std::string("before\0after", 12), "NUL byte at character 7"},
         {{"--to", "jsmith", "--body", "caf\xc3"}, "", "not valid UTF-8 (byte 4)"},
-        {{"--to", "jsmith", "--subject", "5 \xe2\x82\xac"}, "", "(U+20AC) at character 3"},
         {{"--to", "jsmith", "--modes", "pager,pigeon"}, "", "unknown delivery mode \"pigeon\""},
         {{"--to", "jsmith", "--modes", ""}, "", LoadString(IDS_SELECT_DELIVERY_MODE)},
     };
@@ -63,6 +64,32 @@ TEST_F(SendCommandTest, BadUsageOrInputExitsTwoBeforeTheHost) {
     const auto version = Run({"--version"});
     EXPECT_EQ(version.code, kExitAccepted);
     EXPECT_TRUE(version.out.starts_with("tavo400-send ")) << version.out;
+}
+
+// As the window's fields take it: one "?" each, the limit counting each character once,
+// and the Unicode line breaks flattened like any other.
+TEST_F(SendCommandTest, WhatLatin1CannotCarryIsSentAsQuestionMarksAndSaidUnlessQuiet) {
+    const std::string emoji = "\xf0\x9f\x98\x80";
+    const Args args{"--to",      "jsmith\xe2\x80\xa8ops",
+                    "--subject", std::string(29, 's') + emoji,
+                    "--body",    "5 \xe2\x82\xac\xc2\x85" + emoji};
+    const auto said = Run(args);
+    ASSERT_EQ(said.code, kExitAccepted) << said.err;
+    EXPECT_EQ(said.err, "tavo400-send: --subject holds a character that Latin-1 cannot carry "
+                        "(U+1F600 at character 30); it is sent as \"?\"\n"
+                        "tavo400-send: the body holds 2 characters that Latin-1 cannot carry (the "
+                        "first: U+20AC at character 3); each is sent as \"?\"\n");
+    const auto sent = Outbox().front();
+    EXPECT_EQ(sent.names, (std::vector<std::string>{"JSMITH", "OPS"}));
+    EXPECT_EQ(sent.subject, std::string(29, 's') + "?");
+    EXPECT_EQ(sent.body, "5 ? ?");
+
+    auto quiet = args;
+    quiet.push_back("-q");
+    const auto silent = Run(quiet);
+    EXPECT_EQ(silent.code, kExitAccepted);
+    EXPECT_EQ(silent.out + silent.err, "");
+    EXPECT_EQ(Outbox().size(), 2u);
 }
 
 TEST_F(SendCommandTest, BodyComesFromOneSourceOnly) {

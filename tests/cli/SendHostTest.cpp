@@ -164,8 +164,14 @@ TEST_P(SendHostTest, HostThatCannotBeReachedExitsThree) {
                             "or the link broke\n");
     EXPECT_TRUE(down.out.empty());
 
-    cwbtest::UseSystems("[SYSA]\naddress = embedded\ndatabase = :memory:\n"); // no default
+    cwbtest::UseSystems("[systems]\n"); // no system at all
     const auto none = Run({"--to", "jsmith"});
     EXPECT_EQ(none.code, kExitUnreachable);
     EXPECT_TRUE(none.err.ends_with(LoadString(IDS_SELECT_HOST) + "\n")) << none.err;
+
+    // a systems file in UTF-8 is quoted in UTF-8
+    cwbtest::UseSystems("[Z\xc3\xbcrich]\naddress = embedded\n");
+    const auto named = Run({"--to", "jsmith"});
+    EXPECT_EQ(named.code, kExitUnreachable);
+    EXPECT_TRUE(Contains(named.err, "'Z\xc3\xbcrich' is not a system name")) << named.err;
 }

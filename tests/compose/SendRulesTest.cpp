@@ -9,7 +9,7 @@ TEST(SplitAddresses, SeparatorsAndLines) {
     // the picker's lines give the same list; blank lines and repeats add nothing
     EXPECT_EQ(SplitAddresses("jsmith\r\n\r\nmjones\r\nops\r\n"),
               (Names{"jsmith", "mjones", "ops"}));
-    EXPECT_EQ(SplitAddresses("a\tb\vc\fd\ae\bf"), (Names{"a", "b", "c", "d", "e", "f"}));
+    EXPECT_EQ(SplitAddresses("a\tb\vc\fd\ae\bf\x85g"), (Names{"a", "b", "c", "d", "e", "f", "g"}));
     EXPECT_TRUE(SplitAddresses("").empty());
     EXPECT_TRUE(SplitAddresses(" ,; \r\n\t").empty());
     EXPECT_EQ(SplitAddresses("ops ops"), (Names{"ops", "ops"})); // sent twice
@@ -29,6 +29,8 @@ TEST(FlattenText, RunsBecomeOneBlankAndEdgesGo) {
     EXPECT_EQ(FlattenText("line one\r\n\r\nline two"), "line one line two");
     EXPECT_EQ(FlattenText("two  blanks"), "two  blanks");
     EXPECT_EQ(FlattenText("\r\n\r\n\r\n"), "");
+    // NEL would reach the host as its own new-line code
+    EXPECT_EQ(FlattenText("one\x85two\x85\r\n"), "one two");
     EXPECT_EQ(FlattenText(""), "");
     for (std::string text : {"a\r\n\tb", " x ", "\a\b\f\vq"})
         EXPECT_LE(FlattenText(text).size(), text.size());
@@ -39,6 +41,7 @@ TEST(FieldLength, LineBreaksCountTwo) {
     EXPECT_EQ(FieldLength("a\r\nb"), 4u);
     EXPECT_EQ(FieldLength("a\nb"), 4u);
     EXPECT_EQ(FieldLength("\r\n\r\n"), 4u);
+    EXPECT_EQ(FieldLength("a\x85"), 3u);
 }
 
 TEST(AppendPickedNames, AsTheToButtonDoes) {

@@ -67,9 +67,21 @@ TEST_F(Communications, DefaultIsSpelledAsItsSection) {
     EXPECT_EQ(std::string(name, 3), std::string("S\0#", 3));
     EXPECT_NE(OnlyError(errors).find("5"), std::string::npos);
 
-    cwbtest::UseSystems("[A]\naddress = embedded\n");
+    // none named: the first configured, as the platform has it; none configured: none
+    cwbtest::UseSystems("[Kilo]\naddress = embedded\n[A]\naddress = embedded\n");
+    EXPECT_EQ(cwbCO_GetDefaultSysName(name, sizeof name, &needed, errors), CWB_OK);
+    EXPECT_STREQ(name, "Kilo");
+    cwbtest::UseSystems("[systems]\n");
     EXPECT_EQ(cwbCO_GetDefaultSysName(name, sizeof name, &needed, errors), CWBCO_NO_DEFAULT_SYSTEM);
     EXPECT_FALSE(OnlyError(errors).empty());
+
+    // the file is UTF-8, the layer's texts Latin-1, whichever way a name is written
+    for (const char* file :
+         {"[Z\xc3\xbcrich]\n", "[Z\xfcrich]\n", "[systems]\ndefault = Z\xc3\xbcrich\n"}) {
+        cwbtest::UseSystems(file);
+        EXPECT_EQ(cwbCO_GetDefaultSysName(name, sizeof name, &needed, errors), CWB_CONFIG_ERROR);
+        EXPECT_NE(OnlyError(errors).find("Z\xfcrich"), std::string::npos) << OnlyError(errors);
+    }
 }
 
 // Too small an area, or a failure the seam injects, costs exactly that one entry.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "CwbTestSupport.h"
+#include "HostEngine.h"
 #include "SystemsFile.h"
 #include "cwbco.h"
 
@@ -181,9 +182,36 @@ TEST_F(SystemsFileOnDisk, NoFileGivesTheBuiltInDemoWithItsDatabaseFile) {
         EXPECT_EQ(load.config->systems[0].address, "embedded");
         EXPECT_EQ(load.config->defaultSystem, "DEMO");
     }
-    cwbtest::UseSystemsFile();
-    ASSERT_NE(cwbtest::Engine("demo"), nullptr);
+}
+
+// The demo directory goes only into a database the DEMO system's first use creates:
+// never back into one emptied since, nor into one made by "tavo400-hostd init" without
+// --demo, nor into a site's own embedded host.
+TEST_F(SystemsFileOnDisk, OnlyANewDemoDatabaseGetsTheDemoDirectory) {
+    const auto restart = [](const std::optional<std::string>& systems) {
+        cwbtest::Reset(); // a new process
+        systems ? cwbtest::UseSystems(*systems) : cwbtest::UseSystemsFile();
+    };
+    restart(std::nullopt); // no systems file: the built-in DEMO
+    auto demo = cwbtest::Engine("demo");
+    ASSERT_NE(demo, nullptr);
     EXPECT_TRUE(fs::exists(dir / "data/tavo400/demo.db"));
+    EXPECT_EQ(demo->Recipients().size(), 12u);
+    demo->ReplaceDirectory({}, {});
+    demo.reset();
+    restart(std::nullopt);
+    EXPECT_TRUE(cwbtest::Engine("DEMO")->Recipients().empty());
+
+    fs::create_directories(dir / "data");
+    { tavo::server::HostEngine initialised((dir / "data/init.db").string()); }
+    const std::pair<std::string, std::string> untouched[] = {
+        {"DEMO", "[DEMO]\naddress = embedded\ndatabase = " + (dir / "data/init.db").string()},
+        {"SITE", "[SITE]\naddress = embedded\ndatabase = " + (dir / "data/site.db").string()},
+    };
+    for (const auto& [name, systems] : untouched) {
+        restart(systems);
+        EXPECT_TRUE(cwbtest::Engine(name)->Recipients().empty()) << systems;
+    }
 }
 
 TEST_F(SystemsFileOnDisk, FileIsFoundOrRefusedWithItsPath) {

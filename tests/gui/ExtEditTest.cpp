@@ -21,10 +21,12 @@ class ExtEditTest : public QObject {
         edit->paste();
     }
 
-    // Typing of characters the test keyboard does not have.
+    // Typing of characters the test keyboard does not have: one key event a character,
+    // as a keyboard sends an emoji with its two UTF-16 units.
     static void Type(CExtEdit* edit, const QString& text) {
-        for (QChar c : text) {
-            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        for (char32_t c : text.toUcs4()) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier,
+                            QString::fromUcs4(&c, 1));
             QApplication::sendEvent(edit, &press);
         }
     }
@@ -69,6 +71,16 @@ class ExtEditTest : public QObject {
         Paste(to, QString::fromUtf8("Łódź"));
         QCOMPARE(QByteArray::fromStdString(to->WindowText()), QByteArray("a?b?\xf3"
                                                                          "d?"));
+        // beyond the BMP, one character and one "?", typed or pasted, within the limit
+        const QString emoji = QString::fromUtf8("\xf0\x9f\x98\x80");
+        subject->SetLimitText(3);
+        subject->setFocus();
+        Type(subject, emoji + emoji + emoji + emoji);
+        QCOMPARE(QByteArray::fromStdString(subject->WindowText()), QByteArray("???"));
+        // and the Unicode line breaks are line breaks, never byte 0x85
+        body->setFocus();
+        Paste(body, "x" + emoji + QString::fromUtf8("\xc2\x85y\xe2\x80\xa8z\xe2\x80\xa9"));
+        QCOMPARE(QByteArray::fromStdString(body->WindowText()), QByteArray("x?\r\ny\r\nz\r\n"));
     }
 
     void limitsCountLineBreaksAsTwo() {

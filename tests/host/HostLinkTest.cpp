@@ -1,6 +1,10 @@
 // Connecting, the one-time set-up with its reply queue, and how host errors are shown.
 #include "HostFixture.h"
 
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
 #include "Strings.h"
 
 namespace {
@@ -99,4 +103,36 @@ TEST_F(HostLinkTest, ShowHostErrorShowsTheLastTextCutToItsArea) {
     cwbSV_CreateErrHandle(&Host().ErrorHandle); // holds no text: nothing is shown
     ShowHostError();
     EXPECT_EQ(shown.shown.size(), 2u);
+}
+
+// The embedded host is in this process, so the link stands; each call then says which
+// file cannot be opened and why, and the next link tries again.
+TEST_F(HostLinkTest, EmbeddedDatabaseThatCannotBeOpenedSaysWhereAndWhy) {
+    namespace fs = std::filesystem;
+    const auto dir = fs::temp_directory_path() / ("tavo-nodb-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "folder");
+    std::ofstream(dir / "file") << "x";
+    const std::pair<fs::path, std::string> cases[] = {
+        {dir / "folder", "it is a folder"},
+        {dir / "file" / "host.db",
+         "cannot create its folder " + (dir / "file").string() + ": Not a directory"},
+    };
+    for (const auto& [path, why] : cases) {
+        RestartProcess();
+        cwbtest::UseSystems("[SYSA]\naddress = embedded\ndatabase = " + path.string() + "\n");
+        {
+            CHostLink link;
+            EXPECT_FALSE(link.SubmitMessage(1, 0, "", "body", ""));
+        }
+        ASSERT_FALSE(shown.shown.empty());
+        for (const auto& text : shown.shown)
+            EXPECT_EQ(text, "Cannot open the host database '" + path.string() + "': " + why);
+    }
+    fs::remove(dir / "file");
+    RestartProcess();
+    CHostLink repaired;
+    EXPECT_TRUE(Host().HostSetupDone);
+    EXPECT_TRUE(shown.shown.empty());
+    fs::remove_all(dir);
 }

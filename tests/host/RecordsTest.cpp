@@ -85,7 +85,7 @@ TEST(DisplayName, FirstCharacterAsReceivedTheRestLowerCase) {
     EXPECT_EQ(DisplayName(""), "");
 }
 
-TEST(SendReply, ClaimsPastASmallAreaStopAtItsEnd) {
+TEST(SendReply, ClaimsPastTheAreaOrItsEntriesStopThere) {
     const auto read = [](const std::string& latin1, std::size_t length) {
         const auto ebcdic = tavo::codepage::ToEbcdic(Pad(latin1, length));
         return ReadReplyTexts(reinterpret_cast<const unsigned char*>(ebcdic.data()), length,
@@ -101,15 +101,24 @@ TEST(SendReply, ClaimsPastASmallAreaStopAtItsEnd) {
         std::string reply;
         std::size_t length;
         std::vector<std::string> texts;
+        bool cutShort;
+        long missing; // entries claimed and not held
     } cases[] = {
-        {"Y00001" + Pad("TVO0101", 22) + "99999short", 64, {Pad("short", 64 - 6 - 27)}},
-        {"Y99999" + Pad("TVO0101", 22) + "00003one", 60, {"one"}}, // more entries than room
-        {"Y00", 3, {}},                                            // too small for even the count
+        {"Y00001" + Pad("TVO0101", 22) + "99999short", 64, {Pad("short", 64 - 6 - 27)}, true, 0},
+        {"Y99999" + Pad("TVO0101", 22) + "00003one", 60, {"one"}, false, 99998}, // no room
+        {"Y00999" + Pad("TVO0101", 22) + "00003one", 200, {"one"}, false, 998},  // blank rest
+        {"Y00003" + Pad("TVO0101", 22) + "00003one" + std::string(27, '\0'),
+         200,
+         {"one"},
+         false,
+         2},
+        {"Y00", 3, {}, true, 0}, // too small for even the count
     };
     for (const auto& c : cases) {
         const auto reply = read(c.reply, c.length);
         EXPECT_TRUE(reply.reportsErrors);
-        EXPECT_TRUE(reply.cutShort) << c.reply;
+        EXPECT_EQ(reply.cutShort, c.cutShort) << c.reply;
+        EXPECT_EQ(reply.missing, c.missing) << c.reply;
         EXPECT_EQ(reply.texts, c.texts) << c.reply;
     }
 }

@@ -122,6 +122,10 @@ TEST_F(SubmitMessageTest, ReplyIsReadToTheAreaEndAndShownInOneBox) {
         {"Y00002" + ErrorEntry("Twelve chars", 12) + ErrorEntry("Unknown recipient X.", 20) +
              "junk",
          "Twelve chars\nUnknown recipient X.\n"},
+        // a count far beyond the entries: no empty lines for the blank rest of the area
+        {"Y00999" + ErrorEntry("Twelve chars", 12) + ErrorEntry("Unknown recipient X.", 20),
+         "Twelve chars\nUnknown recipient X.\n(The host's reply claims 997 more error messages "
+         "than it holds.)\n"},
         {overlong + std::string(32000 - overlong.size(), 'z'),
          std::string(32000 - overlong.size(), 'z') +
              "\n(The host's reply claims more than its 32000-byte area holds; the rest is "

@@ -189,3 +189,36 @@ TEST_F(SettingsFileTest, ReplacedFileKeepsItsPermissions) {
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     EXPECT_EQ(ReadFile().substr(0, 4), "Sys2");
 }
+
+// A dftsys.ini kept elsewhere and linked in stays linked; its other names see the record.
+TEST_F(SettingsFileTest, LinkedFileIsWrittenWhereItLives) {
+    std::filesystem::create_directories("kept/deeper");
+    std::filesystem::create_directory_symlink("kept", "elsewhere");
+    std::filesystem::create_symlink("../elsewhere/deeper/settings", "kept/hop");
+    std::filesystem::create_symlink("kept/hop", "dftsys.ini");
+    WriteFile(Record("Sys1\r\nN"));
+    CurrentSystem = "Sys2";
+    SaveSystemChoice();
+    DeliveryModes.SaveSettings = 1;
+    SaveDeliveryModes();
+    EXPECT_TRUE(std::filesystem::is_symlink("dftsys.ini"));
+    EXPECT_TRUE(std::filesystem::is_symlink("kept/hop"));
+    EXPECT_EQ(ReadFile(), Record("Sys2\r\nYYYYYYYY"));
+    // the temporary file went beside the target, and none is left
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("kept/deeper"),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    std::filesystem::remove("dftsys.ini");
+    WriteFile(Record("Sys2\r\nN"));
+    ASSERT_EQ(::link("dftsys.ini", "kept/second-name"), 0);
+    CurrentSystem = "Sys3";
+    SaveSystemChoice();
+    std::ifstream second("kept/second-name", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(second), {}), Record("Sys3\r\nN"));
+    DeliveryModes.SaveSettings = 0;
+    SaveDeliveryModes();
+    EXPECT_EQ(std::filesystem::hard_link_count("dftsys.ini"), 2u);
+    EXPECT_EQ(ReadFile(), Record("Sys3\r\nN"));
+    std::filesystem::remove("kept/second-name");
+}
