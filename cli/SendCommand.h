@@ -21,6 +21,8 @@ struct CommandIo {
     std::ostream& out;
     std::ostream& err;
     bool inIsTerminal; // then the body is never read from `in` unasked
+    // With inIsTerminal: a password the systems file does not give may be asked for.
+    bool errIsTerminal = false;
 };
 
 // `args` without the program name.

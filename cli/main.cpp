@@ -8,5 +8,6 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return tavo::cli::RunSendCommand(args, {std::cin, std::cout, std::cerr, ::isatty(0) == 1});
+    return tavo::cli::RunSendCommand(
+        args, {std::cin, std::cout, std::cerr, ::isatty(0) == 1, ::isatty(2) == 1});
 }

@@ -115,11 +115,34 @@ const DialogTemplate kDeliveryModes{
         {IDC_SELECTIONS, K::GroupBox, "Selections", 10, 14, 83, 86, 0, 0x809403FE},
     }};
 
+// Asked when a system's password is not configured; the caption names the system and
+// the reason line, under the fields, says why the host refused the last attempt.
+const DialogTemplate kSignOn{
+    IDD_SIGN_ON,
+    "Sign on",
+    196,
+    82,
+    "MS Sans Serif",
+    10,
+    false,
+    true,
+    {
+        {IDC_USER_ID_LABEL, K::Static, "User ID:", 10, 12, 40, 8, 0, 0x80960402},
+        {IDC_USER_ID, K::Edit, "", 52, 10, 84, 12, kBorder | kAutoHScroll | kTabStop, 0x80960402},
+        {IDC_PASSWORD_LABEL, K::Static, "Password:", 10, 30, 40, 8, 0, 0x80960404},
+        {IDC_PASSWORD, K::Edit, "", 52, 28, 84, 12, kBorder | kAutoHScroll | kTabStop | kPassword,
+         0x80960404},
+        {IDOK, K::DefaultPushButton, "OK", 142, 9, 46, 14, kTabStop, 0x80840001},
+        {IDCANCEL, K::PushButton, "Cancel", 142, 27, 46, 14, kTabStop, 0x80840002},
+        {IDC_SIGN_ON_REASON, K::Static, "", 10, 48, 178, 28, kNoPrefix, 0},
+    }};
+
 } // namespace
 
 const std::vector<const DialogTemplate*>& AllDialogTemplates() {
     static const std::vector<const DialogTemplate*> all{
-        &kAbout, &kBodyForm, &kAddressForm, &kBrowseOptions, &kChangeSystem, &kDeliveryModes};
+        &kAbout,        &kBodyForm,      &kAddressForm, &kBrowseOptions,
+        &kChangeSystem, &kDeliveryModes, &kSignOn};
     return all;
 }
 

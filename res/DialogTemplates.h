@@ -33,6 +33,7 @@ enum ControlStyle : unsigned {
     kWantReturn = 1u << 8,
     kMultiSelect = 1u << 9,
     kNoPrefix = 1u << 10,
+    kPassword = 1u << 11, // an edit that shows a mask for each character
 };
 
 struct ControlTemplate {

@@ -11,6 +11,7 @@ inline constexpr int IDD_ADDRESS_FORM = 131;
 inline constexpr int IDD_BROWSE_OPTIONS = 132;
 inline constexpr int IDD_CHANGE_SYSTEM = 146;
 inline constexpr int IDD_DELIVERY_MODES = 148;
+inline constexpr int IDD_SIGN_ON = 150;
 
 // controls
 inline constexpr int IDOK = 1;
@@ -36,6 +37,11 @@ inline constexpr int IDC_SPOOLED_FILE = 1021;
 inline constexpr int IDC_SAVE_SETTINGS = 1022;
 inline constexpr int IDC_SELECTIONS = 1023;
 inline constexpr int IDC_SYSTEM_LABEL = 1024;
+inline constexpr int IDC_USER_ID_LABEL = 1025;
+inline constexpr int IDC_USER_ID = 1026;
+inline constexpr int IDC_PASSWORD_LABEL = 1027;
+inline constexpr int IDC_PASSWORD = 1028;
+inline constexpr int IDC_SIGN_ON_REASON = 1029;
 
 // commands of the program's own
 inline constexpr int ID_SEND = 32772;

@@ -20,6 +20,7 @@ const std::map<unsigned, std::string_view>& Table() {
         {139, "Description"},
         {140, "Select Groups"},
         {141, "Please select a delivery mode."},
+        {142, "Sign on to %1"},
         {32772, "Send the message to the specified recipients\nSend Message"},
         {32773, "Changes the system to notify\nChange system"},
         {32774, "Changes the delivery modes\nChange delivery"},

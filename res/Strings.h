@@ -19,8 +19,9 @@ enum StringId : unsigned {
     IDS_GROUP_DESCRIPTION_HEADING = 139,
     IDS_SELECT_GROUPS = 140,
     IDS_SELECT_DELIVERY_MODE = 141,
-    IDS_APP_TITLE = 57344,    // caption of every message box
-    IDS_IDLE_MESSAGE = 57345, // "For Help, press F1"
+    IDS_SIGN_ON_CAPTION = 142, // "Sign on to %1"
+    IDS_APP_TITLE = 57344,     // caption of every message box
+    IDS_IDLE_MESSAGE = 57345,  // "For Help, press F1"
     IDS_HELP_MODE_MESSAGE = 57346,
 };
 

@@ -21,6 +21,7 @@ extern "C" {
 #define CWB_COMMUNICATIONS_ERROR 4102u /* the host cannot be reached or the link broke */
 #define CWB_SECURITY_ERROR 4103u       /* sign-on refused */
 #define CWB_TIMEOUT 4104u              /* the host did not answer in time */
+#define CWB_CERTIFICATE_ERROR 4105u    /* TLS: the host's certificate was not trusted */
 
 /* Sign-on refusals an IBM i host tells apart (ibmi:// systems) */
 #define CWB_USER_UNKNOWN 4110u          /* no user profile of that name */

@@ -15,8 +15,9 @@ class HostEngine;
 
 namespace cwbtest {
 
-// Drops every handle, connection, embedded host, armed failure, logged call and
-// configured system: the library is as a new process finds it.
+// Drops every handle, connection, embedded host, armed failure, logged call, configured
+// system, sign-on prompt and remembered password: the library is as a new process finds
+// it.
 void Reset();
 
 // Uses this text as the systems file (same syntax, same checks); UseSystemsFile goes

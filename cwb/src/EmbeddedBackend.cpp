@@ -142,7 +142,7 @@ std::unique_ptr<Backend> MakeBackend(const SystemConfig& system) {
         return std::make_unique<EmbeddedBackend>(system);
     if (system.address.starts_with("tcp://"))
         return std::make_unique<TcpBackend>(system);
-    if (system.address.starts_with("ibmi://"))
+    if (system.address.starts_with("ibmi://") || system.address.starts_with("ibmis://"))
         return std::make_unique<IbmiBackend>(system);
     return nullptr;
 }

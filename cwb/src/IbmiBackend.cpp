@@ -1,6 +1,10 @@
 #include "IbmiBackend.h"
 
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <random>
 
@@ -13,8 +17,26 @@ namespace ib = tavo::ibmi;
 
 namespace {
 
-constexpr std::string_view kScheme = "ibmi://";
 constexpr const char* kPortMapperPort = "449";
+// Reads sent at once when a list starts; each full batch doubles it, up to the pipeline.
+constexpr std::size_t kFirstReadAhead = 32;
+
+// A sign-on proves the password once per process: the level the host asked for and the
+// password's equivalent at that level, by system, user and password.
+struct SignedOn {
+    std::string password;
+    int level;
+    ib::PasswordScheme scheme;
+    ib::Bytes token;
+};
+std::mutex signOnsMutex;
+std::map<std::string, SignedOn>& SignOns() {
+    static std::map<std::string, SignedOn> signOns;
+    return signOns;
+}
+std::string SignOnKey(const SystemConfig& system) {
+    return system.address + '\0' + system.user;
+}
 
 ib::Seed NewSeed() {
     static thread_local std::random_device source;
@@ -45,12 +67,19 @@ std::string Hex16(std::uint16_t code) {
 
 } // namespace
 
+void ForgetIbmiSignOns() {
+    std::lock_guard lock(signOnsMutex);
+    SignOns().clear();
+}
+
 IbmiBackend::IbmiBackend(SystemConfig system)
     : system_(std::move(system)),
+      tls_(system_.address.starts_with("ibmis://")),
       rmtcmd_{ib::kRemoteCommandServer, ib::kRemoteCommandService, system_.rmtcmdPort,
-              Socket(io_)},
-      dtaq_{ib::kDataQueueServer, ib::kDataQueueService, system_.dtaqPort, Socket(io_)} {
-    std::string_view rest = std::string_view(system_.address).substr(kScheme.size());
+              Channel(io_)},
+      dtaq_{ib::kDataQueueServer, ib::kDataQueueService, system_.dtaqPort, Channel(io_)} {
+    std::string_view rest = std::string_view(system_.address);
+    rest.remove_prefix(rest.find("://") + 3);
     const auto bracket = rest.rfind(']');
     const auto colon = rest.rfind(':');
     const bool hasPort = colon != std::string_view::npos &&
@@ -64,11 +93,11 @@ IbmiBackend::IbmiBackend(SystemConfig system)
 
 IbmiBackend::~IbmiBackend() {
     // The remote command server ends its job on request; the data queue server on close.
-    if (rmtcmd_.socket.is_open())
-        Exchange(rmtcmd_.socket, ib::EncodeEndJob(), nullptr,
+    if (rmtcmd_.channel.Lowest().is_open())
+        Exchange(rmtcmd_.channel, ib::EncodeEndJob(), nullptr,
                  std::chrono::steady_clock::now() + std::chrono::seconds(1));
-    Close(rmtcmd_.socket);
-    Close(dtaq_.socket);
+    Close(rmtcmd_.channel);
+    Close(dtaq_.channel);
 }
 
 std::string IbmiBackend::Where() const {
@@ -79,10 +108,10 @@ IbmiBackend::Deadline IbmiBackend::NextDeadline() const {
     return std::chrono::steady_clock::now() + std::chrono::seconds(system_.timeoutSeconds);
 }
 
-void IbmiBackend::Close(Socket& socket) {
+void IbmiBackend::Close(Channel& channel) {
     std::error_code ignored;
-    socket.shutdown(Socket::shutdown_both, ignored);
-    socket.close(ignored);
+    channel.Lowest().shutdown(Socket::shutdown_both, ignored);
+    channel.Lowest().close(ignored);
 }
 
 Status IbmiBackend::TimedOut() const {
@@ -91,8 +120,8 @@ Status IbmiBackend::TimedOut() const {
                                          " s; the connection was closed.");
 }
 
-Status IbmiBackend::Unreadable(Socket& socket, const std::string& why) {
-    Close(socket);
+Status IbmiBackend::Unreadable(Channel& channel, const std::string& why) {
+    Close(channel);
     return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The host " + Where() +
                                                       " sent a reply this program cannot read (" +
                                                       why + "); the connection was closed.");
@@ -106,14 +135,69 @@ bool IbmiBackend::RunUntil(Deadline deadline, Socket& socket, asio::ip::tcp::res
     // Time is up: closing the socket completes its pending operations as aborted.
     if (resolver)
         resolver->cancel();
-    Close(socket);
+    std::error_code ignored;
+    socket.close(ignored);
     io_.restart();
     io_.run();
     return false;
 }
 
-Status IbmiBackend::Dial(Socket& socket, const std::string& port, Deadline deadline) {
-    Close(socket);
+namespace {
+
+// Why a certificate was not accepted, in the words a user can act on.
+std::string CertificateProblem(SSL* ssl) {
+    const long result = SSL_get_verify_result(ssl);
+    switch (result) {
+    case X509_V_OK:
+        return "";
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return "its certificate has expired";
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return "its certificate is not valid yet";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return "its certificate was issued for another host";
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        return "its certificate was issued by an unknown authority (see ca_file)";
+    default:
+        return std::string("its certificate was refused: ") + X509_verify_cert_error_string(result);
+    }
+}
+
+} // namespace
+
+Status IbmiBackend::Dial(Channel& channel, const std::string& port, bool tls, Deadline deadline) {
+    Close(channel);
+    channel.tls.reset();
+    if (tls) {
+        if (!tlsContext_) {
+            tlsContext_ = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
+            SSL_CTX_set_min_proto_version(tlsContext_->native_handle(), TLS1_2_VERSION);
+            tlsContext_->set_default_verify_paths();
+            tlsContext_->set_verify_mode(asio::ssl::verify_peer);
+            std::error_code ec;
+            if (!system_.caFile.empty() && tlsContext_->load_verify_file(system_.caFile, ec)) {
+                tlsContext_.reset();
+                return Status::Fail(CWB_CONFIG_ERROR, "The CA file " + system_.caFile + " of " +
+                                                          system_.name +
+                                                          " cannot be read: " + ec.message() + ".");
+            }
+        }
+        channel.tls = std::make_unique<asio::ssl::stream<Socket>>(io_, *tlsContext_);
+        SSL* ssl = channel.tls->native_handle();
+        asio::error_code isAddress;
+        asio::ip::make_address(host_, isAddress);
+        if (isAddress) {
+            SSL_set_tlsext_host_name(ssl, host_.c_str());
+            SSL_set1_host(ssl, host_.c_str());
+        } else {
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host_.c_str());
+        }
+    }
+    Socket& socket = channel.Lowest();
     std::error_code result = asio::error::would_block;
     asio::ip::tcp::resolver resolver(io_);
     resolver.async_resolve(
@@ -122,13 +206,24 @@ Status IbmiBackend::Dial(Socket& socket, const std::string& port, Deadline deadl
                 result = ec;
                 return;
             }
-            asio::async_connect(socket, found,
-                                [&](std::error_code e, const asio::ip::tcp::endpoint&) { result = e; });
+            asio::async_connect(socket, found, [&](std::error_code e, const auto&) {
+                if (e || !channel.tls) {
+                    result = e;
+                    return;
+                }
+                channel.tls->async_handshake(asio::ssl::stream_base::client,
+                                             [&](std::error_code h) { result = h; });
+            });
         });
     if (!RunUntil(deadline, socket, &resolver))
         return TimedOut();
     if (result) {
-        Close(socket);
+        const std::string certificate =
+            channel.tls ? CertificateProblem(channel.tls->native_handle()) : "";
+        Close(channel);
+        if (!certificate.empty())
+            return Status::Fail(CWB_CERTIFICATE_ERROR,
+                                "The host " + Where() + " was not trusted: " + certificate + ".");
         return Status::Fail(CWB_COMMUNICATIONS_ERROR, "Cannot connect to " + Where() + " port " +
                                                           port + ": " + result.message() + ".");
     }
@@ -137,17 +232,30 @@ Status IbmiBackend::Dial(Socket& socket, const std::string& port, Deadline deadl
     return Status::Ok();
 }
 
-Status IbmiBackend::Exchange(Socket& socket, const ib::Bytes& request, ib::Bytes* reply,
-                             Deadline deadline) {
+Status IbmiBackend::Broken(Channel& channel, std::error_code error) {
+    Close(channel);
+    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The connection to " + Where() +
+                                                      " broke during the call (" +
+                                                      error.message() + ").");
+}
+
+Status IbmiBackend::Send(Channel& channel, const ib::Bytes& bytes, Deadline deadline) {
+    std::error_code result = asio::error::would_block;
+    channel.With([&](auto& stream) {
+        asio::async_write(stream, asio::buffer(bytes),
+                          [&](std::error_code ec, std::size_t) { result = ec; });
+    });
+    if (!RunUntil(deadline, channel.Lowest()))
+        return TimedOut();
+    return result ? Broken(channel, result) : Status::Ok();
+}
+
+Status IbmiBackend::Receive(Channel& channel, ib::Bytes& reply, Deadline deadline) {
     std::error_code result = asio::error::would_block;
     std::string broken;
     std::array<std::uint8_t, ib::kHeaderLength> header{};
-    asio::async_write(socket, asio::buffer(request), [&](std::error_code ec, std::size_t) {
-        if (ec || !reply) {
-            result = ec;
-            return;
-        }
-        asio::async_read(socket, asio::buffer(header), [&](std::error_code e, std::size_t) {
+    channel.With([&](auto& stream) {
+        asio::async_read(stream, asio::buffer(header), [&](std::error_code e, std::size_t) {
             if (e) {
                 result = e;
                 return;
@@ -158,25 +266,26 @@ Status IbmiBackend::Exchange(Socket& socket, const ib::Bytes& request, ib::Bytes
                 result = asio::error::invalid_argument;
                 return;
             }
-            reply->assign(header.begin(), header.end());
-            reply->resize(length);
-            asio::async_read(socket,
-                             asio::buffer(reply->data() + ib::kHeaderLength,
-                                          length - ib::kHeaderLength),
-                             [&](std::error_code last, std::size_t) { result = last; });
+            reply.assign(header.begin(), header.end());
+            reply.resize(length);
+            asio::async_read(
+                stream,
+                asio::buffer(reply.data() + ib::kHeaderLength, length - ib::kHeaderLength),
+                [&](std::error_code last, std::size_t) { result = last; });
         });
     });
-    if (!RunUntil(deadline, socket))
+    if (!RunUntil(deadline, channel.Lowest()))
         return TimedOut();
     if (!broken.empty())
-        return Unreadable(socket, broken);
-    if (result) {
-        Close(socket);
-        return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The connection to " + Where() +
-                                                          " broke during the call (" +
-                                                          result.message() + ").");
-    }
-    return Status::Ok();
+        return Unreadable(channel, broken);
+    return result ? Broken(channel, result) : Status::Ok();
+}
+
+Status IbmiBackend::Exchange(Channel& channel, const ib::Bytes& request, ib::Bytes* reply,
+                             Deadline deadline) {
+    if (auto status = Send(channel, request, deadline); !status.ok() || !reply)
+        return status;
+    return Receive(channel, *reply, deadline);
 }
 
 Status IbmiBackend::PortOf(std::string_view name, unsigned short fixed, unsigned short& port,
@@ -185,12 +294,15 @@ Status IbmiBackend::PortOf(std::string_view name, unsigned short fixed, unsigned
         port = fixed;
         return Status::Ok();
     }
-    Socket mapper(io_);
-    if (auto status = Dial(mapper, mapperPort_, deadline); !status.ok())
+    // The port mapper speaks plain TCP even for TLS servers, which it knows by a "-s".
+    const std::string service = std::string(name) + (tls_ ? "-s" : "");
+    Channel channel(io_);
+    if (auto status = Dial(channel, mapperPort_, false, deadline); !status.ok())
         return status;
+    Socket& mapper = channel.plain;
     std::error_code result = asio::error::would_block;
     std::array<std::uint8_t, 5> answer{};
-    asio::async_write(mapper, asio::buffer(name.data(), name.size()),
+    asio::async_write(mapper, asio::buffer(service),
                       [&](std::error_code ec, std::size_t) {
                           if (ec) {
                               result = ec;
@@ -201,16 +313,15 @@ Status IbmiBackend::PortOf(std::string_view name, unsigned short fixed, unsigned
                       });
     if (!RunUntil(deadline, mapper))
         return TimedOut();
-    Close(mapper);
+    Close(channel);
     if (result)
         return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The port mapper of " + Where() +
-                                                          " did not answer for " +
-                                                          std::string(name) + " (" +
+                                                          " did not answer for " + service + " (" +
                                                           result.message() + ").");
     const auto found = ib::DecodePortMapperReply(answer);
     if (!found)
-        return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The host " + Where() + " does not serve " +
-                                                          std::string(name) + ".");
+        return Status::Fail(CWB_COMMUNICATIONS_ERROR,
+                            "The host " + Where() + " does not serve " + service + ".");
     port = *found;
     return Status::Ok();
 }
@@ -239,7 +350,22 @@ Status IbmiBackend::Connect() {
         return Status::Fail(CWB_SECURITY_ERROR, "The systems file gives no user for " +
                                                     system_.name +
                                                     "; its host needs a user and a password.");
-    return SignOn(NextDeadline());
+    {
+        std::lock_guard lock(signOnsMutex);
+        auto known = SignOns().find(SignOnKey(system_));
+        if (known != SignOns().end() && known->second.password == system_.password) {
+            passwordLevel_ = known->second.level;
+            scheme_ = known->second.scheme;
+            token_ = known->second.token;
+            return Status::Ok();
+        }
+    }
+    auto status = SignOn(NextDeadline());
+    if (status.ok()) {
+        std::lock_guard lock(signOnsMutex);
+        SignOns()[SignOnKey(system_)] = {system_.password, passwordLevel_, scheme_, token_};
+    }
+    return status;
 }
 
 // The sign-on server checks the user once and tells the password level; each service
@@ -248,8 +374,8 @@ Status IbmiBackend::SignOn(Deadline deadline) {
     unsigned short port = 0;
     if (auto status = PortOf(ib::kSignonService, system_.signonPort, port, deadline); !status.ok())
         return status;
-    Socket socket(io_);
-    if (auto status = Dial(socket, std::to_string(port), deadline); !status.ok())
+    Channel socket(io_);
+    if (auto status = Dial(socket, std::to_string(port), tls_, deadline); !status.ok())
         return status;
     try {
         ib::SignonXchgAttributesRequest hello;
@@ -300,20 +426,20 @@ Status IbmiBackend::SignOn(Deadline deadline) {
 }
 
 Status IbmiBackend::Open(Service& service, Deadline deadline) {
-    Close(service.socket);
+    Close(service.channel);
     unsigned short port = 0;
     if (auto status = PortOf(service.name, service.fixedPort, port, deadline); !status.ok())
         return status;
-    if (auto status = Dial(service.socket, std::to_string(port), deadline); !status.ok())
+    if (auto status = Dial(service.channel, std::to_string(port), tls_, deadline); !status.ok())
         return status;
     try {
         ib::SeedsRequest seeds{service.serverId, 3, NewSeed()};
         ib::Bytes reply;
-        if (auto status = Exchange(service.socket, seeds.Encode(), &reply, deadline); !status.ok())
+        if (auto status = Exchange(service.channel, seeds.Encode(), &reply, deadline); !status.ok())
             return status;
         const auto serverSeeds = ib::SeedsReply::Decode(reply);
         if (serverSeeds.returnCode != 0) {
-            Close(service.socket);
+            Close(service.channel);
             return SignOnRefused(serverSeeds.returnCode, {});
         }
         ib::StartServerRequest start{service.serverId, ib::AuthenticationType(scheme_),
@@ -321,15 +447,15 @@ Status IbmiBackend::Open(Service& service, Deadline deadline) {
                                                              serverSeeds.serverSeed,
                                                              seeds.clientSeed),
                                      system_.user};
-        if (auto status = Exchange(service.socket, start.Encode(), &reply, deadline); !status.ok())
+        if (auto status = Exchange(service.channel, start.Encode(), &reply, deadline); !status.ok())
             return status;
         if (const auto started = ib::StartServerReply::Decode(reply); started.returnCode != 0) {
-            Close(service.socket);
+            Close(service.channel);
             return SignOnRefused(started.returnCode, {});
         }
         service.correlation = 1;
         if (service.serverId == ib::kRemoteCommandServer) {
-            if (auto status = Exchange(service.socket, ib::RcXchgAttributesRequest{}.Encode(),
+            if (auto status = Exchange(service.channel, ib::RcXchgAttributesRequest{}.Encode(),
                                        &reply, deadline);
                 !status.ok())
                 return status;
@@ -337,21 +463,21 @@ Status IbmiBackend::Open(Service& service, Deadline deadline) {
             // 0x0100-0x0108 are warnings the server lets a client live with.
             if (attributes.returnCode != 0 &&
                 (attributes.returnCode < 0x0100 || attributes.returnCode > 0x0108)) {
-                Close(service.socket);
+                Close(service.channel);
                 return Status::Fail(CWB_COMMUNICATIONS_ERROR,
                                     "The remote command server of " + Where() + " refused us (" +
                                         Hex16(attributes.returnCode) + ").");
             }
             rmtcmdLevel_ = attributes.serverLevel;
         } else {
-            if (auto status = Exchange(service.socket, ib::DqXchgAttributesRequest{}.Encode(),
+            if (auto status = Exchange(service.channel, ib::DqXchgAttributesRequest{}.Encode(),
                                        &reply, deadline);
                 !status.ok())
                 return status;
             ib::DqXchgAttributesReply::Decode(reply);
         }
     } catch (const ib::DatastreamError& e) {
-        return Unreadable(service.socket, e.what());
+        return Unreadable(service.channel, e.what());
     }
     return Status::Ok();
 }
@@ -359,9 +485,12 @@ Status IbmiBackend::Open(Service& service, Deadline deadline) {
 // The host servers never speak unasked, so a socket with something to read between
 // requests has been closed from the other end.
 Status IbmiBackend::EnsureOpen(Service& service) {
-    if (service.socket.is_open()) {
-        pollfd fd{service.socket.native_handle(), POLLIN | POLLRDHUP, 0};
-        if (::poll(&fd, 1, 0) == 0)
+    // Over TLS the host may send session tickets unasked, so there only a hang-up counts.
+    if (service.channel.Lowest().is_open()) {
+        const short closed = POLLRDHUP | POLLHUP | POLLERR;
+        pollfd fd{service.channel.Lowest().native_handle(),
+                  static_cast<short>(service.channel.tls ? POLLRDHUP : POLLIN | POLLRDHUP), 0};
+        if (::poll(&fd, 1, 0) == 0 || (service.channel.tls && !(fd.revents & closed)))
             return Status::Ok();
     }
     return Open(service, NextDeadline());
@@ -371,10 +500,10 @@ Status IbmiBackend::Request(Service& service, ib::Bytes request, ib::Bytes& repl
     const std::uint32_t correlation = ++service.correlation;
     for (int i = 0; i < 4; ++i)
         request[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
-    if (auto status = Exchange(service.socket, request, &reply, NextDeadline()); !status.ok())
+    if (auto status = Exchange(service.channel, request, &reply, NextDeadline()); !status.ok())
         return status;
     if (ib::ReadHeader(reply).correlation != correlation)
-        return Unreadable(service.socket, "a reply to another request");
+        return Unreadable(service.channel, "a reply to another request");
     return Status::Ok();
 }
 
@@ -414,7 +543,7 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
             return failed;
         }
         if (result.returnCode != 0) {
-            Close(rmtcmd_.socket);
+            Close(rmtcmd_.channel);
             return Status::Fail(CWB_COMMUNICATIONS_ERROR,
                                 "The remote command server of " + Where() + " refused the call (" +
                                     Hex16(result.returnCode) + ")" +
@@ -423,13 +552,13 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
         }
         // The areas are the caller's: nothing is written unless every one fits exactly.
         if (result.outputs.size() != outputs)
-            return Unreadable(rmtcmd_.socket, "parameter areas that do not match the call");
+            return Unreadable(rmtcmd_.channel, "parameter areas that do not match the call");
         std::vector<ib::Bytes> areas;
         for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
             if (parms[i].type != CWBRC_INPUT) {
                 areas.push_back(ib::ExpandParm(result.outputs[o++]));
                 if (areas.back().size() != parms[i].length)
-                    return Unreadable(rmtcmd_.socket, "parameter areas that do not match the call");
+                    return Unreadable(rmtcmd_.channel, "parameter areas that do not match the call");
             }
         for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
             if (parms[i].type != CWBRC_INPUT) {
@@ -437,7 +566,7 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
                 ++o;
             }
     } catch (const ib::DatastreamError& e) {
-        return Unreadable(rmtcmd_.socket, e.what());
+        return Unreadable(rmtcmd_.channel, e.what());
     }
     return Status::Ok();
 }
@@ -479,36 +608,135 @@ Status IbmiBackend::QueueExists(std::string_view queue, std::string_view library
                                                            " in library " + std::string(library) +
                                                            " is not a keyed queue.");
     } catch (const ib::DatastreamError& e) {
-        return Unreadable(dtaq_.socket, e.what());
+        return Unreadable(dtaq_.channel, e.what());
     }
     return Status::Ok();
 }
 
-Status IbmiBackend::TakeEntry(std::string_view queue, std::string_view library,
-                              std::string_view key, std::string& entry) {
-    if (auto status = EnsureOpen(dtaq_); !status.ok())
-        return status;
-    ib::DqReadRequest read;
-    read.queue = std::string(queue);
-    read.library = std::string(library);
-    read.key.assign(key.begin(), key.end());
-    ib::Bytes reply;
-    try {
-        if (auto status = Request(dtaq_, read.Encode(), reply); !status.ok())
-            return status;
+Status IbmiBackend::ReadAhead(const ib::DqReadRequest& read, std::size_t count,
+                              std::deque<std::string>& entries, bool& drained) {
+    ib::Bytes one = read.Encode();
+    ib::Bytes batch;
+    batch.reserve(one.size() * count);
+    const std::uint32_t first = dtaq_.correlation + 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t correlation = ++dtaq_.correlation;
+        for (int b = 0; b < 4; ++b)
+            one[12 + b] = static_cast<std::uint8_t>(correlation >> (24 - 8 * b));
+        batch.insert(batch.end(), one.begin(), one.end());
+    }
+    // The replies are read while the requests still go out: neither side may wait for the
+    // other to drain its socket.
+    std::error_code wrote = asio::error::would_block, read_ = asio::error::would_block;
+    std::string broken;
+    std::array<std::uint8_t, ib::kHeaderLength> header{};
+    std::vector<ib::Bytes> replies(count);
+    std::size_t got = 0;
+    std::function<void()> readNext;
+    Channel& channel = dtaq_.channel;
+    channel.With([&](auto& stream) {
+        asio::async_write(stream, asio::buffer(batch),
+                          [&](std::error_code ec, std::size_t) { wrote = ec; });
+        readNext = [&] {
+            asio::async_read(stream, asio::buffer(header), [&](std::error_code e, std::size_t) {
+                if (e) {
+                    read_ = e;
+                    return;
+                }
+                const std::uint32_t length = ib::Reader(header).U32();
+                if (length < ib::kHeaderLength || length > ib::kMaxDatastreamLength) {
+                    broken = "a datastream of " + std::to_string(length) + " bytes";
+                    read_ = asio::error::invalid_argument;
+                    return;
+                }
+                ib::Bytes& reply = replies[got];
+                reply.assign(header.begin(), header.end());
+                reply.resize(length);
+                asio::async_read(stream,
+                                 asio::buffer(reply.data() + ib::kHeaderLength,
+                                              length - ib::kHeaderLength),
+                                 [&](std::error_code last, std::size_t) {
+                                     if (last)
+                                         read_ = last;
+                                     else if (++got == replies.size())
+                                         read_ = {};
+                                     else
+                                         readNext();
+                                 });
+            });
+        };
+        readNext();
+    });
+    if (!RunUntil(NextDeadline(), channel.Lowest()))
+        return TimedOut();
+    if (!broken.empty())
+        return Unreadable(channel, broken);
+    if (wrote || read_)
+        return Broken(channel, wrote ? wrote : read_);
+
+    drained = false;
+    Status problem = Status::Ok();
+    for (std::size_t i = 0; i < count; ++i) {
+        const ib::Bytes& reply = replies[i];
+        if (ib::ReadHeader(reply).correlation != first + i)
+            return Unreadable(channel, "replies out of order");
         if (ib::ReadHeader(reply).requestId == ib::kDqCommonReply) {
             const auto common = ib::DqCommonReply::Decode(reply);
             if (common.returnCode == ib::kDqNoEntry)
-                return Status::Fail(CWBDQ_TIMED_OUT, "No entry with the requested key on data queue " +
-                                                         std::string(queue) + " in library " +
-                                                         std::string(library) + ".");
-            return QueueProblem(common, Where());
+                drained = true;
+            else if (problem.ok())
+                problem = QueueProblem(common, Where());
+            continue;
         }
-        const auto got = ib::DqReadReply::Decode(reply);
-        entry.assign(got.entry.begin(), got.entry.end());
-    } catch (const ib::DatastreamError& e) {
-        return Unreadable(dtaq_.socket, e.what());
+        const auto entry = ib::DqReadReply::Decode(reply);
+        entries.emplace_back(entry.entry.begin(), entry.entry.end());
     }
+    return problem;
+}
+
+Status IbmiBackend::TakeEntry(std::string_view queue, std::string_view library,
+                              std::string_view key, std::string& entry) {
+    std::string id(queue);
+    ((id += '\0') += library) += '\0';
+    id += key;
+    auto pending = prefetched_.find(id);
+    if (pending == prefetched_.end() || pending->second.entries.empty()) {
+        if (auto status = EnsureOpen(dtaq_); !status.ok())
+            return status;
+        // Lists whose reading stopped at their end marker leave an empty record behind.
+        if (pending == prefetched_.end() && prefetched_.size() >= 16)
+            std::erase_if(prefetched_, [](const auto& p) { return p.second.entries.empty(); });
+        pending = prefetched_.try_emplace(id).first;
+        Prefetch& ahead = pending->second;
+        const std::size_t most = std::max<std::size_t>(1, system_.pipeline);
+        if (ahead.window == 0)
+            ahead.window = std::min(kFirstReadAhead, most);
+        ib::DqReadRequest read;
+        read.queue = std::string(queue);
+        read.library = std::string(library);
+        read.key.assign(key.begin(), key.end());
+        bool drained = false;
+        Status status;
+        try {
+            status = ReadAhead(read, ahead.window, ahead.entries, drained);
+        } catch (const ib::DatastreamError& e) {
+            status = Unreadable(dtaq_.channel, e.what());
+        }
+        ahead.window = drained ? 0 : std::min(ahead.window * 2, most);
+        if (ahead.entries.empty()) {
+            prefetched_.erase(pending);
+            if (!status.ok())
+                return status;
+            return Status::Fail(CWBDQ_TIMED_OUT, "No entry with the requested key on data queue " +
+                                                     std::string(queue) + " in library " +
+                                                     std::string(library) + ".");
+        }
+    }
+    auto& entries = pending->second.entries;
+    entry = std::move(entries.front());
+    entries.pop_front();
+    if (entries.empty() && pending->second.window == 0)
+        prefetched_.erase(pending);
     return Status::Ok();
 }
 

@@ -6,7 +6,10 @@
 #include <iterator>
 
 #include "EmbeddedBackend.h"
+#include "IbmiBackend.h"
 #include "Latin1Text.h"
+#include "PasswordCommand.h"
+#include "SignOn.h"
 #include "cwbtest.h"
 
 namespace cwb {
@@ -105,7 +108,94 @@ SystemsLoad Systems() {
     return load;
 }
 
-std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status) {
+namespace {
+
+std::unique_ptr<Backend> Connected(const SystemConfig& system, Status& status) {
+    auto backend = MakeBackend(system);
+    if (!backend) {
+        status = Status::Fail(CWB_COMMUNICATIONS_ERROR,
+                              "System " + system.name +
+                                  " has an address this program cannot use: " + system.address);
+        return nullptr;
+    }
+    status = backend->Connect();
+    return status.ok() ? std::move(backend) : nullptr;
+}
+
+// The same with a password the configured system does not hold; the backend keeps a copy
+// of its own for the reconnects it makes.
+std::unique_ptr<Backend> ConnectedAs(SystemConfig system, const Credentials& credentials,
+                                     Status& status) {
+    system.user = credentials.user;
+    system.password = credentials.password;
+    system.hasPassword = true;
+    auto backend = Connected(system, status);
+    Wipe(system.password);
+    return backend;
+}
+
+std::string RefusalText(const Status& status) {
+    std::string text = status.text;
+    for (const auto& message : status.messages)
+        text += (text.empty() ? "" : " ") + message;
+    return text;
+}
+
+// A system whose section gives no password: the one accepted earlier in this run, else
+// the prompt's answer, asked again with the reason after each refusal.
+std::unique_ptr<Backend> SignOnAsked(std::string_view systemName, const SystemConfig& system,
+                                     SignOnPrompting prompting, Status& status) {
+    auto credentials = CachedSignOn(system.name);
+    std::string user = system.user, reason;
+    std::optional<Status> refused;
+    for (;;) {
+        if (!credentials) {
+            if (prompting == SignOnPrompting::Never || !CanAskSignOn()) {
+                if (refused) {
+                    status = *refused;
+                    return nullptr;
+                }
+                if (system.user.empty()) // the backend says what is missing
+                    return Connected(system, status);
+                // An empty password would only use up one of the host's sign-on attempts.
+                status = Status::Fail(CWB_SECURITY_ERROR,
+                                      "The systems file gives no password for " + system.name +
+                                          ", and none was given in this run.");
+                return nullptr;
+            }
+            credentials = AskSignOn(systemName, user, reason);
+            if (!credentials) {
+                status = refused ? *refused
+                                 : Status::Fail(CWB_SECURITY_ERROR,
+                                                "Sign-on to " + system.name + " was cancelled.");
+                return nullptr;
+            }
+            if (credentials->user.empty()) {
+                reason = "A user ID is needed.";
+                user.clear();
+                credentials.reset();
+                continue;
+            }
+        }
+        auto backend = ConnectedAs(system, *credentials, status);
+        if (backend) {
+            CacheSignOn(system.name, *credentials);
+            return backend;
+        }
+        if (!IsSignOnRefusal(status.rc))
+            return nullptr;
+        ForgetSignOn(system.name);
+        refused = status;
+        reason = RefusalText(status);
+        user = credentials->user;
+        credentials.reset();
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status,
+                                     SignOnPrompting prompting) {
     auto load = Systems();
     if (!load.config) {
         status = Status::Fail(CWB_CONFIG_ERROR, load.error);
@@ -117,15 +207,15 @@ std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status
                               "System " + std::string(systemName) + " is not configured.");
         return nullptr;
     }
-    auto backend = MakeBackend(*system);
-    if (!backend) {
-        status = Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                              "System " + system->name +
-                                  " has an address this program cannot use: " + system->address);
-        return nullptr;
+    // The embedded host signs nobody on.
+    if (system->address == "embedded" || system->hasPassword)
+        return Connected(*system, status);
+    if (!system->passwordCommand.empty()) {
+        Credentials credentials{system->user, {}};
+        status = RunPasswordCommand(*system, credentials.password);
+        return status.ok() ? ConnectedAs(*system, credentials, status) : nullptr;
     }
-    status = backend->Connect();
-    return status.ok() ? std::move(backend) : nullptr;
+    return SignOnAsked(systemName, *system, prompting, status);
 }
 
 std::optional<Injection> Intercept(std::string_view function, std::string_view subject) {
@@ -166,6 +256,8 @@ void Reset() {
     cwb::Converters().Clear();
     cwb::SysLists().Clear();
     cwb::EmbeddedBackend::ForgetEngines();
+    cwb::ForgetIbmiSignOns();
+    cwb::ResetSignOns();
     auto& seam = cwb::TheSeam();
     seam.active = true;
     std::lock_guard lock(seam.mutex);

@@ -119,8 +119,12 @@ inline unsigned Fail(cwbSV_ErrHandle handle, const Status& status) {
 SystemsLoad Systems();
 
 // Opens a backend for a configured system, resolving the name without regard to case.
-// On failure `status` says why.
-std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status);
+// A system that needs a password takes the systems file's, else its password_command's,
+// else the one accepted earlier in this run, else (when `prompting` allows) what the
+// sign-on prompt returns, asked again after each refusal. On failure `status` says why.
+enum class SignOnPrompting { Allowed, Never };
+std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status,
+                                     SignOnPrompting prompting = SignOnPrompting::Never);
 
 // Test seam: an injected failure for this call, if one is armed. Also logs the call.
 struct Injection {

@@ -60,13 +60,13 @@ bool ValidPort(std::string_view port) {
 bool ValidAddress(std::string_view address) {
     if (address == "embedded")
         return true;
-    for (std::string_view scheme : {"tcp://", "ibmi://"}) {
+    for (std::string_view scheme : {"tcp://", "ibmi://", "ibmis://"}) {
         if (!address.starts_with(scheme))
             continue;
         auto rest = address.substr(scheme.size());
         auto colon = rest.rfind(':');
         const bool bracketed = !rest.empty() && rest.front() == '[';
-        if (scheme == "ibmi://" && !rest.empty() &&
+        if (scheme != "tcp://" && !rest.empty() &&
             (colon == std::string_view::npos || (bracketed && rest.back() == ']')))
             return true;
         return colon != std::string_view::npos && colon != 0 && ValidPort(rest.substr(colon + 1));
@@ -79,6 +79,38 @@ std::string LineError(int line, const std::string& what) {
 }
 
 } // namespace
+
+std::optional<std::vector<std::string>> SplitCommandWords(std::string_view text,
+                                                          std::string& error) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (const char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true; // "" is an empty word
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            if (inWord)
+                words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (quoted) {
+        error = "has a '\"' that is not closed";
+        return std::nullopt;
+    }
+    if (inWord)
+        words.push_back(std::move(word));
+    if (words.empty()) {
+        error = "names no program";
+        return std::nullopt;
+    }
+    return words;
+}
 
 const SystemConfig* SystemsConfig::Find(std::string_view name) const {
     for (const auto& system : systems)
@@ -156,15 +188,29 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
         if (key == "address") {
             if (!ValidAddress(value))
                 return {std::nullopt,
-                        LineError(lineNo, "address must be 'embedded', 'tcp://HOST:PORT' or "
-                                          "'ibmi://HOST[:PORT]', not '" +
+                        LineError(lineNo, "address must be 'embedded', 'tcp://HOST:PORT', "
+                                          "'ibmi://HOST[:PORT]' or 'ibmis://HOST[:PORT]', not '" +
                                               std::string(value) + "'")};
             system.address = std::string(value);
         } else if (key == "user") {
             system.user = std::string(value);
-        } else if (key == "password") {
-            system.password = std::string(value);
-            system.hasPassword = true;
+        } else if (key == "password" || key == "password_command") {
+            // One source of the password, so that nobody wonders which one wins.
+            if (system.hasPassword || !system.passwordCommand.empty())
+                return {std::nullopt,
+                        LineError(lineNo, "system " + system.name +
+                                              " gives its password twice; keep either "
+                                              "'password' or 'password_command'")};
+            if (key == "password") {
+                system.password = std::string(value);
+                system.hasPassword = true;
+            } else {
+                std::string why;
+                auto words = SplitCommandWords(value, why);
+                if (!words)
+                    return {std::nullopt, LineError(lineNo, "password_command " + why)};
+                system.passwordCommand = std::move(*words);
+            }
         } else if (key == "timeout") {
             unsigned seconds = 0;
             auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
@@ -175,6 +221,16 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
             system.timeoutSeconds = seconds;
         } else if (key == "database") {
             system.database = std::string(value);
+        } else if (key == "ca_file") {
+            system.caFile = std::string(value);
+        } else if (key == "pipeline") {
+            unsigned reads = 0;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), reads);
+            if (ec != std::errc() || end != value.data() + value.size() || reads < 1 ||
+                reads > 65535)
+                return {std::nullopt, LineError(lineNo, "pipeline must be a number of reads "
+                                                        "from 1 to 65535")};
+            system.pipeline = reads;
         } else if (key == "signon_port" || key == "rmtcmd_port" || key == "dtaq_port") {
             if (!ValidPort(value))
                 return {std::nullopt, LineError(lineNo, std::string(key) +

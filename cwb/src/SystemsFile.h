@@ -9,16 +9,20 @@ namespace cwb {
 
 struct SystemConfig {
     std::string name;    // as written in the file
-    std::string address; // "embedded", "tcp://HOST:PORT" or "ibmi://HOST[:PORT]"
+    std::string address; // "embedded", "tcp://HOST:PORT", "ibmi://HOST[:PORT]" or "ibmis://…"
     std::string user;
     std::string password;
     bool hasPassword = false;
+    // Run to get the password when the file holds none: the program and its arguments.
+    std::vector<std::string> passwordCommand;
     unsigned timeoutSeconds = 10;
     std::string database; // embedded only; empty: the per-user data directory
     // ibmi only: host servers reached directly, without asking the port mapper (0: ask it)
     unsigned short signonPort = 0;
     unsigned short rmtcmdPort = 0;
     unsigned short dtaqPort = 0;
+    std::string caFile;      // TLS: a private CA to trust besides the system's store
+    unsigned pipeline = 1024; // ibmi: the most queue reads kept in flight (1: one at a time)
 };
 
 struct SystemsConfig {
@@ -34,6 +38,12 @@ struct SystemsLoad {
     std::string error; // set when config is empty
 };
 
+// A password_command's words: split at blanks, a double-quoted part kept whole (quotes
+// removed), nothing else special. Nullopt, with `error` set, for an unbalanced quote or
+// no word at all.
+std::optional<std::vector<std::string>> SplitCommandWords(std::string_view text,
+                                                          std::string& error);
+
 // The configuration used when there is no systems file: one embedded DEMO, the default.
 SystemsConfig BuiltInSystems();
 
@@ -43,7 +53,8 @@ SystemsLoad ParseSystemsFile(std::string_view text);
 std::string SystemsFilePath();
 
 // Reads the systems file (or the built-in configuration when there is none). A file that
-// holds a password must not be readable by group or others, as with ~/.pgpass.
+// holds a password must not be readable by group or others, as with ~/.pgpass; one that
+// names a password_command holds no secret and may be.
 SystemsLoad LoadSystems();
 
 // The database of an embedded system: its `database` key, else

@@ -64,7 +64,10 @@ QWidget* StandardControl(const ControlTemplate& control, QWidget* parent) {
     case ControlKind::Edit:
         if (control.style & kMultiLine)
             return new QPlainTextEdit(parent);
-        return new QLineEdit(parent);
+        auto* edit = new QLineEdit(parent);
+        if (control.style & kPassword)
+            edit->setEchoMode(QLineEdit::Password);
+        return edit;
     }
     return nullptr;
 }

@@ -4,6 +4,9 @@ namespace tavo::hostd {
 
 namespace {
 
+// Reads answered together at most; the replies of one batch go out in one write.
+constexpr std::size_t kMostReadsAtOnce = 256;
+
 ibmi::Bytes NotFound(const std::string& queue, const std::string& library) {
     ibmi::DqCommonReply reply;
     reply.returnCode = ibmi::kDqCommandCheck;
@@ -30,8 +33,8 @@ ibmi::Bytes AsBytes(const std::string& text) {
 
 } // namespace
 
-DataQueueSession::DataQueueSession(asio::ip::tcp::socket socket, IbmiContext& context)
-    : ServiceSession(std::move(socket), context, ibmi::kDataQueueServer, "as-dtaq", "QZHQSSRV") {}
+DataQueueSession::DataQueueSession(std::shared_ptr<Stream> stream, IbmiContext& context)
+    : ServiceSession(std::move(stream), context, ibmi::kDataQueueServer, "as-dtaq", "QZHQSSRV") {}
 
 void DataQueueSession::Serve(const ibmi::Header& header, ibmi::ByteView datastream) {
     switch (header.requestId) {
@@ -80,19 +83,56 @@ void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastrea
     if (request.peek)
         return Send(Unsupported("Data queue entries cannot be peeked at on this host."),
                     header.correlation);
-    Answer(header.correlation, [request, owner = Owner()](server::HostEngine& engine) {
-        if (!engine.QueueExists(request.queue, request.library))
-            return NotFound(request.queue, request.library);
-        auto entry = engine.TakeEntry(request.queue, request.library, AsText(request.key), owner);
-        if (!entry) {
-            ibmi::DqCommonReply none;
-            none.returnCode = ibmi::kDqNoEntry;
-            return none.Encode();
+    // A client reading a list keeps many reads in flight: those that came back to back for
+    // the same entries are answered with one trip to the engine and one write.
+    std::vector<std::uint32_t> correlations{header.correlation};
+    while (correlations.size() < kMostReadsAtOnce) {
+        auto next = NextIf([&request](ibmi::ByteView datastream) {
+            if (ibmi::ReadHeader(datastream).requestId != ibmi::kDqRead)
+                return false;
+            try {
+                const auto same = ibmi::DqReadRequest::Decode(datastream);
+                return same.queue == request.queue && same.library == request.library &&
+                       same.key == request.key && same.keyed && same.search == "EQ" &&
+                       !same.peek;
+            } catch (const ibmi::DatastreamError&) {
+                return false;
+            }
+        });
+        if (!next)
+            break;
+        correlations.push_back(ibmi::ReadHeader(*next).correlation);
+    }
+    auto self = std::static_pointer_cast<DataQueueSession>(shared_from_this());
+    OnEngine([self, request, correlations, owner = Owner()](server::HostEngine& engine) {
+        ibmi::Bytes replies;
+        const auto answer = [&](ibmi::Bytes reply, std::uint32_t correlation) {
+            for (int i = 0; i < 4; ++i)
+                reply[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
+            replies.insert(replies.end(), reply.begin(), reply.end());
+        };
+        if (!engine.QueueExists(request.queue, request.library)) {
+            for (auto correlation : correlations)
+                answer(NotFound(request.queue, request.library), correlation);
+        } else {
+            const auto entries = engine.TakeEntries(request.queue, request.library,
+                                                    AsText(request.key), correlations.size(),
+                                                    owner);
+            for (std::size_t i = 0; i < correlations.size(); ++i) {
+                if (i >= entries.size()) {
+                    ibmi::DqCommonReply none;
+                    none.returnCode = ibmi::kDqNoEntry;
+                    answer(none.Encode(), correlations[i]);
+                    continue;
+                }
+                ibmi::DqReadReply reply;
+                reply.entry = AsBytes(entries[i]);
+                reply.key = request.key;
+                answer(reply.Encode(), correlations[i]);
+            }
         }
-        ibmi::DqReadReply reply;
-        reply.entry = AsBytes(*entry);
-        reply.key = request.key;
-        return reply.Encode();
+        return Continuation(
+            [self, replies = std::move(replies)]() mutable { self->SendAll(std::move(replies)); });
     });
 }
 

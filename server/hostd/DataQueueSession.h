@@ -7,7 +7,7 @@ namespace tavo::hostd {
 // as-dtaq: whether the reply queue exists, and keyed reads of it that never wait.
 class DataQueueSession : public ServiceSession {
   public:
-    DataQueueSession(asio::ip::tcp::socket socket, IbmiContext& context);
+    DataQueueSession(std::shared_ptr<Stream> stream, IbmiContext& context);
 
   private:
     void Serve(const ibmi::Header& header, ibmi::ByteView datastream) override;

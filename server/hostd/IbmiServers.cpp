@@ -1,5 +1,7 @@
 #include "IbmiServers.h"
 
+#include <stdexcept>
+
 #include "DataQueueSession.h"
 #include "Messages.h"
 #include "RemoteCommandSession.h"
@@ -9,55 +11,75 @@ namespace tavo::hostd {
 
 namespace {
 
-template <typename S> Listener::Factory Make(IbmiContext& context) {
-    return [&context](asio::ip::tcp::socket socket) {
-        return std::make_shared<S>(std::move(socket), context);
+template <typename S> Listener::Factory Make(IbmiContext& context, asio::ssl::context* tls) {
+    return [&context, tls](asio::ip::tcp::socket socket) {
+        return std::make_shared<S>(
+            tls ? TlsStream(std::move(socket), *tls) : PlainStream(std::move(socket)), context);
     };
 }
 
 } // namespace
 
 IbmiServers::IbmiServers(asio::io_context& io, EngineWorker& worker, Connections& connections,
-                         Log& log, std::chrono::seconds frameTimeout, IbmiOptions options)
-    : options_(std::move(options)),
-      log_(log), context_{io,
-                          worker,
-                          log,
-                          frameTimeout,
-                          options_.passwordLevel,
-                          [&connections](const Connection* gone) { connections.Remove(gone); }},
-      portMapper_(io, connections, log,
-                  [this](asio::ip::tcp::socket socket) {
-                      return std::make_shared<PortMapperSession>(std::move(socket), context_,
-                                                                 ports_);
-                  }),
-      signon_(io, connections, log, Make<SignonSession>(context_)),
-      remoteCommand_(io, connections, log, Make<RemoteCommandSession>(context_)),
-      dataQueue_(io, connections, log, Make<DataQueueSession>(context_)) {}
+                         Log& log, std::chrono::seconds frameTimeout, IbmiOptions options,
+                         std::shared_ptr<asio::ssl::context> tls)
+    : options_(std::move(options)), log_(log),
+      tls_(std::move(tls)), context_{io,
+                                     worker,
+                                     log,
+                                     frameTimeout,
+                                     options_.passwordLevel,
+                                     [&connections](const Connection* gone) {
+                                         connections.Remove(gone);
+                                     }},
+      portMapper_(io, connections, log, [this](asio::ip::tcp::socket socket) {
+          return std::make_shared<PortMapperSession>(std::move(socket), context_, ports_);
+      }) {
+    if (options_.tls && !tls_)
+        throw std::runtime_error("the IBM i host servers under TLS need a certificate and key");
+    // The same sessions either way; only the stream under them differs.
+    const auto add = [&](asio::ssl::context* secure) {
+        const std::string suffix(secure ? kTlsServiceSuffix : "");
+        servers_.emplace_back(io, connections, log, std::string(ibmi::kSignonService) + suffix,
+                              secure ? options_.signonTlsPort : options_.signonPort,
+                              Make<SignonSession>(context_, secure));
+        servers_.emplace_back(io, connections, log,
+                              std::string(ibmi::kRemoteCommandService) + suffix,
+                              secure ? options_.remoteCommandTlsPort : options_.remoteCommandPort,
+                              Make<RemoteCommandSession>(context_, secure));
+        servers_.emplace_back(io, connections, log, std::string(ibmi::kDataQueueService) + suffix,
+                              secure ? options_.dataQueueTlsPort : options_.dataQueuePort,
+                              Make<DataQueueSession>(context_, secure));
+    };
+    add(nullptr);
+    if (options_.tls)
+        add(tls_.get());
+}
 
 unsigned short IbmiServers::Listen() {
     const std::string& host = options_.host;
-    ports_[std::string(ibmi::kSignonService)] = signon_.Bind(host, options_.signonPort);
-    ports_[std::string(ibmi::kRemoteCommandService)] =
-        remoteCommand_.Bind(host, options_.remoteCommandPort);
-    ports_[std::string(ibmi::kDataQueueService)] = dataQueue_.Bind(host, options_.dataQueuePort);
+    std::string bound;
+    for (Server& server : servers_) {
+        server.port = server.listener.Bind(host, server.port);
+        ports_[server.service] = server.port;
+        bound += ", " + server.service + " " + std::to_string(server.port);
+    }
     const unsigned short mapper = portMapper_.Bind(host, options_.portMapperPort);
-    log_.Line("IBM i host servers on " + host + ": port mapper " + std::to_string(mapper) +
-              ", as-signon " + std::to_string(ports_.at(std::string(ibmi::kSignonService))) +
-              ", as-rmtcmd " + std::to_string(ports_.at(std::string(ibmi::kRemoteCommandService))) +
-              ", as-dtaq " + std::to_string(ports_.at(std::string(ibmi::kDataQueueService))) +
+    log_.Line("IBM i host servers on " + host + ": port mapper " + std::to_string(mapper) + bound +
               "; password level " + std::to_string(options_.passwordLevel));
     return mapper;
 }
 
 void IbmiServers::Start() {
-    for (Listener* listener : {&portMapper_, &signon_, &remoteCommand_, &dataQueue_})
-        listener->Start();
+    portMapper_.Start();
+    for (Server& server : servers_)
+        server.listener.Start();
 }
 
 void IbmiServers::Close() {
-    for (Listener* listener : {&portMapper_, &signon_, &remoteCommand_, &dataQueue_})
-        listener->Close();
+    portMapper_.Close();
+    for (Server& server : servers_)
+        server.listener.Close();
 }
 
 } // namespace tavo::hostd

@@ -2,6 +2,8 @@
 
 #include <asio.hpp>
 #include <chrono>
+#include <list>
+#include <memory>
 #include <string>
 
 #include "Connection.h"
@@ -20,29 +22,47 @@ struct IbmiOptions {
     unsigned short remoteCommandPort = 0;
     unsigned short dataQueuePort = 0;
     int passwordLevel = 3; // what the sign-on server reports, as QPWDLVL does
+    // The same three servers under TLS too, as as-signon-s, as-rmtcmd-s and as-dtaq-s.
+    bool tls = false;
+    unsigned short signonTlsPort = 0;
+    unsigned short remoteCommandTlsPort = 0;
+    unsigned short dataQueueTlsPort = 0;
 };
 
-// The IBM i host servers a client of the real system talks to: the port mapper,
-// as-signon, as-rmtcmd and as-dtaq, on the daemon's io thread and engine worker.
+// The IBM i host servers a client of the real system talks to: the port mapper (always
+// in the clear, as on IBM i), as-signon, as-rmtcmd and as-dtaq, and with TLS their "-s"
+// twins, on the daemon's io thread and engine worker.
 class IbmiServers {
   public:
+    // `tls` is the daemon's TLS context; needed when options.tls is set.
     IbmiServers(asio::io_context& io, EngineWorker& worker, Connections& connections, Log& log,
-                std::chrono::seconds frameTimeout, IbmiOptions options);
+                std::chrono::seconds frameTimeout, IbmiOptions options,
+                std::shared_ptr<asio::ssl::context> tls = nullptr);
 
-    // Binds all four; returns the port mapper's port. Throws std::runtime_error.
+    // Binds them all; returns the port mapper's port. Throws std::runtime_error.
     unsigned short Listen();
     void Start();
     void Close();
 
   private:
+    // A host server's listener, under the name the port mapper gives it out by.
+    struct Server {
+        Server(asio::io_context& io, Connections& connections, Log& log, std::string service,
+               unsigned short port, Listener::Factory make)
+            : service(std::move(service)), port(port),
+              listener(io, connections, log, std::move(make)) {}
+        std::string service;
+        unsigned short port; // asked for; then bound
+        Listener listener;
+    };
+
     IbmiOptions options_;
     Log& log_;
+    std::shared_ptr<asio::ssl::context> tls_;
     IbmiContext context_;
     ServicePorts ports_;
     Listener portMapper_;
-    Listener signon_;
-    Listener remoteCommand_;
-    Listener dataQueue_;
+    std::list<Server> servers_;
 };
 
 } // namespace tavo::hostd

@@ -1,5 +1,6 @@
 #include "IbmiSession.h"
 
+#include <asio/ssl/error.hpp>
 #include <cstdio>
 
 #include "Passwords.h"
@@ -13,19 +14,27 @@ std::string IbmiContext::JobName(const std::string& user, const std::string& pro
     return std::string(number) + "/" + user + "/" + program;
 }
 
-IbmiSession::IbmiSession(asio::ip::tcp::socket socket, IbmiContext& context, std::uint16_t serverId,
-                         std::string service)
-    : context_(context), serverId_(serverId), service_(std::move(service)),
-      socket_(std::move(socket)), timer_(context.io) {
+IbmiSession::IbmiSession(std::shared_ptr<Stream> stream, IbmiContext& context,
+                         std::uint16_t serverId, std::string service)
+    : context_(context), serverId_(serverId),
+      service_(stream->Secure() ? service + std::string(kTlsServiceSuffix) : service),
+      stream_(std::move(stream)), timer_(context.io) {
     std::error_code ec;
-    const auto remote = socket_.remote_endpoint(ec);
+    const auto remote = stream_->Socket().remote_endpoint(ec);
     address_ = ec ? "unknown peer" : remote.address().to_string();
     peer_ = ec ? address_ : address_ + ":" + std::to_string(remote.port());
 }
 
 void IbmiSession::Start() {
-    WatchTime();
-    Read();
+    WatchTime(); // the handshake is part of signing on, and has its time
+    stream_->Open([self = shared_from_this()](std::error_code ec) {
+        if (self->closed_)
+            return;
+        if (ec)
+            return self->Close("TLS handshake failed: " + ec.message());
+        self->open_ = true;
+        self->Read();
+    });
 }
 
 void IbmiSession::Stop() {
@@ -38,7 +47,7 @@ void IbmiSession::Read() {
     if (reading_ || closed_)
         return;
     reading_ = true;
-    socket_.async_read_some(
+    stream_->ReadSome(
         asio::buffer(readBuffer_),
         [self = shared_from_this()](std::error_code ec, std::size_t n) { self->OnRead(ec, n); });
 }
@@ -50,8 +59,8 @@ void IbmiSession::OnRead(std::error_code ec, std::size_t n) {
     if (ec) {
         if (!pending_.empty())
             Close("connection ended in the middle of a datastream");
-        else if (ec == asio::error::eof)
-            Close("");
+        else if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated)
+            Close(""); // TLS clients may end without a close_notify
         else
             Close("connection lost: " + ec.message());
         return;
@@ -119,8 +128,11 @@ void IbmiSession::WatchTime() {
             self->timing_ = false;
             if (self->busy_) // our own slowness is not the client's fault
                 return;
-            self->Close("no complete " + std::string(self->MayIdle() ? "datastream" : "sign-on") +
-                        " within " + std::to_string(self->context_.frameTimeout.count()) + " s");
+            const char* missing = !self->open_      ? "TLS handshake"
+                                  : self->MayIdle() ? "complete datastream"
+                                                    : "complete sign-on";
+            self->Close("no " + std::string(missing) + " within " +
+                        std::to_string(self->context_.frameTimeout.count()) + " s");
         });
 }
 
@@ -131,15 +143,43 @@ void IbmiSession::Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenCl
         reply[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
     auto bytes = std::make_shared<ibmi::Bytes>(std::move(reply));
     busy_ = true;
-    asio::async_write(
-        socket_, asio::buffer(*bytes),
-        [self = shared_from_this(), bytes, thenClose](std::error_code ec, std::size_t) {
-            if (ec)
-                return self->Close("cannot send the reply: " + ec.message());
-            if (thenClose)
-                return self->Close("");
-            self->Resume();
-        });
+    stream_->Write(asio::buffer(*bytes),
+                   [self = shared_from_this(), bytes, thenClose](std::error_code ec, std::size_t) {
+                       if (ec)
+                           return self->Close("cannot send the reply: " + ec.message());
+                       if (thenClose)
+                           return self->Close("");
+                       self->Resume();
+                   });
+}
+
+void IbmiSession::SendAll(ibmi::Bytes replies) {
+    if (closed_)
+        return;
+    auto bytes = std::make_shared<ibmi::Bytes>(std::move(replies));
+    busy_ = true;
+    stream_->Write(asio::buffer(*bytes),
+                   [self = shared_from_this(), bytes](std::error_code ec, std::size_t) {
+                       if (ec)
+                           return self->Close("cannot send the reply: " + ec.message());
+                       self->Resume();
+                   });
+}
+
+std::optional<ibmi::Bytes> IbmiSession::NextIf(const std::function<bool(ibmi::ByteView)>& same) {
+    if (pending_.size() < ibmi::kHeaderLength)
+        return std::nullopt;
+    const ibmi::Header header = ibmi::ReadHeader(pending_);
+    // Anything odd is left for Drain, which closes the connection with the reason.
+    if (header.length < ibmi::kHeaderLength || header.length > kMaxDatastream ||
+        header.serverId != serverId_ || pending_.size() < header.length)
+        return std::nullopt;
+    const ibmi::ByteView next(pending_.data(), header.length);
+    if (!same(next))
+        return std::nullopt;
+    ibmi::Bytes taken(next.begin(), next.end());
+    pending_.erase(pending_.begin(), pending_.begin() + header.length);
+    return taken;
 }
 
 void IbmiSession::OnEngine(std::function<Continuation(server::HostEngine&)> task) {
@@ -218,9 +258,7 @@ void IbmiSession::Close(const std::string& why) {
     closed_ = true;
     if (!why.empty())
         Log((user_.empty() ? "" : "(" + user_ + ") ") + why + "; connection closed");
-    std::error_code ignored;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    socket_.close(ignored);
+    stream_->Close();
     timer_.cancel();
     context_.closed(this);
 }

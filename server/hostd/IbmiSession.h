@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +15,12 @@
 #include "EngineWorker.h"
 #include "Log.h"
 #include "Messages.h"
+#include "Stream.h"
 
 namespace tavo::hostd {
+
+// What the port mapper appends to a host server's name for the same server under TLS.
+inline constexpr std::string_view kTlsServiceSuffix = "-s";
 
 // What the IBM i host servers' connections share.
 struct IbmiContext {
@@ -31,16 +36,17 @@ struct IbmiContext {
     std::string JobName(const std::string& user, const std::string& program);
 };
 
-// One connection to a host server: 20-byte headers, one datastream at a time. Runs on
-// the daemon's io thread; engine work goes to the worker and comes back as a posted
-// continuation. Anything malformed closes this connection, with a log line, and
-// nothing else.
+// One connection to a host server, in the clear or under TLS: 20-byte headers, one
+// datastream at a time. Runs on the daemon's io thread; engine work goes to the worker
+// and comes back as a posted continuation. Anything malformed closes this connection,
+// with a log line, and nothing else.
 class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiSession> {
   public:
     // The most a request of ours can need: a call carries two 32000-byte areas.
     static constexpr std::uint32_t kMaxDatastream = 1u << 20;
 
-    IbmiSession(asio::ip::tcp::socket socket, IbmiContext& context, std::uint16_t serverId,
+    // `service` is the name in the clear; the log shows the port mapper's name for it.
+    IbmiSession(std::shared_ptr<Stream> stream, IbmiContext& context, std::uint16_t serverId,
                 std::string service);
     void Start() override;
     void Stop() override;
@@ -56,6 +62,11 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
 
     // The reply goes out with the request's correlation ID, whatever the codec wrote.
     void Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose = false);
+    // Several replies, each already carrying its correlation ID, in one write.
+    void SendAll(ibmi::Bytes replies);
+    // The next datastream when it has arrived whole and `same` accepts it: a server may
+    // then answer requests that came back to back in one go. Taken off the input.
+    std::optional<ibmi::Bytes> NextIf(const std::function<bool(ibmi::ByteView)>& same);
     void Close(const std::string& why);
     // Runs `task` on the engine's thread, then what it returns on the io thread.
     void OnEngine(std::function<Continuation(server::HostEngine&)> task);
@@ -73,7 +84,7 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
 
     IbmiContext& context_;
     const std::uint16_t serverId_;
-    const std::string service_; // "as-signon", ...
+    const std::string service_; // "as-signon", "as-signon-s", ...
     std::string user_;          // once signed on
 
   private:
@@ -83,12 +94,13 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     void Resume();
     void WatchTime();
 
-    asio::ip::tcp::socket socket_;
+    std::shared_ptr<Stream> stream_;
     asio::steady_timer timer_;
     std::array<std::uint8_t, 16384> readBuffer_{};
     std::vector<std::uint8_t> pending_; // bytes of datastreams not yet handled
     std::string peer_;
     std::string address_; // the peer without its port
+    bool open_ = false;   // the TLS handshake is done, or there is none
     bool reading_ = false;
     bool busy_ = false;
     bool stopping_ = false;

@@ -40,8 +40,8 @@ ibmi::HostMessage FailureMessage(const ibmi::CallProgramRequest& call,
 
 } // namespace
 
-RemoteCommandSession::RemoteCommandSession(asio::ip::tcp::socket socket, IbmiContext& context)
-    : ServiceSession(std::move(socket), context, ibmi::kRemoteCommandServer, "as-rmtcmd",
+RemoteCommandSession::RemoteCommandSession(std::shared_ptr<Stream> stream, IbmiContext& context)
+    : ServiceSession(std::move(stream), context, ibmi::kRemoteCommandServer, "as-rmtcmd",
                      "QZRCSRVS") {}
 
 void RemoteCommandSession::Serve(const ibmi::Header& header, ibmi::ByteView datastream) {

@@ -7,7 +7,7 @@ namespace tavo::hostd {
 // as-rmtcmd: the program calls of TVOCGET and TVOCUPD, run by the host engine.
 class RemoteCommandSession : public ServiceSession {
   public:
-    RemoteCommandSession(asio::ip::tcp::socket socket, IbmiContext& context);
+    RemoteCommandSession(std::shared_ptr<Stream> stream, IbmiContext& context);
 
   private:
     void Serve(const ibmi::Header& header, ibmi::ByteView datastream) override;

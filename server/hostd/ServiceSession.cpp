@@ -4,9 +4,9 @@
 
 namespace tavo::hostd {
 
-ServiceSession::ServiceSession(asio::ip::tcp::socket socket, IbmiContext& context,
+ServiceSession::ServiceSession(std::shared_ptr<Stream> stream, IbmiContext& context,
                                std::uint16_t serverId, std::string service, std::string jobProgram)
-    : IbmiSession(std::move(socket), context, serverId, std::move(service)),
+    : IbmiSession(std::move(stream), context, serverId, std::move(service)),
       jobProgram_(std::move(jobProgram)) {}
 
 void ServiceSession::Handle(const ibmi::Header& header, ibmi::ByteView datastream) {

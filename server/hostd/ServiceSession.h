@@ -12,7 +12,7 @@ namespace tavo::hostd {
 // this connection's own seeds; nothing else is served before that has gone through.
 class ServiceSession : public IbmiSession {
   public:
-    ServiceSession(asio::ip::tcp::socket socket, IbmiContext& context, std::uint16_t serverId,
+    ServiceSession(std::shared_ptr<Stream> stream, IbmiContext& context, std::uint16_t serverId,
                    std::string service, std::string jobProgram);
 
   protected:

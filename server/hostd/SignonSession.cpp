@@ -12,8 +12,8 @@ constexpr std::uint16_t kServerLevel = 2;
 constexpr std::uint32_t kCcsid = 37;
 } // namespace
 
-SignonSession::SignonSession(asio::ip::tcp::socket socket, IbmiContext& context)
-    : IbmiSession(std::move(socket), context, ibmi::kSignonServer, "as-signon") {}
+SignonSession::SignonSession(std::shared_ptr<Stream> stream, IbmiContext& context)
+    : IbmiSession(std::move(stream), context, ibmi::kSignonServer, "as-signon") {}
 
 void SignonSession::Handle(const ibmi::Header& header, ibmi::ByteView datastream) {
     switch (header.requestId) {

@@ -11,7 +11,7 @@ namespace tavo::hostd {
 // and is ended by the client, whether or not the sign-on went through.
 class SignonSession : public IbmiSession {
   public:
-    SignonSession(asio::ip::tcp::socket socket, IbmiContext& context);
+    SignonSession(std::shared_ptr<Stream> stream, IbmiContext& context);
 
   private:
     void Handle(const ibmi::Header& header, ibmi::ByteView datastream) override;

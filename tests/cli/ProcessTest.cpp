@@ -81,6 +81,15 @@ TEST_F(ProcessTest, ExitStatusesOfAProcess) {
     EXPECT_EQ(invalid.err,
               "The subject is 31 characters long; at most 30 fit. Nothing was sent.\n");
 
+    // a password the systems file does not give is asked for at a terminal only
+    const auto noPassword = dir / "no-password.ini";
+    std::ofstream(noPassword) << "[SYSA]\naddress = " << daemon->Address() << "\nuser = OPER\n";
+    const auto unasked =
+        Send({"--config", noPassword.string(), "--to", "jsmith", "--body", "b"}, "secret\n");
+    EXPECT_EQ(unasked.status, 3);
+    EXPECT_TRUE(unasked.err.ends_with("run at a terminal without --no-prompt to be asked for it\n"))
+        << unasked.err;
+
     daemon->Stop();
     const auto down = Send({"--config", systems.string(), "--to", "jsmith", "--body", "b"});
     EXPECT_EQ(down.status, 3);

@@ -77,6 +77,7 @@ TEST(SystemsFileParse, AcceptedAddressesAndTimeouts) {
         {"tcp://[::1]:65535", "42", 42},
         {"ibmi://as400.example.com", "5", 5},
         {"ibmi://[::1]:449", "6", 6},
+        {"ibmis://as400.example.com:9449", "7", 7},
     };
     for (const auto& [address, timeout, seconds] : cases) {
         const auto config =
@@ -101,9 +102,10 @@ TEST(SystemsFileParse, MalformedFilesNameTheLineAndTheProblem) {
         {"[A]\naddress = embedded\njust words\n", 3, "expected 'key = value'"},
         {"[A B]\naddress = embedded\n", 1, "'A B' is not a system name"},
         {"[A]\naddress = http://host:80\n", 2,
-         "address must be 'embedded', 'tcp://HOST:PORT' or 'ibmi://HOST[:PORT]'"},
+         "address must be 'embedded', 'tcp://HOST:PORT', 'ibmi://HOST[:PORT]' or 'ibmis://"},
         {"[A]\naddress = ibmi://\n", 2, "address must be"},
         {"[A]\naddress = ibmi://host:449\nrmtcmd_port = 0\n", 3, "rmtcmd_port must be a port"},
+        {"[A]\naddress = ibmi://host\npipeline = 0\n", 3, "pipeline must be a number"},
         {"[A]\naddress = tcp://host\n", 2, "not 'tcp://host'"},
         {"[A]\naddress = tcp://host:0\n", 2, "address must be"},
         {"[A]\naddress = tcp://host:65536\n", 2, "address must be"},

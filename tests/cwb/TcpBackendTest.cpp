@@ -1,4 +1,5 @@
-// The tcp backend against a real tavo400-hostd on a loopback port.
+// The network backends against a real tavo400-hostd on loopback ports: tcp:// in our own
+// protocol, ibmi:// and ibmis:// through its IBM i host servers.
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
@@ -9,6 +10,7 @@
 #include "CwbTestSupport.h"
 #include "HostEngine.h"
 #include "HostdProcess.h"
+#include "TestCerts.h"
 
 using namespace cwbtesting;
 using namespace hostdtest;
@@ -182,4 +184,76 @@ TEST_F(TcpBackendTest, ConcurrentClientsEachGetExactlyTheirOwnList) {
     a.join();
     b.join();
     EXPECT_EQ(good.load(), 10);
+}
+
+TEST_F(TcpBackendTest, IbmisChecksTheHostCertificateAndNamesWhatFailed) {
+    const certtest::Certs& certs = certtest::Shared();
+    const auto db = DemoDatabase(dir);
+    const struct {
+        const certtest::Pair& served;
+        const char* host;
+        unsigned rc;
+        const char* says;
+    } cases[] = {
+        {certs.localhost, "localhost", CWB_OK, nullptr},
+        {certs.localhost, "127.0.0.1", CWB_OK, nullptr},
+        {certs.wrongHost, "localhost", CWB_CERTIFICATE_ERROR, "issued for another host"},
+        {certs.unknownCa, "localhost", CWB_CERTIFICATE_ERROR, "unknown authority"},
+        {certs.expired, "localhost", CWB_CERTIFICATE_ERROR, "has expired"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.served.cert.string() + " as " + c.host);
+        cwbtest::Reset();
+        Daemon daemon(dir, db, IbmiTlsArgs(c.served.cert, c.served.key));
+        cwbtest::UseSystems("[SYSA]\naddress = " + daemon.IbmisAddress(c.host) +
+                            "\nuser = oper\npassword = secret\ntimeout = 5\nca_file = " +
+                            certs.ca.string() + "\n");
+        Client client;
+        if (c.rc != CWB_OK) {
+            EXPECT_EQ(client.Connect(), c.rc);
+            // the connect call has no error handle; the queue open, which connects too, has
+            EXPECT_EQ(client.OpenQueue(), c.rc);
+            EXPECT_NE(OnlyError(client.errors).find(c.says), std::string::npos)
+                << OnlyError(client.errors);
+            continue;
+        }
+        ASSERT_EQ(client.Connect(), CWB_OK);
+        ASSERT_EQ(client.Ask("*CRTDTAQ", "12612071200000"), CWB_OK);
+        ASSERT_EQ(client.Ask("*GRPL", "12612071200001"), CWB_OK);
+        ASSERT_EQ(client.OpenQueue(), CWB_OK);
+        unsigned rc = 0;
+        EXPECT_EQ(client.ReadList(rc).size(), 3u);
+    }
+}
+
+TEST_F(TcpBackendTest, IbmiReadsManyEntriesAheadAndKeepsTheirOrder) {
+    const auto db = DemoDatabase(dir);
+    std::vector<tavo::server::Recipient> many;
+    for (int i = 0; i < 300; ++i) {
+        char name[11];
+        std::snprintf(name, sizeof name, "R%05d", i);
+        many.push_back({name, ""});
+    }
+    tavo::server::HostEngine(db.string()).ReplaceDirectory(many, {});
+    Daemon daemon(dir, db, {"--ibmi", "127.0.0.1:0"});
+    // 32, 64, 128, then the cap; and one read at a time.
+    for (const char* pipeline : {"100", "1"}) {
+        SCOPED_TRACE(pipeline);
+        cwbtest::Reset();
+        cwbtest::UseSystems("[SYSA]\naddress = " + daemon.IbmiAddress() +
+                            "\nuser = oper\npassword = secret\npipeline = " + pipeline + "\n");
+        Client client;
+        ASSERT_EQ(client.Connect(), CWB_OK);
+        ASSERT_EQ(client.Ask("*CRTDTAQ", "12612071200000"), CWB_OK);
+        ASSERT_EQ(client.OpenQueue(), CWB_OK);
+        ASSERT_EQ(client.Ask("*RCPL", std::string("1261207120000") + pipeline[0]), CWB_OK);
+        unsigned rc = 0;
+        const auto names = client.ReadList(rc);
+        ASSERT_EQ(names.size(), many.size());
+        for (std::size_t i = 0; i < names.size(); ++i)
+            ASSERT_EQ(names[i], many[i].name + std::string(10 - many[i].name.size(), ' '));
+        // the reads past the end marker found nothing, and left nothing behind
+        EXPECT_EQ(client.ReadList(rc).size(), 0u);
+        EXPECT_EQ(rc, CWBDQ_TIMED_OUT);
+    }
 }

@@ -182,7 +182,8 @@ class IbmiServeTest : public ::testing::Test {
 
 TEST_F(IbmiServeTest, PortMapperAnswersItsThreeServicesOnly) {
     EXPECT_EQ(std::set<int>({signon, rmtcmd, dtaq, daemon->Port(), daemon->IbmiPort()}).size(), 5u);
-    for (const char* refused : {"as-signon-s", "as-dtaq-s", "as-file", "GET / HTTP/1.0\r\n\r\n"})
+    for (const char* refused :
+         {"as-signon-s", "as-rmtcmd-s", "as-dtaq-s", "as-file", "GET / HTTP/1.0\r\n\r\n"})
         EXPECT_EQ(LookUp(refused), "-") << refused;
 
     // no framing: a name that arrives in pieces is still one name

@@ -3,18 +3,22 @@
 // Runs tavo400-hostd for tests and benchmarks: administration commands to completion,
 // and the daemon on an ephemeral loopback port in a temporary directory.
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -143,6 +147,39 @@ class Daemon {
     // With --ibmi: the port mapper's port, the port file's second line.
     int IbmiPort() const { return ibmiPort_; }
     std::string IbmiAddress() const { return "ibmi://127.0.0.1:" + std::to_string(ibmiPort_); }
+    // With --ibmi-tls too (see IbmiTlsArgs): `host` is what the client checks the
+    // certificate against.
+    std::string IbmisAddress(const std::string& host = "127.0.0.1") const {
+        return "ibmis://" + host + ":" + std::to_string(ibmiPort_);
+    }
+    // With --ibmi: the port the port mapper gives out for `service` ("as-signon",
+    // "as-signon-s", ...); 0 when it refuses the name.
+    int ServicePort(const std::string& service) const {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
+        timeval limit{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(ibmiPort_));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        std::string reply;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
+            ::send(fd, service.data(), service.size(), MSG_NOSIGNAL) ==
+                static_cast<ssize_t>(service.size())) {
+            char buffer[16];
+            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                reply.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+        if (reply.size() != 5 || reply[0] != '+')
+            return 0;
+        int port = 0;
+        for (int i = 1; i < 5; ++i)
+            port = (port << 8) | static_cast<unsigned char>(reply[i]);
+        return port;
+    }
     std::string Log() const { return ReadText(log_); }
 
     // Sends `signal` and waits for the exit; returns the exit status.
@@ -200,6 +237,13 @@ class Daemon {
     int port_ = 0;
     int ibmiPort_ = 0;
 };
+
+// What makes a Daemon serve the IBM i host servers in the clear and under TLS, with the
+// port mapper on a port the system picks.
+inline std::vector<std::string> IbmiTlsArgs(const std::filesystem::path& cert,
+                                            const std::filesystem::path& key) {
+    return {"--ibmi", "0", "--ibmi-tls", "--tls-cert", cert.string(), "--tls-key", key.string()};
+}
 
 // A database with the demo directory and one user, OPER with password "secret".
 inline std::filesystem::path DemoDatabase(const ScratchDir& dir) {

@@ -1,0 +1,81 @@
+#include "SignOnDlg.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstring>
+
+#include "Resource.h"
+#include "Strings.h"
+#include "TemplateWidgets.h"
+#include "cwbsignon.h"
+
+namespace {
+
+// Cut to the area, as cwb sizes it for the longest text the fields take.
+void CopyOut(const QByteArray& text, char* area, unsigned long size) {
+    if (!area || size == 0)
+        return;
+    const auto n = std::min<unsigned long>(static_cast<unsigned long>(text.size()), size - 1);
+    std::memcpy(area, text.constData(), n);
+    area[n] = '\0';
+}
+
+} // namespace
+
+CSignOnDlg::CSignOnDlg(const QString& system, const QString& user, const QString& reason,
+                       QWidget* parent)
+    : QDialog(parent) {
+    InstallContextHelp();
+    const auto& layout = *FindDialogTemplate(IDD_SIGN_ON);
+    const DialogUnits units = ApplyDialogTemplate(this, layout);
+    const auto caption =
+        FormatString(LoadString(IDS_SIGN_ON_CAPTION), {system.toLatin1().toStdString()});
+    setWindowTitle(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+    user_ = Control<QLineEdit>(this, IDC_USER_ID);
+    password_ = Control<QLineEdit>(this, IDC_PASSWORD);
+    reason_ = Control<QLabel>(this, IDC_SIGN_ON_REASON);
+    user_->setMaxLength(CWBCO_MAX_USER_ID);
+    password_->setMaxLength(CWBCO_MAX_PASSWORD);
+    user_->setText(user);
+    reason_->setWordWrap(true);
+    reason_->setText(reason);
+    if (reason.isEmpty()) { // the first ask has nothing to explain: no empty band
+        reason_->hide();
+        setFixedHeight(units.Y(FindControlTemplate(layout, IDC_SIGN_ON_REASON)->y));
+    } else if (const int more = reason_->heightForWidth(reason_->width()) - reason_->height();
+               more > 0) { // a host's long message is shown whole
+        reason_->resize(reason_->width(), reason_->height() + more);
+        setFixedHeight(height() + more);
+    }
+    (user.isEmpty() ? user_ : password_)->setFocus();
+    connect(Control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
+    connect(Control<QPushButton>(this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
+}
+
+quint32 CSignOnDlg::HelpHitTest(const QPoint& clientPoint) const {
+    const quint32 id = HelpIdOf(childAt(clientPoint));
+    return id ? id : kDefaultHelpId;
+}
+
+int SignOnPrompt(const char* systemName, const char* reason, char* userId, unsigned long userIdSize,
+                 char* password, unsigned long passwordSize, void*) {
+    QWidget* parent = QApplication::activeModalWidget();
+    if (!parent)
+        parent = QApplication::activeWindow();
+    CSignOnDlg dialog(QString::fromLatin1(systemName), QString::fromUtf8(userId),
+                      QString::fromLatin1(reason), parent);
+    // The host call's wait cursor would say the program is busy while it waits for the user.
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    QApplication::restoreOverrideCursor();
+    if (!ok)
+        return 0;
+    QByteArray secret = dialog.Password()->text().toUtf8();
+    dialog.Password()->clear();
+    CopyOut(dialog.UserId()->text().toUtf8(), userId, userIdSize);
+    CopyOut(secret, password, passwordSize);
+    secret.fill('\0');
+    return 1;
+}

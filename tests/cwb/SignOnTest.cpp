@@ -1,0 +1,177 @@
+// The sign-on prompt against a real tavo400-hostd: its tcp sign-on and its IBM i
+// sign-on server refuse a wrong password, each in its own words.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+
+#include "CwbTestSupport.h"
+#include "HostdProcess.h"
+#include "cwbsignon.h"
+
+using namespace cwbtesting;
+using namespace hostdtest;
+
+namespace {
+
+// Answers the prompt from a script of answers and remembers what it was shown.
+class TestPrompt {
+  public:
+    struct Answer {
+        bool ok;
+        std::string user, password;
+    };
+    struct Shown {
+        std::string system, user, reason;
+    };
+
+    void Register() { cwbCO_SetSignOnPrompt(&TestPrompt::Ask, this); }
+
+    std::deque<Answer> answers;
+    std::vector<Shown> shown;
+
+  private:
+    static int Ask(const char* system, const char* reason, char* user, unsigned long userSize,
+                   char* password, unsigned long passwordSize, void* context) {
+        auto* self = static_cast<TestPrompt*>(context);
+        self->shown.push_back({system, user, reason});
+        if (self->answers.empty())
+            return 0;
+        const auto answer = self->answers.front();
+        self->answers.pop_front();
+        std::snprintf(user, userSize, "%s", answer.user.c_str());
+        std::snprintf(password, passwordSize, "%s", answer.password.c_str());
+        return answer.ok;
+    }
+};
+
+const TestPrompt::Answer kRight{true, "OPER", "secret"};
+const TestPrompt::Answer kWrong{true, "OPER", "wrong"};
+const TestPrompt::Answer kCancel{false, "", ""};
+
+class SignOnTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        cwbtest::Reset();
+        prompt.Register();
+    }
+    void TearDown() override { cwbtest::Reset(); }
+    // SYSA at `address`, with `more` lines in its section.
+    static void UseSystem(const std::string& address, const std::string& more = "user = OPER") {
+        cwbtest::UseSystems("[SYSA]\naddress = " + address + "\ntimeout = 10\n" + more + "\n");
+    }
+    static unsigned Connect() {
+        cwbRC_SysHandle connection = 0;
+        return cwbRC_StartSys("Sysa", 0, &connection);
+    }
+    // A data-queue open signs on too, but never asks; its error handle says why it failed.
+    static unsigned OpenQueue(const ErrHandle& errors) {
+        cwbDQ_QueueHandle queue = 0;
+        return cwbDQ_Open(kReplyQueue, kLibrary, "SYSA", &queue, errors);
+    }
+
+    static inline ScratchDir* dir = nullptr;
+    static inline Daemon* daemon = nullptr;
+    static void SetUpTestSuite() {
+        dir = new ScratchDir("signon");
+        daemon = new Daemon(*dir, DemoDatabase(*dir), {"--ibmi", "127.0.0.1:0"});
+    }
+    static void TearDownTestSuite() {
+        delete daemon;
+        delete dir;
+    }
+
+    TestPrompt prompt;
+};
+
+} // namespace
+
+TEST_F(SignOnTest, AskedOnceARunAndTheAcceptedPasswordServesLaterConnects) {
+    UseSystem(daemon->Address());
+    prompt.answers = {kRight};
+    ASSERT_EQ(Connect(), CWB_OK);
+    ASSERT_EQ(prompt.shown.size(), 1u);
+    EXPECT_EQ(prompt.shown[0].system, "Sysa");
+    EXPECT_EQ(prompt.shown[0].user, "OPER") << "the systems file's user, prefilled";
+    EXPECT_EQ(prompt.shown[0].reason, "");
+    EXPECT_EQ(Connect(), CWB_OK);
+    // signed on with the cached password; the queue is simply not there yet
+    EXPECT_EQ(OpenQueue(ErrHandle()), CWBDQ_QUEUE_NOT_FOUND);
+    EXPECT_EQ(prompt.shown.size(), 1u);
+
+    cwbtest::Reset(); // a new run: nothing cached, no prompt
+    UseSystem(daemon->Address());
+    ErrHandle errors;
+    EXPECT_EQ(OpenQueue(errors), CWB_SECURITY_ERROR);
+    EXPECT_EQ(OnlyError(errors),
+              "The systems file gives no password for SYSA, and none was given in this run.");
+    EXPECT_EQ(Connect(), CWB_SECURITY_ERROR);
+    prompt.Register();
+    prompt.answers = {kCancel, kRight};
+    EXPECT_EQ(Connect(), CWB_SECURITY_ERROR) << "Cancel fails the connect";
+    EXPECT_EQ(OpenQueue(errors), CWB_SECURITY_ERROR) << "and caches nothing";
+    EXPECT_EQ(Connect(), CWB_OK);
+    EXPECT_EQ(prompt.shown.size(), 3u);
+}
+
+TEST_F(SignOnTest, RefusalIsAskedAgainWithItsReasonUntilAcceptedOrCancelled) {
+    struct Case {
+        std::string address;
+        std::deque<TestPrompt::Answer> answers;
+        unsigned rc;
+        std::vector<std::string> reasons; // shown at each ask
+        std::string lastUser;
+    };
+    const std::string tcpRefusal = "Sign-on as OPER refused: the user or password is not valid.";
+    const std::string ibmiRefusal = "the password is not correct.";
+    const Case cases[] = {
+        {daemon->Address(), {kWrong, kRight}, CWB_OK, {"", tcpRefusal}, "OPER"},
+        {daemon->Address(), {kWrong, kCancel}, CWB_SECURITY_ERROR, {"", tcpRefusal}, "OPER"},
+        {daemon->IbmiAddress(),
+         {kWrong, kWrong, kRight},
+         CWB_OK,
+         {"", ibmiRefusal, ibmiRefusal},
+         "OPER"},
+        {daemon->IbmiAddress(),
+         {kWrong, kCancel},
+         CWB_PASSWORD_INCORRECT,
+         {"", ibmiRefusal},
+         "OPER"},
+        // the user typed is shown again; an empty one is not sent to the host
+        {daemon->Address(),
+         {{true, "NOBODY", "x"}, {true, "", "x"}, kRight},
+         CWB_OK,
+         {"", "refused", "A user ID is needed."},
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address + " " + std::to_string(c.answers.size()));
+        cwbtest::Reset();
+        prompt = {};
+        prompt.Register();
+        prompt.answers = c.answers;
+        UseSystem(c.address, "");
+        EXPECT_EQ(Connect(), c.rc);
+        ASSERT_EQ(prompt.shown.size(), c.reasons.size());
+        EXPECT_EQ(prompt.shown.front().user, "");
+        for (std::size_t i = 0; i < c.reasons.size(); ++i)
+            EXPECT_NE(prompt.shown[i].reason.find(c.reasons[i]), std::string::npos)
+                << i << ": " << prompt.shown[i].reason;
+        EXPECT_EQ(prompt.shown.back().user, c.lastUser);
+        EXPECT_TRUE(prompt.shown.front().reason.empty());
+    }
+}
+
+TEST_F(SignOnTest, ConfiguredPasswordsAreUsedAndNeverAsked) {
+    const std::pair<std::string, unsigned> cases[] = {
+        {"user = OPER\npassword = secret", CWB_OK},
+        {"user = OPER\npassword_command = printf secret", CWB_OK},
+        {"user = OPER\npassword = wrong", CWB_SECURITY_ERROR}, // as before: no second chance
+    };
+    for (const auto& [section, rc] : cases) {
+        SCOPED_TRACE(section);
+        UseSystem(daemon->Address(), section);
+        EXPECT_EQ(Connect(), rc);
+    }
+    EXPECT_TRUE(prompt.shown.empty());
+}
