@@ -4,8 +4,10 @@
 #include "MainFrame.h"
 #include "ProcessState.h"
 #include "QtMessagePresenter.h"
+#include "SignOnDlg.h"
 #include "Strings.h"
 #include "UiResources.h"
+#include "cwbsignon.h"
 
 CTVOExtApp::CTVOExtApp(int& argc, char** argv) : QApplication(argc, argv) {
     InitUiResources();
@@ -13,12 +15,13 @@ CTVOExtApp::CTVOExtApp(int& argc, char** argv) : QApplication(argc, argv) {
     // the profile: organisation key, then a subkey named after the application
     setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     setApplicationName(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())));
-    setApplicationVersion(QStringLiteral("2.1"));
+    setApplicationVersion(QStringLiteral(TAVO_VERSION));
     setWindowIcon(QIcon(QStringLiteral(":/images/app")));
 }
 
 CTVOExtApp::~CTVOExtApp() {
     mainFrame_.reset();
+    cwbCO_SetSignOnPrompt(nullptr, nullptr);
     SetMessagePresenter(nullptr);
 }
 
@@ -29,6 +32,7 @@ bool CTVOExtApp::InitInstance() {
     DeliveryModes = DeliveryModeFlags{};
     presenter_ = std::make_unique<QtMessagePresenter>();
     SetMessagePresenter(presenter_.get());
+    cwbCO_SetSignOnPrompt(&SignOnPrompt, nullptr);
     mainFrame_ = std::make_unique<CMainFrame>();
     mainFrame_->InitialUpdate();
     mainFrame_->show();

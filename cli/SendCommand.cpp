@@ -20,9 +20,11 @@
 #include "SettingsFile.h"
 #include "Strings.h"
 #include "SystemSelection.h"
+#include "TerminalSignOn.h"
 #include "cwb.h"
 #include "cwbco.h"
 #include "cwbnl.h"
+#include "cwbsignon.h"
 #include "cwbsv.h"
 
 #ifndef TAVO_VERSION
@@ -61,7 +63,9 @@ all seven. Text is UTF-8; the host takes Latin-1 only, so each other character i
 as "?" (said on standard error unless -q), as the window shows it.
 The body comes from --body, --body-file, or standard input when that is not a terminal
 (a final line break is not counted). Passwords are never given on the command line:
-they live in the systems file, readable by its owner only.
+they come from the systems file (password, in a file readable by its owner only, or
+password_command), else they are asked for when standard input and standard error are
+a terminal, typed without echo (not with --no-prompt).
 
 Exit status:
   0  accepted by the host. Accepted is not delivered: the host delivers it later.
@@ -192,6 +196,8 @@ const char* ReturnCodeMeaning(unsigned long rc) {
         return "the host refused the sign-on (the user or password in the systems file)";
     case CWB_TIMEOUT:
         return "the host did not answer in time";
+    case CWB_CERTIFICATE_ERROR:
+        return "the host's TLS certificate was not trusted (see ca_file in the systems file)";
     case CWB_USER_UNKNOWN:
         return "the host knows no user of that name (the user in the systems file)";
     case CWB_PASSWORD_INCORRECT:
@@ -203,6 +209,8 @@ const char* ReturnCodeMeaning(unsigned long rc) {
         return "the user profile is disabled on the host; ask its security officer";
     case CWB_SIGNON_REFUSED:
         return "the host refused the sign-on for another reason";
+    case CWB_PASSWORD_COMMAND_FAILED:
+        return "the system's password_command gave no password (run it by hand to see why)";
     default:
         return nullptr;
     }
@@ -222,12 +230,14 @@ struct Options {
     bool json = false;
     bool quiet = false;
     bool verbose = false;
+    bool noPrompt = false;
 };
 
 class Command {
   public:
     Command(const CommandIo& io, Options options)
-        : io_(io), options_(std::move(options)), reporter_(io.err, options_.verbose) {}
+        : io_(io), options_(std::move(options)), reporter_(io.err, options_.verbose),
+          signOn_(io.in, io.err, !options_.noPrompt && io.inIsTerminal && io.errIsTerminal) {}
 
     int Run(bool bodyGiven, bool bodyFileGiven, bool modesGiven) {
         if (!options_.config.empty())
@@ -432,6 +442,13 @@ class Command {
     // After a failed connect the window's message carries only a return code; say what
     // the code means when it is one of the layer's own.
     void ExplainConnectFailure() {
+        if (signOn_.Declined()) {
+            reporter_.Error("no password for " + Latin1ToUtf8(CurrentSystem) +
+                            ": give its section in the systems file a password or a "
+                            "password_command, or run at a terminal without --no-prompt to "
+                            "be asked for it");
+            return;
+        }
         const auto prefix = FormatString(LoadString(IDS_NO_CONNECTION),
                                          {Latin1ToUtf8(CurrentSystem), std::string_view()});
         for (const auto& line : reporter_.Lines()) {
@@ -624,6 +641,7 @@ class Command {
         }
         // As in the picker, a list that broke off shows nothing.
         if (!complete) {
+            ExplainConnectFailure();
             if (reporter_.Boxes() == 0)
                 reporter_.Error("the " + options_.list + " list could not be fetched");
             return Unreachable();
@@ -648,6 +666,7 @@ class Command {
     const CommandIo& io_;
     Options options_;
     Reporter reporter_;
+    TerminalSignOn signOn_;
     JsonObject json_;
 };
 
@@ -690,6 +709,8 @@ int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
     auto* quiet = app.add_flag("-q,--quiet", options.quiet, "print nothing on success");
     auto* verbose = app.add_flag("-v,--verbose", options.verbose,
                                  "say on stderr which system and modes are used");
+    app.add_flag("--no-prompt", options.noPrompt,
+                 "never ask for a password the systems file does not give; fail (exit 3)");
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {

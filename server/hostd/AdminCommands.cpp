@@ -319,8 +319,18 @@ int Serve(const ServeOptions& options, std::ostream& err) {
             ibmi.remoteCommandPort = options.ibmiRemoteCommandPort;
             ibmi.dataQueuePort = options.ibmiDataQueuePort;
             ibmi.passwordLevel = options.passwordLevel;
+            ibmi.tls = options.ibmiTls;
+            ibmi.signonTlsPort = options.ibmiSignonTlsPort;
+            ibmi.remoteCommandTlsPort = options.ibmiRemoteCommandTlsPort;
+            ibmi.dataQueueTlsPort = options.ibmiDataQueueTlsPort;
             daemon.ibmi = ibmi;
         }
+        if (options.tlsCert.empty() != options.tlsKey.empty())
+            throw std::runtime_error("--tls-cert and --tls-key go together");
+        if (!options.tlsCert.empty())
+            daemon.tls = TlsFiles{options.tlsCert, options.tlsKey};
+        if (options.ibmiTls && !daemon.tls)
+            throw std::runtime_error("--ibmi-tls needs --tls-cert and --tls-key");
 
         auto engine = Open(options.db);
         engine->SetQueueLimits(
@@ -334,7 +344,7 @@ int Serve(const ServeOptions& options, std::ostream& err) {
         log.Line("database closed");
         return 0;
     } catch (const std::exception& e) {
-        log.Line(std::string("tavo400-hostd serve: ") + e.what());
+        log.Line(std::string("tavo400-hostd serve: ") + e.what(), Priority::Error);
         return 1;
     }
 }

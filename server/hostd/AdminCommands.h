@@ -33,6 +33,12 @@ struct ServeOptions {
     unsigned short ibmiRemoteCommandPort = 0;
     unsigned short ibmiDataQueuePort = 0;
     int passwordLevel = 3;
+    bool ibmiTls = false; // the host servers under TLS too
+    unsigned short ibmiSignonTlsPort = 0;
+    unsigned short ibmiRemoteCommandTlsPort = 0;
+    unsigned short ibmiDataQueueTlsPort = 0;
+    std::string tlsCert; // PEM files every TLS listener presents
+    std::string tlsKey;
     unsigned frameTimeoutSeconds = 10;
     std::size_t maxConnections = 256;
     unsigned queueExpirySeconds = 600;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <systemd/sd-daemon.h>
 
 namespace tavo::hostd {
 
@@ -22,9 +23,12 @@ Daemon::Daemon(server::HostEngine& engine, DaemonOptions options, Log& log)
       listener_(io_, connections_, log_, [this](asio::ip::tcp::socket socket) {
           return std::make_shared<Session>(std::move(socket), context_);
       }) {
+    // Read at once, so that a bad certificate or key stops the daemon before it serves.
+    if (options_.tls)
+        tls_ = ServerTlsContext(*options_.tls);
     if (options_.ibmi)
         ibmi_ = std::make_unique<IbmiServers>(io_, worker_, connections_, log_,
-                                              options_.frameTimeout, *options_.ibmi);
+                                              options_.frameTimeout, *options_.ibmi, tls_);
 }
 
 Daemon::~Daemon() {
@@ -34,7 +38,7 @@ Daemon::~Daemon() {
 
 void Daemon::Listen() {
     const auto port = listener_.Bind(options_.host, options_.port);
-    log_.Line("listening on " + options_.host + ":" + std::to_string(port));
+    log_.Line("listening on " + options_.host + ":" + std::to_string(port), Priority::Notice);
     std::optional<unsigned short> portMapper;
     if (ibmi_)
         portMapper = ibmi_->Listen();
@@ -60,13 +64,17 @@ void Daemon::Run() {
     signals_.async_wait([this](std::error_code ec, int signal) {
         if (!ec) {
             log_.Line(std::string("signal ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
-                      ": stopping");
+                          ": stopping",
+                      Priority::Notice);
+            sd_notify(0, "STOPPING=1");
             Shutdown();
         }
     });
     listener_.Start();
     if (ibmi_)
         ibmi_->Start();
+    // A Type=notify unit counts as started from here; without systemd this does nothing.
+    sd_notify(0, "READY=1");
     io_.run();
     // Every session is closed and its reply sent: nothing more can reach the engine.
     signOnPool_.join();

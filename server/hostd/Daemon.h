@@ -13,6 +13,7 @@
 #include "Listener.h"
 #include "Log.h"
 #include "Session.h"
+#include "Stream.h"
 
 namespace tavo::hostd {
 
@@ -24,6 +25,7 @@ struct DaemonOptions {
     std::chrono::seconds frameTimeout{10};
     std::size_t maxConnections = 256; // more are closed at once: each costs memory and a descriptor
     std::optional<IbmiOptions> ibmi;  // also serve the IBM i host servers
+    std::optional<TlsFiles> tls;      // what every TLS listener presents
 };
 
 // tavo400-hostd serve: the host engine over TCP. Returns from Run on SIGTERM or SIGINT
@@ -53,6 +55,7 @@ class Daemon {
     Connections connections_;
     SessionContext context_;
     Listener listener_;
+    std::shared_ptr<asio::ssl::context> tls_;
     std::unique_ptr<IbmiServers> ibmi_;
 };
 

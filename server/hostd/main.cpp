@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     using namespace tavo::hostd;
     CLI::App app{"TAVO/400 host daemon: serves the host programs, the reply queue, the directory "
                  "and the outbox to TAVO/400 Express clients over TCP."};
+    app.set_version_flag("--version", "tavo400-hostd " TAVO_VERSION);
     app.require_subcommand(1);
     std::string db;
     const auto dbOption = [&db](CLI::App* command) {
@@ -41,6 +42,32 @@ int main(int argc, char** argv) {
     ibmiPort("--ibmi-rmtcmd-port", serve.ibmiRemoteCommandPort,
              "the remote command server, as-rmtcmd");
     ibmiPort("--ibmi-dtaq-port", serve.ibmiDataQueuePort, "the data queue server, as-dtaq");
+    auto* tlsCert = serveCommand->add_option(
+        "--tls-cert", serve.tlsCert,
+        "PEM certificate (then its chain, if any) of every TLS listener of the daemon");
+    auto* tlsKey = serveCommand->add_option("--tls-key", serve.tlsKey,
+                                            "PEM private key of --tls-cert, without a pass phrase");
+    tlsCert->needs(tlsKey);
+    tlsKey->needs(tlsCert);
+    auto* ibmiTls = serveCommand
+                        ->add_flag("--ibmi-tls", serve.ibmiTls,
+                                   "also serve the three host servers under TLS, which the "
+                                   "port mapper gives out as as-signon-s, as-rmtcmd-s, as-dtaq-s")
+                        ->needs(ibmi)
+                        ->needs(tlsCert);
+    const auto ibmiTlsPort = [&](const char* name, unsigned short& port, const char* service) {
+        serveCommand
+            ->add_option(name, port,
+                         std::string("port of ") + service + " (0: the system picks one)")
+            ->capture_default_str()
+            ->needs(ibmiTls);
+    };
+    ibmiTlsPort("--ibmi-signon-tls-port", serve.ibmiSignonTlsPort,
+                "the sign-on server under TLS, as-signon-s");
+    ibmiTlsPort("--ibmi-rmtcmd-tls-port", serve.ibmiRemoteCommandTlsPort,
+                "the remote command server under TLS, as-rmtcmd-s");
+    ibmiTlsPort("--ibmi-dtaq-tls-port", serve.ibmiDataQueueTlsPort,
+                "the data queue server under TLS, as-dtaq-s");
     serveCommand
         ->add_option("--password-level", serve.passwordLevel,
                      "the IBM i password level the sign-on server reports, as QPWDLVL does: "

@@ -1,0 +1,98 @@
+// The daemon under systemd: readiness and stopping on the notify socket, and log lines
+// with priorities only when standard error is the journal.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include "HostdProcess.h"
+
+using namespace hostdtest;
+
+namespace {
+
+// systemd's end of NOTIFY_SOCKET: the daemon sends its state there as datagrams.
+class NotifySocket {
+  public:
+    explicit NotifySocket(const std::filesystem::path& path)
+        : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            throw std::runtime_error("cannot bind " + path.string());
+        timeval limit{10, 0}; // a daemon that never says it fails the test instead of hanging it
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+    ~NotifySocket() { ::close(fd_); }
+    std::string Next() {
+        char buffer[512];
+        const auto n = ::recv(fd_, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "(nothing)";
+    }
+
+  private:
+    int fd_;
+};
+
+// A variable the daemons started in this scope inherit.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() { ::unsetenv(name_); }
+
+  private:
+    const char* name_;
+};
+
+// What systemd puts in JOURNAL_STREAM for the stream it connected: "DEVICE:INODE".
+std::string StreamId(const std::filesystem::path& file) {
+    std::ofstream{file};
+    struct stat info {};
+    ::stat(file.c_str(), &info);
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
+} // namespace
+
+TEST(HostdSystemd, ReportsReadyAndStoppingAndLogsWithPriorities) {
+    ScratchDir dir("systemd");
+    const auto db = DemoDatabase(dir);
+    NotifySocket notify(dir / "notify");
+    ScopedEnv socket("NOTIFY_SOCKET", (dir / "notify").string());
+    ScopedEnv journal("JOURNAL_STREAM", StreamId(dir / "hostd.log")); // the daemon's stderr
+
+    Daemon daemon(dir, db);
+    EXPECT_EQ(notify.Next(), "READY=1");
+    EXPECT_EQ(daemon.Stop(), 0);
+    EXPECT_EQ(notify.Next(), "STOPPING=1");
+    const auto log = daemon.Log();
+    EXPECT_NE(log.find("<5>listening on 127.0.0.1:"), std::string::npos) << log;
+    EXPECT_NE(log.find("<5>signal SIGTERM: stopping\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("<6>database closed\n"), std::string::npos) << log;
+}
+
+TEST(HostdSystemd, AnErrorCarriesItsPriorityAndAnotherStreamStaysPlain) {
+    ScratchDir dir("systemd");
+    const auto db = DemoDatabase(dir);
+    ScopedEnv journal("JOURNAL_STREAM", StreamId(dir / "journal"));
+    const auto serve = [&](const std::filesystem::path& err) {
+        const std::vector<std::string> args{HostdBinary(), "serve",    "--db",
+                                            db.string(),   "--listen", "127.0.0.1:99999"};
+        EXPECT_EQ(WaitExit(Spawn(args, "", "", err.string())), 1);
+        return ReadText(err);
+    };
+
+    const auto toJournal = serve(dir / "journal");
+    EXPECT_EQ(toJournal.rfind("<3>tavo400-hostd serve: --listen wants HOST:PORT", 0), 0u)
+        << toJournal;
+    // A child of a unit whose standard error goes elsewhere, as a test's log file does.
+    const auto toFile = serve(dir / "elsewhere");
+    EXPECT_TRUE(std::regex_search(
+        toFile, std::regex(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ tavo400-hostd serve: --listen)")))
+        << toFile;
+}
