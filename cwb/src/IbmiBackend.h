@@ -79,8 +79,10 @@ class IbmiBackend final : public Backend {
     Status PortOf(std::string_view name, unsigned short fixed, unsigned short& port,
                   Deadline deadline);
     Status Dial(Channel& channel, const std::string& port, bool tls, Deadline deadline);
-    Status Send(Channel& channel, const tavo::ibmi::Bytes& bytes, Deadline deadline);
-    Status Receive(Channel& channel, tavo::ibmi::Bytes& reply, Deadline deadline);
+    // Writes `request` (when given) while reading as many whole datastreams as `replies`
+    // has room for.
+    Status Transfer(Channel& channel, const tavo::ibmi::Bytes* request,
+                    std::vector<tavo::ibmi::Bytes>& replies, Deadline deadline);
     // Sends `request`; then, unless `reply` is null, reads one whole datastream.
     Status Exchange(Channel& channel, const tavo::ibmi::Bytes& request, tavo::ibmi::Bytes* reply,
                     Deadline deadline);

@@ -3,18 +3,14 @@
 #include <algorithm>
 
 #include "Ccsid37.h"
-#include "Rle.h"
+#include "Codec.h"
 
 namespace tavo::ibmi {
 
-namespace {
-
-constexpr std::uint8_t kBlank = codepage::kEbcdicBlank;
-// The compressed form is tried only for areas this large, as IBM's client does.
-constexpr std::size_t kCompressAbove = 1024;
+namespace codec {
 
 Header Make(std::uint16_t server, std::uint16_t id, std::uint32_t correlation,
-            std::uint16_t templateLength, std::uint8_t headerId0 = 0) {
+            std::uint16_t templateLength, std::uint8_t headerId0) {
     Header h;
     h.serverId = server;
     h.requestId = id;
@@ -24,8 +20,7 @@ Header Make(std::uint16_t server, std::uint16_t id, std::uint32_t correlation,
     return h;
 }
 
-// The header of a datastream that must be `id`, checked against the bytes it came in.
-Header Expect(ByteView data, std::uint16_t id, std::size_t minimum = kHeaderLength) {
+Header Expect(ByteView data, std::uint16_t id, std::size_t minimum) {
     if (data.size() < kHeaderLength)
         throw DatastreamError("a datastream is shorter than its header");
     const Header h = ReadHeader(data);
@@ -45,6 +40,22 @@ Header Expect(ByteView data, std::uint16_t id, std::size_t minimum = kHeaderLeng
 Bytes Copy(ByteView v) {
     return Bytes(v.begin(), v.end());
 }
+
+std::string TrimRight(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+        s.pop_back();
+    return s;
+}
+
+std::string ObjectNameAt(Reader& in) {
+    return FromObjectName(in.Take(10));
+}
+
+} // namespace codec
+
+using namespace codec;
+
+namespace {
 
 Seed ReadSeed(ByteView v) {
     if (v.size() != 8)
@@ -86,12 +97,6 @@ int FromZoned(ByteView two) {
     return (two[0] & 0x0F) * 10 + (two[1] & 0x0F);
 }
 
-std::string TrimRight(std::string s) {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
-        s.pop_back();
-    return s;
-}
-
 // Message texts come in the job's CCSID, or in UTF-16 when the host says so; our
 // workstation text is Latin-1, so anything beyond it becomes '?'.
 std::string FromHostText(ByteView bytes, std::uint32_t ccsid) {
@@ -103,10 +108,6 @@ std::string FromHostText(ByteView bytes, std::uint32_t ccsid) {
         out += unit < 0x100 ? static_cast<char>(unit) : '?';
     }
     return out;
-}
-
-std::string ObjectNameAt(Reader& in) {
-    return FromObjectName(in.Take(10));
 }
 
 void PutField(Writer& w, ByteView bytes) {
@@ -471,354 +472,6 @@ StartServerReply StartServerReply::Decode(ByteView data) {
             r.user = FromCcsidItem(item);
         else if (item.cp == 0x111F)
             r.jobName = FromCcsidItem(item);
-    }
-    return r;
-}
-
-// ---- remote command server --------------------------------------------------------------
-
-Bytes RcXchgAttributesRequest::Encode() const {
-    Writer w(Make(kRemoteCommandServer, kRcXchgAttributes, correlation, 14));
-    Bytes language = ToEbcdic(nlv);
-    language.resize(4, 0xF0);
-    w.U32(clientCcsid).Raw(language).U32(1).U16(0);
-    return std::move(w).Finish();
-}
-
-RcXchgAttributesRequest RcXchgAttributesRequest::Decode(ByteView data) {
-    const Header h = Expect(data, kRcXchgAttributes, 34);
-    RcXchgAttributesRequest r;
-    r.correlation = h.correlation;
-    Reader in(data, 20);
-    r.clientCcsid = in.U32();
-    r.nlv = FromEbcdic(in.Take(4));
-    return r;
-}
-
-Bytes RcXchgAttributesReply::Encode() const {
-    Writer w(Make(kRemoteCommandServer, kRcXchgAttributesReply, correlation, 0));
-    Bytes language = ToEbcdic(nlv);
-    language.resize(4, 0xF0);
-    w.U16(returnCode).U32(ccsid).Raw(language).U32(1).U16(serverLevel);
-    return std::move(w).Finish();
-}
-
-RcXchgAttributesReply RcXchgAttributesReply::Decode(ByteView data) {
-    const Header h = Expect(data, kRcXchgAttributesReply, 36);
-    RcXchgAttributesReply r;
-    r.correlation = h.correlation;
-    Reader in(data, 20);
-    r.returnCode = in.U16();
-    r.ccsid = in.U32();
-    r.nlv = FromEbcdic(in.Take(4));
-    in.U32();
-    r.serverLevel = in.U16();
-    return r;
-}
-
-int ParmDirection(std::uint16_t usage) {
-    switch (usage) {
-    case kUsageInput:
-    case kUsageInputRle:
-        return 1;
-    case kUsageOutput:
-    case kUsageOutputRleOk:
-        return 2;
-    case kUsageInOut:
-    case kUsageInOutRle:
-    case kUsageInOutLevel5:
-        return 3;
-    default:
-        return 0;
-    }
-}
-
-namespace {
-
-Bytes WithoutTrailingZeros(ByteView area) {
-    auto end = area.end();
-    while (end != area.begin() && *(end - 1) == 0)
-        --end;
-    return Bytes(area.begin(), end);
-}
-
-} // namespace
-
-ProgramParm MakeCallParm(int direction, ByteView area, std::uint16_t serverLevel) {
-    ProgramParm p;
-    p.maxLength = static_cast<std::uint32_t>(area.size());
-    if (direction == 2) {
-        p.usage = kUsageOutputRleOk;
-        return p;
-    }
-    if (area.size() > kCompressAbove)
-        if (auto packed = CompressRle(area)) {
-            p.usage = direction == 1 ? kUsageInputRle : kUsageInOutRle;
-            p.data = std::move(*packed);
-            return p;
-        }
-    p.usage = direction == 1 ? kUsageInput : serverLevel >= 5 ? kUsageInOutLevel5 : kUsageInOut;
-    p.data = WithoutTrailingZeros(area);
-    return p;
-}
-
-ProgramParm MakeOutputParm(ByteView area, bool mayCompress) {
-    ProgramParm p;
-    p.maxLength = static_cast<std::uint32_t>(area.size());
-    if (mayCompress && area.size() > kCompressAbove)
-        if (auto packed = CompressRle(area)) {
-            p.usage = kUsageOutputRleOk;
-            p.data = std::move(*packed);
-            return p;
-        }
-    p.usage = kUsageOutput;
-    p.data = WithoutTrailingZeros(area);
-    return p;
-}
-
-Bytes ExpandParm(const ProgramParm& p) {
-    if (p.maxLength > kMaxDatastreamLength)
-        throw DatastreamError("a parameter of " + std::to_string(p.maxLength) +
-                              " bytes is larger than any this program exchanges");
-    const bool compressed = p.usage == kUsageInputRle || p.usage == kUsageOutputRleOk ||
-                            p.usage == kUsageInOutRle;
-    if (compressed && !p.data.empty()) {
-        auto area = DecompressRle(p.data, p.maxLength);
-        if (!area)
-            throw DatastreamError("a compressed parameter does not expand to its length");
-        return std::move(*area);
-    }
-    if (p.data.size() > p.maxLength)
-        throw DatastreamError("a parameter holds more data than its length");
-    Bytes area(p.maxLength, 0);
-    std::copy(p.data.begin(), p.data.end(), area.begin());
-    return area;
-}
-
-namespace {
-
-void PutParm(Writer& w, const ProgramParm& p) {
-    w.U32(static_cast<std::uint32_t>(12 + p.data.size())).U16(0x1103);
-    w.U32(p.maxLength).U16(p.usage).Raw(p.data);
-}
-
-ProgramParm ParmFrom(const Item& item) {
-    Reader in(item.data);
-    ProgramParm p;
-    p.maxLength = in.U32();
-    p.usage = in.U16();
-    p.data = Copy(in.Take(in.Remaining()));
-    return p;
-}
-
-} // namespace
-
-Bytes CallProgramRequest::Encode() const {
-    Writer w(Make(kRemoteCommandServer, kRcCallProgram, correlation, 23));
-    w.Raw(ObjectName(program)).Raw(ObjectName(library)).U8(messageOption);
-    w.U16(static_cast<std::uint16_t>(parms.size()));
-    for (const auto& p : parms)
-        PutParm(w, p);
-    return std::move(w).Finish();
-}
-
-CallProgramRequest CallProgramRequest::Decode(ByteView data) {
-    const Header h = Expect(data, kRcCallProgram, 43);
-    CallProgramRequest r;
-    r.correlation = h.correlation;
-    Reader in(data, 20);
-    r.program = ObjectNameAt(in);
-    r.library = ObjectNameAt(in);
-    r.messageOption = in.U8();
-    const std::uint16_t count = in.U16();
-    const auto items = ReadItems(data, in.Offset());
-    if (items.size() != count)
-        throw DatastreamError("the call announces " + std::to_string(count) +
-                              " parameters but carries " + std::to_string(items.size()));
-    for (const Item& item : items)
-        r.parms.push_back(ParmFrom(item));
-    return r;
-}
-
-Bytes CallProgramReply::Encode() const {
-    Writer w(Make(kRemoteCommandServer, replyId, correlation, 0));
-    w.U16(returnCode).U16(returnCode == 0 ? 0 : static_cast<std::uint16_t>(messages.size()));
-    if (returnCode == 0)
-        for (const auto& p : outputs)
-            PutParm(w, p);
-    else
-        for (const auto& m : messages)
-            EncodeMessage(w, m, messageFormat);
-    return std::move(w).Finish();
-}
-
-CallProgramReply CallProgramReply::Decode(ByteView data) {
-    if (data.size() >= kHeaderLength && ReadHeader(data).requestId == kRcCallProgramFailedReply)
-        Expect(data, kRcCallProgramFailedReply, 24);
-    else
-        Expect(data, kRcCallProgramReply, 24);
-    const Header h = ReadHeader(data);
-    CallProgramReply r;
-    r.correlation = h.correlation;
-    r.replyId = h.requestId;
-    Reader in(data, 20);
-    r.returnCode = in.U16();
-    const std::uint16_t count = in.U16();
-    const auto items = ReadItems(data, 24);
-    if (r.returnCode == 0) {
-        for (const Item& item : items)
-            r.outputs.push_back(ParmFrom(item));
-        return r;
-    }
-    for (std::size_t i = 0; i < items.size() && i < count; ++i)
-        r.messages.push_back(DecodeMessage(items[i]));
-    if (!items.empty())
-        r.messageFormat = static_cast<MessageFormat>(items[0].cp);
-    return r;
-}
-
-Bytes EncodeEndJob() {
-    return Writer(Make(kRemoteCommandServer, kRcEndJob, 0, 0)).Finish();
-}
-
-// ---- data queue server ------------------------------------------------------------------
-
-Bytes DqXchgAttributesRequest::Encode() const {
-    Writer w(Make(kDataQueueServer, kDqXchgAttributes, correlation, 6));
-    w.U32(1).U16(0);
-    return std::move(w).Finish();
-}
-
-DqXchgAttributesRequest DqXchgAttributesRequest::Decode(ByteView data) {
-    return {Expect(data, kDqXchgAttributes).correlation};
-}
-
-Bytes DqXchgAttributesReply::Encode() const {
-    Writer w(Make(kDataQueueServer, kDqXchgAttributesReply, correlation, 6));
-    w.U16(0).U32(1);
-    return std::move(w).Finish();
-}
-
-DqXchgAttributesReply DqXchgAttributesReply::Decode(ByteView data) {
-    return {Expect(data, kDqXchgAttributesReply).correlation};
-}
-
-Bytes DqQueryAttributesRequest::Encode() const {
-    Writer w(Make(kDataQueueServer, kDqQueryAttributes, correlation, 20));
-    w.Raw(ObjectName(queue)).Raw(ObjectName(library));
-    return std::move(w).Finish();
-}
-
-DqQueryAttributesRequest DqQueryAttributesRequest::Decode(ByteView data) {
-    const Header h = Expect(data, kDqQueryAttributes, 40);
-    Reader in(data, 20);
-    DqQueryAttributesRequest r;
-    r.correlation = h.correlation;
-    r.queue = ObjectNameAt(in);
-    r.library = ObjectNameAt(in);
-    return r;
-}
-
-Bytes DqQueryAttributesReply::Encode() const {
-    Writer w(Make(kDataQueueServer, kDqQueryAttributesReply, correlation, 61));
-    Bytes text = ToEbcdic(description.substr(0, 50));
-    text.resize(50, kBlank);
-    w.U16(0).U32(maxEntryLength).U8(saveSender ? 0xF1 : 0xF0);
-    w.U8(static_cast<std::uint8_t>(0xF0 | queueType)).U16(keyLength);
-    w.U8(forceToStorage ? 0xF1 : 0xF0).Raw(text);
-    return std::move(w).Finish();
-}
-
-DqQueryAttributesReply DqQueryAttributesReply::Decode(ByteView data) {
-    const Header h = Expect(data, kDqQueryAttributesReply, 81);
-    Reader in(data, 22);
-    DqQueryAttributesReply r;
-    r.correlation = h.correlation;
-    r.maxEntryLength = in.U32();
-    r.saveSender = in.U8() == 0xF1;
-    r.queueType = in.U8() & 0x0F;
-    r.keyLength = in.U16();
-    r.forceToStorage = in.U8() == 0xF1;
-    r.description = TrimRight(FromEbcdic(in.Take(50)));
-    return r;
-}
-
-Bytes DqReadRequest::Encode() const {
-    Writer w(Make(kDataQueueServer, kDqRead, correlation, 28));
-    w.Raw(ObjectName(queue)).Raw(ObjectName(library)).U8(keyed ? 0xF1 : 0xF0);
-    if (keyed) {
-        Bytes how = ToEbcdic(search);
-        how.resize(2, kBlank);
-        w.Raw(how);
-    } else {
-        w.U16(0);
-    }
-    w.U32(static_cast<std::uint32_t>(wait)).U8(peek ? 0xF1 : 0xF0);
-    w.Item(0x5002, key);
-    return std::move(w).Finish();
-}
-
-DqReadRequest DqReadRequest::Decode(ByteView data) {
-    const Header h = Expect(data, kDqRead, 48);
-    Reader in(data, 20);
-    DqReadRequest r;
-    r.correlation = h.correlation;
-    r.queue = ObjectNameAt(in);
-    r.library = ObjectNameAt(in);
-    r.keyed = in.U8() == 0xF1;
-    const ByteView how = in.Take(2);
-    r.search = r.keyed ? FromEbcdic(how) : std::string();
-    r.wait = static_cast<std::int32_t>(in.U32());
-    r.peek = in.U8() == 0xF1;
-    const auto items = ReadItems(data, in.Offset());
-    if (const Item* key = FindItem(items, 0x5002))
-        r.key = Copy(key->data);
-    return r;
-}
-
-Bytes DqReadReply::Encode() const {
-    Writer w(Make(kDataQueueServer, kDqReadReply, correlation, 38));
-    w.U16(0).Fill(36, kBlank);
-    w.Item(0x5001, entry);
-    w.Item(0x5002, key);
-    return std::move(w).Finish();
-}
-
-DqReadReply DqReadReply::Decode(ByteView data) {
-    const Header h = Expect(data, kDqReadReply, 58);
-    DqReadReply r;
-    r.correlation = h.correlation;
-    const auto items = ReadItems(data, 58);
-    const Item* entry = FindItem(items, 0x5001);
-    if (!entry)
-        throw DatastreamError("the data queue sent an entry reply without the entry");
-    r.entry = Copy(entry->data);
-    if (const Item* key = FindItem(items, 0x5002))
-        r.key = Copy(key->data);
-    return r;
-}
-
-Bytes DqCommonReply::Encode() const {
-    Writer w(Make(kDataQueueServer, kDqCommonReply, correlation, 2));
-    w.U16(returnCode);
-    if (!messageId.empty()) {
-        std::string id = messageId;
-        id.resize(7, ' ');
-        w.Item(0x5003, ToEbcdic(id + "  " + text));
-    }
-    return std::move(w).Finish();
-}
-
-DqCommonReply DqCommonReply::Decode(ByteView data) {
-    const Header h = Expect(data, kDqCommonReply, 22);
-    DqCommonReply r;
-    r.correlation = h.correlation;
-    r.returnCode = Reader(data, 20).U16();
-    const auto items = ReadItems(data, 22);
-    if (!items.empty()) {
-        const std::string message = FromEbcdic(items[0].data);
-        r.messageId = TrimRight(message.substr(0, 7));
-        r.text = message.size() > 9 ? TrimRight(message.substr(9)) : std::string();
     }
     return r;
 }
