@@ -29,12 +29,16 @@ struct BoundParm {
     unsigned long length;
 };
 
+// What a connection will be used for, so a backend can open that service's connection
+// while it signs on.
+enum class Use { Programs, Queues };
+
 // What a configured system's address leads to. One instance serves one logical
 // connection and is used by one thread at a time.
 class Backend {
   public:
     virtual ~Backend() = default;
-    virtual Status Connect() = 0;
+    virtual Status Connect(Use use) = 0;
     virtual Status CallProgram(std::string_view program, std::string_view library,
                                std::span<BoundParm> parms) = 0;
     virtual Status QueueExists(std::string_view queue, std::string_view library) = 0;

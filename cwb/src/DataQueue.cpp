@@ -19,7 +19,7 @@ unsigned int cwbDQ_Open(const char* queue, const char* library, const char* syst
                     "cwbDQ_Open: a required argument is missing.");
     *queueHandle = 0;
     Status status;
-    auto backend = OpenBackend(systemName, status);
+    auto backend = OpenBackend(systemName, Use::Queues, status);
     if (!backend)
         return Fail(errorHandle, status);
     status = backend->QueueExists(queue, library);

@@ -84,7 +84,7 @@ EmbeddedBackend::EmbeddedBackend(SystemConfig system) : system_(std::move(system
 // A host in this process is always reached; a database that cannot be opened is the
 // host's failure, told with its path and reason to each call's error handle and tried
 // again by the next call.
-Status EmbeddedBackend::Connect() {
+Status EmbeddedBackend::Connect(Use) {
     Open();
     return Status::Ok();
 }

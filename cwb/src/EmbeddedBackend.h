@@ -12,7 +12,7 @@ namespace cwb {
 class EmbeddedBackend final : public Backend {
   public:
     explicit EmbeddedBackend(SystemConfig system);
-    Status Connect() override;
+    Status Connect(Use use) override;
     Status CallProgram(std::string_view program, std::string_view library,
                        std::span<BoundParm> parms) override;
     Status QueueExists(std::string_view queue, std::string_view library) override;

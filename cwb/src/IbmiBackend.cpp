@@ -1,6 +1,7 @@
 #include "IbmiBackend.h"
 
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <poll.h>
 #include <random>
@@ -62,19 +63,86 @@ std::string Hex16(std::uint16_t code) {
     return text;
 }
 
+// Service connections a backend has finished with, for the next one of this process to
+// use: newest last. Never destroyed, so none is closed behind a thread at exit.
+constexpr std::size_t kMostIdleLinks = 8;
+struct IdleLink {
+    std::string key;
+    std::unique_ptr<IbmiBackend::Link> link;
+};
+std::mutex idleMutex;
+std::vector<IdleLink>& IdleLinks() {
+    static auto* idle = new std::vector<IdleLink>;
+    return *idle;
+}
+
+void KeepIdle(std::string key, std::unique_ptr<IbmiBackend::Link> link) {
+    std::unique_ptr<IbmiBackend::Link> oldest;
+    std::lock_guard lock(idleMutex);
+    auto& idle = IdleLinks();
+    if (idle.size() >= kMostIdleLinks) {
+        oldest = std::move(idle.front().link);
+        idle.erase(idle.begin());
+    }
+    idle.push_back({std::move(key), std::move(link)});
+}
+
+std::unique_ptr<IbmiBackend::Link> TakeIdle(const std::string& key) {
+    std::lock_guard lock(idleMutex);
+    auto& idle = IdleLinks();
+    for (auto it = idle.rbegin(); it != idle.rend(); ++it)
+        if (it->key == key) {
+            auto link = std::move(it->link);
+            idle.erase(std::next(it).base());
+            return link;
+        }
+    return nullptr;
+}
+
 } // namespace
 
 void ForgetIbmiSignOns() {
+    std::vector<IdleLink> idle;
+    {
+        std::lock_guard lock(idleMutex);
+        idle.swap(IdleLinks());
+    }
     std::lock_guard lock(signOnsMutex);
     SignOns().clear();
 }
 
+IbmiBackend::Link::~Link() {
+    Socket& socket = channel.Lowest();
+    if (serverId == ib::kRemoteCommandServer && socket.is_open()) {
+        static const ib::Bytes endJob = ib::EncodeEndJob();
+        channel.With([&](auto& stream) {
+            asio::async_write(stream, asio::buffer(endJob), [](std::error_code, std::size_t) {});
+        });
+        RunUntil(std::chrono::steady_clock::now() + std::chrono::seconds(1), channel);
+    }
+    Close(channel);
+}
+
+namespace {
+
+// Whether a kept connection can still carry a request. The host servers never speak
+// unasked, so a socket with something to read has been closed from the other end; over
+// TLS the host may send session tickets unasked, so there only a hang-up counts.
+bool StillOpen(asio::ip::tcp::socket& socket, bool tls) {
+    if (!socket.is_open())
+        return false;
+    const short closed = POLLRDHUP | POLLHUP | POLLERR;
+    pollfd fd{socket.native_handle(), static_cast<short>(tls ? POLLRDHUP : POLLIN | POLLRDHUP), 0};
+    return ::poll(&fd, 1, 0) == 0 || (tls && !(fd.revents & closed));
+}
+
+} // namespace
+
 IbmiBackend::IbmiBackend(SystemConfig system)
     : system_(std::move(system)),
       tls_(system_.address.starts_with("ibmis://")),
-      rmtcmd_{ib::kRemoteCommandServer, ib::kRemoteCommandService, system_.rmtcmdPort,
-              Channel(io_)},
-      dtaq_{ib::kDataQueueServer, ib::kDataQueueService, system_.dtaqPort, Channel(io_)} {
+      rmtcmd_{ib::kRemoteCommandServer, ib::kRemoteCommandService, system_.rmtcmdPort, nullptr},
+      dtaq_{ib::kDataQueueServer, ib::kDataQueueService, system_.dtaqPort, nullptr} {
     std::string_view rest = std::string_view(system_.address);
     rest.remove_prefix(rest.find("://") + 3);
     const auto bracket = rest.rfind(']');
@@ -89,12 +157,13 @@ IbmiBackend::IbmiBackend(SystemConfig system)
 }
 
 IbmiBackend::~IbmiBackend() {
-    // The remote command server ends its job on request; the data queue server on close.
-    if (rmtcmd_.channel.Lowest().is_open())
-        Exchange(rmtcmd_.channel, ib::EncodeEndJob(), nullptr,
-                 std::chrono::steady_clock::now() + std::chrono::seconds(1));
-    Close(rmtcmd_.channel);
-    Close(dtaq_.channel);
+    for (Service* service : {&rmtcmd_, &dtaq_})
+        if (service->link && service->link->channel.Lowest().is_open())
+            KeepIdle(PoolKey(*service), std::move(service->link));
+}
+
+std::string IbmiBackend::PoolKey(const Service& service) const {
+    return SignOnKey(system_) + '\0' + std::to_string(service.serverId);
 }
 
 Status IbmiBackend::SignOnRefused(std::uint32_t code,
@@ -116,11 +185,13 @@ Status IbmiBackend::SignOnRefused(std::uint32_t code,
     }
 }
 
-Status IbmiBackend::Connect() {
+Status IbmiBackend::Connect(Use use) {
     if (system_.user.empty())
         return Status::Fail(CWB_SECURITY_ERROR, "The systems file gives no user for " +
                                                     system_.name +
                                                     "; its host needs a user and a password.");
+    if (auto status = TlsReady(); !status.ok())
+        return status;
     {
         std::lock_guard lock(signOnsMutex);
         auto known = SignOns().find(SignOnKey(system_));
@@ -131,21 +202,46 @@ Status IbmiBackend::Connect() {
             return Status::Ok();
         }
     }
-    auto status = SignOn(NextDeadline());
-    if (status.ok()) {
+    // The service's connection is reached while the sign-on runs, but its server is
+    // started only once the sign-on has succeeded: a wrong password must cost the user
+    // profile one failed attempt, not two.
+    Service& early = use == Use::Programs ? rmtcmd_ : dtaq_;
+    auto link = std::make_unique<Link>(early.serverId);
+    const Deadline deadline = NextDeadline();
+    std::future<Status> reaching;
+    try {
+        reaching = std::async(std::launch::async,
+                              [this, &early, &link, deadline] { return Reach(early, *link, deadline); });
+    } catch (const std::system_error&) {
+        link.reset(); // no thread to spare: the service opens on first use
+    }
+    auto status = SignOn(deadline);
+    Status reached = reaching.valid() ? reaching.get() : Status::Ok();
+    if (!status.ok())
+        return status;
+    {
         std::lock_guard lock(signOnsMutex);
         SignOns()[SignOnKey(system_)] = {system_.password, passwordLevel_, scheme_, token_};
     }
-    return status;
+    if (!link)
+        return Status::Ok();
+    if (!reached.ok())
+        return reached;
+    if (auto started = Start(early, *link, deadline); !started.ok())
+        return started;
+    early.link = std::move(link);
+    return Status::Ok();
 }
 
 // The sign-on server checks the user once and tells the password level; each service
 // connection then proves the password again with seeds of its own.
 Status IbmiBackend::SignOn(Deadline deadline) {
     unsigned short port = 0;
-    if (auto status = PortOf(ib::kSignonService, system_.signonPort, port, deadline); !status.ok())
+    Link signon(ib::kSignonServer);
+    if (auto status = PortOf(signon.io, ib::kSignonService, system_.signonPort, port, deadline);
+        !status.ok())
         return status;
-    Channel socket(io_);
+    Channel& socket = signon.channel;
     if (auto status = Dial(socket, std::to_string(port), tls_, deadline); !status.ok())
         return status;
     try {
@@ -196,85 +292,105 @@ Status IbmiBackend::SignOn(Deadline deadline) {
     return Status::Ok();
 }
 
-Status IbmiBackend::Open(Service& service, Deadline deadline) {
-    Close(service.channel);
+Status IbmiBackend::Reach(const Service& service, Link& link, Deadline deadline) {
     unsigned short port = 0;
-    if (auto status = PortOf(service.name, service.fixedPort, port, deadline); !status.ok())
+    if (auto status = PortOf(link.io, service.name, service.fixedPort, port, deadline);
+        !status.ok())
         return status;
-    if (auto status = Dial(service.channel, std::to_string(port), tls_, deadline); !status.ok())
+    link.tlsContext = tlsContext_;
+    if (auto status = Dial(link.channel, std::to_string(port), tls_, deadline); !status.ok())
         return status;
     try {
         ib::SeedsRequest seeds{service.serverId, 3, NewSeed()};
         ib::Bytes reply;
-        if (auto status = Exchange(service.channel, seeds.Encode(), &reply, deadline); !status.ok())
+        if (auto status = Exchange(link.channel, seeds.Encode(), &reply, deadline); !status.ok())
             return status;
         const auto serverSeeds = ib::SeedsReply::Decode(reply);
         if (serverSeeds.returnCode != 0) {
-            Close(service.channel);
+            Close(link.channel);
             return SignOnRefused(serverSeeds.returnCode, {});
         }
+        link.clientSeed = seeds.clientSeed;
+        link.serverSeed = serverSeeds.serverSeed;
+    } catch (const ib::DatastreamError& e) {
+        return Unreadable(link.channel, e.what());
+    }
+    return Status::Ok();
+}
+
+Status IbmiBackend::Start(const Service& service, Link& link, Deadline deadline) {
+    Channel& channel = link.channel;
+    try {
         ib::StartServerRequest start{service.serverId, ib::AuthenticationType(scheme_),
                                      ib::SubstituteFromToken(scheme_, system_.user, token_,
-                                                             serverSeeds.serverSeed,
-                                                             seeds.clientSeed),
+                                                             link.serverSeed, link.clientSeed),
                                      system_.user};
-        if (auto status = Exchange(service.channel, start.Encode(), &reply, deadline); !status.ok())
+        ib::Bytes reply;
+        if (auto status = Exchange(channel, start.Encode(), &reply, deadline); !status.ok())
             return status;
         if (const auto started = ib::StartServerReply::Decode(reply); started.returnCode != 0) {
-            Close(service.channel);
+            Close(channel);
             return SignOnRefused(started.returnCode, {});
         }
-        service.correlation = 1;
+        link.correlation = 1;
         if (service.serverId == ib::kRemoteCommandServer) {
-            if (auto status = Exchange(service.channel, ib::RcXchgAttributesRequest{}.Encode(),
-                                       &reply, deadline);
+            if (auto status =
+                    Exchange(channel, ib::RcXchgAttributesRequest{}.Encode(), &reply, deadline);
                 !status.ok())
                 return status;
             const auto attributes = ib::RcXchgAttributesReply::Decode(reply);
             // 0x0100-0x0108 are warnings the server lets a client live with.
             if (attributes.returnCode != 0 &&
                 (attributes.returnCode < 0x0100 || attributes.returnCode > 0x0108)) {
-                Close(service.channel);
+                Close(channel);
                 return Status::Fail(CWB_COMMUNICATIONS_ERROR,
                                     "The remote command server of " + Where() + " refused us (" +
                                         Hex16(attributes.returnCode) + ").");
             }
-            rmtcmdLevel_ = attributes.serverLevel;
+            link.serverLevel = attributes.serverLevel;
         } else {
-            if (auto status = Exchange(service.channel, ib::DqXchgAttributesRequest{}.Encode(),
-                                       &reply, deadline);
+            if (auto status =
+                    Exchange(channel, ib::DqXchgAttributesRequest{}.Encode(), &reply, deadline);
                 !status.ok())
                 return status;
             ib::DqXchgAttributesReply::Decode(reply);
         }
     } catch (const ib::DatastreamError& e) {
-        return Unreadable(service.channel, e.what());
+        return Unreadable(channel, e.what());
     }
     return Status::Ok();
 }
 
-// The host servers never speak unasked, so a socket with something to read between
-// requests has been closed from the other end.
+// A connection this backend holds, else one an earlier backend left open, else a new one.
 Status IbmiBackend::EnsureOpen(Service& service) {
-    // Over TLS the host may send session tickets unasked, so there only a hang-up counts.
-    if (service.channel.Lowest().is_open()) {
-        const short closed = POLLRDHUP | POLLHUP | POLLERR;
-        pollfd fd{service.channel.Lowest().native_handle(),
-                  static_cast<short>(service.channel.tls ? POLLRDHUP : POLLIN | POLLRDHUP), 0};
-        if (::poll(&fd, 1, 0) == 0 || (service.channel.tls && !(fd.revents & closed)))
+    if (service.link && StillOpen(service.link->channel.Lowest(), tls_))
+        return Status::Ok();
+    service.link.reset();
+    while (auto idle = TakeIdle(PoolKey(service)))
+        if (StillOpen(idle->channel.Lowest(), tls_)) {
+            service.link = std::move(idle);
             return Status::Ok();
-    }
-    return Open(service, NextDeadline());
+        }
+    if (auto status = TlsReady(); !status.ok())
+        return status;
+    auto link = std::make_unique<Link>(service.serverId);
+    const Deadline deadline = NextDeadline();
+    if (auto status = Reach(service, *link, deadline); !status.ok())
+        return status;
+    if (auto status = Start(service, *link, deadline); !status.ok())
+        return status;
+    service.link = std::move(link);
+    return Status::Ok();
 }
 
-Status IbmiBackend::Request(Service& service, ib::Bytes request, ib::Bytes& reply) {
-    const std::uint32_t correlation = ++service.correlation;
+Status IbmiBackend::Request(Link& link, ib::Bytes request, ib::Bytes& reply) {
+    const std::uint32_t correlation = ++link.correlation;
     for (int i = 0; i < 4; ++i)
         request[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
-    if (auto status = Exchange(service.channel, request, &reply, NextDeadline()); !status.ok())
+    if (auto status = Exchange(link.channel, request, &reply, NextDeadline()); !status.ok())
         return status;
     if (ib::ReadHeader(reply).correlation != correlation)
-        return Unreadable(service.channel, "a reply to another request");
+        return Unreadable(link.channel, "a reply to another request");
     return Status::Ok();
 }
 
@@ -282,14 +398,16 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
                                 std::span<BoundParm> parms) {
     if (auto status = EnsureOpen(rmtcmd_); !status.ok())
         return status;
+    Link& link = *rmtcmd_.link;
+    const std::uint16_t level = link.serverLevel;
     ib::CallProgramRequest call;
     call.program = std::string(program);
     call.library = std::string(library);
     // "Up to ten messages", in the form this server level knows.
-    call.messageOption = rmtcmdLevel_ < 10 ? 0 : rmtcmdLevel_ == 10 ? 3 : 5;
+    call.messageOption = level < 10 ? 0 : level == 10 ? 3 : 5;
     std::size_t outputs = 0;
     for (const BoundParm& p : parms) {
-        call.parms.push_back(ib::MakeCallParm(p.type, ib::ByteView(p.area, p.length), rmtcmdLevel_));
+        call.parms.push_back(ib::MakeCallParm(p.type, ib::ByteView(p.area, p.length), level));
         outputs += p.type != CWBRC_INPUT;
     }
     ib::Bytes bytes;
@@ -300,7 +418,7 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
                             std::string("The request cannot be sent to the host: ") + e.what() + ".");
     }
     ib::Bytes reply;
-    if (auto status = Request(rmtcmd_, std::move(bytes), reply); !status.ok())
+    if (auto status = Request(link, std::move(bytes), reply); !status.ok())
         return status;
     try {
         const auto result = ib::CallProgramReply::Decode(reply);
@@ -314,7 +432,7 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
             return failed;
         }
         if (result.returnCode != 0) {
-            Close(rmtcmd_.channel);
+            Close(link.channel);
             return Status::Fail(CWB_COMMUNICATIONS_ERROR,
                                 "The remote command server of " + Where() + " refused the call (" +
                                     Hex16(result.returnCode) + ")" +
@@ -323,13 +441,13 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
         }
         // The areas are the caller's: nothing is written unless every one fits exactly.
         if (result.outputs.size() != outputs)
-            return Unreadable(rmtcmd_.channel, "parameter areas that do not match the call");
+            return Unreadable(link.channel, "parameter areas that do not match the call");
         std::vector<ib::Bytes> areas;
         for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
             if (parms[i].type != CWBRC_INPUT) {
                 areas.push_back(ib::ExpandParm(result.outputs[o++]));
                 if (areas.back().size() != parms[i].length)
-                    return Unreadable(rmtcmd_.channel, "parameter areas that do not match the call");
+                    return Unreadable(link.channel, "parameter areas that do not match the call");
             }
         for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
             if (parms[i].type != CWBRC_INPUT) {
@@ -337,7 +455,7 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
                 ++o;
             }
     } catch (const ib::DatastreamError& e) {
-        return Unreadable(rmtcmd_.channel, e.what());
+        return Unreadable(link.channel, e.what());
     }
     return Status::Ok();
 }
@@ -364,7 +482,7 @@ Status IbmiBackend::QueueExists(std::string_view queue, std::string_view library
         return status;
     ib::Bytes reply;
     try {
-        if (auto status = Request(dtaq_,
+        if (auto status = Request(*dtaq_.link,
                                   ib::DqQueryAttributesRequest{0, std::string(queue),
                                                                std::string(library)}
                                       .Encode(),
@@ -379,7 +497,7 @@ Status IbmiBackend::QueueExists(std::string_view queue, std::string_view library
                                                            " in library " + std::string(library) +
                                                            " is not a keyed queue.");
     } catch (const ib::DatastreamError& e) {
-        return Unreadable(dtaq_.channel, e.what());
+        return Unreadable(dtaq_.link->channel, e.what());
     }
     return Status::Ok();
 }
@@ -389,15 +507,16 @@ Status IbmiBackend::ReadAhead(const ib::DqReadRequest& read, std::size_t count,
     ib::Bytes one = read.Encode();
     ib::Bytes batch;
     batch.reserve(one.size() * count);
-    const std::uint32_t first = dtaq_.correlation + 1;
+    Link& link = *dtaq_.link;
+    const std::uint32_t first = link.correlation + 1;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t correlation = ++dtaq_.correlation;
+        const std::uint32_t correlation = ++link.correlation;
         for (int b = 0; b < 4; ++b)
             one[12 + b] = static_cast<std::uint8_t>(correlation >> (24 - 8 * b));
         batch.insert(batch.end(), one.begin(), one.end());
     }
     std::vector<ib::Bytes> replies(count);
-    Channel& channel = dtaq_.channel;
+    Channel& channel = link.channel;
     if (auto status = Transfer(channel, &batch, replies, NextDeadline()); !status.ok())
         return status;
 
@@ -447,7 +566,7 @@ Status IbmiBackend::TakeEntry(std::string_view queue, std::string_view library,
         try {
             status = ReadAhead(read, ahead.window, ahead.entries, drained);
         } catch (const ib::DatastreamError& e) {
-            status = Unreadable(dtaq_.channel, e.what());
+            status = Unreadable(dtaq_.link->channel, e.what());
         }
         ahead.window = drained ? 0 : std::min(ahead.window * 2, most);
         if (ahead.entries.empty()) {

@@ -19,14 +19,16 @@ namespace cwb {
 // serving its datastreams), reached through the host servers: the port mapper names each
 // server's port, the sign-on server checks the user and says which password substitute
 // the host wants, and the remote command and data queue servers each get a connection of
-// their own on first use. Every exchange has a deadline. As with tcp://, a connection the
-// host has closed is opened again before a request goes out, and a request that was sent
-// is never resent.
+// their own. The connection a caller will use is reached while the sign-on runs; the other
+// opens on first use. Connections outlive the backend: the next one for the same system
+// and user takes them over, so a process signs on and opens each server once. Every
+// exchange has a deadline. As with tcp://, a connection the host has closed is opened
+// again before a request goes out, and a request that was sent is never resent.
 class IbmiBackend final : public Backend {
   public:
     explicit IbmiBackend(SystemConfig system);
     ~IbmiBackend() override;
-    Status Connect() override;
+    Status Connect(Use use) override;
     Status CallProgram(std::string_view program, std::string_view library,
                        std::span<BoundParm> parms) override;
     Status QueueExists(std::string_view queue, std::string_view library) override;
@@ -39,9 +41,10 @@ class IbmiBackend final : public Backend {
     using Deadline = std::chrono::steady_clock::time_point;
     using Socket = asio::ip::tcp::socket;
 
-    // A connection to one server, plain or TLS.
+    // A connection to one server, plain or TLS, driven by the io_context it was made on.
     struct Channel {
-        explicit Channel(asio::io_context& io) : plain(io) {}
+        explicit Channel(asio::io_context& context) : io(context), plain(context) {}
+        asio::io_context& io;
         Socket plain;
         std::unique_ptr<asio::ssl::stream<Socket>> tls;
         Socket& Lowest() { return tls ? tls->next_layer() : plain; }
@@ -53,12 +56,29 @@ class IbmiBackend final : public Backend {
         }
     };
 
+  public:
+    // One server's connection with what it needs of its own: an io_context, so that
+    // connections can be reached at the same time on different threads and handed from
+    // one backend to the next.
+    struct Link {
+        explicit Link(std::uint16_t server) : serverId(server), channel(io) {}
+        // Ends the remote command server's job, as it asks, and closes.
+        ~Link();
+        std::uint16_t serverId;
+        asio::io_context io;
+        std::shared_ptr<asio::ssl::context> tlsContext; // what the channel's TLS was made with
+        Channel channel;
+        std::uint32_t correlation = 0;
+        std::uint16_t serverLevel = 0;
+        tavo::ibmi::Seed clientSeed{}, serverSeed{}; // from reaching it to starting it
+    };
+
+  private:
     struct Service {
         std::uint16_t serverId;
         std::string_view name; // what the port mapper knows it by
         unsigned short fixedPort;
-        Channel channel;
-        std::uint32_t correlation = 0;
+        std::unique_ptr<Link> link;
     };
 
     struct Prefetch {
@@ -67,17 +87,21 @@ class IbmiBackend final : public Backend {
     };
 
     Status SignOn(Deadline deadline);
-    Status Open(Service& service, Deadline deadline);
+    // Connects to the service's server and trades seeds: nothing that needs the password.
+    Status Reach(const Service& service, Link& link, Deadline deadline);
+    // Proves the password with those seeds and starts the server.
+    Status Start(const Service& service, Link& link, Deadline deadline);
     Status EnsureOpen(Service& service);
+    Status TlsReady();
     // A request and its reply on an open service connection, correlation checked.
-    Status Request(Service& service, tavo::ibmi::Bytes request, tavo::ibmi::Bytes& reply);
+    Status Request(Link& link, tavo::ibmi::Bytes request, tavo::ibmi::Bytes& reply);
     // `count` reads sent back to back; the entries that came, in order. `drained` tells
     // whether the host ran out of entries before the last read.
     Status ReadAhead(const tavo::ibmi::DqReadRequest& read, std::size_t count,
                      std::deque<std::string>& entries, bool& drained);
 
-    Status PortOf(std::string_view name, unsigned short fixed, unsigned short& port,
-                  Deadline deadline);
+    Status PortOf(asio::io_context& io, std::string_view name, unsigned short fixed,
+                  unsigned short& port, Deadline deadline);
     Status Dial(Channel& channel, const std::string& port, bool tls, Deadline deadline);
     // Writes `request` (when given) while reading as many whole datastreams as `replies`
     // has room for.
@@ -86,7 +110,8 @@ class IbmiBackend final : public Backend {
     // Sends `request`; then, unless `reply` is null, reads one whole datastream.
     Status Exchange(Channel& channel, const tavo::ibmi::Bytes& request, tavo::ibmi::Bytes* reply,
                     Deadline deadline);
-    bool RunUntil(Deadline deadline, Socket& socket, asio::ip::tcp::resolver* resolver = nullptr);
+    static bool RunUntil(Deadline deadline, Channel& channel,
+                         asio::ip::tcp::resolver* resolver = nullptr);
     Status Broken(Channel& channel, std::error_code error);
     // A reply that cannot be read: the connection is closed, since nothing after it can be
     // trusted.
@@ -96,23 +121,23 @@ class IbmiBackend final : public Backend {
     static void Close(Channel& channel);
     Deadline NextDeadline() const;
     std::string Where() const;
+    std::string PoolKey(const Service& service) const;
 
     SystemConfig system_;
     bool tls_ = false;
     std::string host_;
     std::string mapperPort_;
-    asio::io_context io_;
-    std::unique_ptr<asio::ssl::context> tlsContext_;
+    std::shared_ptr<asio::ssl::context> tlsContext_;
     Service rmtcmd_;
     Service dtaq_;
     tavo::ibmi::PasswordScheme scheme_ = tavo::ibmi::PasswordScheme::Sha1;
     tavo::ibmi::Bytes token_; // the password's equivalent for this host's level
     int passwordLevel_ = -1;
-    std::uint16_t rmtcmdLevel_ = 0;
     std::map<std::string, Prefetch, std::less<>> prefetched_;
 };
 
-// Forgets the sign-ons this process has made (tests: a fresh process).
+// Forgets the sign-ons this process has made and closes the connections it keeps
+// (tests: a fresh process).
 void ForgetIbmiSignOns();
 
 } // namespace cwb

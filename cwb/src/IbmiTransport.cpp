@@ -37,18 +37,19 @@ Status IbmiBackend::Unreadable(Channel& channel, const std::string& why) {
                                                       why + "); the connection was closed.");
 }
 
-bool IbmiBackend::RunUntil(Deadline deadline, Socket& socket, asio::ip::tcp::resolver* resolver) {
-    io_.restart();
-    io_.run_until(deadline);
-    if (io_.stopped())
+bool IbmiBackend::RunUntil(Deadline deadline, Channel& channel, asio::ip::tcp::resolver* resolver) {
+    asio::io_context& io = channel.io;
+    io.restart();
+    io.run_until(deadline);
+    if (io.stopped())
         return true;
     // Time is up: closing the socket completes its pending operations as aborted.
     if (resolver)
         resolver->cancel();
     std::error_code ignored;
-    socket.close(ignored);
-    io_.restart();
-    io_.run();
+    channel.Lowest().close(ignored);
+    io.restart();
+    io.run();
     return false;
 }
 
@@ -79,24 +80,30 @@ std::string CertificateProblem(SSL* ssl) {
 
 } // namespace
 
+Status IbmiBackend::TlsReady() {
+    if (!tls_ || tlsContext_)
+        return Status::Ok();
+    auto context = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client);
+    SSL_CTX_set_min_proto_version(context->native_handle(), TLS1_2_VERSION);
+    context->set_default_verify_paths();
+    context->set_verify_mode(asio::ssl::verify_peer);
+    std::error_code ec;
+    if (!system_.caFile.empty() && context->load_verify_file(system_.caFile, ec))
+        return Status::Fail(CWB_CONFIG_ERROR, "The CA file " + system_.caFile + " of " +
+                                                  system_.name + " cannot be read: " +
+                                                  ec.message() + ".");
+    tlsContext_ = std::move(context);
+    return Status::Ok();
+}
+
 Status IbmiBackend::Dial(Channel& channel, const std::string& port, bool tls, Deadline deadline) {
     Close(channel);
     channel.tls.reset();
     if (tls) {
-        if (!tlsContext_) {
-            tlsContext_ = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
-            SSL_CTX_set_min_proto_version(tlsContext_->native_handle(), TLS1_2_VERSION);
-            tlsContext_->set_default_verify_paths();
-            tlsContext_->set_verify_mode(asio::ssl::verify_peer);
-            std::error_code ec;
-            if (!system_.caFile.empty() && tlsContext_->load_verify_file(system_.caFile, ec)) {
-                tlsContext_.reset();
-                return Status::Fail(CWB_CONFIG_ERROR, "The CA file " + system_.caFile + " of " +
-                                                          system_.name +
-                                                          " cannot be read: " + ec.message() + ".");
-            }
-        }
-        channel.tls = std::make_unique<asio::ssl::stream<Socket>>(io_, *tlsContext_);
+        // Made before any thread dials, so threads only read it.
+        if (!tlsContext_)
+            return Status::Fail(CWB_CONFIG_ERROR, "TLS was not prepared for " + Where() + ".");
+        channel.tls = std::make_unique<asio::ssl::stream<Socket>>(channel.io, *tlsContext_);
         SSL* ssl = channel.tls->native_handle();
         asio::error_code isAddress;
         asio::ip::make_address(host_, isAddress);
@@ -109,7 +116,7 @@ Status IbmiBackend::Dial(Channel& channel, const std::string& port, bool tls, De
     }
     Socket& socket = channel.Lowest();
     std::error_code result = asio::error::would_block;
-    asio::ip::tcp::resolver resolver(io_);
+    asio::ip::tcp::resolver resolver(channel.io);
     resolver.async_resolve(
         host_, port, [&](std::error_code ec, asio::ip::tcp::resolver::results_type found) {
             if (ec) {
@@ -125,7 +132,7 @@ Status IbmiBackend::Dial(Channel& channel, const std::string& port, bool tls, De
                                              [&](std::error_code h) { result = h; });
             });
         });
-    if (!RunUntil(deadline, socket, &resolver))
+    if (!RunUntil(deadline, channel, &resolver))
         return TimedOut();
     if (result) {
         const std::string certificate =
@@ -198,7 +205,7 @@ Status IbmiBackend::Transfer(Channel& channel, const ib::Bytes* request,
         };
         readNext();
     });
-    if (!RunUntil(deadline, channel.Lowest()))
+    if (!RunUntil(deadline, channel))
         return TimedOut();
     if (!broken.empty())
         return Unreadable(channel, broken);
@@ -216,15 +223,15 @@ Status IbmiBackend::Exchange(Channel& channel, const ib::Bytes& request, ib::Byt
     return status;
 }
 
-Status IbmiBackend::PortOf(std::string_view name, unsigned short fixed, unsigned short& port,
-                           Deadline deadline) {
+Status IbmiBackend::PortOf(asio::io_context& io, std::string_view name, unsigned short fixed,
+                           unsigned short& port, Deadline deadline) {
     if (fixed != 0) {
         port = fixed;
         return Status::Ok();
     }
     // The port mapper speaks plain TCP even for TLS servers, which it knows by a "-s".
     const std::string service = std::string(name) + (tls_ ? "-s" : "");
-    Channel channel(io_);
+    Channel channel(io);
     if (auto status = Dial(channel, mapperPort_, false, deadline); !status.ok())
         return status;
     Socket& mapper = channel.plain;
@@ -239,7 +246,7 @@ Status IbmiBackend::PortOf(std::string_view name, unsigned short fixed, unsigned
                           asio::async_read(mapper, asio::buffer(answer),
                                            [&](std::error_code e, std::size_t) { result = e; });
                       });
-    if (!RunUntil(deadline, mapper))
+    if (!RunUntil(deadline, channel))
         return TimedOut();
     Close(channel);
     if (result)

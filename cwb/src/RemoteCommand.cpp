@@ -19,7 +19,7 @@ unsigned int cwbRC_StartSys(const char* system, unsigned long /*reserved*/,
         return CWB_INVALID_POINTER;
     *request = 0;
     Status status;
-    auto backend = OpenBackend(system, status, SignOnPrompting::Allowed);
+    auto backend = OpenBackend(system, Use::Programs, status, SignOnPrompting::Allowed);
     if (!backend)
         return status.rc;
     auto connection = std::make_shared<Connection>();

@@ -110,7 +110,7 @@ SystemsLoad Systems() {
 
 namespace {
 
-std::unique_ptr<Backend> Connected(const SystemConfig& system, Status& status) {
+std::unique_ptr<Backend> Connected(const SystemConfig& system, Use use, Status& status) {
     auto backend = MakeBackend(system);
     if (!backend) {
         status = Status::Fail(CWB_COMMUNICATIONS_ERROR,
@@ -118,18 +118,18 @@ std::unique_ptr<Backend> Connected(const SystemConfig& system, Status& status) {
                                   " has an address this program cannot use: " + system.address);
         return nullptr;
     }
-    status = backend->Connect();
+    status = backend->Connect(use);
     return status.ok() ? std::move(backend) : nullptr;
 }
 
 // The same with a password the configured system does not hold; the backend keeps a copy
 // of its own for the reconnects it makes.
-std::unique_ptr<Backend> ConnectedAs(SystemConfig system, const Credentials& credentials,
-                                     Status& status) {
+std::unique_ptr<Backend> ConnectedAs(SystemConfig system, Use use,
+                                     const Credentials& credentials, Status& status) {
     system.user = credentials.user;
     system.password = credentials.password;
     system.hasPassword = true;
-    auto backend = Connected(system, status);
+    auto backend = Connected(system, use, status);
     Wipe(system.password);
     return backend;
 }
@@ -144,7 +144,7 @@ std::string RefusalText(const Status& status) {
 // A system whose section gives no password: the one accepted earlier in this run, else
 // the prompt's answer, asked again with the reason after each refusal.
 std::unique_ptr<Backend> SignOnAsked(std::string_view systemName, const SystemConfig& system,
-                                     SignOnPrompting prompting, Status& status) {
+                                     Use use, SignOnPrompting prompting, Status& status) {
     auto credentials = CachedSignOn(system.name);
     std::string user = system.user, reason;
     std::optional<Status> refused;
@@ -156,7 +156,7 @@ std::unique_ptr<Backend> SignOnAsked(std::string_view systemName, const SystemCo
                     return nullptr;
                 }
                 if (system.user.empty()) // the backend says what is missing
-                    return Connected(system, status);
+                    return Connected(system, use, status);
                 // An empty password would only use up one of the host's sign-on attempts.
                 status = Status::Fail(CWB_SECURITY_ERROR,
                                       "The systems file gives no password for " + system.name +
@@ -177,7 +177,7 @@ std::unique_ptr<Backend> SignOnAsked(std::string_view systemName, const SystemCo
                 continue;
             }
         }
-        auto backend = ConnectedAs(system, *credentials, status);
+        auto backend = ConnectedAs(system, use, *credentials, status);
         if (backend) {
             CacheSignOn(system.name, *credentials);
             return backend;
@@ -194,7 +194,7 @@ std::unique_ptr<Backend> SignOnAsked(std::string_view systemName, const SystemCo
 
 } // namespace
 
-std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status,
+std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Use use, Status& status,
                                      SignOnPrompting prompting) {
     auto load = Systems();
     if (!load.config) {
@@ -209,13 +209,13 @@ std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status
     }
     // The embedded host signs nobody on.
     if (system->address == "embedded" || system->hasPassword)
-        return Connected(*system, status);
+        return Connected(*system, use, status);
     if (!system->passwordCommand.empty()) {
         Credentials credentials{system->user, {}};
         status = RunPasswordCommand(*system, credentials.password);
-        return status.ok() ? ConnectedAs(*system, credentials, status) : nullptr;
+        return status.ok() ? ConnectedAs(*system, use, credentials, status) : nullptr;
     }
-    return SignOnAsked(systemName, *system, prompting, status);
+    return SignOnAsked(systemName, *system, use, prompting, status);
 }
 
 std::optional<Injection> Intercept(std::string_view function, std::string_view subject) {

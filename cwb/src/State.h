@@ -123,7 +123,7 @@ SystemsLoad Systems();
 // else the one accepted earlier in this run, else (when `prompting` allows) what the
 // sign-on prompt returns, asked again after each refusal. On failure `status` says why.
 enum class SignOnPrompting { Allowed, Never };
-std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Status& status,
+std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Use use, Status& status,
                                      SignOnPrompting prompting = SignOnPrompting::Never);
 
 // Test seam: an injected failure for this call, if one is armed. Also logs the call.

@@ -66,7 +66,7 @@ bool TcpBackend::RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver) 
     return false;
 }
 
-Status TcpBackend::Connect() {
+Status TcpBackend::Connect(Use) {
     return Open();
 }
 

@@ -21,7 +21,7 @@ class TcpBackend final : public Backend {
   public:
     explicit TcpBackend(SystemConfig system);
     ~TcpBackend() override;
-    Status Connect() override;
+    Status Connect(Use use) override;
     Status CallProgram(std::string_view program, std::string_view library,
                        std::span<BoundParm> parms) override;
     Status QueueExists(std::string_view queue, std::string_view library) override;

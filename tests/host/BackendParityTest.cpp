@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "HostdProcess.h"
+#include "cwbdq.h"
 #include "cwbrc.h"
 #include "cwbsv.h"
 
@@ -218,4 +219,35 @@ TEST_F(IbmiLinkTest, FailedCallCarriesTheHostMessageAndADroppedLinkIsReopened) {
     EXPECT_EQ(cwbRC_CallPgm(system, program, errors), CWBRC_HOST_PROGRAM_ERROR);
     cwbSV_DeleteErrHandle(errors);
     cwbRC_EndSys(system);
+}
+
+// A process signs on once and opens each server once, however often it connects; a wrong
+// password is refused by the sign-on server alone, so it costs the user one attempt.
+TEST_F(IbmiLinkTest, AProcessSignsOnOnceAndKeepsItsConnections) {
+    const auto logged = [&](const std::string& what) {
+        const std::string log = daemon->Log();
+        std::size_t n = 0;
+        for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    for (int round = 0; round < 2; ++round) {
+        cwbRC_SysHandle system = 0;
+        ASSERT_EQ(cwbRC_StartSys("SYSA", 0, &system), CWB_OK);
+        cwbRC_PgmHandle program = 0;
+        cwbRC_CreatePgm("NOSUCH", "TAVO400", &program);
+        EXPECT_EQ(cwbRC_CallPgm(system, program, 0), CWBRC_HOST_PROGRAM_ERROR);
+        cwbRC_DeletePgm(program);
+        cwbRC_EndSys(system);
+        cwbDQ_QueueHandle queue = 0;
+        cwbDQ_Open("NOSUCH", "TAVO400", "SYSA", &queue, 0);
+        cwbDQ_Close(queue);
+    }
+    EXPECT_EQ(logged("OPER signed on"), 3u) << "the sign-on, remote command and data queue servers";
+
+    UseUser("OPER", "wrong");
+    RestartProcess();
+    cwbRC_SysHandle system = 0;
+    EXPECT_EQ(cwbRC_StartSys("SYSA", 0, &system), CWB_PASSWORD_INCORRECT);
+    EXPECT_EQ(logged("sign-on as OPER refused"), 1u);
 }
