@@ -10,6 +10,7 @@
 namespace tavo::cli {
 
 using text::CodePointName;
+using text::EscapeControls;
 using text::Hex;
 using text::JsonString;
 using text::Latin1ToUtf8;

@@ -99,9 +99,10 @@ int TerminalSignOn::Prompt(const char* systemName, const char* reason, char* use
 
 bool TerminalSignOn::Ask(const char* systemName, const char* reason, char* userId,
                          unsigned long userIdSize, char* password, unsigned long passwordSize) {
-    const auto system = Latin1ToUtf8(systemName);
+    // The reason is the host's words: shown, but never as terminal commands.
+    const auto system = EscapeControls(Latin1ToUtf8(systemName));
     if (*reason)
-        err_ << "tavo400-send: " << Latin1ToUtf8(reason) << '\n';
+        err_ << "tavo400-send: " << EscapeControls(Latin1ToUtf8(reason)) << '\n';
     std::string user = userId;
     if (user.empty()) {
         err_ << "User ID for " << system << ": " << std::flush;
@@ -113,7 +114,7 @@ bool TerminalSignOn::Ask(const char* systemName, const char* reason, char* userI
         }
         std::memcpy(userId, user.c_str(), user.size() + 1);
     }
-    err_ << "Password for " << user << " on " << system << ": " << std::flush;
+    err_ << "Password for " << EscapeControls(user) << " on " << system << ": " << std::flush;
     std::string typed;
     bool read = false;
     {

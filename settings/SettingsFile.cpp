@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "MessagePresenter.h"
 #include "ProcessState.h"
 
 namespace {
@@ -31,12 +32,37 @@ long WriteAll(int fd, const void* data, std::size_t size) {
     return static_cast<long>(::write(fd, data, size));
 }
 
-// Reads up to 300 bytes; false when the file cannot be opened.
+// A FIFO or a device under the record's name would hold the program up or be clobbered:
+// it is said, and left alone. True when `mode` is a regular file's.
+bool IsRegularOrSaid(mode_t mode) {
+    if (S_ISREG(mode))
+        return true;
+    const char* kind = S_ISFIFO(mode)   ? "a FIFO"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISDIR(mode)  ? "a directory"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "a special file";
+    ShowMessageBox(std::string("The settings file ") + kSettingsFileName + " is " + kind +
+                   ", not a regular file, so it is neither read nor written: the chosen "
+                   "system and delivery modes are not kept. Remove it to keep them.");
+    return false;
+}
+
+// Reads up to 300 bytes; false when the file cannot be opened or is no regular file.
 bool ReadFileStart(std::string& bytes) {
     bytes.assign(kRecord, '\0');
-    const int fd = ::open(kSettingsFileName, O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (::stat(kSettingsFileName, &info) == 0 && !IsRegularOrSaid(info.st_mode))
+        return false;
+    // Not blocking, in case a FIFO took the file's place since the check.
+    const int fd = ::open(kSettingsFileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
+    if (::fstat(fd, &info) != 0 || !IsRegularOrSaid(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     std::size_t got = 0;
     while (got < kRecord) {
         const auto n = ::read(fd, bytes.data() + got, kRecord - got);
@@ -113,9 +139,14 @@ std::string RecordPath() {
 // A file with other hard links is rewritten where it is, or the other names would keep
 // the old record; a failure part-way may then leave a partial record.
 void RewriteInPlace(const std::string& path, const Record& record) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !IsRegularOrSaid(info.st_mode)) {
+        ::close(fd);
+        return;
+    }
     if (WriteAll(fd, record.data(), record.size()) == static_cast<long>(record.size()) &&
         ::ftruncate(fd, static_cast<off_t>(record.size())) == 0)
         ::fsync(fd);
@@ -213,6 +244,8 @@ void SaveDeliveryModes() {
     }
     struct stat info {};
     const bool exists = ::stat(kSettingsFileName, &info) == 0;
+    if (exists && !IsRegularOrSaid(info.st_mode))
+        return;
     if (exists && ::access(kSettingsFileName, W_OK) != 0)
         return; // a file we may not write keeps its record
     ReplaceFile(record, exists ? (info.st_mode & 07777) : NewFileMode());

@@ -8,7 +8,9 @@
 #include "ProcessState.h"
 
 // "dftsys.ini" in the working directory: one 300-byte record holding the chosen system
-// and, when asked for, the delivery modes. Nothing here ever reports a failure.
+// and, when asked for, the delivery modes. Nothing here reports a failure, but for a name
+// that is no regular file (a FIFO or a device would block the program or be replaced):
+// that is shown as a message box, and the file is neither read nor written.
 //
 //   name (n bytes) CR LF, Save byte "Y"/"N", seven mode bytes "Y"/blank, spaces to 300
 //

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -56,17 +57,17 @@ bool ValidPort(std::string_view port) {
     return ec == std::errc() && end == port.data() + port.size() && value >= 1 && value <= 65535;
 }
 
-// tcp:// needs a port; ibmi:// may leave it to the port mapper's well-known one.
+// tcp:// and tcps:// need a port; ibmi:// may leave it to the port mapper's well-known one.
 bool ValidAddress(std::string_view address) {
     if (address == "embedded")
         return true;
-    for (std::string_view scheme : {"tcp://", "ibmi://", "ibmis://"}) {
+    for (std::string_view scheme : {"tcp://", "tcps://", "ibmi://", "ibmis://"}) {
         if (!address.starts_with(scheme))
             continue;
         auto rest = address.substr(scheme.size());
         auto colon = rest.rfind(':');
         const bool bracketed = !rest.empty() && rest.front() == '[';
-        if (scheme != "tcp://" && !rest.empty() &&
+        if (scheme.starts_with("ibmi") && !rest.empty() &&
             (colon == std::string_view::npos || (bracketed && rest.back() == ']')))
             return true;
         return colon != std::string_view::npos && colon != 0 && ValidPort(rest.substr(colon + 1));
@@ -76,6 +77,33 @@ bool ValidAddress(std::string_view address) {
 
 std::string LineError(int line, const std::string& what) {
     return "systems file, line " + std::to_string(line) + ": " + what;
+}
+
+// A value wholly in double quotes, from its opening quote to the end of the line: what
+// is between the quotes is taken literally but for \" and \\. Nullopt with `error` set
+// when it is not closed, holds another escape, or has more than a comment after it.
+std::optional<std::string> QuotedValue(std::string_view text, std::string& error) {
+    std::string value;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            if (text[i + 1] != '"' && text[i + 1] != '\\') {
+                error = std::string("a quoted value knows only the escapes \\\" and \\\\, not \\") +
+                        text[i + 1];
+                return std::nullopt;
+            }
+            value += text[++i];
+        } else if (text[i] == '"') {
+            if (!Trim(StripComment(text.substr(i + 1))).empty())
+                break;
+            return value;
+        } else if (text[i] == '\\') {
+            break; // the line ends in the escape
+        } else {
+            value += text[i];
+        }
+    }
+    error = "a quoted value must end with '\"', with at most a comment after it";
+    return std::nullopt;
 }
 
 } // namespace
@@ -138,6 +166,8 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
     // The checks after the last line still point the user at a line.
     std::vector<int> sectionLines;
     int defaultLine = 0;
+    // Where each key was given, by section and key: a second one would silently win.
+    std::map<std::pair<std::string, std::string>, int, std::less<>> keyLines;
     std::size_t pos = 0;
     while (pos <= text.size()) {
         auto eol = text.find('\n', pos);
@@ -176,6 +206,25 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
         if (in == In::Nothing)
             return {std::nullopt,
                     LineError(lineNo, "'" + std::string(key) + "' is outside any section")};
+        const std::string section = in == In::Systems ? "systems" : config.systems.back().name;
+        if (auto [first, added] = keyLines.try_emplace({section, std::string(key)}, lineNo); !added)
+            return {std::nullopt,
+                    LineError(lineNo, "'" + std::string(key) + "' is given twice in [" + section +
+                                          "], on lines " + std::to_string(first->second) + " and " +
+                                          std::to_string(lineNo))};
+        // The quoted value is read from the raw line, comment marks and all;
+        // password_command quotes its own words.
+        std::string unquoted;
+        const auto afterEq =
+            Trim(raw.substr(static_cast<std::size_t>(line.data() - raw.data()) + eq + 1));
+        if (key != "password_command" && afterEq.starts_with('"')) {
+            std::string why;
+            auto quoted = QuotedValue(afterEq, why);
+            if (!quoted)
+                return {std::nullopt, LineError(lineNo, why)};
+            unquoted = std::move(*quoted);
+            value = unquoted;
+        }
         if (in == In::Systems) {
             if (key != "default")
                 return {std::nullopt,
@@ -189,7 +238,8 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
             if (!ValidAddress(value))
                 return {std::nullopt,
                         LineError(lineNo, "address must be 'embedded', 'tcp://HOST:PORT', "
-                                          "'ibmi://HOST[:PORT]' or 'ibmis://HOST[:PORT]', not '" +
+                                          "'tcps://HOST:PORT', 'ibmi://HOST[:PORT]' or "
+                                          "'ibmis://HOST[:PORT]', not '" +
                                               std::string(value) + "'")};
             system.address = std::string(value);
         } else if (key == "user") {

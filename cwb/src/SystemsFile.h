@@ -47,6 +47,9 @@ std::optional<std::vector<std::string>> SplitCommandWords(std::string_view text,
 // The configuration used when there is no systems file: one embedded DEMO, the default.
 SystemsConfig BuiltInSystems();
 
+// A value wholly in double quotes is taken literally (";", "#", outer blanks), with \"
+// and \\ its only escapes; password_command keeps its own quoting of words. A key given
+// twice in one section is an error naming both lines.
 SystemsLoad ParseSystemsFile(std::string_view text);
 
 // $TAVO400_SYSTEMS, else $XDG_CONFIG_HOME/tavo400/systems.ini, else ~/.config/tavo400/systems.ini.

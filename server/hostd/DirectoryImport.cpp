@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "DirectoryLimits.h"
 #include "Latin1Text.h"
 
 namespace tavo::hostd {
@@ -66,6 +67,9 @@ struct Row {
 
 // The data rows of a file, in line order.
 std::vector<Row> Rows(std::string_view csv) {
+    // Spreadsheets on Windows start their UTF-8 with a byte-order mark.
+    if (csv.starts_with("\xEF\xBB\xBF"))
+        csv.remove_prefix(3);
     std::vector<Row> rows;
     int line = 0;
     bool first = true;
@@ -101,6 +105,15 @@ std::vector<Row> Rows(std::string_view csv) {
 
 std::string Where(std::string_view fileName, int line) {
     return std::string(fileName) + ", line " + std::to_string(line) + ": ";
+}
+
+// Said once for the file, not for each row past the limit.
+void CheckCount(std::vector<std::string>& errors, std::string_view fileName, std::size_t count,
+                const char* what) {
+    if (count > server::kMaxDirectoryEntries)
+        errors.push_back(std::string(fileName) + ": " + std::to_string(count) + " " + what +
+                         "; a directory holds at most " +
+                         std::to_string(server::kMaxDirectoryEntries));
 }
 
 } // namespace
@@ -178,6 +191,7 @@ void DirectoryImport::ReadRecipients(std::string_view fileName, std::string_view
         }
         recipients.push_back(std::move(r));
     }
+    CheckCount(errors, fileName, recipients.size(), "recipients");
 }
 
 void DirectoryImport::ReadGroups(std::string_view fileName, std::string_view csv) {
@@ -230,6 +244,7 @@ void DirectoryImport::ReadGroups(std::string_view fileName, std::string_view csv
         }
         groups.push_back(std::move(g));
     }
+    CheckCount(errors, fileName, groups.size(), "groups");
 }
 
 } // namespace tavo::hostd

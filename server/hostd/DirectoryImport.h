@@ -14,9 +14,10 @@ namespace tavo::hostd {
 //   recipients: NAME,DESCRIPTION
 //   groups:     NAME,DESCRIPTION,MEMBER MEMBER ...
 //
-// UTF-8 text; a field may be quoted ("a, b" and "" for a quote); a first line whose
-// first field is "name" is a header; blank lines and lines starting with # are skipped.
-// Names are taken in upper case.
+// UTF-8 text, a leading byte-order mark ignored; a field may be quoted ("a, b" and ""
+// for a quote); a first line whose first field is "name" is a header; blank lines and
+// lines starting with # are skipped. Names are taken in upper case. At most
+// kMaxDirectoryEntries (DirectoryLimits.h) recipients and as many groups.
 struct DirectoryImport {
     std::vector<server::Recipient> recipients;
     std::vector<server::Group> groups;

@@ -133,8 +133,19 @@ std::string Latin1ToUtf8(std::string_view latin1) {
 
 std::string JsonString(std::string_view utf8) {
     std::string out = "\"";
-    for (char c : utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
         const auto u = static_cast<unsigned char>(c);
+        // C1 controls may stand raw in JSON, but a script that prints the string would
+        // hand them to a terminal. Their second UTF-8 byte is their code point.
+        const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0u;
+        if (u == 0xC2 && next >= 0x80 && next < 0xA0) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", next);
+            out += escaped;
+            ++i;
+            continue;
+        }
         switch (c) {
         case '"':
             out += "\\\"";
@@ -172,6 +183,26 @@ std::string Hex(std::string_view bytes) {
         const auto u = static_cast<unsigned char>(c);
         out += kDigits[u >> 4];
         out += kDigits[u & 0x0F];
+    }
+    return out;
+}
+
+std::string EscapeControls(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto d = DecodeAt(utf8, i);
+        const bool control = d.code < 0x20 || (d.code >= 0x7F && d.code < 0xA0);
+        if (d.valid && !control) {
+            out.append(utf8, i, d.length);
+            i += d.length;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02lx",
+                      d.valid ? d.code : static_cast<unsigned char>(utf8[i]));
+        out += escaped;
+        i += d.valid ? d.length : 1;
     }
     return out;
 }

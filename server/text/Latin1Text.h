@@ -39,4 +39,9 @@ std::string JsonString(std::string_view utf8);
 // Lower-case hex, two digits a byte: how raw records are printed for scripts.
 std::string Hex(std::string_view bytes);
 
+// UTF-8 text made safe to print on a terminal: C0 and C1 controls and DEL become "\xNN"
+// (NN the code point), as does each byte that is not UTF-8, so text from a host or a
+// file can neither move the cursor nor retitle the window. Everything else is kept.
+std::string EscapeControls(std::string_view utf8);
+
 } // namespace tavo::text

@@ -60,11 +60,25 @@ TEST(CliText, EveryLatin1ByteButNelSurvivesTheRoundTrip) {
     EXPECT_EQ(Utf8ToFieldText(Latin1ToUtf8(all), error)->latin1, expected);
 }
 
-TEST(CliText, JsonStringsEscapeWhatJsonRequires) {
+TEST(CliText, JsonStringsEscapeWhatJsonRequiresAndC1Controls) {
     EXPECT_EQ(JsonString("a\"b\\c"), R"("a\"b\\c")");
     EXPECT_EQ(JsonString("t\tn\nr\r"), R"("t\tn\nr\r")");
     EXPECT_EQ(JsonString(std::string("\x01\x1f\x7f", 3)), R"("\u0001\u001f\u007f")");
     EXPECT_EQ(JsonString("\xc3\xbc"), "\"\xc3\xbc\"");
+    EXPECT_EQ(JsonString("\xc2\x9b[2J\xc2\xa0"), "\"\\u009b[2J\xc2\xa0\""); // C1, not NBSP
+}
+
+// What a terminal would take as a command shows as text; printable text, any script, stays.
+TEST(CliText, ControlCharactersAreEscapedForTheTerminal) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+        {"a\tb\r\n\x7f", "a\\x09b\\x0d\\x0a\\x7f"},
+        {"\xc2\x9b[31m \xc2\x85", "\\x9b[31m \\x85"}, // C1 controls
+        {"caf\xc3\xa9 \xe2\x82\xac \xc2\xa0\\", "caf\xc3\xa9 \xe2\x82\xac \xc2\xa0\\"}, // kept
+        {"\x9b[31m\xff", "\\x9b[31m\\xff"},                                             // not UTF-8
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(EscapeControls(text), shown);
 }
 
 TEST(CliText, HexDumpShowsOffsetsBytesAndText) {

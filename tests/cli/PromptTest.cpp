@@ -48,7 +48,7 @@ TEST_F(PromptTest, AsksOnlyAtATerminalAndNeverWithNoPrompt) {
     };
     for (const auto& c : refusals) {
         SCOPED_TRACE(c.what);
-        const auto r = RunAt(c.args, "secret\n", c.inTerminal, c.errTerminal);
+        const auto r = RunAt(c.args, "secret42\n", c.inTerminal, c.errTerminal);
         EXPECT_EQ(r.code, kExitUnreachable);
         EXPECT_TRUE(r.err.ends_with(kNoPassword)) << r.err;
         EXPECT_FALSE(Contains(r.err, "Password for")) << r.err;
@@ -57,12 +57,12 @@ TEST_F(PromptTest, AsksOnlyAtATerminalAndNeverWithNoPrompt) {
 }
 
 TEST_F(PromptTest, TerminalAnswerIsAskedAgainAfterARefusalAndNeverShown) {
-    const auto r = RunAt({"--to", "ops", "--body", "b", "--json"}, "wrong\nsecret\n", true, true);
+    const auto r = RunAt({"--to", "ops", "--body", "b", "--json"}, "wrong\nsecret42\n", true, true);
     ASSERT_EQ(r.code, kExitAccepted) << r.err;
     EXPECT_EQ(r.err, "Password for OPER on Sysa: \n"
                      "tavo400-send: Sign-on as OPER refused: the user or password is not valid.\n"
                      "Password for OPER on Sysa: \n");
-    EXPECT_FALSE(Contains(r.out, "secret") || Contains(r.out, "wrong")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "secret42") || Contains(r.out, "wrong")) << r.out;
     EXPECT_EQ(tavo::server::HostEngine(db.string()).Outbox().size(), 1u);
 
     // a new process, with no user configured: asked for too; the end of input is a Cancel

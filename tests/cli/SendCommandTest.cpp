@@ -3,6 +3,8 @@
 // and modes, the dry run and the JSON result.
 #include "CliFixture.h"
 
+#include <sys/stat.h>
+
 #include "Strings.h"
 
 namespace {
@@ -26,6 +28,7 @@ class SendCommandTest : public CliFixture {
 
 TEST_F(SendCommandTest, BadUsageOrInputExitsTwoBeforeTheHost) {
     std::ofstream("body.txt") << "x";
+    ASSERT_EQ(::mkfifo("body.fifo", 0600), 0); // opened for reading, it would wait for a writer
     struct Case {
         Args args;
         std::string input;
@@ -44,6 +47,8 @@ TEST_F(SendCommandTest, BadUsageOrInputExitsTwoBeforeTheHost) {
          "",
          "cannot read --body-file missing.txt"},
         {{"--to", "jsmith", "--body-file", "."}, "", "is a directory"},
+        {{"--to", "jsmith", "--body-file", "body.fifo"}, "", "body.fifo is a FIFO"},
+        {{"--to", "jsmith", "--body-file", "/dev/null"}, "", "is a device"},
         {{"--to", "jsmith"}, std::string(64 * 1024 + 1, 'x'), "more than 65536 bytes"},
         {{"--to", "jsmith"}, std::string("before\0after", 12), "NUL byte at character 7"},
         {{"--to", "jsmith", "--body", "caf\xc3"}, "", "not valid UTF-8 (byte 4)"},
@@ -238,4 +243,19 @@ TEST_F(SendCommandTest, HostCallFailuresExitThreeWithTheirText) {
     EXPECT_EQ(call.code, kExitUnreachable);
     EXPECT_EQ(call.err, "The link to SYSA broke.\n");
     EXPECT_TRUE(Outbox().empty());
+}
+
+// A hostile host's words reach a terminal as text, never as escape sequences; the JSON
+// result carries them in its own escaping.
+TEST_F(SendCommandTest, HostTextReachesTheTerminalWithItsControlsEscaped) {
+    const std::string broke = "Link \x1b[2J\x9b broke.";
+    for (const bool json : {false, true}) {
+        cwbtest::FailNext("cwbRC_CallPgm", CWB_COMMUNICATIONS_ERROR, broke, 1, "TVOCUPD");
+        Args args{"--to", "jsmith", "--body", "b"};
+        if (json)
+            args.push_back("--json");
+        const auto r = Run(args);
+        EXPECT_EQ(r.err, "Link \\x1b[2J\\x9b broke.\n");
+        EXPECT_EQ(Contains(r.out, R"(["Link \u001b[2J\u009b broke."])"), json) << r.out;
+    }
 }

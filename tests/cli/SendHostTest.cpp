@@ -2,6 +2,8 @@
 // in this process: what lands in the outbox is what the window's Send command sends.
 #include "CliFixture.h"
 
+#include <sqlite3.h>
+
 #include "Strings.h"
 
 using namespace hostdtest;
@@ -15,7 +17,7 @@ class SendHostTest : public CliFixture, public ::testing::WithParamInterface<std
         db = DemoDatabase(dir);
         if (GetParam() == "tcp") {
             daemon = std::make_unique<Daemon>(dir, db);
-            UseHost(daemon->Address() + "\nuser = OPER\npassword = secret\ntimeout = 5");
+            UseHost(daemon->Address() + "\nuser = OPER\npassword = secret42\ntimeout = 5");
         } else {
             UseHost("embedded\ndatabase = " + db.string());
         }
@@ -143,6 +145,19 @@ TEST_P(SendHostTest, ListsPrintNameAndDescriptionAsThePickerShowsThem) {
               "\"Network\", \"description\": \"Network and communications team\"}, {\"name\": "
               "\"Operators\", \"description\": \"Computer operators, all shifts\"}], \"result\": "
               "\"listed\", \"exitCode\": 0, \"messages\": []}\n");
+
+    // a hostile host's words reach a terminal as text, never as escape sequences
+    sqlite3* host = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &host), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(host,
+                           "UPDATE recipients SET description = 'a' || char(27) || ']0;x' || "
+                           "char(7) WHERE name = 'JSMITH'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(host);
+    EXPECT_TRUE(Contains(Run({"--list", "recipients"}).out, "\nJsmith\ta\\x1b]0;x\\x07\n"));
+    EXPECT_TRUE(Contains(Run({"--list", "recipients", "--json"}).out,
+                         R"("description": "a\u001b]0;x\u0007")"));
 }
 
 TEST_P(SendHostTest, HostThatCannotBeReachedExitsThree) {
@@ -153,7 +168,7 @@ TEST_P(SendHostTest, HostThatCannotBeReachedExitsThree) {
         EXPECT_EQ(r.code, kExitUnreachable);
         EXPECT_TRUE(r.err.starts_with(noConnection + "4103\n")) << r.err;
         daemon->Stop();
-        UseHost(daemon->Address() + "\nuser = OPER\npassword = secret\ntimeout = 2");
+        UseHost(daemon->Address() + "\nuser = OPER\npassword = secret42\ntimeout = 2");
     } else {
         cwbtest::FailNext("cwbRC_StartSys", CWB_COMMUNICATIONS_ERROR);
     }

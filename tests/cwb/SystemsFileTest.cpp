@@ -70,6 +70,27 @@ TEST(SystemsFileParse, KeepsFileOrderValuesAndComments) {
         EXPECT_EQ(config.Find(name), nullptr) << name;
 }
 
+// Wholly in double quotes, a value keeps what a comment or trimming would take.
+TEST(SystemsFileParse, QuotedValuesAreLiteral) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"("  se;cr #et  "   ; a comment)", "  se;cr #et  "},
+        {R"("say \"hi\" \\ ok")", R"(say "hi" \ ok)"},
+        {R"("")", ""},
+        {R"(se"cr"et ; unquoted, as ever)", R"(se"cr"et)"},
+    };
+    for (const auto& [written, password] : cases)
+        EXPECT_EQ(Parsed("[A]\naddress = embedded\npassword = " + written + "\r\n")
+                      .systems.at(0)
+                      .password,
+                  password)
+            << written;
+    // password_command quotes its words itself
+    const auto command = Parsed("[A]\naddress = \"embedded\"\n"
+                                "password_command = \"/opt/pass word\"\n");
+    EXPECT_EQ(command.systems.at(0).address, "embedded");
+    EXPECT_EQ(command.systems.at(0).passwordCommand, std::vector<std::string>{"/opt/pass word"});
+}
+
 TEST(SystemsFileParse, AcceptedAddressesAndTimeouts) {
     const std::tuple<const char*, const char*, unsigned> cases[] = {
         {"embedded", "1", 1},
@@ -102,7 +123,7 @@ TEST(SystemsFileParse, MalformedFilesNameTheLineAndTheProblem) {
         {"[A]\naddress = embedded\njust words\n", 3, "expected 'key = value'"},
         {"[A B]\naddress = embedded\n", 1, "'A B' is not a system name"},
         {"[A]\naddress = http://host:80\n", 2,
-         "address must be 'embedded', 'tcp://HOST:PORT', 'ibmi://HOST[:PORT]' or 'ibmis://"},
+         "address must be 'embedded', 'tcp://HOST:PORT', 'tcps://HOST:PORT', 'ibmi://"},
         {"[A]\naddress = ibmi://\n", 2, "address must be"},
         {"[A]\naddress = ibmi://host:449\nrmtcmd_port = 0\n", 3, "rmtcmd_port must be a port"},
         {"[A]\naddress = ibmi://host\npipeline = 0\n", 3, "pipeline must be a number"},
@@ -117,6 +138,14 @@ TEST(SystemsFileParse, MalformedFilesNameTheLineAndTheProblem) {
         {"[systems]\ndefault = B\n[A]\naddress = embedded\n", 2,
          "the default system B has no section of its own"},
         {"[A]\naddress = embedded\n[B]\nuser = OPER\n", 3, "system B has no address"},
+        {"[A]\naddress = embedded\npassword = \"open ; x\n", 3, "must end with '\"'"},
+        {"[A]\naddress = embedded\npassword = \"a\" b\n", 3, "must end with '\"'"},
+        {"[A]\naddress = embedded\npassword = \"a\\\"\n", 3, "must end with '\"'"},
+        {"[A]\naddress = embedded\npassword = \"a\\nb\"\n", 3, "escapes \\\" and \\\\, not \\n"},
+        {"[A]\naddress = embedded\nuser = X\n\nuser = \"X\"\n", 5,
+         "'user' is given twice in [A], on lines 3 and 5"},
+        {"[systems]\ndefault = A\n[A]\naddress = embedded\n[systems]\ndefault = A\n", 6,
+         "'default' is given twice in [systems], on lines 2 and 6"},
     };
     for (const auto& [text, line, says] : cases) {
         SCOPED_TRACE(text);

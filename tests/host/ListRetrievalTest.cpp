@@ -104,6 +104,38 @@ TEST_F(ListRetrievalTest, MissingEndMarkerFailsWithTheEntriesRead) {
     EXPECT_EQ(shown.shown, std::vector<std::string>{"No entry with the requested key."});
 }
 
+// A host that never ends its list: it is given up at the deadline, or once it holds
+// more than the largest directory the daemon's import takes, which still lists in full.
+TEST_F(ListRetrievalTest, EndlessListIsAbandonedAtTheDeadline) {
+    CHostLink link;
+    SetClockSource([this] { return now += std::chrono::seconds(25); });
+    EXPECT_FALSE(link.RetrieveList("*RCPL", items, count));
+    EXPECT_LT(count, 5);
+    EXPECT_EQ(shown.shown, std::vector<std::string>{"The host did not finish the list within 60 "
+                                                    "seconds; the list was abandoned."});
+}
+
+TEST_F(ListRetrievalTest, LargestDirectoryListsAndOneMoreIsAbandoned) {
+    constexpr auto kLargest = tavo::server::kMaxDirectoryEntries;
+    engine->SetQueueLimits({std::chrono::seconds(600), kLargest + 2, {}});
+    std::vector<tavo::server::Recipient> directory;
+    for (std::size_t i = 0; i < kLargest; ++i)
+        directory.push_back({"R" + std::to_string(i), ""});
+    engine->ReplaceDirectory(directory, {});
+    CHostLink link;
+    std::vector<ListItem> listed;
+    int listedCount = 0;
+    ASSERT_TRUE(link.RetrieveList("*RCPL", listed, listedCount));
+    EXPECT_EQ(static_cast<std::size_t>(listedCount), kLargest);
+
+    directory.push_back({"ONEMORE", ""});
+    engine->ReplaceDirectory(directory, {});
+    EXPECT_FALSE(link.RetrieveList("*RCPL", items, count));
+    EXPECT_EQ(shown.shown, std::vector<std::string>{"The host sent more than 100000 entries "
+                                                    "without ending the list, more than a "
+                                                    "directory holds; the list was abandoned."});
+}
+
 TEST_F(ListRetrievalTest, QueueFollowsTheCurrentSystem) {
     { CHostLink onA; } // the set-up runs for SYSA
     cwbtest::Engine("SYSB")->ReplaceDirectory({{"BONLY", "only on B"}}, {});

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "DirectoryLimits.h"
+
 using tavo::hostd::DirectoryImport;
 using tavo::hostd::SplitCsvLine;
 
@@ -24,13 +26,15 @@ TEST(DirectoryImport, GoodFilesWithHeaderCommentsAndLatin1) {
                                    "jsmith, John Smith \r\n"
                                    "\n"
                                    "MULLER,\"M\xc3\xbcller, Hans\"\n");
-    import.ReadGroups("g.csv", "NIGHT,Night shift,jsmith MULLER\nEMPTY,Nobody yet\n");
+    // a spreadsheet's byte-order mark before the first field
+    import.ReadGroups("g.csv", "\xEF\xBB\xBFNIGHT,Night shift,jsmith MULLER\nEMPTY,Nobody yet\n");
     ASSERT_TRUE(import.errors.empty()) << import.errors.front();
     ASSERT_EQ(import.recipients.size(), 2u);
     EXPECT_EQ(import.recipients[0].name, "JSMITH");
     EXPECT_EQ(import.recipients[0].description, "John Smith");
     EXPECT_EQ(import.recipients[1].description, "M\xfcller, Hans"); // kept as Latin-1
     ASSERT_EQ(import.groups.size(), 2u);
+    EXPECT_EQ(import.groups[0].name, "NIGHT");
     EXPECT_EQ(import.groups[0].members, (std::vector<std::string>{"JSMITH", "MULLER"}));
     EXPECT_TRUE(import.groups[1].members.empty());
 }
@@ -63,4 +67,17 @@ TEST(DirectoryImport, EveryBadRowIsReportedWithItsLine) {
         "g.csv, line 4: expected NAME,DESCRIPTION,MEMBERS, found 1 fields",
     };
     EXPECT_EQ(import.errors, expected);
+}
+
+// No more than a client's list returns, so every imported directory can be listed.
+TEST(DirectoryImport, AtMostTheLargestDirectory) {
+    std::string csv;
+    for (std::size_t i = 0; i < tavo::server::kMaxDirectoryEntries; ++i)
+        csv += "R" + std::to_string(i) + ",\n";
+    DirectoryImport import;
+    import.ReadRecipients("r.csv", csv);
+    EXPECT_TRUE(import.errors.empty());
+    import.ReadRecipients("r.csv", csv + "ONEMORE,\n");
+    EXPECT_EQ(import.errors, std::vector<std::string>{
+                                 "r.csv: 100001 recipients; a directory holds at most 100000"});
 }

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "SettingsFile.h"
 
@@ -107,6 +108,24 @@ TEST_F(SettingsFileTest, NoFileChangesNothing) {
     EXPECT_TRUE(AllModes(1));
     EXPECT_EQ(DeliveryModes.SaveSettings, 0);
     EXPECT_FALSE(ReadStoredSystemName().opened);
+}
+
+// Opened for reading, a FIFO would hold the program until some writer came.
+TEST_F(SettingsFileTest, FifoIsRefusedNotWaitedOnAndLeftAlone) {
+    RecordingPresenter shown;
+    SetMessagePresenter(&shown);
+    ASSERT_EQ(::mkfifo("dftsys.ini", 0600), 0);
+    EXPECT_EQ(LoadStartupSettings(), "");
+    EXPECT_FALSE(ReadStoredSystemName().opened);
+    CurrentSystem = "Sys1";
+    SaveSystemChoice();
+    SaveDeliveryModes();
+    SetMessagePresenter(nullptr);
+    EXPECT_TRUE(std::filesystem::is_fifo("dftsys.ini"));
+    ASSERT_EQ(shown.shown.size(), 4u);
+    EXPECT_EQ(shown.shown[3], "The settings file dftsys.ini is a FIFO, not a regular file, so it "
+                              "is neither read nor written: the chosen system and delivery "
+                              "modes are not kept. Remove it to keep them.");
 }
 
 TEST_F(SettingsFileTest, DialogReadingOfStoredName) {
