@@ -2,7 +2,11 @@
 
 #include "Ccsid37.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Sqlite.h"
 
@@ -18,6 +22,7 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace tavo::server {
@@ -173,11 +178,19 @@ CREATE TABLE IF NOT EXISTS outbox (
     subject     TEXT NOT NULL,
     body        TEXT NOT NULL,
     modes       TEXT NOT NULL,
-    raw_record  BLOB NOT NULL
+    raw_record  BLOB NOT NULL,
+    request_key TEXT
 );
 )sql";
+constexpr const char* kOutboxRequestIndex =
+    "CREATE UNIQUE INDEX IF NOT EXISTS outbox_request ON outbox (request_key) "
+    "WHERE request_key IS NOT NULL";
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
+
+// Version 3 remembers, with each message, the request that brought it, so a send that
+// comes again after its reply was lost is recognised.
+constexpr const char* kOutboxV3 = "ALTER TABLE outbox ADD COLUMN request_key TEXT;";
 
 // Version 1 kept only the libsodium hash. Its users keep it and get no IBM i tokens
 // until their password is set again, since the tokens cannot be made from a hash.
@@ -426,6 +439,60 @@ std::vector<std::string> SplitNames(std::string_view joined) {
     return names;
 }
 
+// SQLite's write lock has no queue: a daemon that commits back to back under load frees it
+// only for moments, and another process's write would wait in vain. So a write of another
+// process holds a shared lock on "<db>-turn" while it waits and runs, and the daemon lets
+// such writes go first before each call it takes. The daemon makes the file; without one,
+// no daemon has served the database and nobody needs to be let first.
+class WriterTurns {
+  public:
+    WriterTurns(const std::string& path, bool create)
+        : fd_(::open((path + "-turn").c_str(), O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0),
+                     0600)) {}
+    ~WriterTurns() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    WriterTurns(const WriterTurns&) = delete;
+    WriterTurns& operator=(const WriterTurns&) = delete;
+
+    // Held around a write that must not be shut out.
+    class Announced {
+      public:
+        explicit Announced(int fd) : fd_(fd) {
+            if (fd_ >= 0)
+                ::flock(fd_, LOCK_SH);
+        }
+        ~Announced() {
+            if (fd_ >= 0)
+                ::flock(fd_, LOCK_UN);
+        }
+        Announced(const Announced&) = delete;
+        Announced& operator=(const Announced&) = delete;
+
+      private:
+        int fd_;
+    };
+    Announced Announce() const { return Announced(fd_); }
+
+    // Waits while a write is announced, for long enough that its writer, which looks for
+    // SQLite's lock every millisecond, takes it; a stopped one only slows the daemon down.
+    void LetOthersFirst(std::chrono::milliseconds limit) const {
+        if (fd_ < 0)
+            return;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (std::chrono::steady_clock::now() >= end)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ::flock(fd_, LOCK_UN);
+    }
+
+  private:
+    int fd_;
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -441,7 +508,12 @@ struct HostEngine::Impl {
     using QueueId = std::pair<std::string, std::string>; // library, queue
 
     std::mutex mutex;
+    // A second process (the daemon's administration commands) may hold the file briefly.
+    BusyWait busy{std::chrono::seconds(5)};
     sqlite3* db = nullptr;
+    std::string file; // empty in memory
+    std::optional<WriterTurns> turns;
+    bool othersFirst = false;
     std::map<QueueId, KeyedEntries> queues;
     QueueLimits limits;
 
@@ -453,20 +525,45 @@ struct HostEngine::Impl {
     // A batch of sends runs in one transaction; a failed store makes it start over.
     bool inBatch = false;
     bool batchStoreFailed = false;
+    std::function<void(const std::string&)> failureReport;
 
-    explicit Impl(const std::string& path) {
-        const int rc =
-            sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    void ReportFailure(const std::string& line) {
+        if (failureReport)
+            failureReport(line);
+    }
+
+    explicit Impl(const std::string& path, OpenMode mode) {
+        const bool inMemory = path.empty() || path == ":memory:";
+        if (!inMemory && mode == OpenMode::CreateOrOpen)
+            CreatePrivate(path);
+        const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
         if (rc != SQLITE_OK) {
             const std::string why = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
             sqlite3_close(db);
             throw std::runtime_error("Cannot open the host database '" + path + "': " + why);
         }
+        busy.Attach(db);
         try {
-            Prepare(path);
+            Prepare(path, mode);
+            if (!inMemory) {
+                file = path;
+                turns.emplace(file, false);
+            }
+        } catch (const UnusableDatabase&) {
+            sqlite3_close(db);
+            throw;
         } catch (const std::exception& e) {
             sqlite3_close(db);
             throw std::runtime_error("Cannot use the host database '" + path + "'. " + e.what());
+        }
+    }
+
+    // SQLite would create the file as the umask says, and its journals take the file's mode.
+    static void CreatePrivate(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::fchmod(fd, 0600);
+            ::close(fd);
         }
     }
 
@@ -485,31 +582,75 @@ struct HostEngine::Impl {
         return *slot;
     }
 
-    void Prepare(const std::string& path) {
-        // A second process (the daemon's administration commands) may hold the file briefly.
-        sqlite3_busy_timeout(db, 5000);
+    void Prepare(const std::string& path, OpenMode mode) {
         Exec(db, "PRAGMA foreign_keys = ON");
+        const std::int64_t found = CheckFile(path, mode);
         if (path != ":memory:" && !path.empty()) {
             // An accepted message must survive a crash once its reply has left.
             Exec(db, "PRAGMA journal_mode = WAL");
             Exec(db, "PRAGMA synchronous = FULL");
         }
-        Statement version(db, "PRAGMA user_version");
-        version.Step();
-        const std::int64_t found = version.ColumnInt(0);
-        version.Reset();
-        if (found > kSchemaVersion)
-            throw std::runtime_error("the database was written by a newer version");
         if (found == kSchemaVersion) {
             Exec(db, kSchema);
+            Exec(db, kOutboxRequestIndex);
             return;
         }
         Transaction tx(db);
         if (found == 1)
             Exec(db, kUsersV2);
         Exec(db, kSchema);
-        Exec(db, "PRAGMA user_version = 2");
+        Statement hasKey(db, "SELECT count(*) FROM pragma_table_info('outbox') "
+                             "WHERE name = 'request_key'");
+        hasKey.Step();
+        if (hasKey.ColumnInt(0) == 0)
+            Exec(db, kOutboxV3);
+        Exec(db, kOutboxRequestIndex);
+        Exec(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
         tx.Commit();
+    }
+
+    // Reads what the file holds before anything is written to it; returns its schema
+    // version, 0 for an empty file.
+    std::int64_t CheckFile(const std::string& path, OpenMode mode) {
+        using Why = UnusableDatabase::Why;
+        const std::string named = "The file '" + path + "'";
+        std::int64_t version = 0, objects = 0, users = 0;
+        std::string problem;
+        try {
+            Statement s(db, "SELECT (SELECT user_version FROM pragma_user_version), "
+                            "(SELECT count(*) FROM sqlite_master), (SELECT count(*) FROM "
+                            "sqlite_master WHERE type = 'table' AND name = 'users')");
+            s.Step();
+            version = s.ColumnInt(0);
+            objects = s.ColumnInt(1);
+            users = s.ColumnInt(2);
+            if (objects != 0) {
+                Statement check(db, "PRAGMA quick_check(1)");
+                problem = check.Step() ? check.ColumnText(0) : "no answer to the check";
+            }
+        } catch (const std::runtime_error& e) {
+            if ((sqlite3_extended_errcode(db) & 0xFF) == SQLITE_NOTADB)
+                throw UnusableDatabase(Why::Foreign, named + " is not a host database (" +
+                                                         sqlite3_errmsg(db) +
+                                                         "); it was left as it is.");
+            if ((sqlite3_extended_errcode(db) & 0xFF) != SQLITE_CORRUPT)
+                throw;
+            problem = sqlite3_errmsg(db);
+        }
+        if (objects == 0 && version == 0) {
+            if (mode == OpenMode::Existing)
+                throw UnusableDatabase(Why::Empty, named + " is empty: it holds no host database.");
+            return 0;
+        }
+        if (users == 0 || version < 1)
+            throw UnusableDatabase(Why::Foreign, named + " holds a database of another program, "
+                                                         "not a host database; it was left as "
+                                                         "it is.");
+        if (version > kSchemaVersion)
+            throw UnusableDatabase(Why::Newer, named + " was written by a newer version.");
+        if (problem != "ok")
+            throw UnusableDatabase(Why::Damaged, named + " is damaged: " + problem);
+        return version;
     }
 
     bool QueueExists(std::string_view queue, std::string_view library) {
@@ -544,6 +685,7 @@ struct HostEngine::Impl {
     void ReplaceDirectory(const std::vector<Recipient>& recipients,
                           const std::vector<Group>& groups) {
         CheckDirectory(recipients, groups);
+        const auto announced = Announce();
         Transaction tx(db);
         Exec(db, "DELETE FROM group_members; DELETE FROM groups; DELETE FROM recipients;");
         Statement r(db, "INSERT INTO recipients (name, description) VALUES (?1, ?2)");
@@ -560,6 +702,15 @@ struct HostEngine::Impl {
         }
         tx.Commit();
         ForgetLists();
+    }
+
+    WriterTurns::Announced Announce() const {
+        return turns ? turns->Announce() : WriterTurns::Announced(-1);
+    }
+
+    void LetOthersFirst() {
+        if (othersFirst)
+            turns->LetOthersFirst(std::chrono::milliseconds(20));
     }
 
     void ForgetLists() {
@@ -592,8 +743,17 @@ struct HostEngine::Impl {
     void DropExpired() {
         const auto oldest = Now() - limits.expiry;
         for (auto& [id, keyed] : queues)
-            std::erase_if(keyed, [&](const auto& filed) { return filed.second.at < oldest; });
+            std::erase_if(keyed, [&](const auto& filed) {
+                const bool expired = filed.second.at < oldest;
+                if (expired)
+                    unreadBytes -= Bytes(filed.second.entries);
+                return expired;
+            });
     }
+    static std::size_t Bytes(const std::deque<std::string>& entries) {
+        return entries.empty() ? 0 : entries.size() * entries.front().size();
+    }
+    std::size_t unreadBytes = 0; // of every entry filed and not yet taken
 
     CallOutcome RunList(std::span<ProgramParameter> parms, std::string_view owner) {
         if (auto problem = CheckParms(HostEngine::kListProgram, parms, kListParms))
@@ -626,13 +786,21 @@ struct HostEngine::Impl {
                           " holds too many unread entries for this "
                           "request; at most " +
                           std::to_string(limits.perKeyCap) + " are kept under one key.");
+        std::size_t adding = 0;
+        for (const auto& entry : entries)
+            adding += entry.size();
+        if (unreadBytes + adding > limits.totalBytes)
+            return Failed("Data queue " + queue + " holds " + std::to_string(unreadBytes >> 20) +
+                          " MiB of entries nobody has read yet, as much as the host keeps; "
+                          "try again in a few minutes.");
+        unreadBytes += adding;
         Filed& filed = keyed[key];
         filed.entries.insert(filed.entries.end(), entries.begin(), entries.end());
         filed.at = Now();
         return {};
     }
 
-    CallOutcome RunSend(std::span<ProgramParameter> parms) {
+    CallOutcome RunSend(std::span<ProgramParameter> parms, std::string_view requestKey) {
         if (auto problem = CheckParms(HostEngine::kSendProgram, parms, kSendParms))
             return Failed(*problem);
         const std::string function(Trim(Decode(parms[0].data, 0, parms[0].data.size())));
@@ -642,6 +810,15 @@ struct HostEngine::Impl {
         if (action != "*SNDTVO")
             return Failed("Request '" + action + "' is not supported by program TVOCUPD.");
 
+        if (!requestKey.empty()) {
+            Statement& seen = Prepared("SELECT 1 FROM outbox WHERE request_key = ?1");
+            const bool stored = seen.Text(1, requestKey).Step();
+            seen.Reset();
+            if (stored) { // accepted before: the same answer, and no second copy
+                WriteSendReply(parms[5].data, {});
+                return {};
+            }
+        }
         const SendRequest request = ParseSendRecord(parms[4].data);
         std::vector<SendError> errors =
             CheckSendRequest(request, [this](const std::string& name, bool group) {
@@ -653,9 +830,12 @@ struct HostEngine::Impl {
             });
         if (errors.empty()) {
             try {
-                Store(request);
+                Store(request, requestKey);
             } catch (const std::exception& e) {
+                // A batch that fails goes again call by call: those failures are reported.
                 batchStoreFailed = inBatch;
+                if (!inBatch)
+                    ReportFailure(std::string("A message could not be stored: ") + e.what());
                 errors.push_back(
                     {"TVO0190", std::string("The message could not be stored. ") + e.what()});
             }
@@ -664,12 +844,13 @@ struct HostEngine::Impl {
         return {};
     }
 
-    void Store(const SendRequest& request) {
+    void Store(const SendRequest& request, std::string_view requestKey) {
         std::string names;
         for (const std::string& n : request.names)
             names += (names.empty() ? "" : " ") + n;
-        Statement& s = Prepared("INSERT INTO outbox (accepted_at, kind, names, subject, body, "
-                                "modes, raw_record) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        Statement& s =
+            Prepared("INSERT INTO outbox (accepted_at, kind, names, subject, body, modes, "
+                     "raw_record, request_key) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         s.Text(1, UtcNow())
             .Text(2, request.type)
             .Text(3, names)
@@ -677,6 +858,10 @@ struct HostEngine::Impl {
             .Text(5, request.body)
             .Text(6, request.modes)
             .Blob(7, request.raw);
+        if (requestKey.empty())
+            s.Null(8);
+        else
+            s.Text(8, requestKey);
         try {
             s.Run();
         } catch (...) {
@@ -716,6 +901,7 @@ struct HostEngine::Impl {
             return out;
         auto& entries = k->second.entries;
         while (out.size() < max && !entries.empty()) {
+            unreadBytes -= entries.front().size();
             out.push_back(std::move(entries.front()));
             entries.pop_front();
         }
@@ -724,14 +910,17 @@ struct HostEngine::Impl {
         return out;
     }
     CallOutcome Dispatch(std::string_view program, std::string_view library,
-                         std::span<ProgramParameter> parms, std::string_view owner) {
+                         std::span<ProgramParameter> parms, std::string_view owner,
+                         std::string_view requestKey = {}) {
         try {
             if (library == kLibrary && program == kListProgram)
                 return RunList(parms, owner);
             if (library == kLibrary && program == kSendProgram)
-                return RunSend(parms);
+                return RunSend(parms, requestKey);
         } catch (const std::exception& e) {
-            return Failed("Program " + std::string(program) + " failed: " + e.what());
+            const std::string failed = "Program " + std::string(program) + " failed: " + e.what();
+            ReportFailure(failed);
+            return Failed(failed);
         }
         CallOutcome missing = Failed("Program " + std::string(program) + " in library " +
                                      std::string(library) + " not found.");
@@ -755,7 +944,8 @@ struct HostEngine::Impl {
                 inBatch = true;
                 batchStoreFailed = false;
                 for (BatchCall* c : sends)
-                    c->outcome = Dispatch(c->program, c->library, c->parms, c->owner);
+                    c->outcome =
+                        Dispatch(c->program, c->library, c->parms, c->owner, c->requestKey);
                 inBatch = false;
                 if (!batchStoreFailed) {
                     tx.Commit();
@@ -768,11 +958,12 @@ struct HostEngine::Impl {
         // Nothing of a failed batch was kept: each call goes again with its own commit,
         // so one bad store costs only its own message.
         for (BatchCall* c : sends)
-            c->outcome = Dispatch(c->program, c->library, c->parms, c->owner);
+            c->outcome = Dispatch(c->program, c->library, c->parms, c->owner, c->requestKey);
     }
 };
 
-HostEngine::HostEngine(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
+HostEngine::HostEngine(const std::string& path, OpenMode mode)
+    : impl_(std::make_unique<Impl>(path, mode)) {}
 
 HostEngine::~HostEngine() = default;
 
@@ -790,14 +981,30 @@ void HostEngine::SeedDemoDirectory() {
 }
 
 CallOutcome HostEngine::CallProgram(std::string_view program, std::string_view library,
-                                    std::span<ProgramParameter> parms, std::string_view owner) {
+                                    std::span<ProgramParameter> parms, std::string_view owner,
+                                    std::string_view requestKey) {
     std::lock_guard lock(impl_->mutex);
-    return impl_->Dispatch(program, library, parms, owner);
+    impl_->LetOthersFirst();
+    return impl_->Dispatch(program, library, parms, owner, requestKey);
 }
 
 void HostEngine::CallPrograms(std::span<BatchCall> calls) {
     std::lock_guard lock(impl_->mutex);
+    impl_->LetOthersFirst();
     impl_->RunBatch(calls);
+}
+
+void HostEngine::LetOtherWritersFirst() {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->file.empty())
+        return;
+    impl_->turns.emplace(impl_->file, true);
+    impl_->othersFirst = true;
+}
+
+void HostEngine::SetFailureReport(std::function<void(const std::string&)> report) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->failureReport = std::move(report);
 }
 
 void HostEngine::SetQueueLimits(QueueLimits limits) {
@@ -851,6 +1058,7 @@ void HostEngine::SetUser(std::string_view name, const UserPasswords& passwords) 
     const std::string upper = ToUpper(name);
     CheckName("User", upper);
     std::lock_guard lock(impl_->mutex);
+    const auto announced = impl_->Announce();
     Statement s(
         impl_->db,
         "INSERT INTO users (name, password_hash, des_token, sha_token, pbkdf2_token) "
@@ -894,6 +1102,7 @@ std::optional<std::string> HostEngine::UserPasswordHash(std::string_view name) {
 
 bool HostEngine::SetUserDisabled(std::string_view name, bool disabled) {
     std::lock_guard lock(impl_->mutex);
+    const auto announced = impl_->Announce();
     Statement s(impl_->db, "UPDATE users SET disabled = ?2 WHERE name = ?1");
     s.Text(1, ToUpper(name)).Int(2, disabled ? 1 : 0).Run();
     return sqlite3_changes(impl_->db) > 0;
@@ -901,6 +1110,7 @@ bool HostEngine::SetUserDisabled(std::string_view name, bool disabled) {
 
 bool HostEngine::ExpirePassword(std::string_view name) {
     std::lock_guard lock(impl_->mutex);
+    const auto announced = impl_->Announce();
     Statement s(impl_->db, "UPDATE users SET expired = 1 WHERE name = ?1");
     s.Text(1, ToUpper(name)).Run();
     return sqlite3_changes(impl_->db) > 0;

@@ -6,9 +6,12 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "DirectoryLimits.h"
 
 namespace tavo::server {
 
@@ -57,8 +60,12 @@ struct OutboxMessage {
 // entries, so a client that dies mid-fetch costs nothing lasting.
 struct QueueLimits {
     std::chrono::seconds expiry{600};
-    std::size_t perKeyCap = 50000;
+    // The largest directory and its end marker.
+    std::size_t perKeyCap = kMaxDirectoryEntries + 1;
     std::function<std::chrono::steady_clock::time_point()> now; // empty: the steady clock
+    // All unread entries together, so that many clients that never read cannot exhaust
+    // the host's memory.
+    std::size_t totalBytes = 64u << 20;
 };
 
 // One call of a batch; `outcome` is filled in.
@@ -67,7 +74,8 @@ struct BatchCall {
     std::string_view library;
     std::span<ProgramParameter> parms;
     CallOutcome outcome;
-    std::string_view owner = {}; // as for CallProgram
+    std::string_view owner = {};      // as for CallProgram
+    std::string_view requestKey = {}; // as for CallProgram
 };
 
 // What a user signs on with. The IBM i tokens are password equivalents for the host
@@ -86,6 +94,20 @@ struct UserAccount {
     bool expired = false;
 };
 
+// How the engine treats the file it is given.
+enum class OpenMode {
+    CreateOrOpen, // a missing or empty file becomes a new host database
+    Existing,     // only a host database that is already there
+};
+
+// The file is not a host database the engine can use. Nothing was written to it.
+class UnusableDatabase : public std::runtime_error {
+  public:
+    enum class Why { Empty, Foreign, Damaged, Newer };
+    UnusableDatabase(Why why, const std::string& text) : std::runtime_error(text), why(why) {}
+    Why why;
+};
+
 class HostEngine {
   public:
     inline static constexpr std::string_view kLibrary = "TAVO400";
@@ -97,10 +119,12 @@ class HostEngine {
     inline static constexpr std::size_t kReplyQueueKeyLength = 24;
     inline static constexpr std::size_t kReplyQueueMaxEntry = 600;
 
-    // Opens the database at `path`, creating file and schema when missing.
-    // ":memory:" gives a private in-memory host (tests). Throws std::runtime_error
-    // with a readable text when the database cannot be opened.
-    explicit HostEngine(const std::string& path);
+    // Opens the database at `path`, with the schema of this version. A file it creates is
+    // readable by its owner only, whatever the umask. ":memory:" gives a private in-memory
+    // host (tests). Throws UnusableDatabase for an empty (in Existing mode), foreign,
+    // damaged or newer file, and std::runtime_error with a readable text when the database
+    // cannot be opened at all.
+    explicit HostEngine(const std::string& path, OpenMode mode = OpenMode::CreateOrOpen);
     ~HostEngine();
     HostEngine(const HostEngine&) = delete;
     HostEngine& operator=(const HostEngine&) = delete;
@@ -113,8 +137,12 @@ class HostEngine {
     // List entries are filed for `owner` (the daemon's "USER@ADDRESS", empty in-process)
     // and only that owner takes them: workstations that ask at the same moment send
     // equal keys.
+    // A send with a `requestKey` (the daemon's "USER\nREQUEST-ID") that was accepted
+    // before is answered as then and not stored again: a client resends after a lost
+    // reply.
     CallOutcome CallProgram(std::string_view program, std::string_view library,
-                            std::span<ProgramParameter> parms, std::string_view owner = {});
+                            std::span<ProgramParameter> parms, std::string_view owner = {},
+                            std::string_view requestKey = {});
 
     // Runs several calls as CallProgram would, but commits every accepted message of the
     // batch in one transaction, so concurrent senders share one disk flush. A message is
@@ -123,6 +151,12 @@ class HostEngine {
 
     bool QueueExists(std::string_view queue, std::string_view library);
     void SetQueueLimits(QueueLimits limits);
+    // For the daemon: before each call, lets a write that another process (an
+    // administration command) is waiting to make go first.
+    void LetOtherWritersFirst();
+    // Hears, with a line saying why, of each call the database failed (a full disk, an I/O
+    // error, ...). The client is told as well, but only the administrator can act on it.
+    void SetFailureReport(std::function<void(const std::string&)> report);
 
     // Takes the oldest entry filed under exactly `key` for `owner` off the queue; nullopt
     // when there is none or the queue does not exist. Never waits.

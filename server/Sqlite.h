@@ -2,10 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace tavo::server {
 
@@ -24,6 +26,33 @@ inline void Exec(sqlite3* db, const char* sql) {
         throw std::runtime_error("Host database error: " + text);
     }
 }
+
+// Waits up to `limit` for another connection's lock. SQLite's own busy timeout backs off
+// to one look every 100 ms; a daemon that commits back to back under load frees its write
+// lock only for moments between commits, and fifty looks in five seconds all land inside
+// its commits. One look every millisecond finds a gap.
+class BusyWait {
+  public:
+    explicit BusyWait(std::chrono::milliseconds limit) : limit_(limit) {}
+    BusyWait(const BusyWait&) = delete;
+    BusyWait& operator=(const BusyWait&) = delete;
+    // Set before anything else on the connection, which must not outlive this.
+    void Attach(sqlite3* db) { sqlite3_busy_handler(db, &BusyWait::Retry, this); }
+
+  private:
+    static int Retry(void* self, int count) {
+        auto& wait = *static_cast<BusyWait*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (count == 0)
+            wait.since_ = now;
+        if (now - wait.since_ >= wait.limit_)
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return 1;
+    }
+    std::chrono::milliseconds limit_;
+    std::chrono::steady_clock::time_point since_;
+};
 
 class Statement {
   public:

@@ -1,12 +1,15 @@
 #include "AdminCommands.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
-#include <fcntl.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,16 +25,69 @@ namespace tavo::hostd {
 namespace {
 
 using text::Hex;
-using text::Latin1ToUtf8;
 
 constexpr std::size_t kMaxCsvSize = 64u << 20;
+constexpr std::size_t kMinPasswordLength = 8;
+
+// `path` as one word of a shell command line.
+std::string ShellWord(const std::string& path) {
+    const bool plain = !path.empty() && std::all_of(path.begin(), path.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               std::string_view("/._-+:@%,=").find(c) != std::string_view::npos;
+    });
+    if (plain)
+        return path;
+    std::string quoted = "'";
+    for (char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// What the administrator can do about a file the engine will not use.
+std::string Unusable(const server::UnusableDatabase& e, const std::string& db) {
+    using Why = server::UnusableDatabase::Why;
+    switch (e.why) {
+    case Why::Empty:
+        return std::string(e.what()) + " Make it one with: tavo400-hostd init --db " +
+               ShellWord(db);
+    case Why::Newer:
+        return std::string(e.what()) + " Use the tavo400-hostd that wrote it.";
+    case Why::Damaged:
+        return std::string(e.what()) +
+               " Restore it from a backup, or start a new host database elsewhere with: "
+               "tavo400-hostd init --db NEW-FILE";
+    case Why::Foreign:
+        break;
+    }
+    return std::string(e.what()) +
+           " For a new host database, give another file: tavo400-hostd init --db NEW-FILE";
+}
+
+// The users' IBM i tokens are password equivalents: a database other users can reach is
+// refused until its owner makes it private.
+void CheckPrivate(const std::string& db) {
+    struct stat info {};
+    if (::stat(db.c_str(), &info) != 0 || (info.st_mode & (S_IRWXG | S_IRWXO)) == 0)
+        return;
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    throw std::runtime_error(db + " can be read or changed by other users (mode " + mode +
+                             "), and it holds the users' password equivalents. Make it "
+                             "private with: chmod 600 " +
+                             ShellWord(db));
+}
 
 // Opens an existing database; the administration commands never create one by a typo.
 std::unique_ptr<server::HostEngine> Open(const std::string& db) {
     if (!std::filesystem::exists(db))
         throw std::runtime_error("no host database at " + db +
-                                 "; create it with: tavo400-hostd init --db " + db);
-    return std::make_unique<server::HostEngine>(db);
+                                 "; create it with: tavo400-hostd init --db " + ShellWord(db));
+    CheckPrivate(db);
+    try {
+        return std::make_unique<server::HostEngine>(db, server::OpenMode::Existing);
+    } catch (const server::UnusableDatabase& e) {
+        throw std::runtime_error(Unusable(e, db));
+    }
 }
 
 std::string ReadFile(const std::string& path) {
@@ -87,6 +143,12 @@ server::UserPasswords MakePasswords(const std::string& name, const std::string& 
     return passwords;
 }
 
+// The host's Latin-1 text on a terminal: a message body must not clear the screen or
+// start a line that looks like another message.
+std::string Shown(std::string_view latin1) {
+    return text::EscapeControls(text::Latin1ToUtf8(latin1));
+}
+
 // JSON of the host's Latin-1 text.
 std::string JsonString(std::string_view latin1) {
     return text::JsonString(text::Latin1ToUtf8(latin1));
@@ -133,16 +195,15 @@ std::pair<std::string, unsigned short> ParseEndpoint(const std::string& text,
 int InitDatabase(const std::string& db, bool demo, std::ostream& out, std::ostream& err) {
     try {
         const bool existed = std::filesystem::exists(db);
-        if (!existed) {
-            // Private from its first byte, not from a chmod a moment later.
-            const int fd = ::open(db.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-            if (fd >= 0)
-                ::close(fd);
+        std::unique_ptr<server::HostEngine> engine;
+        try {
+            engine = std::make_unique<server::HostEngine>(db);
+        } catch (const server::UnusableDatabase& e) {
+            throw std::runtime_error(Unusable(e, db));
         }
-        server::HostEngine engine(db);
         KeepPrivate(db);
         if (demo)
-            engine.SeedDemoDirectory();
+            engine->SeedDemoDirectory();
         out << (existed ? "Host database " : "Created host database ") << db
             << (existed ? " is ready" : "") << (demo ? " (demo directory)" : "") << ".\n";
         return 0;
@@ -168,7 +229,7 @@ int ImportDirectory(const std::string& db, const std::optional<std::string>& rec
             import.groups = engine->Groups();
         if (!import.errors.empty()) {
             for (const auto& e : import.errors)
-                err << e << '\n';
+                err << text::EscapeControls(e) << '\n';
             err << "Nothing was imported (" << import.errors.size()
                 << (import.errors.size() == 1 ? " error" : " errors") << ").\n";
             return 1;
@@ -178,7 +239,7 @@ int ImportDirectory(const std::string& db, const std::optional<std::string>& rec
             << " groups.\n";
         return 0;
     } catch (const std::invalid_argument& e) {
-        err << "Nothing was imported: " << Latin1ToUtf8(e.what()) << '\n';
+        err << "Nothing was imported: " << Shown(e.what()) << '\n';
         return 1;
     } catch (const std::exception& e) {
         err << "tavo400-hostd directory import: " << e.what() << '\n';
@@ -195,7 +256,7 @@ int ListDirectory(const std::string& db, std::ostream& out, std::ostream& err) {
         for (const auto& r : recipients) {
             std::string name = r.name;
             name.resize(10, ' ');
-            out << "  " << Latin1ToUtf8(name) << "  " << Latin1ToUtf8(r.description) << '\n';
+            out << "  " << Shown(name) << "  " << Shown(r.description) << '\n';
         }
         out << "Groups (" << groups.size() << "):\n";
         for (const auto& g : groups) {
@@ -204,8 +265,8 @@ int ListDirectory(const std::string& db, std::ostream& out, std::ostream& err) {
             std::string members;
             for (const auto& m : g.members)
                 members += (members.empty() ? "" : " ") + m;
-            out << "  " << Latin1ToUtf8(name) << "  " << Latin1ToUtf8(g.description) << "\n"
-                << "              members: " << Latin1ToUtf8(members) << '\n';
+            out << "  " << Shown(name) << "  " << Shown(g.description) << "\n"
+                << "              members: " << Shown(members) << '\n';
         }
         return 0;
     } catch (const std::exception& e) {
@@ -226,12 +287,20 @@ int AddUser(const std::string& db, const std::string& name, std::istream& in, st
             err << "tavo400-hostd user add: no password on standard input; nothing changed.\n";
             return 1;
         }
+        const auto characters = std::count_if(password.begin(), password.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        });
+        if (characters < static_cast<std::ptrdiff_t>(kMinPasswordLength)) {
+            err << "tavo400-hostd user add: the password must be at least " << kMinPasswordLength
+                << " characters long; nothing changed.\n";
+            return 1;
+        }
         KeepPrivate(db);
         engine->SetUser(name, MakePasswords(name, password, err));
         out << "User " << name << " can sign on.\n";
         return 0;
     } catch (const std::exception& e) {
-        err << "tavo400-hostd user add: " << Latin1ToUtf8(e.what()) << '\n';
+        err << "tavo400-hostd user add: " << Shown(e.what()) << '\n';
         return 1;
     }
 }
@@ -247,7 +316,7 @@ int ChangeUser(const std::string& db, const std::string& name, UserChange change
                                ? engine->ExpirePassword(name)
                                : engine->SetUserDisabled(name, change == UserChange::Disable);
         if (!known) {
-            err << "tavo400-hostd user " << command << ": there is no user " << Latin1ToUtf8(name)
+            err << "tavo400-hostd user " << command << ": there is no user " << Shown(name)
                 << " in " << db << ".\n";
             return 1;
         }
@@ -257,7 +326,7 @@ int ChangeUser(const std::string& db, const std::string& name, UserChange change
                     : "The password of " + name + " has expired; user add sets a new one.\n");
         return 0;
     } catch (const std::exception& e) {
-        err << "tavo400-hostd user " << command << ": " << Latin1ToUtf8(e.what()) << '\n';
+        err << "tavo400-hostd user " << command << ": " << Shown(e.what()) << '\n';
         return 1;
     }
 }
@@ -288,10 +357,10 @@ int ShowOutbox(const std::string& db, bool json, std::ostream& out, std::ostream
             std::string names;
             for (const auto& n : m.names)
                 names += (names.empty() ? "" : ", ") + n;
-            out << '#' << m.id << "  " << m.acceptedAt << "  to " << Latin1ToUtf8(names) << " ("
-                << (m.groups ? "groups" : "recipients") << ")  modes [" << m.modes << "]\n"
-                << "    " << Latin1ToUtf8(m.subject) << (m.subject.empty() ? "" : ": ")
-                << Latin1ToUtf8(m.body) << '\n';
+            out << '#' << m.id << "  " << Shown(m.acceptedAt) << "  to " << Shown(names) << " ("
+                << (m.groups ? "groups" : "recipients") << ")  modes [" << Shown(m.modes) << "]\n"
+                << "    " << Shown(m.subject) << (m.subject.empty() ? "" : ": ") << Shown(m.body)
+                << '\n';
         }
         if (messages.empty())
             out << "The outbox is empty.\n";
@@ -310,7 +379,9 @@ int Serve(const ServeOptions& options, std::ostream& err) {
             options.listen, nullptr, "--listen wants HOST:PORT, such as 127.0.0.1:7475");
         daemon.portFile = options.portFile;
         daemon.frameTimeout = std::chrono::seconds(options.frameTimeoutSeconds);
+        daemon.idleTimeout = std::chrono::seconds(options.idleTimeoutSeconds);
         daemon.maxConnections = options.maxConnections;
+        daemon.maxUserConnections = options.maxUserConnections;
         if (options.ibmi) {
             IbmiOptions ibmi;
             std::tie(ibmi.host, ibmi.portMapperPort) = ParseEndpoint(
@@ -331,10 +402,19 @@ int Serve(const ServeOptions& options, std::ostream& err) {
             daemon.tls = TlsFiles{options.tlsCert, options.tlsKey};
         if (options.ibmiTls && !daemon.tls)
             throw std::runtime_error("--ibmi-tls needs --tls-cert and --tls-key");
+        if (options.listenTls)
+            daemon.tlsListen = ParseEndpoint(*options.listenTls, nullptr,
+                                             "--listen-tls wants HOST:PORT, such as 0.0.0.0:7476");
+        daemon.insecurePlaintext = options.insecurePlaintext;
 
         auto engine = Open(options.db);
+        engine->LetOtherWritersFirst();
+        engine->SetFailureReport(
+            [&log](const std::string& line) { log.Line(line, Priority::Error); });
         engine->SetQueueLimits(
-            {std::chrono::seconds(options.queueExpirySeconds), options.queueCap, {}});
+            {.expiry = std::chrono::seconds(options.queueExpirySeconds),
+             .perKeyCap = options.queueCap,
+             .totalBytes = options.queueMemoryMiB << 20});
         {
             Daemon server(*engine, daemon, log);
             server.Listen();

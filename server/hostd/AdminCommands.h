@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "HostEngine.h"
+
 namespace tavo::hostd {
 
 // The administration sub-commands of tavo400-hostd. Each works on the database file,
@@ -37,12 +39,17 @@ struct ServeOptions {
     unsigned short ibmiSignonTlsPort = 0;
     unsigned short ibmiRemoteCommandTlsPort = 0;
     unsigned short ibmiDataQueueTlsPort = 0;
+    std::optional<std::string> listenTls; // our protocol under TLS, ADDR:PORT
+    bool insecurePlaintext = false;       // plain text on a non-loopback address too
     std::string tlsCert; // PEM files every TLS listener presents
     std::string tlsKey;
     unsigned frameTimeoutSeconds = 10;
+    unsigned idleTimeoutSeconds = 900;
     std::size_t maxConnections = 256;
+    std::size_t maxUserConnections = 16;
     unsigned queueExpirySeconds = 600;
-    std::size_t queueCap = 50000;
+    std::size_t queueCap = server::QueueLimits{}.perKeyCap;
+    std::size_t queueMemoryMiB = server::QueueLimits{}.totalBytes >> 20;
 };
 int Serve(const ServeOptions& options, std::ostream& err);
 

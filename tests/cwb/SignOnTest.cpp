@@ -45,7 +45,7 @@ class TestPrompt {
     }
 };
 
-const TestPrompt::Answer kRight{true, "OPER", "secret"};
+const TestPrompt::Answer kRight{true, "OPER", "secret42"};
 const TestPrompt::Answer kWrong{true, "OPER", "wrong"};
 const TestPrompt::Answer kCancel{false, "", ""};
 
@@ -164,8 +164,8 @@ TEST_F(SignOnTest, RefusalIsAskedAgainWithItsReasonUntilAcceptedOrCancelled) {
 
 TEST_F(SignOnTest, ConfiguredPasswordsAreUsedAndNeverAsked) {
     const std::pair<std::string, unsigned> cases[] = {
-        {"user = OPER\npassword = secret", CWB_OK},
-        {"user = OPER\npassword_command = printf secret", CWB_OK},
+        {"user = OPER\npassword = secret42", CWB_OK},
+        {"user = OPER\npassword_command = printf secret42", CWB_OK},
         {"user = OPER\npassword = wrong", CWB_SECURITY_ERROR}, // as before: no second chance
     };
     for (const auto& [section, rc] : cases) {

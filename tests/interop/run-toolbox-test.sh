@@ -87,7 +87,7 @@ for level in "${levels[@]}"; do
   level_started=$(date +%s%N)
 
   "$hostd" init --db "$db" --demo >"$run/init.log" 2>&1 || { cat "$run/init.log" >&2; fail "level $level: init --demo failed"; }
-  printf 'secret\n' | "$hostd" user add OPER --db "$db" >"$run/user.log" 2>&1 ||
+  printf 'secret42\n' | "$hostd" user add OPER --db "$db" >"$run/user.log" 2>&1 ||
     { cat "$run/user.log" >&2; fail "level $level: user add OPER failed"; }
 
   "$hostd" serve --db "$db" --listen 127.0.0.1:0 --ibmi 127.0.0.1:0 --password-level "$level" \
@@ -103,7 +103,7 @@ for level in "${levels[@]}"; do
   [[ "$mapper" =~ ^[0-9]+$ ]] || fail "level $level: the port file has no port-mapper port on its second line: $(cat "$run/ports")"
 
   status=0
-  timeout 150 java -Djava.awt.headless=true -cp "$jar:$work/classes" ToolboxClient 127.0.0.1 "$mapper" OPER secret \
+  timeout 150 java -Djava.awt.headless=true -cp "$jar:$work/classes" ToolboxClient 127.0.0.1 "$mapper" OPER secret42 \
     >"$run/client.out" 2>"$run/client.err" || status=$?
   echo "--- password level $level: Toolbox client (exit $status)"
   show client "$run/client.out"

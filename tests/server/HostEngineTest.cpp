@@ -1,13 +1,18 @@
 #include "HostEngine.h"
 #include "Ccsid37.h"
+#include "Log.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -281,16 +286,94 @@ TEST_F(HostEngineTest, DirectoryIsReplacedWholeOrNotAtAll) {
     EXPECT_EQ(host->Recipients().size(), 2u);
 }
 
-TEST_F(HostEngineTest, UnreadableDatabaseIsRefusedWithText) {
-    host.reset();
-    std::ofstream(path, std::ios::trunc) << std::string(4096, 'x');
-    try {
-        HostEngine garbage(path);
-        ADD_FAILURE() << "opened a file that is not a database";
-    } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("not a database"), std::string::npos) << e.what();
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Each file is refused for what it is, and left byte for byte as it was.
+TEST_F(HostEngineTest, FilesThatAreNotHostDatabasesAreRefusedUntouched) {
+    using Why = UnusableDatabase::Why;
+    const auto sql = [&](const char* statements) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, statements, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
+    const auto damage = [&] {
+        HostEngine(path).SeedDemoDirectory(); // several pages; the third holds a table
+        std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(2 * 4096);
+        file << std::string(4096, '\xff');
+    };
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        OpenMode mode;
+        Why why;
+    } cases[] = {
+        {"bytes", [&] { std::ofstream(path, std::ios::trunc) << std::string(4096, 'x'); },
+         OpenMode::CreateOrOpen, Why::Foreign},
+        {"another program's", [&] { sql("CREATE TABLE notes (text TEXT)"); },
+         OpenMode::CreateOrOpen, Why::Foreign},
+        {"newer", [&] { sql("CREATE TABLE users (name TEXT); PRAGMA user_version = 99"); },
+         OpenMode::CreateOrOpen, Why::Newer},
+        {"empty", [&] { std::ofstream(path, std::ios::trunc); }, OpenMode::Existing, Why::Empty},
+        {"damaged", damage, OpenMode::Existing, Why::Damaged},
+    };
+    for (const auto& c : cases) {
+        host.reset();
+        std::filesystem::remove(path);
+        c.make();
+        const std::string before = FileText(path);
+        try {
+            HostEngine refused(path, c.mode);
+            ADD_FAILURE() << c.name << ": opened";
+        } catch (const UnusableDatabase& e) {
+            EXPECT_EQ(e.why, c.why) << c.name << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(FileText(path), before) << c.name;
     }
     EXPECT_THROW(HostEngine((dir / "missing" / "host.db").string()), std::runtime_error);
+}
+
+TEST_F(HostEngineTest, ANewDatabaseIsPrivateWhateverTheUmask) {
+    const mode_t saved = ::umask(0);
+    const std::string fresh = (dir / "fresh.db").string();
+    {
+        HostEngine created(fresh);
+        created.SetUser("OPER", "hash");
+        for (const std::string& file : {fresh, fresh + "-wal"}) {
+            struct stat info {};
+            ASSERT_EQ(::stat(file.c_str(), &info), 0) << file;
+            EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+        }
+    }
+    ::umask(saved);
+}
+
+// A full disk fails every send: the first failure is written, its repeats only counted.
+TEST(DaemonLog, RepeatedLinesAreCountedOncePerWindow) {
+    std::ostringstream out;
+    auto now = std::chrono::steady_clock::time_point{};
+    {
+        tavo::hostd::Log log(out, std::chrono::seconds(60), [&] { return now; });
+        for (int i = 0; i < 5; ++i)
+            log.Line("disk full");
+        log.Line("user 'A\n2026-01-01T00:00:00Z forged'");
+        now += std::chrono::seconds(61);
+        log.Line("disk full");
+        log.Line("disk full");
+    } // the count still owed is written at the end
+    std::vector<std::string> lines;
+    std::istringstream in(out.str());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line.substr(line.find(' ') + 1)); // after the time
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"disk full", "user 'A\\x0a2026-01-01T00:00:00Z forged'",
+                                        "disk full (repeated 4 more times)",
+                                        "disk full (repeated 2 more times)"}));
 }
 
 TEST_F(HostEngineTest, ConcurrentCallsKeepStateConsistent) {
@@ -368,7 +451,7 @@ TEST_F(HostEngineTest, AStoreFailingInABatchCostsOnlyItsOwnMessage) {
     EXPECT_EQ(outbox[1].subject, "a");
 }
 
-TEST_F(HostEngineTest, UnreadEntriesExpireAndOneKeyIsCapped) {
+TEST_F(HostEngineTest, UnreadEntriesExpireAndAreCappedByKeyAndInAll) {
     ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
     auto now = std::chrono::steady_clock::now();
     host->SetQueueLimits({std::chrono::seconds(600), 20, [&] { return now; }});
@@ -387,6 +470,15 @@ TEST_F(HostEngineTest, UnreadEntriesExpireAndOneKeyIsCapped) {
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.message.find("at most 20"), std::string::npos) << refused.message;
     EXPECT_EQ(twice.Take(*host).size(), 13u);
+
+    // room for two lists of 13 in all, whatever their keys; a list read frees its room
+    host->SetQueueLimits({std::chrono::seconds(600), 20, [&] { return now; }, 26 * 61});
+    ListCall a("*RCPL", "12612061200003"), b("*RCPL", "12612061200004");
+    ASSERT_TRUE(a.Run(*host).ok);
+    ASSERT_TRUE(b.Run(*host).ok);
+    EXPECT_FALSE(fresh.Run(*host).ok);
+    EXPECT_EQ(a.Take(*host).size(), 13u);
+    EXPECT_TRUE(fresh.Run(*host).ok);
 }
 
 // Workstations asking at the same moment send equal keys. Each owner (the daemon's
@@ -448,4 +540,44 @@ TEST_F(HostEngineTest, VersionOneUsersKeepTheirHashAndGetTokensWithANewPassword)
     EXPECT_EQ(oper->passwords.pbkdf2Token, "pbkdf2");
     EXPECT_FALSE(oper->expired); // a new password ends the expiry...
     EXPECT_TRUE(oper->disabled); // ...but does not enable the user
+}
+
+// A daemon on a slow disk (a trigger stands in for the flush) frees SQLite's write lock only
+// for moments between commits; another process's write still gets its turn instead of
+// "database is locked".
+TEST_F(HostEngineTest, AnotherWriterGetsItsTurnBesideCommitsBackToBack) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER slow AFTER INSERT ON outbox BEGIN WITH RECURSIVE "
+                           "n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+                           "SELECT count(*) FROM n; END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    host->LetOtherWritersFirst();
+    std::atomic<bool> done{false}, sending{false};
+    std::thread daemon([&] {
+        SendCall a(::Send{}), b(::Send{});
+        std::vector<BatchCall> batch{{"TVOCUPD", kLib, a.parms, {}},
+                                     {"TVOCUPD", kLib, b.parms, {}}};
+        while (!done) {
+            host->CallPrograms(batch);
+            sending = true;
+        }
+    });
+    while (!sending)
+        std::this_thread::yield();
+    HostEngine admin(path, OpenMode::Existing);
+    int refused = 0;
+    for (int i = 0; i < 6; ++i) {
+        try {
+            admin.SetUser("CLERK", "hash");
+        } catch (const std::runtime_error&) {
+            ++refused;
+        }
+    }
+    done = true;
+    daemon.join();
+    EXPECT_EQ(refused, 0);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "HostdProcess.h"
 
 using namespace hostdtest;
@@ -13,6 +15,15 @@ class HostdCommandsTest : public ::testing::Test {
         args.push_back("--db");
         args.push_back(Db());
         return RunHostd(dir, std::move(args), input);
+    }
+    // Why `serve` would not start; empty when it served.
+    std::string ServeRefusal() {
+        try {
+            Daemon served(dir, Db());
+            return "";
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
     }
     void Write(const std::string& name, const std::string& text) {
         std::ofstream(dir / name, std::ios::binary) << text;
@@ -67,16 +78,63 @@ TEST_F(HostdCommandsTest, ImportIsAllOrNothing) {
 TEST_F(HostdCommandsTest, UserPasswordComesFromStandardInputAndIsHashed) {
     ASSERT_EQ(Hostd({"init"}).status, 0);
     EXPECT_EQ(Hostd({"user", "add", "oper"}, "").status, 1); // no password
-    const auto added = Hostd({"user", "add", "oper"}, "s3cret\n");
+    const auto tooShort =
+        Hostd({"user", "add", "oper"}, "s3cr\xc3\xa9te\n"); // 7 characters, 8 bytes
+    EXPECT_EQ(tooShort.status, 1);
+    EXPECT_NE(tooShort.err.find("at least 8 characters"), std::string::npos) << tooShort.err;
+    const auto added = Hostd({"user", "add", "oper"}, "s3cr\xc3\xa9te!\n");
     EXPECT_EQ(added.status, 0) << added.err;
     const std::string file = ReadText(Db()) + ReadText(Db() + "-wal");
-    EXPECT_EQ(file.find("s3cret"), std::string::npos);
+    EXPECT_EQ(file.find("s3cr\xc3\xa9te!"), std::string::npos);
     EXPECT_NE(file.find("$argon2id$"), std::string::npos);
-    EXPECT_EQ(Hostd({"user", "add", "much-too-long-name"}, "x\n").status, 1);
+    EXPECT_EQ(Hostd({"user", "add", "much-too-long-name"}, "long enough\n").status, 1);
 }
 
 TEST_F(HostdCommandsTest, OutboxIsEmptyAtFirst) {
     ASSERT_EQ(Hostd({"init"}).status, 0);
     EXPECT_EQ(Hostd({"outbox"}).out, "The outbox is empty.\n");
     EXPECT_EQ(Hostd({"outbox", "--json"}).out, "[]\n");
+}
+
+// The users' password equivalents are in the file: it is made private whatever the umask,
+// and a file others can read is served or changed only once its owner has run the chmod.
+TEST_F(HostdCommandsTest, DatabaseIsPrivateOrRefused) {
+    const mode_t saved = ::umask(0);
+    const auto init = Hostd({"init"});
+    ::umask(saved);
+    ASSERT_EQ(init.status, 0) << init.err;
+    struct stat info {};
+    ASSERT_EQ(::stat(Db().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    std::filesystem::permissions(Db(), std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
+    for (const auto& command : {std::vector<std::string>{"outbox"}, {"directory", "list"}}) {
+        const auto refused = Hostd(command);
+        EXPECT_EQ(refused.status, 1) << command[0];
+        EXPECT_NE(refused.err.find("chmod 600 " + Db()), std::string::npos) << refused.err;
+    }
+    EXPECT_NE(ServeRefusal().find("chmod 600 " + Db()), std::string::npos);
+    std::filesystem::permissions(Db(), std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
+    EXPECT_EQ(Hostd({"outbox"}).status, 0);
+}
+
+// An empty file, or one that is not a database at all, is never taken for a host with no
+// users; only init turns an empty file into a host database, and it leaves others alone.
+TEST_F(HostdCommandsTest, EmptyOrForeignFilesAreRefused) {
+    for (const std::string content : {"name,description\nANNA,Anna\n", ""}) {
+        Write("host.db", content);
+        std::filesystem::permissions(Db(), std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::owner_write);
+        const auto refused = Hostd({"directory", "list"});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_NE(refused.err.find("tavo400-hostd init --db"), std::string::npos) << refused.err;
+        EXPECT_NE(ServeRefusal().find("tavo400-hostd init --db"), std::string::npos);
+        EXPECT_EQ(Hostd({"init"}).status, content.empty() ? 0 : 1);
+        if (!content.empty()) {
+            EXPECT_EQ(ReadText(Db()), content);
+        }
+    }
+    EXPECT_NE(Hostd({"directory", "list"}).out.find("Recipients (0)"), std::string::npos);
 }

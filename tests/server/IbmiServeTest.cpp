@@ -101,7 +101,7 @@ class IbmiServeTest : public ::testing::Test {
   protected:
     void SetUp() override {
         for (const char* user : {"LOCKED", "STALE"})
-            ASSERT_EQ(Admin({"user", "add", user}, "secret\n").status, 0);
+            ASSERT_EQ(Admin({"user", "add", user}, "secret42\n").status, 0);
         ASSERT_EQ(Admin({"user", "disable", "LOCKED"}).status, 0);
         ASSERT_EQ(Admin({"user", "expire", "STALE"}).status, 0);
         daemon = std::make_unique<Daemon>(
@@ -208,19 +208,20 @@ TEST_F(IbmiServeTest, RefusalsTellNothingBeforeTheRightPassword) {
         std::uint32_t returnCode;
     };
     for (const Case& c : {
-             Case{"OPER", "secret", 0},
-             Case{"OPER", "Secret", ib::kSignonPasswordIncorrect},
-             Case{"NOBODY", "secret", ib::kSignonPasswordIncorrect},
+             Case{"OPER", "secret42", 0},
+             Case{"OPER", "Secret42", ib::kSignonPasswordIncorrect},
+             Case{"NOBODY", "secret42", ib::kSignonPasswordIncorrect},
              Case{"LOCKED", "wrong", ib::kSignonPasswordIncorrect},
-             Case{"LOCKED", "secret", ib::kSignonUserDisabled},
-             Case{"STALE", "secret", ib::kSignonPasswordExpired},
+             Case{"LOCKED", "secret42", ib::kSignonUserDisabled},
+             Case{"STALE", "secret42", ib::kSignonPasswordExpired},
          })
         EXPECT_EQ(SignOn(c.user, c.password), c.returnCode) << c.user << "/" << c.password;
 
-    ASSERT_EQ(Admin({"user", "add", "STALE"}, "fresh\n").status, 0); // a new password: not expired
+    // a new password: not expired
+    ASSERT_EQ(Admin({"user", "add", "STALE"}, "freshpass\n").status, 0);
     ASSERT_EQ(Admin({"user", "enable", "LOCKED"}).status, 0);
-    EXPECT_EQ(SignOn("STALE", "fresh"), 0u);
-    EXPECT_EQ(SignOn("LOCKED", "secret"), 0u);
+    EXPECT_EQ(SignOn("STALE", "freshpass"), 0u);
+    EXPECT_EQ(SignOn("LOCKED", "secret42"), 0u);
 
     const std::string log = daemon->Log();
     EXPECT_NE(log.find("as-signon: sign-on as NOBODY refused: unknown user"), std::string::npos)
@@ -233,12 +234,12 @@ TEST_F(IbmiServeTest, ServiceConnectionsSignOnWithTheirOwnSeeds) {
     // a substitute made for other seeds is a replay, however right the password
     Link replay(rmtcmd);
     const ib::Seed other = SeedOf(9);
-    EXPECT_EQ(Start(replay, ib::kRemoteCommandServer, "secret", &other).returnCode,
+    EXPECT_EQ(Start(replay, ib::kRemoteCommandServer, "secret42", &other).returnCode,
               ib::kSignonPasswordIncorrect);
     EXPECT_TRUE(replay.Closed());
 
     Link command(rmtcmd);
-    const auto started = Start(command, ib::kRemoteCommandServer, "secret");
+    const auto started = Start(command, ib::kRemoteCommandServer, "secret42");
     ASSERT_EQ(started.returnCode, 0u);
     EXPECT_EQ(started.user, "OPER");
     ASSERT_EQ(started.jobName.size(), 20u) << started.jobName;
@@ -280,7 +281,7 @@ TEST_F(IbmiServeTest, ServiceConnectionsSignOnWithTheirOwnSeeds) {
     EXPECT_EQ(ib::CallProgramReply::Decode(command.Ask(call.Encode())).returnCode, 0x0302);
 
     Link queue(dtaq);
-    EXPECT_EQ(Start(queue, ib::kDataQueueServer, "secret").jobName.substr(6), "/OPER/QZHQSSRV");
+    EXPECT_EQ(Start(queue, ib::kDataQueueServer, "secret42").jobName.substr(6), "/OPER/QZHQSSRV");
     queue.Ask(ib::DqXchgAttributesRequest{}.Encode());
     const auto found = ib::DqQueryAttributesReply::Decode(
         queue.Ask(ib::DqQueryAttributesRequest{2, "#TVOCGET", "TAVO400"}.Encode()));
@@ -302,7 +303,7 @@ TEST_F(IbmiServeTest, ServiceConnectionsSignOnWithTheirOwnSeeds) {
 // workstation; workstations that ask at the same moment with equal keys each read one
 // whole list of their own, even when their reads interleave.
 TEST_F(IbmiServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
-    ASSERT_EQ(Admin({"user", "add", "CLERK"}, "secret\n").status, 0);
+    ASSERT_EQ(Admin({"user", "add", "CLERK"}, "secret42\n").status, 0);
     struct Workstation {
         std::string user;
         const char* from;
@@ -317,9 +318,9 @@ TEST_F(IbmiServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
         stations.push_back(std::unique_ptr<Workstation>(
             new Workstation{user, from, Link(rmtcmd, from), Link(dtaq, from), {}}));
         auto& w = *stations.back();
-        ASSERT_EQ(Start(w.command, ib::kRemoteCommandServer, "secret", nullptr, user).returnCode,
+        ASSERT_EQ(Start(w.command, ib::kRemoteCommandServer, "secret42", nullptr, user).returnCode,
                   0u);
-        ASSERT_EQ(Start(w.queue, ib::kDataQueueServer, "secret", nullptr, user).returnCode, 0u);
+        ASSERT_EQ(Start(w.queue, ib::kDataQueueServer, "secret42", nullptr, user).returnCode, 0u);
     }
     const auto call = [](Link& command, const std::string& request) {
         std::vector<std::uint8_t> area(124, 0x40);
@@ -358,7 +359,7 @@ TEST_F(IbmiServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
 
 TEST_F(IbmiServeTest, MalformedInputClosesOnlyThatConnection) {
     Link idle(rmtcmd); // signed on, stays connected through it all
-    ASSERT_EQ(Start(idle, ib::kRemoteCommandServer, "secret").returnCode, 0u);
+    ASSERT_EQ(Start(idle, ib::kRemoteCommandServer, "secret42").returnCode, 0u);
 
     const ib::Bytes good = ib::SignonXchgAttributesRequest{}.Encode();
     const auto bent = [&good](std::size_t at, std::vector<std::uint8_t> bytes) {
@@ -394,7 +395,7 @@ TEST_F(IbmiServeTest, MalformedInputClosesOnlyThatConnection) {
     EXPECT_TRUE(half.Closed()); // after the one-second frame time-out
     EXPECT_NE(daemon->Log().find("no complete sign-on within 1 s"), std::string::npos);
 
-    EXPECT_EQ(SignOn("OPER", "secret"), 0u);
+    EXPECT_EQ(SignOn("OPER", "secret42"), 0u);
     EXPECT_EQ(ib::RcXchgAttributesReply::Decode(idle.Ask(ib::RcXchgAttributesRequest{}.Encode()))
                   .returnCode,
               0);
@@ -404,9 +405,9 @@ TEST_F(IbmiServeTest, OurOwnProtocolRefusesDisabledAndExpiredUsersToo) {
     namespace pr = tavo::protocol;
     const std::string invalid = "the user or password is not valid.";
     for (const auto& [user, password, why] : {
-             std::tuple{"LOCKED", "secret", "the user is disabled."},
+             std::tuple{"LOCKED", "secret42", "the user is disabled."},
              std::tuple{"LOCKED", "wrong", invalid.c_str()},
-             std::tuple{"STALE", "secret", "the password has expired."},
+             std::tuple{"STALE", "secret42", "the password has expired."},
          }) {
         Link link(daemon->Port());
         pr::FrameDecoder decoder;
@@ -447,7 +448,7 @@ TEST(IbmiUsers, TokensAreKeptPrivateAndTheirLimitsTold) {
     EXPECT_EQ(longer.status, 0);
     EXPECT_NE(longer.err.find("cannot be used at password levels 0 and 1"), std::string::npos)
         << longer.err;
-    const auto classic = hostd({"user", "add", "OPER"}, "SECRET1\n");
+    const auto classic = hostd({"user", "add", "OPER"}, "SECRET12\n");
     EXPECT_EQ(classic.status, 0);
     EXPECT_EQ(classic.err, "");
 
