@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <fcntl.h>
 #include <istream>
 #include <optional>
 #include <ostream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "CliText.h"
 #include "HostLink.h"
@@ -164,14 +166,16 @@ class Reporter final : public IMessagePresenter {
     void Error(const std::string& utf8) { Emit(std::string(kProgram) + ": " + utf8); }
     void Note(const std::string& utf8) {
         if (verbose_)
-            err_ << kProgram << ": " << utf8 << '\n';
+            err_ << kProgram << ": " << EscapeControls(utf8) << '\n';
     }
     int Boxes() const { return boxes_; }
     const std::vector<std::string>& Lines() const { return lines_; }
 
   private:
+    // A terminal gets no control character a host or a file put there; the JSON result
+    // keeps the text as it came, its own escaping being enough.
     void Emit(std::string line) {
-        err_ << line << '\n';
+        err_ << EscapeControls(line) << '\n';
         lines_.push_back(std::move(line));
     }
 
@@ -196,6 +200,8 @@ const char* ReturnCodeMeaning(unsigned long rc) {
         return "the host refused the sign-on (the user or password in the systems file)";
     case CWB_TIMEOUT:
         return "the host did not answer in time";
+    case CWB_REPLY_LOST:
+        return "the request reached the host, but its answer was lost";
     case CWB_CERTIFICATE_ERROR:
         return "the host's TLS certificate was not trusted (see ca_file in the systems file)";
     case CWB_USER_UNKNOWN:
@@ -300,6 +306,63 @@ class Command {
             reporter_.Error("cannot read " + what + "; nothing was sent");
             return std::nullopt;
         }
+        return BodyText(std::move(text), what);
+    }
+
+    // A --body-file that is a FIFO or a device would be waited on, or read without end:
+    // only a regular file is read; a pipe comes on standard input.
+    std::optional<std::string> ReadBodyFile(const std::string& path) {
+        const std::string what = "--body-file " + path;
+        const auto refuse = [&](mode_t mode) {
+            reporter_.Error(what +
+                            (S_ISDIR(mode)    ? " is a directory"
+                             : S_ISFIFO(mode) ? " is a FIFO, not a regular file; give a pipe on "
+                                                "standard input instead"
+                                              : " is a device or socket, not a regular file") +
+                            "; nothing was sent");
+            return std::nullopt;
+        };
+        const auto unreadable = [&](int error) {
+            reporter_.Error("cannot read " + what + ": " + std::strerror(error) +
+                            "; nothing was sent");
+            return std::nullopt;
+        };
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0)
+            return unreadable(errno);
+        if (!S_ISREG(info.st_mode))
+            return refuse(info.st_mode);
+        // Not blocking, in case a FIFO took the file's place since the check.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return unreadable(errno);
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            const int error = errno;
+            ::close(fd);
+            return S_ISREG(info.st_mode) ? unreadable(error) : refuse(info.st_mode);
+        }
+        std::string text(kMaxBodyInput + 1, '\0');
+        std::size_t got = 0;
+        int error = 0;
+        while (got < text.size()) {
+            const auto n = ::read(fd, text.data() + got, text.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                error = errno;
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+        if (error)
+            return unreadable(error);
+        text.resize(got);
+        return BodyText(std::move(text), what);
+    }
+
+    // Read bytes as the body: refused over the limit, the final line break dropped.
+    std::optional<std::string> BodyText(std::string text, const std::string& what) {
         if (text.size() > kMaxBodyInput) {
             reporter_.Error(what + " holds more than " + std::to_string(kMaxBodyInput) +
                             " bytes; a message body takes at most " + std::to_string(kBodyLimit) +
@@ -327,19 +390,7 @@ class Command {
         if (bodyFileGiven) {
             if (options_.bodyFile == "-")
                 return ReadBody(io_.in, "standard input");
-            std::error_code ec;
-            if (std::filesystem::is_directory(options_.bodyFile, ec)) {
-                reporter_.Error("--body-file " + options_.bodyFile +
-                                " is a directory; nothing was sent");
-                return std::nullopt;
-            }
-            std::ifstream file(options_.bodyFile, std::ios::binary);
-            if (!file) {
-                reporter_.Error("cannot read --body-file " + options_.bodyFile + ": " +
-                                std::strerror(errno) + "; nothing was sent");
-                return std::nullopt;
-            }
-            return ReadBody(file, "--body-file " + options_.bodyFile);
+            return ReadBodyFile(options_.bodyFile);
         }
         if (!io_.inIsTerminal)
             return ReadBody(io_.in, "standard input");
@@ -532,10 +583,10 @@ class Command {
                 << '\n'
                 << "names     " << message.count << ':';
             for (const auto& slot : slots)
-                out << " [" << slot << ']';
+                out << " [" << EscapeControls(slot) << ']';
             out << '\n'
-                << "subject   " << Latin1ToUtf8(message.subject) << '\n'
-                << "body      " << Latin1ToUtf8(message.body) << '\n'
+                << "subject   " << EscapeControls(Latin1ToUtf8(message.subject)) << '\n'
+                << "body      " << EscapeControls(Latin1ToUtf8(message.body)) << '\n'
                 << "modes     " << (modes.empty() ? "(none)" : Joined(modes, " ")) << '\n'
                 << "record    " << record.size()
                 << " bytes in EBCDIC as sent (offsets in decimal), beside the text before "
@@ -615,6 +666,10 @@ class Command {
             if (!CurrentSystem.empty())
                 ExplainConnectFailure();
             return Unreachable();
+        case CHostLink::SubmitOutcome::Unknown:
+            reporter_.Error("the message was sent, but the host's answer was lost: it may have "
+                            "been accepted. Check the host before sending it again.");
+            return Finish(kExitUnknown, "unknown");
         case CHostLink::SubmitOutcome::CallFailed:
         case CHostLink::SubmitOutcome::NotTried:
             break;
@@ -656,7 +711,7 @@ class Command {
                 item.AddString("description", description);
                 array += (array.size() > 1 ? ", " : "") + item.Text();
             } else {
-                io_.out << name << '\t' << description << '\n';
+                io_.out << EscapeControls(name) << '\t' << EscapeControls(description) << '\n';
             }
         }
         json_.Add("entries", array + "]");
@@ -727,7 +782,11 @@ int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
             throw CLI::RequiredError("--to NAMES (to send) or --list recipients|groups");
         }
     } catch (const CLI::Error& e) {
-        const int code = app.exit(e, io.out, io.err);
+        std::ostringstream said; // it quotes the arguments, which may come from anywhere
+        const int code = app.exit(e, io.out, said);
+        std::istringstream lines(said.str());
+        for (std::string line; std::getline(lines, line);)
+            io.err << EscapeControls(line) << '\n';
         io.out.flush();
         return code == 0 ? kExitAccepted : kExitBadInput;
     }

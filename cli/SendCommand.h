@@ -14,6 +14,7 @@ enum ExitCode : int {
     kExitRefused = 1,     // the host refused the message
     kExitBadInput = 2,    // bad usage or input; nothing was sent
     kExitUnreachable = 3, // no system, connect, sign-on or set-up failed, or the call failed
+    kExitUnknown = 4,     // sent, but the answer was lost: the host may have accepted it
 };
 
 struct CommandIo {

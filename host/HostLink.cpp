@@ -236,11 +236,18 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
            records::kListRequestLength);
     std::memcpy(areas.key, areas.listParm1, records::kKeyLength);
 
+    const auto started = ClockNow();
     bool ok = cwbRC_CallPgm(connection_, host.ListProgram, host.ErrorHandle) == 0 &&
               cwbDQ_SetData(readObject_, areas.receive, sizeof areas.receive) == 0 &&
               cwbDQ_SetSearchKey(readObject_, areas.key, records::kKeyLength) == 0 &&
               cwbDQ_SetSearchOrder(readObject_, CWBDQ_EQUAL) == 0;
-    while (ok) {
+    for (std::size_t read = 0; ok; ++read) {
+        if (ClockNow() - started >= kListDeadline) {
+            ShowMessageBox("The host did not finish the list within " +
+                           std::to_string(kListDeadline.count()) +
+                           " seconds; the list was abandoned.");
+            return false;
+        }
         if (cwbDQ_Read(queue_, readObject_, 0, errorHandle_) != 0) {
             ok = false;
             break;
@@ -249,6 +256,12 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
         auto fields = records::ReadListEntry(areas.entry);
         if (fields.endOfList)
             return true;
+        if (read == kMaxListEntries) {
+            ShowMessageBox("The host sent more than " + std::to_string(kMaxListEntries) +
+                           " entries without ending the list, more than a directory holds; "
+                           "the list was abandoned.");
+            return false;
+        }
         entries.push_back({std::move(fields.name), std::move(fields.description)});
         ++count;
     }
@@ -297,8 +310,9 @@ bool CHostLink::SubmitMessage(int kind, int count, std::string recipients, std::
     ToHost(areas.sendParm4, sizeof areas.sendParm4, parm4.data(), records::kLongParmLength);
     ToHost(areas.sendParm5, records::kSendAreaUsed, parm5.data(), records::kSendAreaUsed);
 
-    if (cwbRC_CallPgm(connection_, host.SendProgram, host.ErrorHandle) != 0) {
-        lastSubmit_ = SubmitOutcome::CallFailed;
+    if (const unsigned rc = cwbRC_CallPgm(connection_, host.SendProgram, host.ErrorHandle);
+        rc != 0) {
+        lastSubmit_ = rc == CWB_REPLY_LOST ? SubmitOutcome::Unknown : SubmitOutcome::CallFailed;
         ShowHostError(); // a failed send is never silent
         return false;
     }

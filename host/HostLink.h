@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "DirectoryLimits.h"
 #include "ListItem.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
@@ -21,6 +23,7 @@ class CHostLink {
         NoConnection,  // nothing was sent
         TooLarge,      // refused here, nothing was sent
         CallFailed,    // the program call itself failed; its text was shown
+        Unknown,       // sent, but its answer was lost: the host may have accepted it
         RefusedByHost, // the host's error texts were shown
         Accepted,
     };
@@ -30,8 +33,14 @@ class CHostLink {
     CHostLink(const CHostLink&) = delete;
     CHostLink& operator=(const CHostLink&) = delete;
 
+    // A host that never ends its list must neither hold the caller nor fill its memory.
+    // The cap is the daemon's own limit, so every directory it was given still lists.
+    static constexpr std::chrono::seconds kListDeadline{60};
+    static constexpr std::size_t kMaxListEntries = tavo::server::kMaxDirectoryEntries;
+
     // Fetches "*RCPL" or "*GRPL" into `entries` (appended) and adds to `count`. True
-    // when the end of the list was reached; entries read before a failure stay.
+    // when the end of the list was reached; entries read before a failure stay. A list
+    // longer than kMaxListEntries or slower than kListDeadline fails with its text shown.
     bool RetrieveList(std::string listType, std::vector<ListItem>& entries, int& count);
 
     // kind 1: recipients, else groups. `recipients` holds the names in ten-character

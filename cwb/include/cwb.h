@@ -22,6 +22,7 @@ extern "C" {
 #define CWB_SECURITY_ERROR 4103u       /* sign-on refused */
 #define CWB_TIMEOUT 4104u              /* the host did not answer in time */
 #define CWB_CERTIFICATE_ERROR 4105u    /* TLS: the host's certificate was not trusted */
+#define CWB_REPLY_LOST 4106u           /* a call was sent but its answer lost: it may have run */
 
 /* Sign-on refusals an IBM i host tells apart (ibmi:// systems) */
 #define CWB_USER_UNKNOWN 4110u          /* no user profile of that name */

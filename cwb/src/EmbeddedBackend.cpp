@@ -140,7 +140,7 @@ Status EmbeddedBackend::TakeEntry(std::string_view queue, std::string_view libra
 std::unique_ptr<Backend> MakeBackend(const SystemConfig& system) {
     if (system.address == "embedded")
         return std::make_unique<EmbeddedBackend>(system);
-    if (system.address.starts_with("tcp://"))
+    if (system.address.starts_with("tcp://") || system.address.starts_with("tcps://"))
         return std::make_unique<TcpBackend>(system);
     if (system.address.starts_with("ibmi://") || system.address.starts_with("ibmis://"))
         return std::make_unique<IbmiBackend>(system);

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <future>
 #include <mutex>
-#include <poll.h>
 #include <random>
 
 #include "cwbdq.h"
@@ -63,85 +62,36 @@ std::string Hex16(std::uint16_t code) {
     return text;
 }
 
-// Service connections a backend has finished with, for the next one of this process to
-// use: newest last. Never destroyed, so none is closed behind a thread at exit.
-constexpr std::size_t kMostIdleLinks = 8;
-struct IdleLink {
-    std::string key;
-    std::unique_ptr<IbmiBackend::Link> link;
-};
-std::mutex idleMutex;
-std::vector<IdleLink>& IdleLinks() {
-    static auto* idle = new std::vector<IdleLink>;
+// Never destroyed, so none is closed behind a thread at exit.
+IdleConnections<IbmiBackend::Link>& IdleLinks() {
+    static auto* idle = new IdleConnections<IbmiBackend::Link>;
     return *idle;
-}
-
-void KeepIdle(std::string key, std::unique_ptr<IbmiBackend::Link> link) {
-    std::unique_ptr<IbmiBackend::Link> oldest;
-    std::lock_guard lock(idleMutex);
-    auto& idle = IdleLinks();
-    if (idle.size() >= kMostIdleLinks) {
-        oldest = std::move(idle.front().link);
-        idle.erase(idle.begin());
-    }
-    idle.push_back({std::move(key), std::move(link)});
-}
-
-std::unique_ptr<IbmiBackend::Link> TakeIdle(const std::string& key) {
-    std::lock_guard lock(idleMutex);
-    auto& idle = IdleLinks();
-    for (auto it = idle.rbegin(); it != idle.rend(); ++it)
-        if (it->key == key) {
-            auto link = std::move(it->link);
-            idle.erase(std::next(it).base());
-            return link;
-        }
-    return nullptr;
 }
 
 } // namespace
 
 void ForgetIbmiSignOns() {
-    std::vector<IdleLink> idle;
-    {
-        std::lock_guard lock(idleMutex);
-        idle.swap(IdleLinks());
-    }
+    IdleLinks().Clear();
     std::lock_guard lock(signOnsMutex);
     SignOns().clear();
 }
 
 IbmiBackend::Link::~Link() {
-    Socket& socket = channel.Lowest();
-    if (serverId == ib::kRemoteCommandServer && socket.is_open()) {
+    if (serverId == ib::kRemoteCommandServer && channel.Lowest().is_open()) {
         static const ib::Bytes endJob = ib::EncodeEndJob();
         channel.With([&](auto& stream) {
             asio::async_write(stream, asio::buffer(endJob), [](std::error_code, std::size_t) {});
         });
-        RunUntil(std::chrono::steady_clock::now() + std::chrono::seconds(1), channel);
+        channel.RunUntil(std::chrono::steady_clock::now() + std::chrono::seconds(1));
     }
-    Close(channel);
+    channel.Close();
 }
-
-namespace {
-
-// Whether a kept connection can still carry a request. The host servers never speak
-// unasked, so a socket with something to read has been closed from the other end; over
-// TLS the host may send session tickets unasked, so there only a hang-up counts.
-bool StillOpen(asio::ip::tcp::socket& socket, bool tls) {
-    if (!socket.is_open())
-        return false;
-    const short closed = POLLRDHUP | POLLHUP | POLLERR;
-    pollfd fd{socket.native_handle(), static_cast<short>(tls ? POLLRDHUP : POLLIN | POLLRDHUP), 0};
-    return ::poll(&fd, 1, 0) == 0 || (tls && !(fd.revents & closed));
-}
-
-} // namespace
 
 IbmiBackend::IbmiBackend(SystemConfig system)
     : system_(std::move(system)),
-      tls_(system_.address.starts_with("ibmis://")),
-      rmtcmd_{ib::kRemoteCommandServer, ib::kRemoteCommandService, system_.rmtcmdPort, nullptr},
+      tls_(system_.address.starts_with("ibmis://")), rmtcmd_{ib::kRemoteCommandServer,
+                                                             ib::kRemoteCommandService,
+                                                             system_.rmtcmdPort, nullptr},
       dtaq_{ib::kDataQueueServer, ib::kDataQueueService, system_.dtaqPort, nullptr} {
     std::string_view rest = std::string_view(system_.address);
     rest.remove_prefix(rest.find("://") + 3);
@@ -159,7 +109,7 @@ IbmiBackend::IbmiBackend(SystemConfig system)
 IbmiBackend::~IbmiBackend() {
     for (Service* service : {&rmtcmd_, &dtaq_})
         if (service->link && service->link->channel.Lowest().is_open())
-            KeepIdle(PoolKey(*service), std::move(service->link));
+            IdleLinks().Keep(PoolKey(*service), std::move(service->link));
 }
 
 std::string IbmiBackend::PoolKey(const Service& service) const {
@@ -181,7 +131,8 @@ Status IbmiBackend::SignOnRefused(std::uint32_t code,
     case ib::kSignonUserDisabled:
         return Status::Fail(CWB_USER_DISABLED, who + "the user profile is disabled." + host);
     default:
-        return Status::Fail(CWB_SIGNON_REFUSED, who + "the host answered " + Hex32(code) + "." + host);
+        return Status::Fail(CWB_SIGNON_REFUSED,
+                            who + "the host answered " + Hex32(code) + "." + host);
     }
 }
 
@@ -210,8 +161,9 @@ Status IbmiBackend::Connect(Use use) {
     const Deadline deadline = NextDeadline();
     std::future<Status> reaching;
     try {
-        reaching = std::async(std::launch::async,
-                              [this, &early, &link, deadline] { return Reach(early, *link, deadline); });
+        reaching = std::async(std::launch::async, [this, &early, &link, deadline] {
+            return Reach(early, *link, deadline);
+        });
     } catch (const std::system_error&) {
         link.reset(); // no thread to spare: the service opens on first use
     }
@@ -242,7 +194,7 @@ Status IbmiBackend::SignOn(Deadline deadline) {
         !status.ok())
         return status;
     Channel& socket = signon.channel;
-    if (auto status = Dial(socket, std::to_string(port), tls_, deadline); !status.ok())
+    if (auto status = Dial(socket, port, deadline); !status.ok())
         return status;
     try {
         ib::SignonXchgAttributesRequest hello;
@@ -252,7 +204,7 @@ Status IbmiBackend::SignOn(Deadline deadline) {
             return status;
         const auto attributes = ib::SignonXchgAttributesReply::Decode(reply);
         if (attributes.returnCode != 0) {
-            Close(socket);
+            socket.Close();
             return SignOnRefused(attributes.returnCode, {});
         }
         passwordLevel_ = attributes.passwordLevel;
@@ -260,7 +212,7 @@ Status IbmiBackend::SignOn(Deadline deadline) {
         try {
             token_ = ib::MakeToken(scheme_, system_.user, system_.password);
         } catch (const ib::PasswordError& e) {
-            Close(socket);
+            socket.Close();
             return Status::Fail(CWB_PASSWORD_INCORRECT,
                                 "The password for " + system_.user + " cannot be used with " +
                                     Where() + ", whose password level is " +
@@ -278,7 +230,7 @@ Status IbmiBackend::SignOn(Deadline deadline) {
         if (signedOn.correlation != info.correlation)
             return Unreadable(socket, "a reply to another request");
         Exchange(socket, ib::EncodeSignonEnd(2), nullptr, deadline);
-        Close(socket);
+        socket.Close();
         if (signedOn.returnCode != 0)
             return SignOnRefused(signedOn.returnCode, signedOn.messages);
         if (signedOn.serverCcsid == 0)
@@ -286,7 +238,7 @@ Status IbmiBackend::SignOn(Deadline deadline) {
     } catch (const ib::DatastreamError& e) {
         return Unreadable(socket, e.what());
     } catch (const ib::PasswordError& e) {
-        Close(socket);
+        socket.Close();
         return Status::Fail(CWB_SECURITY_ERROR, "Cannot sign on to " + Where() + ": " + e.what());
     }
     return Status::Ok();
@@ -298,7 +250,7 @@ Status IbmiBackend::Reach(const Service& service, Link& link, Deadline deadline)
         !status.ok())
         return status;
     link.tlsContext = tlsContext_;
-    if (auto status = Dial(link.channel, std::to_string(port), tls_, deadline); !status.ok())
+    if (auto status = Dial(link.channel, port, deadline); !status.ok())
         return status;
     try {
         ib::SeedsRequest seeds{service.serverId, 3, NewSeed()};
@@ -307,7 +259,7 @@ Status IbmiBackend::Reach(const Service& service, Link& link, Deadline deadline)
             return status;
         const auto serverSeeds = ib::SeedsReply::Decode(reply);
         if (serverSeeds.returnCode != 0) {
-            Close(link.channel);
+            link.channel.Close();
             return SignOnRefused(serverSeeds.returnCode, {});
         }
         link.clientSeed = seeds.clientSeed;
@@ -329,7 +281,7 @@ Status IbmiBackend::Start(const Service& service, Link& link, Deadline deadline)
         if (auto status = Exchange(channel, start.Encode(), &reply, deadline); !status.ok())
             return status;
         if (const auto started = ib::StartServerReply::Decode(reply); started.returnCode != 0) {
-            Close(channel);
+            channel.Close();
             return SignOnRefused(started.returnCode, {});
         }
         link.correlation = 1;
@@ -342,7 +294,7 @@ Status IbmiBackend::Start(const Service& service, Link& link, Deadline deadline)
             // 0x0100-0x0108 are warnings the server lets a client live with.
             if (attributes.returnCode != 0 &&
                 (attributes.returnCode < 0x0100 || attributes.returnCode > 0x0108)) {
-                Close(channel);
+                channel.Close();
                 return Status::Fail(CWB_COMMUNICATIONS_ERROR,
                                     "The remote command server of " + Where() + " refused us (" +
                                         Hex16(attributes.returnCode) + ").");
@@ -363,11 +315,11 @@ Status IbmiBackend::Start(const Service& service, Link& link, Deadline deadline)
 
 // A connection this backend holds, else one an earlier backend left open, else a new one.
 Status IbmiBackend::EnsureOpen(Service& service) {
-    if (service.link && StillOpen(service.link->channel.Lowest(), tls_))
+    if (service.link && service.link->channel.StillOpen())
         return Status::Ok();
     service.link.reset();
-    while (auto idle = TakeIdle(PoolKey(service)))
-        if (StillOpen(idle->channel.Lowest(), tls_)) {
+    while (auto idle = IdleLinks().Take(PoolKey(service)))
+        if (idle->channel.StillOpen()) {
             service.link = std::move(idle);
             return Status::Ok();
         }
@@ -383,11 +335,11 @@ Status IbmiBackend::EnsureOpen(Service& service) {
     return Status::Ok();
 }
 
-Status IbmiBackend::Request(Link& link, ib::Bytes request, ib::Bytes& reply) {
+Status IbmiBackend::Request(Link& link, ib::Bytes request, ib::Bytes& reply, bool* sent) {
     const std::uint32_t correlation = ++link.correlation;
     for (int i = 0; i < 4; ++i)
         request[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
-    if (auto status = Exchange(link.channel, request, &reply, NextDeadline()); !status.ok())
+    if (auto status = Exchange(link.channel, request, &reply, NextDeadline(), sent); !status.ok())
         return status;
     if (ib::ReadHeader(reply).correlation != correlation)
         return Unreadable(link.channel, "a reply to another request");
@@ -415,29 +367,38 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
         bytes = call.Encode();
     } catch (const ib::DatastreamError& e) {
         return Status::Fail(CWB_INVALID_PARAMETER,
-                            std::string("The request cannot be sent to the host: ") + e.what() + ".");
+                            std::string("The request cannot be sent to the host: ") + e.what() +
+                                ".");
     }
     ib::Bytes reply;
-    if (auto status = Request(link, std::move(bytes), reply); !status.ok())
+    bool sent = false;
+    if (auto status = Request(link, std::move(bytes), reply, &sent); !status.ok()) {
+        // The host servers cannot tell a call sent again from a new one.
+        if (sent && (status.rc == CWB_COMMUNICATIONS_ERROR || status.rc == CWB_TIMEOUT))
+            return Status::Fail(CWB_REPLY_LOST,
+                                "The call of " + call.program + " reached " + Where() +
+                                    ", but its answer was lost (" + status.text +
+                                    ") The host may have run it: check before calling again.");
         return status;
+    }
     try {
         const auto result = ib::CallProgramReply::Decode(reply);
         if (result.returnCode == 0x0500 || result.returnCode == 0x0501) {
-            Status failed = Status::Fail(
-                CWBRC_HOST_PROGRAM_ERROR,
-                "The host could not run program " + std::string(program) + " in library " +
-                    std::string(library) + " (" + Hex16(result.returnCode) + ").");
+            Status failed = Status::Fail(CWBRC_HOST_PROGRAM_ERROR,
+                                         "The host could not run program " + std::string(program) +
+                                             " in library " + std::string(library) + " (" +
+                                             Hex16(result.returnCode) + ").");
             for (const auto& m : result.messages)
                 failed.messages.push_back(m.Display());
             return failed;
         }
         if (result.returnCode != 0) {
-            Close(link.channel);
-            return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                                "The remote command server of " + Where() + " refused the call (" +
-                                    Hex16(result.returnCode) + ")" +
-                                    (result.messages.empty() ? "" : ": " + Joined(result.messages)) +
-                                    ".");
+            link.channel.Close();
+            return Status::Fail(
+                CWB_COMMUNICATIONS_ERROR,
+                "The remote command server of " + Where() + " refused the call (" +
+                    Hex16(result.returnCode) + ")" +
+                    (result.messages.empty() ? "" : ": " + Joined(result.messages)) + ".");
         }
         // The areas are the caller's: nothing is written unless every one fits exactly.
         if (result.outputs.size() != outputs)
@@ -470,9 +431,9 @@ Status QueueProblem(const ib::DqCommonReply& reply, const std::string& where) {
         return Status::Fail(CWBDQ_QUEUE_NOT_FOUND, text);
     if (id == "CPF9802" || id == "CPF2189" || id == "CPF9820" || id == "CPF2182")
         return Status::Fail(CWB_ACCESS_DENIED, text);
-    return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                        "The data queue server of " + where + " answered " + Hex16(reply.returnCode) +
-                            (id.empty() ? "." : ": " + text));
+    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The data queue server of " + where +
+                                                      " answered " + Hex16(reply.returnCode) +
+                                                      (id.empty() ? "." : ": " + text));
 }
 
 } // namespace
@@ -482,11 +443,10 @@ Status IbmiBackend::QueueExists(std::string_view queue, std::string_view library
         return status;
     ib::Bytes reply;
     try {
-        if (auto status = Request(*dtaq_.link,
-                                  ib::DqQueryAttributesRequest{0, std::string(queue),
-                                                               std::string(library)}
-                                      .Encode(),
-                                  reply);
+        if (auto status = Request(
+                *dtaq_.link,
+                ib::DqQueryAttributesRequest{0, std::string(queue), std::string(library)}.Encode(),
+                reply);
             !status.ok())
             return status;
         if (ib::ReadHeader(reply).requestId == ib::kDqCommonReply)

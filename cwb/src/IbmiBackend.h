@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Backend.h"
+#include "Channel.h"
 #include "Messages.h"
 #include "PasswordSubstitute.h"
 
@@ -38,30 +39,14 @@ class IbmiBackend final : public Backend {
                      std::string& entry) override;
 
   private:
-    using Deadline = std::chrono::steady_clock::time_point;
-    using Socket = asio::ip::tcp::socket;
-
-    // A connection to one server, plain or TLS, driven by the io_context it was made on.
-    struct Channel {
-        explicit Channel(asio::io_context& context) : io(context), plain(context) {}
-        asio::io_context& io;
-        Socket plain;
-        std::unique_ptr<asio::ssl::stream<Socket>> tls;
-        Socket& Lowest() { return tls ? tls->next_layer() : plain; }
-        template <class F> void With(F&& f) {
-            if (tls)
-                f(*tls);
-            else
-                f(plain);
-        }
-    };
-
   public:
     // One server's connection with what it needs of its own: an io_context, so that
     // connections can be reached at the same time on different threads and handed from
     // one backend to the next.
     struct Link {
         explicit Link(std::uint16_t server) : serverId(server), channel(io) {}
+        Link(const Link&) = delete;
+        Link& operator=(const Link&) = delete;
         // Ends the remote command server's job, as it asks, and closes.
         ~Link();
         std::uint16_t serverId;
@@ -94,7 +79,9 @@ class IbmiBackend final : public Backend {
     Status EnsureOpen(Service& service);
     Status TlsReady();
     // A request and its reply on an open service connection, correlation checked.
-    Status Request(Link& link, tavo::ibmi::Bytes request, tavo::ibmi::Bytes& reply);
+    // `sent`, when given, tells whether the whole request went out.
+    Status Request(Link& link, tavo::ibmi::Bytes request, tavo::ibmi::Bytes& reply,
+                   bool* sent = nullptr);
     // `count` reads sent back to back; the entries that came, in order. `drained` tells
     // whether the host ran out of entries before the last read.
     Status ReadAhead(const tavo::ibmi::DqReadRequest& read, std::size_t count,
@@ -102,23 +89,21 @@ class IbmiBackend final : public Backend {
 
     Status PortOf(asio::io_context& io, std::string_view name, unsigned short fixed,
                   unsigned short& port, Deadline deadline);
-    Status Dial(Channel& channel, const std::string& port, bool tls, Deadline deadline);
+    Status Dial(Channel& channel, unsigned short port, Deadline deadline);
     // Writes `request` (when given) while reading as many whole datastreams as `replies`
     // has room for.
     Status Transfer(Channel& channel, const tavo::ibmi::Bytes* request,
-                    std::vector<tavo::ibmi::Bytes>& replies, Deadline deadline);
+                    std::vector<tavo::ibmi::Bytes>& replies, Deadline deadline,
+                    bool* sent = nullptr);
     // Sends `request`; then, unless `reply` is null, reads one whole datastream.
     Status Exchange(Channel& channel, const tavo::ibmi::Bytes& request, tavo::ibmi::Bytes* reply,
-                    Deadline deadline);
-    static bool RunUntil(Deadline deadline, Channel& channel,
-                         asio::ip::tcp::resolver* resolver = nullptr);
+                    Deadline deadline, bool* sent = nullptr);
     Status Broken(Channel& channel, std::error_code error);
     // A reply that cannot be read: the connection is closed, since nothing after it can be
     // trusted.
     Status Unreadable(Channel& channel, const std::string& why);
     Status SignOnRefused(std::uint32_t code, const std::vector<tavo::ibmi::HostMessage>& messages);
-    Status TimedOut() const;
-    static void Close(Channel& channel);
+    Peer ThePeer() const;
     Deadline NextDeadline() const;
     std::string Where() const;
     std::string PoolKey(const Service& service) const;

@@ -7,6 +7,7 @@
 
 #include "EmbeddedBackend.h"
 #include "IbmiBackend.h"
+#include "TcpBackend.h"
 #include "Latin1Text.h"
 #include "PasswordCommand.h"
 #include "SignOn.h"
@@ -124,8 +125,8 @@ std::unique_ptr<Backend> Connected(const SystemConfig& system, Use use, Status& 
 
 // The same with a password the configured system does not hold; the backend keeps a copy
 // of its own for the reconnects it makes.
-std::unique_ptr<Backend> ConnectedAs(SystemConfig system, Use use,
-                                     const Credentials& credentials, Status& status) {
+std::unique_ptr<Backend> ConnectedAs(SystemConfig system, Use use, const Credentials& credentials,
+                                     Status& status) {
     system.user = credentials.user;
     system.password = credentials.password;
     system.hasPassword = true;
@@ -257,6 +258,7 @@ void Reset() {
     cwb::SysLists().Clear();
     cwb::EmbeddedBackend::ForgetEngines();
     cwb::ForgetIbmiSignOns();
+    cwb::ForgetTcpConnections();
     cwb::ResetSignOns();
     auto& seam = cwb::TheSeam();
     seam.active = true;

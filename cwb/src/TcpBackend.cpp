@@ -3,7 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <poll.h>
+#include <random>
 
 #include "cwbdq.h"
 #include "cwbrc.h"
@@ -13,6 +13,15 @@ namespace cwb {
 namespace pr = tavo::protocol;
 
 namespace {
+
+// 128 random bits: no two calls of any client may share one.
+std::string NewRequestId() {
+    static thread_local std::random_device source;
+    char id[33];
+    for (int i = 0; i < 4; ++i)
+        std::snprintf(id + 8 * i, 9, "%08x", static_cast<unsigned>(source()));
+    return id;
+}
 
 std::string QueueKey(std::string_view queue, std::string_view library, std::string_view key) {
     std::string id(queue);
@@ -25,8 +34,10 @@ std::string QueueKey(std::string_view queue, std::string_view library, std::stri
 
 } // namespace
 
-TcpBackend::TcpBackend(SystemConfig system) : system_(std::move(system)), socket_(io_) {
-    auto rest = std::string_view(system_.address).substr(std::string_view("tcp://").size());
+TcpBackend::TcpBackend(SystemConfig system)
+    : system_(std::move(system)), tls_(system_.address.starts_with("tcps://")) {
+    auto rest = std::string_view(system_.address);
+    rest.remove_prefix(rest.find("://") + 3);
     const auto colon = rest.rfind(':');
     host_ = std::string(rest.substr(0, colon));
     port_ = std::string(rest.substr(colon + 1));
@@ -34,39 +45,48 @@ TcpBackend::TcpBackend(SystemConfig system) : system_(std::move(system)), socket
         host_ = host_.substr(1, host_.size() - 2);
 }
 
+// Never destroyed, so none is closed behind a thread at exit.
+IdleConnections<TcpBackend::Line>& IdleLines() {
+    static auto* idle = new IdleConnections<TcpBackend::Line>;
+    return *idle;
+}
+
+void ForgetTcpConnections() {
+    IdleLines().Clear();
+}
+
 TcpBackend::~TcpBackend() {
-    Drop();
+    if (Wire().StillOpen())
+        IdleLines().Keep(LineKey(), std::move(line_));
+}
+
+// A connection signed on with another password is not this one's to use.
+std::string TcpBackend::LineKey() const {
+    return system_.address + '\0' + system_.user + '\0' + system_.password;
 }
 
 std::string TcpBackend::Where() const {
     return system_.name + " (" + host_ + ":" + port_ + ")";
 }
 
-TcpBackend::Deadline TcpBackend::NextDeadline() const {
+Peer TcpBackend::ThePeer() const {
+    return {Where(), system_.timeoutSeconds};
+}
+
+Deadline TcpBackend::NextDeadline() const {
     return std::chrono::steady_clock::now() + std::chrono::seconds(system_.timeoutSeconds);
 }
 
 void TcpBackend::Drop() {
-    std::error_code ignored;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    socket_.close(ignored);
-}
-
-bool TcpBackend::RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver) {
-    io_.restart();
-    io_.run_until(deadline);
-    if (io_.stopped())
-        return true;
-    // Time is up: closing the socket completes the pending operations as aborted.
-    if (resolver)
-        resolver->cancel();
-    Drop();
-    io_.restart();
-    io_.run();
-    return false;
+    Wire().Close();
 }
 
 Status TcpBackend::Connect(Use) {
+    while (auto idle = IdleLines().Take(LineKey()))
+        if (idle->channel.StillOpen()) {
+            line_ = std::move(idle);
+            return Status::Ok();
+        }
     return Open();
 }
 
@@ -76,29 +96,15 @@ Status TcpBackend::Open() {
         return Status::Fail(CWB_SECURITY_ERROR, "The systems file gives no user for " +
                                                     system_.name +
                                                     "; its host needs a user and a password.");
+    if (tls_ && !tlsContext_)
+        if (auto status = ClientTlsContext(system_, tlsContext_); !status.ok())
+            return status;
     const Deadline deadline = NextDeadline();
-    std::error_code result = asio::error::would_block;
-    asio::ip::tcp::resolver resolver(io_);
-    resolver.async_resolve(
-        host_, port_, [&](std::error_code ec, asio::ip::tcp::resolver::results_type found) {
-            if (ec) {
-                result = ec;
-                return;
-            }
-            asio::async_connect(
-                socket_, found,
-                [&](std::error_code e, const asio::ip::tcp::endpoint&) { result = e; });
-        });
-    if (!RunUntil(deadline, &resolver))
-        return Status::Fail(CWB_TIMEOUT, "No answer from " + Where() + " within " +
-                                             std::to_string(system_.timeoutSeconds) + " s.");
-    if (result) {
-        Drop();
-        return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                            "Cannot connect to " + Where() + ": " + result.message() + ".");
-    }
-    std::error_code ignored;
-    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    line_->tls = tlsContext_;
+    if (auto status = Wire().Dial(host_, port_, tlsContext_.get(), deadline,
+                                  {system_.name + " (" + host_ + ")", system_.timeoutSeconds});
+        !status.ok())
+        return status;
 
     pr::Message reply;
     if (auto status = Exchange(pr::Hello{}, reply, deadline); !status.ok())
@@ -113,20 +119,16 @@ Status TcpBackend::Open() {
     return Status::Ok();
 }
 
-// The daemon never speaks unasked, so a socket with something to read between calls has
-// been closed from the other end (a restart, most likely).
-bool TcpBackend::PeerClosed() {
-    pollfd fd{socket_.native_handle(), POLLIN | POLLRDHUP, 0};
-    return ::poll(&fd, 1, 0) != 0;
-}
-
 Status TcpBackend::EnsureOpen() {
-    if (socket_.is_open() && !PeerClosed())
+    if (Wire().StillOpen())
         return Status::Ok();
     return Open();
 }
 
-Status TcpBackend::Exchange(const pr::Message& request, pr::Message& reply, Deadline deadline) {
+Status TcpBackend::Exchange(const pr::Message& request, pr::Message& reply, Deadline deadline,
+                            bool* sent) {
+    if (sent)
+        *sent = false;
     std::string frame;
     try {
         frame = pr::Encode(request);
@@ -139,36 +141,41 @@ Status TcpBackend::Exchange(const pr::Message& request, pr::Message& reply, Dead
     std::string broken;
     pr::FrameDecoder decoder;
     std::optional<std::vector<std::uint8_t>> body;
-    std::function<void()> readMore = [&] {
-        socket_.async_read_some(asio::buffer(readBuffer_), [&](std::error_code ec, std::size_t n) {
+    std::function<void()> readMore;
+    Wire().With([&](auto& stream) {
+        readMore = [&] {
+            stream.async_read_some(asio::buffer(readBuffer_),
+                                   [&](std::error_code ec, std::size_t n) {
+                                       if (ec) {
+                                           result = ec;
+                                           return;
+                                       }
+                                       try {
+                                           decoder.Feed(std::span(readBuffer_.data(), n));
+                                           body = decoder.Next();
+                                       } catch (const pr::ProtocolError& e) {
+                                           broken = e.what();
+                                           result = asio::error::invalid_argument;
+                                           return;
+                                       }
+                                       if (body)
+                                           result = {};
+                                       else
+                                           readMore();
+                                   });
+        };
+        asio::async_write(stream, asio::buffer(frame), [&](std::error_code ec, std::size_t) {
             if (ec) {
                 result = ec;
                 return;
             }
-            try {
-                decoder.Feed(std::span(readBuffer_.data(), n));
-                body = decoder.Next();
-            } catch (const pr::ProtocolError& e) {
-                broken = e.what();
-                result = asio::error::invalid_argument;
-                return;
-            }
-            if (body)
-                result = {};
-            else
-                readMore();
-        });
-    };
-    asio::async_write(socket_, asio::buffer(frame), [&](std::error_code ec, std::size_t) {
-        if (ec)
-            result = ec;
-        else
+            if (sent)
+                *sent = true;
             readMore();
+        });
     });
-    if (!RunUntil(deadline))
-        return Status::Fail(CWB_TIMEOUT, "No answer from " + Where() + " within " +
-                                             std::to_string(system_.timeoutSeconds) +
-                                             " s; the connection was closed.");
+    if (!Wire().RunUntil(deadline))
+        return TimedOut(ThePeer());
     if (!result && body) {
         try {
             reply = pr::Decode(*body);
@@ -215,11 +222,26 @@ Status TcpBackend::CallProgram(std::string_view program, std::string_view librar
             ++outputs;
         call.parms.push_back(std::move(parm));
     }
+    call.requestId = NewRequestId();
     if (auto status = EnsureOpen(); !status.ok())
         return status;
     pr::Message reply;
-    if (auto status = Exchange(call, reply, NextDeadline()); !status.ok())
-        return status;
+    bool sent = false;
+    if (auto status = Exchange(call, reply, NextDeadline(), &sent); !status.ok()) {
+        if (!sent)
+            return status;
+        // The reply was lost: once more on a new connection, which the daemon recognises.
+        if (status.rc == CWB_COMMUNICATIONS_ERROR) {
+            status = Open();
+            if (status.ok())
+                status = Exchange(call, reply, NextDeadline());
+        }
+        if (!status.ok())
+            return Status::Fail(CWB_REPLY_LOST,
+                                "The call of " + call.program + " reached " + Where() +
+                                    ", but its answer was lost (" + status.text +
+                                    ") The host may have run it: check before calling again.");
+    }
     const auto* result = std::get_if<pr::CallReply>(&reply);
     if (!result)
         return Refused(reply, "the program's result");

@@ -9,14 +9,17 @@
 #include <string>
 
 #include "Backend.h"
+#include "Channel.h"
 #include "HostProtocol.h"
 
 namespace cwb {
 
-// A tavo400-hostd at tcp://HOST:PORT. Every exchange has a deadline (the system's
-// timeout); a connection the daemon has closed is opened again before anything is sent
-// on it, so a daemon restart costs the caller nothing. A request that was sent is never
-// sent again: whether the host ran it is then unknown, and the caller is told so.
+// A tavo400-hostd at tcp://HOST:PORT, or tcps://HOST:PORT under TLS. Every exchange has a
+// deadline (the system's timeout); a connection the daemon has closed is opened again before
+// anything is sent on it, so a daemon restart costs the caller nothing. A call whose reply was
+// lost with its connection goes again once, under the same request id: the daemon answers a
+// repeat with the first answer and never runs it twice. When that fails too, or the host did
+// not answer in time, the caller is told the call may have run (CWB_REPLY_LOST).
 class TcpBackend final : public Backend {
   public:
     explicit TcpBackend(SystemConfig system);
@@ -30,28 +33,43 @@ class TcpBackend final : public Backend {
                      std::string& entry) override;
 
   private:
-    using Deadline = std::chrono::steady_clock::time_point;
-
     Status Open();
     Status EnsureOpen();
-    bool PeerClosed();
+    // `sent`, when given, tells whether the whole request went out, so that a failure
+    // after it leaves unknown whether the host acted on it.
     Status Exchange(const tavo::protocol::Message& request, tavo::protocol::Message& reply,
-                    Deadline deadline);
-    // Runs the io context until its work is done or the deadline passes; false on time-out.
-    // `resolver`, when given, is cancelled too, so a slow name lookup cannot outlast it.
-    bool RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver = nullptr);
+                    Deadline deadline, bool* sent = nullptr);
     Status Refused(const tavo::protocol::Message& reply, std::string_view expected);
     void Drop();
     Deadline NextDeadline() const;
     std::string Where() const;
+    Peer ThePeer() const;
+
+  public:
+    // A signed-on connection, with what it needs of its own, so that it can outlive the
+    // backend that opened it and serve the next one.
+    struct Line {
+        Line() : channel(io) {}
+        asio::io_context io;
+        std::shared_ptr<asio::ssl::context> tls; // what the channel's TLS was made with
+        Channel channel;
+    };
+
+  private:
+    std::string LineKey() const;
 
     SystemConfig system_;
     std::string host_;
     std::string port_;
-    asio::io_context io_;
-    asio::ip::tcp::socket socket_;
+    bool tls_ = false;
+    std::shared_ptr<asio::ssl::context> tlsContext_;
+    std::unique_ptr<Line> line_ = std::make_unique<Line>();
+    Channel& Wire() { return line_->channel; }
     std::array<std::uint8_t, 65536> readBuffer_{};
     std::map<std::string, std::deque<std::string>, std::less<>> prefetched_;
 };
+
+// Closes the connections this process keeps (tests: a fresh process).
+void ForgetTcpConnections();
 
 } // namespace cwb

@@ -8,27 +8,61 @@
 
 namespace tavo::hostd {
 
+namespace {
+
+bool IsLoopback(const std::string& host) {
+    std::error_code ec;
+    const auto address = asio::ip::make_address(host, ec);
+    return !ec && address.is_loopback();
+}
+
+} // namespace
+
 Daemon::Daemon(server::HostEngine& engine, DaemonOptions options, Log& log)
     : engine_(engine), options_(std::move(options)), log_(log), signals_(io_, SIGINT, SIGTERM),
-      worker_(engine),
-      connections_(options_.maxConnections), context_{io_,
-                                                      worker_,
-                                                      signOnPool_,
-                                                      engine_,
-                                                      log_,
-                                                      options_.frameTimeout,
-                                                      [this](const Connection* gone) {
-                                                          connections_.Remove(gone);
-                                                      }},
-      listener_(io_, connections_, log_, [this](asio::ip::tcp::socket socket) {
-          return std::make_shared<Session>(std::move(socket), context_);
+      worker_(engine), connections_(ConnectionLimits{.max = options_.maxConnections,
+                                     .perUser = options_.maxUserConnections},
+                    &guard_),
+      context_{io_,
+               worker_,
+               signOnPool_,
+               guard_,
+               verified_,
+               checksWaiting_,
+               checksByAddress_,
+               recent_,
+               engine_,
+               log_,
+               options_.frameTimeout,
+               options_.idleTimeout,
+               [this](const Connection* gone) { connections_.Remove(gone); },
+               [this](const Connection* c, const std::string& user) {
+                   return connections_.SignedOn(c, user);
+               }},
+      listener_(io_, connections_, log_,
+                [this](asio::ip::tcp::socket socket) {
+                    return std::make_shared<Session>(PlainStream(std::move(socket)), context_);
+                }),
+      tlsListener_(io_, connections_, log_, [this](asio::ip::tcp::socket socket) {
+          return std::make_shared<Session>(TlsStream(std::move(socket), *tls_), context_);
       }) {
     // Read at once, so that a bad certificate or key stops the daemon before it serves.
     if (options_.tls)
         tls_ = ServerTlsContext(*options_.tls);
+    if (options_.tlsListen && !tls_)
+        throw std::runtime_error("--listen-tls needs --tls-cert and --tls-key");
+    CheckPlainText(options_.host, "--listen");
+    if (options_.ibmi) {
+        // Under TLS, the plain servers are left out where the network could read them.
+        if (options_.ibmi->tls)
+            options_.ibmi->plain = options_.insecurePlaintext || IsLoopback(options_.ibmi->host);
+        else
+            CheckPlainText(options_.ibmi->host, "--ibmi");
+    }
     if (options_.ibmi)
-        ibmi_ = std::make_unique<IbmiServers>(io_, worker_, connections_, log_,
-                                              options_.frameTimeout, *options_.ibmi, tls_);
+        ibmi_ = std::make_unique<IbmiServers>(io_, worker_, connections_, log_, guard_,
+                                              options_.frameTimeout, options_.idleTimeout,
+                                              *options_.ibmi, tls_);
 }
 
 Daemon::~Daemon() {
@@ -36,24 +70,44 @@ Daemon::~Daemon() {
     worker_.Stop();
 }
 
+void Daemon::CheckPlainText(const std::string& host, const std::string& what) const {
+    if (options_.insecurePlaintext || IsLoopback(host))
+        return;
+    throw std::runtime_error(
+        what + " " + host + " is reachable from the network, and in plain text passwords and " +
+        "messages cross it readable by anyone on the way: serve it under TLS (" +
+        (what == "--ibmi" ? "--ibmi-tls" : "--listen-tls") +
+        " with --tls-cert and --tls-key), or give --insecure-plaintext to serve it as it is");
+}
+
 void Daemon::Listen() {
     const auto port = listener_.Bind(options_.host, options_.port);
     log_.Line("listening on " + options_.host + ":" + std::to_string(port), Priority::Notice);
+    std::optional<unsigned short> tlsPort;
+    if (options_.tlsListen) {
+        const auto& [host, wanted] = *options_.tlsListen;
+        tlsPort = tlsListener_.Bind(host, wanted);
+        log_.Line("listening under TLS on " + host + ":" + std::to_string(*tlsPort),
+                  Priority::Notice);
+    }
     std::optional<unsigned short> portMapper;
     if (ibmi_)
         portMapper = ibmi_->Listen();
     if (!options_.portFile.empty())
-        WritePortFile(port, portMapper);
+        WritePortFile(port, portMapper, tlsPort);
 }
 
-void Daemon::WritePortFile(unsigned short port, std::optional<unsigned short> portMapper) {
+void Daemon::WritePortFile(unsigned short port, std::optional<unsigned short> portMapper,
+                           std::optional<unsigned short> tlsPort) {
     // Written whole and then renamed, so a reader never sees half a number.
     const std::string partial = options_.portFile + ".part";
     {
         std::ofstream out(partial);
         out << port << '\n';
-        if (portMapper)
-            out << *portMapper << '\n';
+        if (portMapper || tlsPort)
+            out << portMapper.value_or(0) << '\n';
+        if (tlsPort)
+            out << *tlsPort << '\n';
         if (!out)
             throw std::runtime_error("cannot write " + partial);
     }
@@ -71,6 +125,8 @@ void Daemon::Run() {
         }
     });
     listener_.Start();
+    if (options_.tlsListen)
+        tlsListener_.Start();
     if (ibmi_)
         ibmi_->Start();
     // A Type=notify unit counts as started from here; without systemd this does nothing.
@@ -84,6 +140,7 @@ void Daemon::Run() {
 
 void Daemon::Shutdown() {
     listener_.Close();
+    tlsListener_.Close();
     if (ibmi_)
         ibmi_->Close();
     connections_.StopAll();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <asio.hpp>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -23,9 +24,16 @@ struct DaemonOptions {
     // Written once listening (useful with port 0): the port, then the port mapper's.
     std::string portFile;
     std::chrono::seconds frameTimeout{10};
+    std::chrono::seconds idleTimeout{900}; // a signed-on connection between requests
     std::size_t maxConnections = 256; // more are closed at once: each costs memory and a descriptor
+    std::size_t maxUserConnections = 16; // signed on as one user from one address
     std::optional<IbmiOptions> ibmi;  // also serve the IBM i host servers
     std::optional<TlsFiles> tls;      // what every TLS listener presents
+    // Our protocol under TLS too, on this address and port.
+    std::optional<std::pair<std::string, unsigned short>> tlsListen;
+    // Plain text on an address other hosts can reach carries passwords in the clear:
+    // served only when asked for by name.
+    bool insecurePlaintext = false;
 };
 
 // tavo400-hostd serve: the host engine over TCP. Returns from Run on SIGTERM or SIGINT
@@ -43,7 +51,10 @@ class Daemon {
 
   private:
     void Shutdown();
-    void WritePortFile(unsigned short port, std::optional<unsigned short> portMapper);
+    void WritePortFile(unsigned short port, std::optional<unsigned short> portMapper,
+                       std::optional<unsigned short> tlsPort);
+    // Throws unless `host` is a loopback address or plain text on the network was allowed.
+    void CheckPlainText(const std::string& host, const std::string& what) const;
 
     server::HostEngine& engine_;
     DaemonOptions options_;
@@ -51,10 +62,18 @@ class Daemon {
     asio::io_context io_;
     asio::signal_set signals_;
     EngineWorker worker_;
-    asio::thread_pool signOnPool_{1};
+    // Two checks at once at most: hashing is costly on purpose and must not starve the
+    // engine's thread.
+    asio::thread_pool signOnPool_{2};
+    SignOnGuard guard_;
+    VerifiedPasswords verified_;
+    std::atomic<int> checksWaiting_{0};
+    std::map<std::string, int> checksByAddress_;
+    RecentReplies recent_;
     Connections connections_;
     SessionContext context_;
     Listener listener_;
+    Listener tlsListener_;
     std::shared_ptr<asio::ssl::context> tls_;
     std::unique_ptr<IbmiServers> ibmi_;
 };

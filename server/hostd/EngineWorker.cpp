@@ -70,7 +70,7 @@ void EngineWorker::Run() {
                 parms[i].push_back({job.directions[p],
                                     std::span(reinterpret_cast<std::uint8_t*>(job.areas[p].data()),
                                               job.areas[p].size())});
-            batch.push_back({job.program, job.library, parms[i], {}, job.owner});
+            batch.push_back({job.program, job.library, parms[i], {}, job.owner, job.requestKey});
         }
         engine_.CallPrograms(batch);
         for (std::size_t i = 0; i < calls.size(); ++i) {

@@ -21,6 +21,7 @@ struct CallJob {
     std::vector<std::string> areas;
     server::CallOutcome outcome;
     std::string owner;                  // whose list entries: see HostEngine::CallProgram
+    std::string requestKey;             // a send's, to recognise it when it comes again
     std::function<void(CallJob&)> done; // called on the worker thread
 };
 

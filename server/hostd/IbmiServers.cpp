@@ -21,16 +21,22 @@ template <typename S> Listener::Factory Make(IbmiContext& context, asio::ssl::co
 } // namespace
 
 IbmiServers::IbmiServers(asio::io_context& io, EngineWorker& worker, Connections& connections,
-                         Log& log, std::chrono::seconds frameTimeout, IbmiOptions options,
+                         Log& log, SignOnGuard& guard, std::chrono::seconds frameTimeout,
+                         std::chrono::seconds idleTimeout, IbmiOptions options,
                          std::shared_ptr<asio::ssl::context> tls)
     : options_(std::move(options)), log_(log),
       tls_(std::move(tls)), context_{io,
                                      worker,
                                      log,
+                                     guard,
                                      frameTimeout,
+                                     idleTimeout,
                                      options_.passwordLevel,
                                      [&connections](const Connection* gone) {
                                          connections.Remove(gone);
+                                     },
+                                     [&connections](const Connection* c, const std::string& user) {
+                                         return connections.SignedOn(c, user);
                                      }},
       portMapper_(io, connections, log, [this](asio::ip::tcp::socket socket) {
           return std::make_shared<PortMapperSession>(std::move(socket), context_, ports_);
@@ -51,7 +57,8 @@ IbmiServers::IbmiServers(asio::io_context& io, EngineWorker& worker, Connections
                               secure ? options_.dataQueueTlsPort : options_.dataQueuePort,
                               Make<DataQueueSession>(context_, secure));
     };
-    add(nullptr);
+    if (options_.plain)
+        add(nullptr);
     if (options_.tls)
         add(tls_.get());
 }

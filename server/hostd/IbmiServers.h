@@ -24,6 +24,7 @@ struct IbmiOptions {
     int passwordLevel = 3; // what the sign-on server reports, as QPWDLVL does
     // The same three servers under TLS too, as as-signon-s, as-rmtcmd-s and as-dtaq-s.
     bool tls = false;
+    bool plain = true; // false: only the TLS servers, behind the port mapper
     unsigned short signonTlsPort = 0;
     unsigned short remoteCommandTlsPort = 0;
     unsigned short dataQueueTlsPort = 0;
@@ -36,7 +37,8 @@ class IbmiServers {
   public:
     // `tls` is the daemon's TLS context; needed when options.tls is set.
     IbmiServers(asio::io_context& io, EngineWorker& worker, Connections& connections, Log& log,
-                std::chrono::seconds frameTimeout, IbmiOptions options,
+                SignOnGuard& guard, std::chrono::seconds frameTimeout,
+                std::chrono::seconds idleTimeout, IbmiOptions options,
                 std::shared_ptr<asio::ssl::context> tls = nullptr);
 
     // Binds them all; returns the port mapper's port. Throws std::runtime_error.

@@ -107,27 +107,25 @@ void IbmiSession::Resume() {
     Drain();
 }
 
-// Before sign-on the whole exchange must be done within the frame time-out; after it a
-// connection may idle as it likes, but a datastream once begun must still arrive whole.
+// Before sign-on the whole exchange must be done within the frame time-out, which runs
+// on from its start; after it a datastream once begun must still arrive whole, and
+// between requests a connection may idle up to the idle time-out.
 void IbmiSession::WatchTime() {
-    if (MayIdle() && pending_.empty()) {
-        if (timing_)
-            timer_.cancel();
-        timing_ = false;
-        ++timerGeneration_;
+    const bool due = !MayIdle() || !pending_.empty();
+    if (due && timing_ == Timing::Frame)
         return;
-    }
-    if (timing_)
-        return;
-    timing_ = true;
-    timer_.expires_after(context_.frameTimeout);
+    timing_ = due ? Timing::Frame : Timing::Idle;
+    timer_.expires_after(due ? context_.frameTimeout : context_.idleTimeout);
     timer_.async_wait(
-        [self = shared_from_this(), generation = timerGeneration_](std::error_code ec) {
+        [self = shared_from_this(), generation = ++timerGeneration_](std::error_code ec) {
             if (ec || self->closed_ || generation != self->timerGeneration_)
                 return;
-            self->timing_ = false;
+            const Timing was = std::exchange(self->timing_, Timing::None);
             if (self->busy_) // our own slowness is not the client's fault
                 return;
+            if (was == Timing::Idle)
+                return self->Close("idle for " +
+                                   std::to_string(self->context_.idleTimeout.count()) + " s");
             const char* missing = !self->open_      ? "TLS handshake"
                                   : self->MayIdle() ? "complete datastream"
                                                     : "complete sign-on";
@@ -250,6 +248,31 @@ std::string IbmiSession::ShownUser(std::string_view user) {
             c = static_cast<char>(c - 'a' + 'A');
     }
     return shown;
+}
+
+std::optional<std::uint32_t> IbmiSession::Throttled(const std::string& user) {
+    const std::string why = context_.guard.Refusal(user, address_);
+    if (why.empty())
+        return std::nullopt;
+    // Not logged one by one: a flood would fill the log; a lock is logged once.
+    if (auto locked = context_.guard.Refused(address_); !locked.empty())
+        context_.log.Line(locked, Priority::Warning);
+    // IBM i disables a profile after too many failures; until then it warns.
+    return why.starts_with("locked out") ? ibmi::kSignonUserDisabled
+                                         : ibmi::kSignonPasswordIncorrectLast;
+}
+
+SignOnVerdict IbmiSession::Settle(const std::string& user, SignOnVerdict verdict) {
+    if (verdict.returnCode == 0) {
+        context_.guard.Succeeded(user, address_);
+        if (!context_.signedOn(this, user))
+            return {ibmi::kSignonGeneralError,
+                    "as many connections of this user from this address as are allowed"};
+    } else if (verdict.returnCode == ibmi::kSignonPasswordIncorrect) {
+        if (auto locked = context_.guard.Failed(user, address_); !locked.empty())
+            context_.log.Line(locked, Priority::Warning);
+    } // disabled or expired: the password was right
+    return verdict;
 }
 
 void IbmiSession::Close(const std::string& why) {

@@ -15,6 +15,8 @@
 #include "EngineWorker.h"
 #include "Log.h"
 #include "Messages.h"
+#include "SignOnCheck.h"
+#include "SignOnGuard.h"
 #include "Stream.h"
 
 namespace tavo::hostd {
@@ -27,9 +29,13 @@ struct IbmiContext {
     asio::io_context& io;
     EngineWorker& worker;
     Log& log;
+    SignOnGuard& guard;
     std::chrono::seconds frameTimeout;
+    std::chrono::seconds idleTimeout; // signed on, between requests
     int passwordLevel;
     std::function<void(const Connection*)> closed;
+    // False when the user may not have another connection from its address.
+    std::function<bool(const Connection*, const std::string& user)> signedOn;
     unsigned nextJob = 1; // io thread only
 
     // "000123/OPER/QZRCSRVS": IBM's client wants three parts, or it asks for the job first.
@@ -77,6 +83,12 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     // A user name from the wire as the log and job names show it: upper case, and no
     // control character that could forge a log line.
     static std::string ShownUser(std::string_view user);
+    // The sign-on guard's refusal of `user` from this client, as a sign-on return code,
+    // logged; nullopt when the attempt may go ahead.
+    std::optional<std::uint32_t> Throttled(const std::string& user);
+    // Tells the guard how a checked attempt went, and the daemon's connections that a
+    // right one signed on; the verdict to answer with.
+    SignOnVerdict Settle(const std::string& user, SignOnVerdict verdict);
     static std::string Hex(std::uint16_t id); // "0x7003", as IBM documents its IDs
     // Whose list entries this connection files and reads: "USER@ADDRESS", so the remote
     // command and data queue connections of one workstation share them.
@@ -105,7 +117,8 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     bool busy_ = false;
     bool stopping_ = false;
     bool closed_ = false;
-    bool timing_ = false;
+    enum class Timing { None, Frame, Idle };
+    Timing timing_ = Timing::None;
     unsigned timerGeneration_ = 0; // a wait that fired just as it was cancelled is stale
 };
 

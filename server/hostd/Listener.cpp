@@ -47,20 +47,18 @@ void Listener::Accept() {
             });
             return;
         }
-        if (connections_.Full()) {
-            std::error_code peerError;
-            const auto peer = socket.remote_endpoint(peerError);
-            log_.Line((peerError ? std::string("a client")
-                                 : peer.address().to_string() + ":" + std::to_string(peer.port())) +
-                      ": already serving " + std::to_string(connections_.Size()) +
-                      " connections; connection closed");
+        std::error_code peerError;
+        const auto peer = socket.remote_endpoint(peerError);
+        const std::string address = peerError ? "unknown peer" : peer.address().to_string();
+        if (const auto why = connections_.Refusal(address); !why.empty()) {
+            log_.Line(address + ": " + why + "; connection closed");
             socket.close(ec);
             Accept();
             return;
         }
         socket.set_option(asio::ip::tcp::no_delay(true), ec);
         auto connection = make_(std::move(socket));
-        connections_.Add(connection);
+        connections_.Add(connection, address);
         connection->Start();
         Accept();
     });

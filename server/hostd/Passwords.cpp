@@ -35,4 +35,51 @@ void RandomBytes(std::span<std::uint8_t> out) {
     randombytes_buf(out.data(), out.size());
 }
 
+VerifiedPasswords::VerifiedPasswords(std::chrono::seconds keep) : keep_(keep) {
+    RandomBytes(key_);
+}
+
+std::string VerifiedPasswords::Digest(std::string_view user, const std::string& hash,
+                                      std::string_view password) const {
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, key_.data(), key_.size(), crypto_generichash_BYTES);
+    for (std::string_view part : {user, std::string_view(hash), password}) {
+        // Each part's length first, so no two different triples run together the same.
+        const std::uint64_t length = part.size();
+        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(&length),
+                                  sizeof length);
+        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(part.data()),
+                                  part.size());
+    }
+    std::string digest(crypto_generichash_BYTES, '\0');
+    crypto_generichash_final(&state, reinterpret_cast<unsigned char*>(digest.data()),
+                             digest.size());
+    return digest;
+}
+
+bool VerifiedPasswords::Known(std::string_view user, const std::string& hash,
+                              std::string_view password) {
+    const auto digest = Digest(user, hash, password);
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex_);
+    const auto it = known_.find(digest);
+    if (it == known_.end())
+        return false;
+    if (now < it->second)
+        return true;
+    known_.erase(it);
+    return false;
+}
+
+void VerifiedPasswords::Remember(std::string_view user, const std::string& hash,
+                                 std::string_view password) {
+    const auto digest = Digest(user, hash, password);
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex_);
+    if (known_.size() >= 10000)
+        std::erase_if(known_, [&](const auto& entry) { return entry.second <= now; });
+    if (known_.size() < 10000)
+        known_[digest] = now + keep_;
+}
+
 } // namespace tavo::hostd

@@ -37,11 +37,18 @@ void ServiceSession::StartServer(const ibmi::Header& header, ibmi::ByteView data
     SignOnAttempt attempt{request.authenticationType, std::move(request.substitute), request.user,
                           serverSeed_, *clientSeed_};
     const int level = context_.passwordLevel;
+    if (const auto refused = Throttled(attempt.user)) {
+        ibmi::StartServerReply reply;
+        reply.serverId = serverId_;
+        reply.returnCode = *refused;
+        return Send(reply.Encode(), header.correlation, true);
+    }
     auto self = std::static_pointer_cast<ServiceSession>(shared_from_this());
     OnEngine([self, attempt = std::move(attempt), level,
               correlation = header.correlation](server::HostEngine& engine) -> Continuation {
-        const SignOnVerdict verdict = CheckSignOn(engine, level, attempt);
-        return [self, verdict, correlation, user = ShownUser(attempt.user)] {
+        return [self, checked = CheckSignOn(engine, level, attempt), correlation,
+                user = ShownUser(attempt.user)] {
+            const SignOnVerdict verdict = self->Settle(user, checked);
             ibmi::StartServerReply reply;
             reply.serverId = self->serverId_;
             reply.returnCode = verdict.returnCode;

@@ -9,22 +9,29 @@ namespace tavo::hostd {
 
 namespace pr = protocol;
 
-Session::Session(asio::ip::tcp::socket socket, SessionContext& context)
-    : context_(context), socket_(std::move(socket)), timer_(context.io) {
+Session::Session(std::shared_ptr<Stream> stream, SessionContext& context)
+    : context_(context), stream_(std::move(stream)), timer_(context.io) {
     std::error_code ec;
-    const auto remote = socket_.remote_endpoint(ec);
+    const auto remote = stream_->Socket().remote_endpoint(ec);
     address_ = ec ? "unknown peer" : remote.address().to_string();
     peer_ = ec ? address_ : address_ + ":" + std::to_string(remote.port());
 }
 
 void Session::Start() {
-    WatchTime();
-    Read();
+    WatchTime(); // the TLS handshake is part of signing on, and has its time
+    stream_->Open([self = shared_from_this()](std::error_code ec) {
+        if (self->closed_)
+            return;
+        if (ec)
+            return self->Close("TLS handshake failed: " + ec.message());
+        self->Read();
+    });
 }
 
 void Session::Stop() {
     stopping_ = true;
-    if (!busy_)
+    // A sign-on check changes nothing, so it need not be waited for; a call must be.
+    if (!busy_ || checking_)
         Close("");
 }
 
@@ -32,7 +39,7 @@ void Session::Read() {
     if (reading_ || closed_)
         return;
     reading_ = true;
-    socket_.async_read_some(
+    stream_->ReadSome(
         asio::buffer(readBuffer_),
         [self = shared_from_this()](std::error_code ec, std::size_t n) { self->OnRead(ec, n); });
 }
@@ -79,25 +86,25 @@ void Session::Drain() {
     Read();
 }
 
-// A connection may idle for as long as it likes between requests, but a handshake or a
-// frame, once begun, must be complete within the frame time-out.
+// A handshake, a sign-on or a frame, once begun, must be complete within the frame
+// time-out, which runs on from its start; between requests a signed-on connection may
+// idle up to the idle time-out.
 void Session::WatchTime() {
     const bool due = state_ != State::Ready || decoder_.Partial();
-    if (!due) {
-        if (timing_)
-            timer_.cancel();
-        timing_ = false;
-        ++timerGeneration_;
+    if (due && timing_ == Timing::Frame)
         return;
-    }
-    if (timing_)
-        return;
-    timing_ = true;
-    timer_.expires_after(context_.frameTimeout);
+    timing_ = due ? Timing::Frame : Timing::Idle;
+    timer_.expires_after(due ? context_.frameTimeout : context_.idleTimeout);
     timer_.async_wait(
-        [self = shared_from_this(), generation = timerGeneration_](std::error_code ec) {
+        [self = shared_from_this(), generation = ++timerGeneration_](std::error_code ec) {
             if (ec || self->closed_ || generation != self->timerGeneration_)
                 return;
+            const Timing was = std::exchange(self->timing_, Timing::None);
+            if (self->busy_) // our own slowness is not the client's fault
+                return;
+            if (was == Timing::Idle)
+                return self->Close("idle for " +
+                                   std::to_string(self->context_.idleTimeout.count()) + " s");
             self->Close("no complete " +
                         std::string(self->state_ == State::Ready ? "frame" : "sign-on") +
                         " within " + std::to_string(self->context_.frameTimeout.count()) + " s");
@@ -149,26 +156,93 @@ void Session::Handle(pr::Message message) {
     Close("a message only the host sends");
 }
 
+namespace {
+
+// Sign-on checks waiting for the pool at most, in all and from one client address; more
+// are refused at once, so a flood of sign-ons costs its senders a refusal, not every
+// other user a long wait.
+constexpr int kMostChecksWaiting = 64;
+constexpr int kMostChecksWaitingPerAddress = 16;
+
+// Stands in for the hash of a user who does not exist, so that a wrong user name costs
+// the same as a wrong password and its answer tells nothing.
+const std::string& DummyHash() {
+    static const std::string hash = HashPassword("no such user");
+    return hash;
+}
+
+} // namespace
+
 void Session::HandleSignOn(pr::SignOn signOn) {
+    const auto refuse = [this, &signOn](const std::string& why) {
+        Reply(pr::Error{pr::ErrorCode::SignOnRefused,
+                        "Sign-on as " + signOn.user + " refused: " + why},
+              true);
+    };
+    // Not logged one by one: a flood would fill the log; a lock is logged once.
+    if (auto why = context_.guard.Refusal(signOn.user, address_); !why.empty()) {
+        if (auto locked = context_.guard.Refused(address_); !locked.empty())
+            context_.log.Line(locked, Priority::Warning);
+        return refuse(why);
+    }
+    int& fromHere = context_.checksByAddress[address_];
+    if (context_.checksWaiting.load() >= kMostChecksWaiting ||
+        fromHere >= kMostChecksWaitingPerAddress) {
+        if (fromHere == 0)
+            context_.checksByAddress.erase(address_);
+        context_.log.Line(peer_ + ": sign-on refused for user '" + signOn.user +
+                          "': too many checks waiting");
+        return refuse("the host is busy checking other sign-ons; try again in a moment.");
+    }
+    ++fromHere;
+    ++context_.checksWaiting;
     busy_ = true;
+    checking_ = true;
     // Verifying a hash takes a good fraction of a second of one core, on purpose: it
     // runs beside the io thread so other clients are not held up.
     asio::post(context_.signOnPool, [self = shared_from_this(), signOn = std::move(signOn),
                                      guard = asio::make_work_guard(context_.io)] {
+        struct Done {
+            std::atomic<int>& waiting;
+            ~Done() { --waiting; }
+        } done{self->context_.checksWaiting};
         // A disabled user or an expired password shuts out this protocol as it does the
         // IBM i sign-on; only a caller who knows the password learns which it was.
         std::string refusal = "the user or password is not valid.";
-        try {
-            const auto account = self->context_.engine.User(signOn.user);
-            if (account && VerifyPassword(account->passwords.hash, signOn.password))
-                refusal = account->disabled  ? "the user is disabled."
-                          : account->expired ? "the password has expired."
-                                             : "";
-        } catch (const std::exception& e) {
-            self->context_.log.Line(self->peer_ + ": cannot check the sign-on: " + e.what());
-        }
-        asio::post(self->context_.io, [self, refusal, user = signOn.user] {
+        bool right = false;
+        // A check for a connection that has gone is skipped: nobody is left to answer.
+        if (!self->gone_)
+            try {
+                const auto account = self->context_.engine.User(signOn.user);
+                const std::string& hash = account ? account->passwords.hash : DummyHash();
+                right = (self->context_.verified.Known(signOn.user, hash, signOn.password) ||
+                         VerifyPassword(hash, signOn.password)) &&
+                        account;
+                if (right) {
+                    self->context_.verified.Remember(signOn.user, hash, signOn.password);
+                    refusal = account->disabled  ? "the user is disabled."
+                              : account->expired ? "the password has expired."
+                                                 : "";
+                }
+            } catch (const std::exception& e) {
+                self->context_.log.Line(self->peer_ + ": cannot check the sign-on: " + e.what());
+            }
+        asio::post(self->context_.io, [self, refusal, right, user = signOn.user]() mutable {
+            if (--self->context_.checksByAddress[self->address_] <= 0)
+                self->context_.checksByAddress.erase(self->address_);
             self->busy_ = false;
+            self->checking_ = false;
+            if (self->closed_)
+                return;
+            if (!right) {
+                if (auto locked = self->context_.guard.Failed(user, self->address_);
+                    !locked.empty())
+                    self->context_.log.Line(locked, Priority::Warning);
+            } else {
+                self->context_.guard.Succeeded(user, self->address_);
+                if (refusal.empty() && !self->context_.signedOn(self.get(), user))
+                    refusal = "this user has as many connections from this address as it may.";
+            }
             if (!refusal.empty()) {
                 self->context_.log.Line(self->peer_ + ": sign-on refused for user '" + user +
                                         "': " + refusal);
@@ -188,10 +262,29 @@ void Session::HandleSignOn(pr::SignOn signOn) {
 }
 
 void Session::HandleCall(pr::Call call) {
+    // Per user, not per address: the repeat may come from wherever the client is now.
+    std::string key;
+    if (!call.requestId.empty()) {
+        key = owner_.substr(0, owner_.rfind('@')) + '\n' + call.requestId;
+        pr::CallReply first;
+        switch (context_.recent.Begin(key, first, [self = shared_from_this()](const auto& r) {
+            self->busy_ = false;
+            self->Reply(r);
+        })) {
+        case RecentReplies::Seen::Answered:
+            return Reply(first);
+        case RecentReplies::Seen::Running:
+            busy_ = true;
+            return;
+        case RecentReplies::Seen::New:
+            break;
+        }
+    }
     auto job = std::make_shared<CallJob>();
     job->program = std::move(call.program);
     job->library = std::move(call.library);
     job->owner = owner_;
+    job->requestKey = key;
     for (auto& parm : call.parms) {
         job->directions.push_back(static_cast<server::ParmDirection>(parm.direction));
         if (parm.direction == pr::Direction::Output)
@@ -200,13 +293,17 @@ void Session::HandleCall(pr::Call call) {
             job->areas.push_back(std::move(parm.data));
     }
     busy_ = true;
-    job->done = [self = shared_from_this(),
+    job->done = [self = shared_from_this(), key,
                  guard = asio::make_work_guard(context_.io)](CallJob& done) {
         pr::CallReply reply{done.outcome.ok, done.outcome.message, {}};
-        for (std::size_t i = 0; i < done.areas.size(); ++i)
+        // A failed call returns no areas: they would be the caller's own, as large as it
+        // declared them, and a host program's areas are never larger than its own.
+        for (std::size_t i = 0; done.outcome.ok && i < done.areas.size(); ++i)
             if (done.directions[i] != server::ParmDirection::Input)
                 reply.outputs.push_back(std::move(done.areas[i]));
-        asio::post(self->context_.io, [self, reply = std::move(reply)] {
+        asio::post(self->context_.io, [self, key, reply = std::move(reply)] {
+            if (!key.empty())
+                self->context_.recent.Finish(key, reply);
             self->busy_ = false;
             self->Reply(reply);
         });
@@ -242,28 +339,26 @@ void Session::Reply(const pr::Message& message, bool thenClose) {
         return Close(std::string("cannot send the reply: ") + e.what());
     }
     busy_ = true;
-    asio::async_write(
-        socket_, asio::buffer(*frame),
-        [self = shared_from_this(), frame, thenClose](std::error_code ec, std::size_t) {
-            self->busy_ = false;
-            if (ec)
-                return self->Close("cannot send the reply: " + ec.message());
-            if (thenClose || self->stopping_)
-                return self->Close("");
-            self->Drain();
-        });
+    stream_->Write(asio::buffer(*frame),
+                   [self = shared_from_this(), frame, thenClose](std::error_code ec, std::size_t) {
+                       self->busy_ = false;
+                       if (ec)
+                           return self->Close("cannot send the reply: " + ec.message());
+                       if (thenClose || self->stopping_)
+                           return self->Close("");
+                       self->Drain();
+                   });
 }
 
 void Session::Close(const std::string& why) {
     if (closed_)
         return;
     closed_ = true;
+    gone_ = true;
     if (!why.empty())
         context_.log.Line(peer_ + (user_.empty() ? "" : " (" + user_ + ")") + ": " + why +
                           "; connection closed");
-    std::error_code ignored;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    socket_.close(ignored);
+    stream_->Close();
     timer_.cancel();
     context_.closed(this);
 }

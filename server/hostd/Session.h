@@ -2,9 +2,11 @@
 
 #include <array>
 #include <asio.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -12,6 +14,10 @@
 #include "EngineWorker.h"
 #include "HostProtocol.h"
 #include "Log.h"
+#include "Passwords.h"
+#include "RecentReplies.h"
+#include "SignOnGuard.h"
+#include "Stream.h"
 
 namespace tavo::hostd {
 
@@ -20,18 +26,27 @@ struct SessionContext {
     asio::io_context& io;
     EngineWorker& worker;
     asio::thread_pool& signOnPool;
+    SignOnGuard& guard;
+    VerifiedPasswords& verified;
+    std::atomic<int>& checksWaiting;             // sign-on checks queued or running on the pool
+    std::map<std::string, int>& checksByAddress; // the same by client address; io thread only
+    RecentReplies& recent;
     server::HostEngine& engine;
     Log& log;
     std::chrono::seconds frameTimeout;
+    std::chrono::seconds idleTimeout; // signed on, between requests
     std::function<void(const Connection*)> closed;
+    // False when the user may not have another connection from its address.
+    std::function<bool(const Connection*, const std::string& user)> signedOn;
 };
 
-// One client connection: handshake, sign-on, then one request at a time. Runs on the
+// One client connection, in the clear or under TLS: handshake, sign-on, then one request
+// at a time. Runs on the
 // daemon's io thread; engine work goes to the worker and comes back as a posted reply.
 // Anything malformed closes this connection, with a log line, and nothing else.
 class Session : public Connection, public std::enable_shared_from_this<Session> {
   public:
-    Session(asio::ip::tcp::socket socket, SessionContext& context);
+    Session(std::shared_ptr<Stream> stream, SessionContext& context);
     void Start() override;
     void Stop() override;
 
@@ -51,7 +66,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     void WatchTime();
 
     SessionContext& context_;
-    asio::ip::tcp::socket socket_;
+    std::shared_ptr<Stream> stream_;
     asio::steady_timer timer_;
     std::array<std::uint8_t, 65536> readBuffer_{};
     protocol::FrameDecoder decoder_;
@@ -64,7 +79,10 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     bool busy_ = false;
     bool stopping_ = false;
     bool closed_ = false;
-    bool timing_ = false;
+    bool checking_ = false;         // a sign-on check is on the pool
+    std::atomic<bool> gone_{false}; // closed: a check still queued for it is skipped
+    enum class Timing { None, Frame, Idle };
+    Timing timing_ = Timing::None;
     unsigned timerGeneration_ = 0; // a wait that fired just as it was cancelled is stale
 };
 

@@ -46,11 +46,18 @@ void SignonSession::SignOn(ibmi::ByteView datastream) {
     SignOnAttempt attempt{request.authenticationType, std::move(request.substitute), request.user,
                           serverSeed_, *clientSeed_};
     const int level = context_.passwordLevel;
+    if (const auto refused = Throttled(attempt.user)) {
+        ibmi::SignonInfoReply reply;
+        reply.returnCode = *refused;
+        reply.serverCcsid = kCcsid;
+        return Send(reply.Encode(), request.correlation);
+    }
     auto self = std::static_pointer_cast<SignonSession>(shared_from_this());
     OnEngine([self, attempt = std::move(attempt), level,
               correlation = request.correlation](server::HostEngine& engine) -> Continuation {
-        const SignOnVerdict verdict = CheckSignOn(engine, level, attempt);
-        return [self, verdict, correlation, user = ShownUser(attempt.user)] {
+        return [self, checked = CheckSignOn(engine, level, attempt), correlation,
+                user = ShownUser(attempt.user)] {
+            const SignOnVerdict verdict = self->Settle(user, checked);
             if (verdict.returnCode == 0) {
                 self->signedOn_ = true;
                 self->user_ = user;

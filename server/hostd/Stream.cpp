@@ -13,15 +13,39 @@ namespace tavo::hostd {
 
 namespace {
 
-class Plain final : public Stream {
+// A write the client does not take within the time ends the connection: a client that
+// never reads must not hold the daemon's buffers. `abort` closes the socket; `done` then
+// hears timed_out.
+template <class Self, class Do, class Abort>
+void WriteWithin(std::shared_ptr<Self> self, std::chrono::milliseconds limit, Do write, Abort abort,
+                 Stream::Transferred done) {
+    self->writeTimer_.expires_after(limit);
+    self->writeTimer_.async_wait([self, abort](std::error_code ec) {
+        if (ec)
+            return;
+        self->writeExpired_ = true;
+        abort(*self);
+    });
+    write([self, done = std::move(done)](std::error_code ec, std::size_t n) {
+        self->writeTimer_.cancel();
+        done(self->writeExpired_ ? asio::error::timed_out : ec, n);
+    });
+}
+
+class Plain final : public Stream, public std::enable_shared_from_this<Plain> {
   public:
-    explicit Plain(asio::ip::tcp::socket socket) : socket_(std::move(socket)) {}
+    Plain(asio::ip::tcp::socket socket, std::chrono::milliseconds writeLimit)
+        : socket_(std::move(socket)), writeLimit_(writeLimit), writeTimer_(socket_.get_executor()) {
+    }
     void Open(Opened done) override { done({}); }
     void ReadSome(asio::mutable_buffer buffer, Transferred done) override {
         socket_.async_read_some(buffer, std::move(done));
     }
     void Write(asio::const_buffer buffer, Transferred done) override {
-        asio::async_write(socket_, buffer, std::move(done));
+        WriteWithin(
+            shared_from_this(), writeLimit_,
+            [this, buffer](auto then) { asio::async_write(socket_, buffer, std::move(then)); },
+            [](Plain& self) { self.Close(); }, std::move(done));
     }
     void Close() override {
         std::error_code ignored;
@@ -32,7 +56,13 @@ class Plain final : public Stream {
     asio::ip::tcp::socket& Socket() override { return socket_; }
 
   private:
+    template <class Self, class Do, class Abort>
+    friend void WriteWithin(std::shared_ptr<Self>, std::chrono::milliseconds, Do, Abort,
+                            Stream::Transferred);
     asio::ip::tcp::socket socket_;
+    std::chrono::milliseconds writeLimit_;
+    asio::steady_timer writeTimer_;
+    bool writeExpired_ = false;
 };
 
 // How long a client has to answer our close_notify before the socket goes anyway.
@@ -40,8 +70,10 @@ constexpr auto kGoodbye = std::chrono::seconds(1);
 
 class Tls final : public Stream, public std::enable_shared_from_this<Tls> {
   public:
-    Tls(asio::ip::tcp::socket socket, asio::ssl::context& context)
-        : stream_(std::move(socket), context), goodbye_(stream_.get_executor()) {}
+    Tls(asio::ip::tcp::socket socket, asio::ssl::context& context,
+        std::chrono::milliseconds writeLimit)
+        : stream_(std::move(socket), context), goodbye_(stream_.get_executor()),
+          writeLimit_(writeLimit), writeTimer_(stream_.get_executor()) {}
     void Open(Opened done) override {
         stream_.async_handshake(
             asio::ssl::stream_base::server,
@@ -54,7 +86,10 @@ class Tls final : public Stream, public std::enable_shared_from_this<Tls> {
         stream_.async_read_some(buffer, std::move(done));
     }
     void Write(asio::const_buffer buffer, Transferred done) override {
-        asio::async_write(stream_, buffer, std::move(done));
+        WriteWithin(
+            shared_from_this(), writeLimit_,
+            [this, buffer](auto then) { asio::async_write(stream_, buffer, std::move(then)); },
+            [](Tls& self) { self.Drop(); }, std::move(done));
     }
     void Close() override {
         if (closing_)
@@ -86,8 +121,14 @@ class Tls final : public Stream, public std::enable_shared_from_this<Tls> {
         stream_.next_layer().close(ignored);
     }
 
+    template <class Self, class Do, class Abort>
+    friend void WriteWithin(std::shared_ptr<Self>, std::chrono::milliseconds, Do, Abort,
+                            Stream::Transferred);
     asio::ssl::stream<asio::ip::tcp::socket> stream_;
     asio::steady_timer goodbye_;
+    std::chrono::milliseconds writeLimit_;
+    asio::steady_timer writeTimer_;
+    bool writeExpired_ = false;
     bool open_ = false;
     bool closing_ = false;
 };
@@ -114,12 +155,14 @@ int NoPassPhrase(char*, int, int, void*) {
 
 } // namespace
 
-std::shared_ptr<Stream> PlainStream(asio::ip::tcp::socket socket) {
-    return std::make_shared<Plain>(std::move(socket));
+std::shared_ptr<Stream> PlainStream(asio::ip::tcp::socket socket,
+                                    std::chrono::milliseconds writeLimit) {
+    return std::make_shared<Plain>(std::move(socket), writeLimit);
 }
 
-std::shared_ptr<Stream> TlsStream(asio::ip::tcp::socket socket, asio::ssl::context& tls) {
-    return std::make_shared<Tls>(std::move(socket), tls);
+std::shared_ptr<Stream> TlsStream(asio::ip::tcp::socket socket, asio::ssl::context& tls,
+                                  std::chrono::milliseconds writeLimit) {
+    return std::make_shared<Tls>(std::move(socket), tls, writeLimit);
 }
 
 std::shared_ptr<asio::ssl::context> ServerTlsContext(const TlsFiles& files) {

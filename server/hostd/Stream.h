@@ -1,6 +1,7 @@
 #pragma once
 
 #include <asio.hpp>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,8 +31,13 @@ class Stream {
     virtual asio::ip::tcp::socket& Socket() = 0;
 };
 
-std::shared_ptr<Stream> PlainStream(asio::ip::tcp::socket socket);
-std::shared_ptr<Stream> TlsStream(asio::ip::tcp::socket socket, asio::ssl::context& tls);
+// A reply the client has not taken within `writeLimit` ends the connection: its Write
+// completes with asio::error::timed_out.
+inline constexpr std::chrono::milliseconds kWriteLimit{30000};
+std::shared_ptr<Stream> PlainStream(asio::ip::tcp::socket socket,
+                                    std::chrono::milliseconds writeLimit = kWriteLimit);
+std::shared_ptr<Stream> TlsStream(asio::ip::tcp::socket socket, asio::ssl::context& tls,
+                                  std::chrono::milliseconds writeLimit = kWriteLimit);
 
 // The certificate (PEM, the chain after it if any) and the private key (PEM, not
 // encrypted) that every TLS listener of the daemon presents.

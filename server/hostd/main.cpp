@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     serveCommand->add_option("--port-file", serve.portFile,
                              "write the port there once listening (useful with port 0); with "
-                             "--ibmi, the port mapper's port on a second line");
+                             "--ibmi, the port mapper's port on a second line (0 without it); with "
+                             "--listen-tls, the TLS port on a third");
     auto* ibmi = serveCommand->add_option(
         "--ibmi", serve.ibmi,
         "also serve the IBM i host servers, with the port mapper on [ADDRESS:]PORT (address "
@@ -49,6 +50,13 @@ int main(int argc, char** argv) {
                                             "PEM private key of --tls-cert, without a pass phrase");
     tlsCert->needs(tlsKey);
     tlsKey->needs(tlsCert);
+    serveCommand
+        ->add_option("--listen-tls", serve.listenTls,
+                     "also serve clients (tcps://) under TLS on this address and port")
+        ->needs(tlsCert);
+    serveCommand->add_flag("--insecure-plaintext", serve.insecurePlaintext,
+                           "serve in plain text on an address other hosts can reach, passwords "
+                           "readable by anyone on the network");
     auto* ibmiTls = serveCommand
                         ->add_flag("--ibmi-tls", serve.ibmiTls,
                                    "also serve the three host servers under TLS, which the "
@@ -81,6 +89,16 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::Range(1, 3600));
     serveCommand
+        ->add_option("--max-user-connections", serve.maxUserConnections,
+                     "connections signed on as one user from one address")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
+    serveCommand
+        ->add_option("--idle-timeout", serve.idleTimeoutSeconds,
+                     "seconds a signed-on connection may wait between requests")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 604800));
+    serveCommand
         ->add_option("--max-connections", serve.maxConnections,
                      "connections served at once; more are closed at once")
         ->capture_default_str()
@@ -90,6 +108,11 @@ int main(int argc, char** argv) {
                      "seconds an unread list entry is kept")
         ->capture_default_str()
         ->check(CLI::Range(1, 86400));
+    serveCommand
+        ->add_option("--queue-memory", serve.queueMemoryMiB,
+                     "MiB of unread entries kept in all, for every client together")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65536));
     serveCommand->add_option("--queue-cap", serve.queueCap, "unread entries kept under one key")
         ->capture_default_str()
         ->check(CLI::Range(1, 10000000));

@@ -151,6 +151,7 @@ void EncodeBody(Writer& w, const Call& m) {
             w.Run(p.data);
         }
     }
+    w.Text(m.requestId, kMaxNameLength, "request id");
 }
 void EncodeBody(Writer& w, const CallReply& m) {
     w.U8(static_cast<std::uint8_t>(Type::CallReply));
@@ -215,6 +216,7 @@ Message DecodeCall(Reader& r) {
         }
         m.parms.push_back(std::move(p));
     }
+    m.requestId = r.Text(kMaxNameLength, "request id");
     return m;
 }
 

@@ -17,7 +17,8 @@
 // at a time and waits for its reply.
 namespace tavo::protocol {
 
-inline constexpr std::uint16_t kVersion = 1;
+// 2: a call carries its request id.
+inline constexpr std::uint16_t kVersion = 2;
 inline constexpr std::string_view kMagic = "TAVO400H";
 
 // Hard limits, checked before anything is allocated.
@@ -68,6 +69,10 @@ struct Call {
     std::string program;
     std::string library;
     std::vector<Parm> parms;
+    // Chosen by the client, unique to it (at most kMaxNameLength); empty: none. A call
+    // sent again with the same id, as after a lost reply, gets the first answer and is
+    // not run again.
+    std::string requestId;
 };
 struct CallReply {
     bool ok = true;

@@ -20,7 +20,7 @@ class ProcessTest : public CliFixture {
         CliFixture::SetUp();
         db = DemoDatabase(dir);
         daemon = std::make_unique<Daemon>(dir, db);
-        systems = SystemsFile(dir, daemon->Address(), "secret", 5);
+        systems = SystemsFile(dir, daemon->Address(), "secret42", 5);
     }
 
     // Runs tavo400-send with `input` on a pipe-like file as its standard input.
@@ -85,7 +85,7 @@ TEST_F(ProcessTest, ExitStatusesOfAProcess) {
     const auto noPassword = dir / "no-password.ini";
     std::ofstream(noPassword) << "[SYSA]\naddress = " << daemon->Address() << "\nuser = OPER\n";
     const auto unasked =
-        Send({"--config", noPassword.string(), "--to", "jsmith", "--body", "b"}, "secret\n");
+        Send({"--config", noPassword.string(), "--to", "jsmith", "--body", "b"}, "secret42\n");
     EXPECT_EQ(unasked.status, 3);
     EXPECT_TRUE(unasked.err.ends_with("run at a terminal without --no-prompt to be asked for it\n"))
         << unasked.err;

@@ -32,13 +32,14 @@ class BackendParityTest : public HostFixture, public ::testing::WithParamInterfa
         if (GetParam() == "tcp") {
             daemon = std::make_unique<Daemon>(dir, db);
             cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() +
-                                "\nuser = OPER\npassword = secret\ntimeout = 5\n");
+                                "\nuser = OPER\npassword = secret42\ntimeout = 5\n");
         } else if (GetParam().starts_with("ibmi")) {
             const std::string level = GetParam().substr(4);
             daemon = std::make_unique<Daemon>(
-                dir, db, std::vector<std::string>{"--ibmi", "127.0.0.1:0", "--password-level", level});
+                dir, db,
+                std::vector<std::string>{"--ibmi", "127.0.0.1:0", "--password-level", level});
             cwbtest::UseSystems("[SYSA]\naddress = " + daemon->IbmiAddress() +
-                                "\nuser = OPER\npassword = secret\ntimeout = 5\n");
+                                "\nuser = OPER\npassword = secret42\ntimeout = 5\n");
         } else {
             cwbtest::UseSystems("[SYSA]\naddress = embedded\ndatabase = " + db.string() + "\n");
         }
@@ -121,7 +122,7 @@ class DaemonLinkTest : public HostFixture {
         db = DemoDatabase(dir);
         daemon = std::make_unique<Daemon>(dir, db);
         cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() +
-                            "\nuser = OPER\npassword = secret\ntimeout = 5\n");
+                            "\nuser = OPER\npassword = secret42\ntimeout = 5\n");
     }
     ScratchDir dir{"daemon-link"};
     std::filesystem::path db;
@@ -160,8 +161,9 @@ class IbmiLinkTest : public HostFixture {
     void SetUp() override {
         HostFixture::SetUp();
         db = DemoDatabase(dir);
-        daemon = std::make_unique<Daemon>(dir, db, std::vector<std::string>{"--ibmi", "127.0.0.1:0"});
-        UseUser("OPER", "secret");
+        daemon =
+            std::make_unique<Daemon>(dir, db, std::vector<std::string>{"--ibmi", "127.0.0.1:0"});
+        UseUser("OPER", "secret42");
     }
     void UseUser(const std::string& user, const std::string& password) {
         cwbtest::UseSystems("[SYSA]\naddress = " + daemon->IbmiAddress() + "\nuser = " + user +
@@ -183,9 +185,9 @@ TEST_F(IbmiLinkTest, RefusedSignOnsShowTheirOwnCodes) {
     } cases[] = {
         {nullptr, "OPER", "wrong", CWB_PASSWORD_INCORRECT},
         // the daemon answers an unknown user exactly as a wrong password
-        {nullptr, "NOBODY", "secret", CWB_PASSWORD_INCORRECT},
-        {"expire", "OPER", "secret", CWB_PASSWORD_EXPIRED},
-        {"disable", "OPER", "secret", CWB_USER_DISABLED},
+        {nullptr, "NOBODY", "secret42", CWB_PASSWORD_INCORRECT},
+        {"expire", "OPER", "secret42", CWB_PASSWORD_EXPIRED},
+        {"disable", "OPER", "secret42", CWB_USER_DISABLED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.rc) + " " + c.user);
@@ -231,19 +233,28 @@ TEST_F(IbmiLinkTest, AProcessSignsOnOnceAndKeepsItsConnections) {
             ++n;
         return n;
     };
-    for (int round = 0; round < 2; ++round) {
-        cwbRC_SysHandle system = 0;
-        ASSERT_EQ(cwbRC_StartSys("SYSA", 0, &system), CWB_OK);
-        cwbRC_PgmHandle program = 0;
-        cwbRC_CreatePgm("NOSUCH", "TAVO400", &program);
-        EXPECT_EQ(cwbRC_CallPgm(system, program, 0), CWBRC_HOST_PROGRAM_ERROR);
-        cwbRC_DeletePgm(program);
-        cwbRC_EndSys(system);
-        cwbDQ_QueueHandle queue = 0;
-        cwbDQ_Open("NOSUCH", "TAVO400", "SYSA", &queue, 0);
-        cwbDQ_Close(queue);
+    // the sign-on, remote command and data queue servers; our own protocol's one connection
+    for (const auto& [address, connections] :
+         {std::pair{daemon->IbmiAddress(), 3u}, std::pair{daemon->Address(), 1u}}) {
+        SCOPED_TRACE(address);
+        cwbtest::UseSystems("[SYSA]\naddress = " + address +
+                            "\nuser = OPER\npassword = secret42\ntimeout = 5\n");
+        RestartProcess();
+        const std::size_t before = logged("signed on");
+        for (int round = 0; round < 2; ++round) {
+            cwbRC_SysHandle system = 0;
+            ASSERT_EQ(cwbRC_StartSys("SYSA", 0, &system), CWB_OK);
+            cwbRC_PgmHandle program = 0;
+            cwbRC_CreatePgm("NOSUCH", "TAVO400", &program);
+            EXPECT_EQ(cwbRC_CallPgm(system, program, 0), CWBRC_HOST_PROGRAM_ERROR);
+            cwbRC_DeletePgm(program);
+            cwbRC_EndSys(system);
+            cwbDQ_QueueHandle queue = 0;
+            cwbDQ_Open("NOSUCH", "TAVO400", "SYSA", &queue, 0);
+            cwbDQ_Close(queue);
+        }
+        EXPECT_EQ(logged("signed on") - before, connections);
     }
-    EXPECT_EQ(logged("OPER signed on"), 3u) << "the sign-on, remote command and data queue servers";
 
     UseUser("OPER", "wrong");
     RestartProcess();

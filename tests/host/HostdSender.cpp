@@ -1,6 +1,7 @@
 // A client process for the reliability test: sends through the host link for a while,
-// printing "OK <subject>" for each message the host accepted. Every attempt has a
-// subject of its own, so the outbox shows which were stored and how often.
+// printing for each attempt "OK", "UNKNOWN" (sent, answer lost) or "FAILED" (not sent)
+// and its subject. Every attempt has a subject of its own, so the outbox shows which
+// were stored and how often.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -33,18 +34,15 @@ int main(int argc, char** argv) {
     int accepted = 0, attempts = 0;
     while (std::chrono::steady_clock::now() < end) {
         const std::string subject = id + "-" + std::to_string(attempts++);
-        bool ok = false;
-        {
-            CHostLink link;
-            ok = link.SubmitMessage(1, 1, "OPS       ", "reliability", subject);
-        }
-        if (ok) {
+        CHostLink link;
+        const bool ok = link.SubmitMessage(1, 1, "OPS       ", "reliability", subject);
+        const bool unknown = link.LastSubmitOutcome() == CHostLink::SubmitOutcome::Unknown;
+        std::printf("%s %s\n", ok ? "OK" : unknown ? "UNKNOWN" : "FAILED", subject.c_str());
+        std::fflush(stdout);
+        if (ok)
             ++accepted;
-            std::printf("OK %s\n", subject.c_str());
-            std::fflush(stdout);
-        } else {
+        else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
     }
     std::fprintf(stderr, "%s: %d attempts, %d accepted, %d failures shown\n", id.c_str(), attempts,
                  accepted, quiet.shown);

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <asio.hpp>
+#include <atomic>
+#include <csignal>
 #include <random>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include "Ccsid37.h"
@@ -49,7 +52,7 @@ class RawClient {
             throw std::runtime_error("the daemon closed the connection");
         return *reply;
     }
-    bool SignOn(const std::string& password = "secret", const std::string& user = "oper") {
+    bool SignOn(const std::string& password = "secret42", const std::string& user = "oper") {
         if (!std::holds_alternative<pr::HelloOk>(Ask(pr::Hello{})))
             return false;
         return std::holds_alternative<pr::Ok>(Ask(pr::SignOn{user, password}));
@@ -145,10 +148,10 @@ TEST_F(HostdServeTest, WrongPasswordOrVersionIsRefusedWithText) {
 
     RawClient stranger(daemon->Port());
     ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(stranger.Ask(pr::Hello{})));
-    EXPECT_TRUE(std::holds_alternative<pr::Error>(stranger.Ask(pr::SignOn{"NOBODY", "secret"})));
+    EXPECT_TRUE(std::holds_alternative<pr::Error>(stranger.Ask(pr::SignOn{"NOBODY", "secret42"})));
 
     RawClient future(daemon->Port());
-    const auto version = future.Ask(pr::Hello{2});
+    const auto version = future.Ask(pr::Hello{pr::kVersion + 1});
     ASSERT_TRUE(std::holds_alternative<pr::Error>(version));
     EXPECT_EQ(std::get<pr::Error>(version).code, pr::ErrorCode::VersionNotSupported);
     ExpectServed();
@@ -182,10 +185,10 @@ TEST_F(HostdServeTest, StopFinishesTheCallInFlightAndExitsCleanly) {
 // Workstations that open the picker at the same moment send equal keys; each still gets
 // one whole list of its own, told apart by who signed on and where from.
 TEST_F(HostdServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
-    ASSERT_EQ(RunHostd(dir, {"user", "add", "CLERK", "--db", db.string()}, "secret\n").status, 0);
+    ASSERT_EQ(RunHostd(dir, {"user", "add", "CLERK", "--db", db.string()}, "secret42\n").status, 0);
     RawClient oper(daemon->Port()), clerk(daemon->Port()), elsewhere(daemon->Port(), "127.0.0.2");
     ASSERT_TRUE(oper.SignOn());
-    ASSERT_TRUE(clerk.SignOn("secret", "clerk"));
+    ASSERT_TRUE(clerk.SignOn("secret42", "clerk"));
     ASSERT_TRUE(elsewhere.SignOn());
     ASSERT_TRUE(std::get<pr::CallReply>(oper.Ask(ListCall("*CRTDTAQ"))).ok);
     const pr::Call list = ListCall("*RCPL     12612061200000");
@@ -321,4 +324,233 @@ TEST_F(HostdServeTest, RandomTrafficNeverTakesTheDaemonDown) {
     ExpectServed();
     if (::testing::Test::HasFailure())
         std::printf("%s", daemon->Log().c_str());
+}
+
+namespace {
+
+// One message to the demo recipient OPS, as the window sends it: TVOCUPD's six areas.
+pr::Call SendCall(const std::string& latin1Text) {
+    std::string record = "01OPS";
+    record.resize(502, ' ');
+    record += latin1Text;
+    record.resize(1501, ' ');
+    record += "*RCPY      ";
+    const auto area = [](std::string latin1, std::size_t size) {
+        latin1.resize(size, ' ');
+        return tavo::codepage::ToEbcdic(latin1);
+    };
+    const auto in = pr::Direction::Input;
+    pr::Call call;
+    call.program = "TVOCUPD";
+    call.library = "TAVO400";
+    call.parms = {{in, 10, area("*CA", 10)},        {in, 10, area("*SNDTVO", 10)},
+                  {in, 10, area("", 10)},           {in, 30, area("", 30)},
+                  {in, 32000, area(record, 32000)}, {pr::Direction::Output, 32000, ""}};
+    return call;
+}
+
+// The reply area of a send, in Latin-1: "N00000" when the message was accepted.
+std::string SendReply(RawClient& client, const std::string& latin1Text) {
+    const auto reply = client.Ask(SendCall(latin1Text));
+    const auto* call = std::get_if<pr::CallReply>(&reply);
+    if (!call || !call->ok || call->outputs.size() != 1)
+        return "no reply";
+    return tavo::codepage::ToLatin1(call->outputs[0]);
+}
+
+} // namespace
+
+// The administration commands wait their turn while clients keep the daemon writing.
+TEST_F(HostdServeTest, AdministrationWorksWhileClientsSend) {
+    std::ofstream(dir / "groups.csv") << "TEAM,The team,OPS\n";
+    std::atomic<bool> done{false};
+    std::atomic<int> accepted{0}, refused{0};
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int s = 0; s < 8; ++s) {
+        clients.push_back(std::make_unique<RawClient>(daemon->Port()));
+        ASSERT_TRUE(clients.back()->SignOn());
+    }
+    // Several calls in flight on each connection keep the daemon committing back to back.
+    const std::string calls = pr::Encode(SendCall("load@@busy")) +
+                              pr::Encode(SendCall("load@@busy")) +
+                              pr::Encode(SendCall("load@@busy"));
+    std::vector<std::thread> senders;
+    for (auto& client : clients)
+        senders.emplace_back([&, &client = *client] {
+            while (!done) {
+                client.SendRaw(calls);
+                for (int i = 0; i < 3; ++i) {
+                    const auto reply = client.Receive();
+                    const auto* call = reply ? std::get_if<pr::CallReply>(&*reply) : nullptr;
+                    const bool ok = call && call->ok && !call->outputs.empty() &&
+                                    tavo::codepage::ToLatin1(call->outputs[0]).starts_with("N");
+                    ++(ok ? accepted : refused);
+                }
+            }
+        });
+    const std::vector<std::vector<std::string>> commands = {
+        {"outbox"},
+        {"directory", "list"},
+        {"directory", "import", "--groups", (dir / "groups.csv").string()},
+        {"user", "add", "CLERK"}};
+    int runs = 0, failed = 0;
+    for (int round = 0; round < 5; ++round)
+        for (auto args : commands) {
+            args.insert(args.end(), {"--db", db.string()});
+            const auto result = RunHostd(dir, args, "long enough\n");
+            ++runs;
+            failed += result.status != 0;
+            EXPECT_EQ(result.status, 0) << args[0] << ": " << result.err;
+        }
+    done = true;
+    for (auto& t : senders)
+        t.join();
+    std::printf("%d of %d administration commands failed while %d messages were accepted\n", failed,
+                runs, accepted.load());
+    EXPECT_GT(accepted, 0);
+    EXPECT_EQ(refused, 0);
+}
+
+// A field can neither clear the administrator's screen nor forge a line of the outbox or
+// of the daemon's log; JSON carries the same text escaped its own way.
+TEST_F(HostdServeTest, ControlCharactersAreShownEscaped) {
+    RawClient client(daemon->Port());
+    ASSERT_TRUE(client.SignOn());
+    const std::string text = std::string("Hi\x1b[2J@@x\r\n#9  forged\x9b") + "1m";
+    ASSERT_EQ(SendReply(client, text).substr(0, 6), "N00000");
+    RawClient forger(daemon->Port());
+    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(forger.Ask(pr::Hello{})));
+    forger.Ask(pr::SignOn{"OPER\n2026-01-01T00:00:00Z signed on as ROOT", "guess"});
+
+    const auto outbox = RunHostd(dir, {"outbox", "--db", db.string()}).out;
+    EXPECT_NE(outbox.find("    Hi\\x1b[2J: x\\x0d\\x0a#9  forged\\x9b1m\n"), std::string::npos)
+        << outbox;
+    EXPECT_EQ(std::count(outbox.begin(), outbox.end(), '\n'), 2) << outbox;
+    const auto json = RunHostd(dir, {"outbox", "--json", "--db", db.string()}).out;
+    EXPECT_NE(json.find(R"("subject": "Hi\u001b[2J", "body": "x\r\n#9  forged\u009b1m")"),
+              std::string::npos)
+        << json;
+    const std::string log = daemon->Log();
+    EXPECT_NE(log.find("'OPER\\x0a2026-01-01T00:00:00Z signed on as ROOT'"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("\n2026-01-01T00:00:00Z"), std::string::npos) << log;
+}
+
+// A disk that refuses to grow the journal fails every send: the daemon says so once, then
+// how many more there were.
+TEST(HostdFullDisk, FailedStoresAreLoggedAndRepeatsCounted) {
+    ScratchDir dir("hostd-full");
+    const auto db = DemoDatabase(dir);
+    // The daemon inherits a file size limit just past its shared-memory file: writes past
+    // it fail with EFBIG, as writes fail on a full disk, instead of raising SIGXFSZ.
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit small{40 << 10, saved.rlim_max};
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::unique_ptr<Daemon> daemon;
+    std::string notStarted;
+    try {
+        daemon = std::make_unique<Daemon>(dir, db);
+    } catch (const std::exception& e) {
+        notStarted = e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    ASSERT_TRUE(daemon) << notStarted;
+    RawClient client(daemon->Port());
+    ASSERT_TRUE(client.SignOn());
+    int accepted = 0;
+    while (accepted < 100 && SendReply(client, "fill@@the journal").starts_with("N"))
+        ++accepted;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NE(SendReply(client, "full@@disk").find("could not be stored"), std::string::npos);
+    daemon->Stop();
+    const std::string log = daemon->Log();
+    const std::string line = "A message could not be stored: Host database error: ";
+    const auto first = log.find(line);
+    ASSERT_NE(first, std::string::npos) << log;
+    const std::string repeated =
+        log.substr(first, log.find('\n', first) - first) + " (repeated 4 more times)\n";
+    EXPECT_NE(log.find(repeated), std::string::npos) << accepted << " accepted\n" << log;
+}
+
+// A flood from one address, of connections that never sign on or of sign-ons that guess,
+// shuts out only that address and the user it guesses at: another user still gets in.
+TEST_F(HostdServeTest, FloodsShutOutOnlyTheirSenders) {
+    ASSERT_EQ(RunHostd(dir, {"user", "add", "CLERK", "--db", db.string()}, "clerk-pass\n").status,
+              0);
+    const auto realUserSends = [&] {
+        RawClient real(daemon->Port());
+        return real.SignOn() && SendReply(real, "through@@the flood").starts_with("N");
+    };
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < 300; ++i)
+        idle.push_back(std::make_unique<RawClient>(daemon->Port(), "127.0.0.2"));
+    EXPECT_TRUE(realUserSends()) << "with 300 connections held open that never sign on";
+    idle.clear();
+
+    std::atomic<bool> flooding{true};
+    std::vector<std::thread> guessers;
+    for (int t = 0; t < 8; ++t)
+        guessers.emplace_back([&, t] {
+            while (flooding) {
+                RawClient guess(daemon->Port(), "127.0.0.3");
+                try {
+                    guess.SignOn("guess-" + std::to_string(t), "clerk");
+                } catch (const std::exception&) {
+                    // refused before the greeting: the daemon's answer to a flood
+                }
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(realUserSends()) << "during a sign-on flood, attempt " << i;
+    flooding = false;
+    for (auto& t : guessers)
+        t.join();
+    EXPECT_NE(daemon->Log().find("user CLERK locked out"), std::string::npos);
+    EXPECT_EQ(daemon->Stop(), 0);
+}
+
+// A send that comes again under its request id, as after a lost reply, gets the first
+// answer and is stored once, from another connection and after a kill -9 alike.
+TEST_F(HostdServeTest, ASendRepeatedUnderItsRequestIdIsStoredOnce) {
+    auto call = SendCall("once@@only");
+    call.requestId = "7f3a9c";
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt == 2)
+            daemon->Restart();
+        RawClient client(daemon->Port());
+        ASSERT_TRUE(client.SignOn());
+        const auto reply = std::get<pr::CallReply>(client.Ask(call));
+        ASSERT_EQ(reply.outputs.size(), 1u);
+        EXPECT_EQ(tavo::codepage::ToLatin1(reply.outputs[0]).substr(0, 6), "N00000") << attempt;
+    }
+    const auto outbox = RunHostd(dir, {"outbox", "--json", "--db", db.string()}).out;
+    EXPECT_EQ(outbox.find("\"once\""), outbox.rfind("\"once\"")) << outbox;
+    EXPECT_NE(outbox.find("\"once\""), std::string::npos) << outbox;
+}
+
+// A failed call hands back none of the areas it declared, however large.
+TEST_F(HostdServeTest, AFailedCallReturnsNoAreas) {
+    RawClient client(daemon->Port());
+    ASSERT_TRUE(client.SignOn());
+    const pr::Call call{"NOSUCH", "TAVO400", {{pr::Direction::Output, 512 * 1024, ""}}, ""};
+    const auto reply = std::get<pr::CallReply>(client.Ask(call));
+    EXPECT_FALSE(reply.ok);
+    EXPECT_TRUE(reply.outputs.empty());
+}
+
+// Many workstations share a user, each from its own address; one address gets its share.
+TEST(HostdLimits, AUserHoldsAtMostItsShareOfConnectionsFromOneAddress) {
+    ScratchDir dir("hostd-user-cap");
+    Daemon daemon(dir, DemoDatabase(dir), {"--max-user-connections", "1"});
+    auto first = std::make_unique<RawClient>(daemon.Port());
+    ASSERT_TRUE(first->SignOn());
+    EXPECT_FALSE(RawClient(daemon.Port()).SignOn());
+    EXPECT_TRUE(RawClient(daemon.Port(), "127.0.0.2").SignOn());
+    first.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the daemon sees it close
+    EXPECT_TRUE(RawClient(daemon.Port()).SignOn());
 }

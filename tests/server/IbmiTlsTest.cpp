@@ -126,7 +126,7 @@ ib::Seed SeedOf(std::uint8_t first) {
 class IbmiTlsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto args = IbmiTlsArgs(certs.localhost.cert, certs.localhost.key);
+        auto args = TlsArgs(certs.localhost.cert, certs.localhost.key);
         args.insert(args.end(), {"--frame-timeout", "1"});
         daemon = std::make_unique<Daemon>(dir, db, args);
         signonTls = daemon->ServicePort("as-signon-s");
@@ -177,11 +177,11 @@ TEST_F(IbmiTlsTest, TheHostServersWorkUnderTls) {
         TlsLink link(signonTls, maxVersion);
         ASSERT_FALSE(link.Handshake()) << maxVersion;
         EXPECT_EQ(link.Version(), maxVersion ? "TLSv1.2" : "TLSv1.3");
-        EXPECT_EQ(SignOn(link, "secret"), 0u);
+        EXPECT_EQ(SignOn(link, "secret42"), 0u);
     }
     TlsLink wrong(signonTls);
     ASSERT_FALSE(wrong.Handshake());
-    EXPECT_EQ(SignOn(wrong, "Secret"), ib::kSignonPasswordIncorrect);
+    EXPECT_EQ(SignOn(wrong, "Secret42"), ib::kSignonPasswordIncorrect);
     const std::string log = daemon->Log();
     EXPECT_NE(log.find("as-signon-s: OPER signed on"), std::string::npos) << log;
     EXPECT_NE(log.find("as-signon-s: sign-on as OPER refused: wrong password"), std::string::npos);
@@ -197,7 +197,7 @@ TEST_F(IbmiTlsTest, TheHostServersWorkUnderTls) {
     start.serverId = ib::kRemoteCommandServer;
     start.user = "OPER";
     start.substitute =
-        ib::Substitute(ib::PasswordScheme::Sha1, "OPER", "secret", serverSeed, seeds.clientSeed);
+        ib::Substitute(ib::PasswordScheme::Sha1, "OPER", "secret42", serverSeed, seeds.clientSeed);
     ASSERT_EQ(ib::StartServerReply::Decode(command.Ask(start.Encode())).returnCode, 0u);
     std::vector<std::uint8_t> request(124, 0x40);
     const auto code = ib::ToEbcdic("*CRTDTAQ");
@@ -237,7 +237,7 @@ TEST_F(IbmiTlsTest, WhatIsNotTlsOrTooSlowIsClosedAndTheDaemonServesOn) {
 
     TlsLink link(signonTls);
     ASSERT_FALSE(link.Handshake());
-    EXPECT_EQ(SignOn(link, "secret"), 0u);
+    EXPECT_EQ(SignOn(link, "secret42"), 0u);
 }
 
 TEST(IbmiTlsStart, RefusesToServeWithoutAGoodCertificateAndKey) {
@@ -266,4 +266,30 @@ TEST(IbmiTlsStart, RefusesToServeWithoutAGoodCertificateAndKey) {
         EXPECT_NE(result.status, 0) << c.error;
         EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
     }
+}
+
+// Passwords never cross the network in plain text unless the operator says so by name.
+TEST(TlsStart, PlainTextIsServedOnTheNetworkOnlyWhenAskedFor) {
+    const auto& certs = certtest::Shared();
+    ScratchDir dir("tls-plain");
+    const auto db = DemoDatabase(dir);
+    for (const auto& args :
+         {std::vector<std::string>{"--listen", "0.0.0.0:0"},
+          std::vector<std::string>{"--listen", "127.0.0.1:0", "--ibmi", "0.0.0.0:0"}}) {
+        std::vector<std::string> serve{"serve", "--db", db.string()};
+        serve.insert(serve.end(), args.begin(), args.end());
+        const auto result = RunHostd(dir, serve);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find("give --insecure-plaintext"), std::string::npos) << result.err;
+    }
+    // under TLS on the network, the port mapper gives out the TLS servers only
+    auto tls = TlsArgs(certs.localhost.cert, certs.localhost.key);
+    tls[1] = "0.0.0.0:0";
+    Daemon secure(dir, db, tls);
+    EXPECT_EQ(secure.ServicePort("as-signon"), 0);
+    EXPECT_NE(secure.ServicePort("as-signon-s"), 0);
+    secure.Stop();
+    tls.push_back("--insecure-plaintext");
+    Daemon both(dir, db, tls);
+    EXPECT_NE(both.ServicePort("as-signon"), 0);
 }

@@ -147,10 +147,13 @@ class Daemon {
     // With --ibmi: the port mapper's port, the port file's second line.
     int IbmiPort() const { return ibmiPort_; }
     std::string IbmiAddress() const { return "ibmi://127.0.0.1:" + std::to_string(ibmiPort_); }
-    // With --ibmi-tls too (see IbmiTlsArgs): `host` is what the client checks the
-    // certificate against.
+    // With --ibmi-tls and --listen-tls too (see TlsArgs): `host` is what the client checks
+    // the certificate against.
     std::string IbmisAddress(const std::string& host = "127.0.0.1") const {
         return "ibmis://" + host + ":" + std::to_string(ibmiPort_);
+    }
+    std::string TcpsAddress(const std::string& host = "127.0.0.1") const {
+        return "tcps://" + host + ":" + std::to_string(tlsPort_);
     }
     // With --ibmi: the port the port mapper gives out for `service` ("as-signon",
     // "as-signon-s", ...); 0 when it refuses the name.
@@ -211,6 +214,10 @@ class Daemon {
             for (std::size_t i = 0; i + 1 < args.size(); ++i)
                 if (args[i] == "--ibmi")
                     args[i + 1] = "127.0.0.1:" + std::to_string(ibmiPort_);
+        if (tlsPort_ != 0)
+            for (std::size_t i = 0; i + 1 < args.size(); ++i)
+                if (args[i] == "--listen-tls")
+                    args[i + 1] = "127.0.0.1:" + std::to_string(tlsPort_);
         pid_ = Spawn(args, "", "", log_.string());
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!std::filesystem::exists(portFile)) {
@@ -226,7 +233,7 @@ class Daemon {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         std::istringstream ports(ReadText(portFile));
-        ports >> port_ >> ibmiPort_;
+        ports >> port_ >> ibmiPort_ >> tlsPort_;
     }
 
     const ScratchDir& dir_;
@@ -236,27 +243,30 @@ class Daemon {
     pid_t pid_ = -1;
     int port_ = 0;
     int ibmiPort_ = 0;
+    int tlsPort_ = 0;
 };
 
 // What makes a Daemon serve the IBM i host servers in the clear and under TLS, with the
 // port mapper on a port the system picks.
-inline std::vector<std::string> IbmiTlsArgs(const std::filesystem::path& cert,
+inline std::vector<std::string> TlsArgs(const std::filesystem::path& cert,
                                             const std::filesystem::path& key) {
-    return {"--ibmi", "0", "--ibmi-tls", "--tls-cert", cert.string(), "--tls-key", key.string()};
+    return {"--ibmi",     "0",           "--ibmi-tls", "--listen-tls", "127.0.0.1:0",
+            "--tls-cert", cert.string(), "--tls-key",  key.string()};
 }
 
-// A database with the demo directory and one user, OPER with password "secret".
+// A database with the demo directory and one user, OPER with password "secret42".
 inline std::filesystem::path DemoDatabase(const ScratchDir& dir) {
     const auto db = dir / "host.db";
     if (RunHostd(dir, {"init", "--db", db.string(), "--demo"}).status != 0 ||
-        RunHostd(dir, {"user", "add", "OPER", "--db", db.string()}, "secret\n").status != 0)
+        RunHostd(dir, {"user", "add", "OPER", "--db", db.string()}, "secret42\n").status != 0)
         throw std::runtime_error("cannot prepare " + db.string());
     return db;
 }
 
 // A systems file for one tcp system SYSA, readable by its owner only.
 inline std::filesystem::path SystemsFile(const ScratchDir& dir, const std::string& address,
-                                         const std::string& password = "secret", int timeout = 10) {
+                                         const std::string& password = "secret42",
+                                         int timeout = 10) {
     const auto path = dir / "systems.ini";
     std::ofstream(path) << "[systems]\ndefault = SYSA\n[SYSA]\naddress = " << address
                         << "\nuser = OPER\npassword = " << password << "\ntimeout = " << timeout

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <asio.hpp>
+#include <asio/ssl.hpp>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Backend.h"
+
+namespace cwb {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Whom a connection reaches, as its failures name it: "SYSA (as400.example.com)".
+struct Peer {
+    std::string where;
+    int timeoutSeconds;
+};
+
+// A client's connection to one server, in the clear or under TLS, driven by the
+// io_context it was made on; every wait on it has a deadline.
+class Channel {
+  public:
+    using Socket = asio::ip::tcp::socket;
+
+    explicit Channel(asio::io_context& io) : io_(io), plain_(io) {}
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    // Connects to `host`, then, with `tls`, shakes hands and checks that the certificate
+    // is trusted and names `host`: CWB_CERTIFICATE_ERROR names what failed.
+    Status Dial(const std::string& host, const std::string& port, asio::ssl::context* tls,
+                Deadline deadline, const Peer& peer);
+    // Runs the io_context until its work is done, or, at the deadline, closes the
+    // connection (and cancels `resolver`) and returns false.
+    bool RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver = nullptr);
+    // Whether a connection kept between requests can still carry one. Our servers never
+    // speak unasked, so something to read means the other end closed; under TLS a server
+    // may send session tickets unasked, so there only a hang-up counts.
+    bool StillOpen();
+    void Close();
+
+    asio::io_context& Io() { return io_; }
+    Socket& Lowest() { return tls_ ? tls_->next_layer() : plain_; }
+    // Calls `f` with the stream to read and write: the TLS one or the socket.
+    template <class F> void With(F&& f) {
+        if (tls_)
+            f(*tls_);
+        else
+            f(plain_);
+    }
+
+  private:
+    asio::io_context& io_;
+    Socket plain_;
+    std::unique_ptr<asio::ssl::stream<Socket>> tls_;
+};
+
+// What a TLS client of `system` trusts: TLS 1.2 or later, the system's trust store and
+// its ca_file.
+Status ClientTlsContext(const SystemConfig& system, std::shared_ptr<asio::ssl::context>& context);
+
+Status TimedOut(const Peer& peer);
+
+// Connections a backend has finished with, kept for the next backend of this process
+// that reaches the same server as the same user, so that a process signs on and opens
+// each connection once: a few at most, the newest taken first.
+template <class Connection> class IdleConnections {
+  public:
+    void Keep(std::string key, std::unique_ptr<Connection> connection) {
+        std::unique_ptr<Connection> oldest; // closed once the lock is let go
+        std::lock_guard lock(mutex_);
+        if (idle_.size() >= kMost) {
+            oldest = std::move(idle_.front().second);
+            idle_.erase(idle_.begin());
+        }
+        idle_.emplace_back(std::move(key), std::move(connection));
+    }
+    std::unique_ptr<Connection> Take(const std::string& key) {
+        std::lock_guard lock(mutex_);
+        for (auto it = idle_.rbegin(); it != idle_.rend(); ++it)
+            if (it->first == key) {
+                auto connection = std::move(it->second);
+                idle_.erase(std::next(it).base());
+                return connection;
+            }
+        return nullptr;
+    }
+    void Clear() {
+        decltype(idle_) closing;
+        std::lock_guard lock(mutex_);
+        closing.swap(idle_);
+    }
+
+  private:
+    static constexpr std::size_t kMost = 8;
+    std::mutex mutex_;
+    std::vector<std::pair<std::string, std::unique_ptr<Connection>>> idle_;
+};
+
+} // namespace cwb
