@@ -72,9 +72,11 @@ void IbmiSession::OnRead(std::error_code ec, std::size_t n) {
 void IbmiSession::Drain() {
     while (!busy_ && !closed_ && pending_.size() >= ibmi::kHeaderLength) {
         const ibmi::Header header = ibmi::ReadHeader(pending_);
-        if (header.length < ibmi::kHeaderLength || header.length > kMaxDatastream)
+        // Before sign-on only small datastreams come: a stranger gets no more.
+        const std::size_t most = MayIdle() ? kMaxDatastream : kMostBeforeSignOn;
+        if (header.length < ibmi::kHeaderLength || header.length > most)
             return Close("datastream length " + std::to_string(header.length) + " is not 20 to " +
-                         std::to_string(kMaxDatastream));
+                         std::to_string(most));
         if (header.serverId != serverId_) {
             return Close("a datastream for server ID " + Hex(header.serverId) + " on the " +
                          service_ + " port");

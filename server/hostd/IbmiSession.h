@@ -50,6 +50,7 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
   public:
     // The most a request of ours can need: a call carries two 32000-byte areas.
     static constexpr std::uint32_t kMaxDatastream = 1u << 20;
+    static constexpr std::uint32_t kMostBeforeSignOn = 8192;
 
     // `service` is the name in the clear; the log shows the port mapper's name for it.
     IbmiSession(std::shared_ptr<Stream> stream, IbmiContext& context, std::uint16_t serverId,

@@ -9,8 +9,14 @@ namespace tavo::hostd {
 
 namespace pr = protocol;
 
+namespace {
+// A greeting and a sign-on fit in this; a stranger gets no more until signed on.
+constexpr std::size_t kMostBeforeSignOn = 8192;
+} // namespace
+
 Session::Session(std::shared_ptr<Stream> stream, SessionContext& context)
     : context_(context), stream_(std::move(stream)), timer_(context.io) {
+    decoder_.Limit(kMostBeforeSignOn);
     std::error_code ec;
     const auto remote = stream_->Socket().remote_endpoint(ec);
     address_ = ec ? "unknown peer" : remote.address().to_string();
@@ -251,6 +257,7 @@ void Session::HandleSignOn(pr::SignOn signOn) {
                                    true);
             }
             self->state_ = State::Ready;
+            self->decoder_.Limit(pr::kMaxFrameLength);
             self->user_ = user;
             self->owner_ = user + "@" + self->address_;
             for (char& c : self->owner_) // a user name is the same in any case

@@ -325,9 +325,9 @@ void FrameDecoder::Feed(std::span<const std::uint8_t> bytes) {
         // A header is checked the moment it is whole, before its body is taken in.
         if (buffer_.size() == frameEnd_ + kHeaderLength) {
             const std::size_t length = LengthAt(frameEnd_);
-            if (length == 0 || length > kMaxFrameLength)
+            if (length == 0 || length > std::min(most_, kMaxFrameLength))
                 throw ProtocolError("frame length " + std::to_string(length) + " is not 1 to " +
-                                    std::to_string(kMaxFrameLength));
+                                    std::to_string(std::min(most_, kMaxFrameLength)));
             frameEnd_ += kHeaderLength + length;
         }
     }

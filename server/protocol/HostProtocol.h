@@ -118,11 +118,14 @@ class FrameDecoder {
     std::optional<std::vector<std::uint8_t>> Next();
     // Part of a frame is buffered.
     bool Partial() const { return !buffer_.empty(); }
+    // The longest frame taken from here on (at most kMaxFrameLength).
+    void Limit(std::size_t most) { most_ = most; }
 
   private:
     std::size_t LengthAt(std::size_t at) const;
     std::vector<std::uint8_t> buffer_;
     std::size_t frameEnd_ = 0; // where the frame whose header was read last ends
+    std::size_t most_ = kMaxFrameLength;
 };
 
 } // namespace tavo::protocol

@@ -110,6 +110,10 @@ TEST_F(HostdServeTest, BadInputClosesOnlyThatConnection) {
     oversized.SendRaw(std::string("\x7f\xff\xff\xff", 4));
     EXPECT_TRUE(oversized.Closed());
 
+    RawClient stranger(daemon->Port()); // large frames only once signed on
+    stranger.SendRaw(std::string("\0\0\x40\0", 4));
+    EXPECT_TRUE(stranger.Closed());
+
     RawClient badBody(daemon->Port());
     badBody.SendRaw(std::string("\0\0\0\x02\x63\x00", 6));
     EXPECT_TRUE(badBody.Closed());
@@ -130,7 +134,9 @@ TEST_F(HostdServeTest, BadInputClosesOnlyThatConnection) {
         std::holds_alternative<pr::Entries>(idle.Ask(pr::Take{"#TVOCGET", "TAVO400", "k", 5})));
 
     const std::string log = daemon->Log();
-    EXPECT_NE(log.find("bad frame: frame length 2147483647 is not 1 to 1048576"), std::string::npos)
+    EXPECT_NE(log.find("bad frame: frame length 2147483647 is not 1 to 8192"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("bad frame: frame length 16384 is not 1 to 8192"), std::string::npos)
         << log;
     EXPECT_NE(log.find("bad frame: unknown message type 99"), std::string::npos) << log;
     EXPECT_NE(log.find("no complete sign-on within 1 s"), std::string::npos) << log;
