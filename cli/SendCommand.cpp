@@ -4,20 +4,17 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <istream>
 #include <optional>
 #include <ostream>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "CliText.h"
 #include "HostLink.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "Records.h"
+#include "SendReport.h"
 #include "SendRules.h"
 #include "SettingsFile.h"
 #include "Strings.h"
@@ -36,191 +33,9 @@
 namespace tavo::cli {
 namespace {
 
-constexpr const char* kProgram = "tavo400-send";
 // Far more than a message can hold, and little enough that a runaway pipe costs nothing.
 constexpr std::size_t kMaxBodyInput = 64 * 1024;
 constexpr unsigned long kHostCodePage = 37;
-
-struct ModeName {
-    const char* name;
-    int DeliveryModeFlags::*flag;
-};
-// In record order: the message queue comes before the telephone.
-constexpr ModeName kModeNames[] = {
-    {"pager", &DeliveryModeFlags::Pager},       {"email", &DeliveryModeFlags::Email},
-    {"fax", &DeliveryModeFlags::Fax},           {"netmsg", &DeliveryModeFlags::NetworkMessage},
-    {"msgq", &DeliveryModeFlags::MessageQueue}, {"phone", &DeliveryModeFlags::Telephone},
-    {"spool", &DeliveryModeFlags::SpooledFile},
-};
-
-constexpr const char* kDescription =
-    "Sends a notification to the TAVO/400 server on an AS/400 host as the TAVO/400 Express\n"
-    "window's Send command does: the same host link, the same checks, byte for byte the\n"
-    "same record. Or lists the host's recipients or groups.";
-
-constexpr const char* kFooter =
-    R"(The system is the one stored in ./dftsys.ini, else the default configured system,
-as when the window starts. The delivery modes are those saved in ./dftsys.ini, else
-all seven. Text is UTF-8; the host takes Latin-1 only, so each other character is sent
-as "?" (said on standard error unless -q), as the window shows it.
-The body comes from --body, --body-file, or standard input when that is not a terminal
-(a final line break is not counted). Passwords are never given on the command line:
-they come from the systems file (password, in a file readable by its owner only, or
-password_command), else they are asked for when standard input and standard error are
-a terminal, typed without echo (not with --no-prompt).
-
-Exit status:
-  0  accepted by the host. Accepted is not delivered: the host delivers it later.
-  1  refused by the host; its error texts are on standard error, one per line.
-  2  bad usage or input (a limit, a name, a file); nothing was sent.
-  3  the host cannot be reached: no system, connect, sign-on or set-up failed, or the
-     call itself failed; the texts are on standard error.
-
-Examples:
-  tavo400-send --to jsmith,mjones --subject "Disk full" --body "ASP 1 is at 95%"
-  df -h / | tavo400-send --to ops --subject "Disk report" --modes pager,email
-  tavo400-send --groups --to operators --body-file /var/log/backup.summary
-  tavo400-send --to jsmith --body "test" --dry-run
-  tavo400-send --list recipients --json)";
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::vector<std::string> ModesOn(const DeliveryModeFlags& modes) {
-    std::vector<std::string> on;
-    for (const auto& mode : kModeNames)
-        if (modes.*mode.flag == 1)
-            on.emplace_back(mode.name);
-    return on;
-}
-
-std::string Joined(const std::vector<std::string>& items, const char* separator) {
-    std::string text;
-    for (const auto& item : items)
-        text += (text.empty() ? "" : separator) + item;
-    return text;
-}
-
-std::string JsonArray(const std::vector<std::string>& utf8Items) {
-    std::string array = "[";
-    for (std::size_t i = 0; i < utf8Items.size(); ++i)
-        array += (i ? ", " : "") + JsonString(utf8Items[i]);
-    return array + "]";
-}
-
-// Fields in the order they are added; values are JSON already.
-class JsonObject {
-  public:
-    void Add(const std::string& key, const std::string& json) {
-        text_ += (text_.empty() ? "{" : ", ") + JsonString(key) + ": " + json;
-    }
-    void AddString(const std::string& key, const std::string& utf8) { Add(key, JsonString(utf8)); }
-    std::string Text() const { return (text_.empty() ? "{" : text_) + "}"; }
-
-  private:
-    std::string text_;
-};
-
-// A box's text as lines: whichever of CR LF, LF CR, LF or CR ends a line.
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(std::move(line));
-            line.clear();
-            if (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n') &&
-                text[i + 1] != c)
-                ++i;
-        } else {
-            line += c;
-        }
-    }
-    if (!line.empty())
-        lines.push_back(std::move(line));
-    return lines;
-}
-
-// Every message box of the run and the command's own errors go to standard error as
-// they come, and are kept for the JSON result.
-class Reporter final : public IMessagePresenter {
-  public:
-    Reporter(std::ostream& err, bool verbose)
-        : err_(err), verbose_(verbose), previous_(&MessagePresenter()) {
-        SetMessagePresenter(this);
-    }
-    ~Reporter() override { SetMessagePresenter(previous_); }
-    Reporter(const Reporter&) = delete;
-    Reporter& operator=(const Reporter&) = delete;
-
-    // A box's words, unchanged but for the line ends.
-    void ShowMessage(std::string_view latin1) override {
-        ++boxes_;
-        for (auto& line : SplitLines(Latin1ToUtf8(latin1)))
-            Emit(std::move(line));
-    }
-    void Error(const std::string& utf8) { Emit(std::string(kProgram) + ": " + utf8); }
-    void Note(const std::string& utf8) {
-        if (verbose_)
-            err_ << kProgram << ": " << EscapeControls(utf8) << '\n';
-    }
-    int Boxes() const { return boxes_; }
-    const std::vector<std::string>& Lines() const { return lines_; }
-
-  private:
-    // A terminal gets no control character a host or a file put there; the JSON result
-    // keeps the text as it came, its own escaping being enough.
-    void Emit(std::string line) {
-        err_ << EscapeControls(line) << '\n';
-        lines_.push_back(std::move(line));
-    }
-
-    std::ostream& err_;
-    bool verbose_;
-    IMessagePresenter* previous_;
-    int boxes_ = 0;
-    std::vector<std::string> lines_;
-};
-
-// What the public return codes of the Client Access layer mean, for the one message
-// that carries nothing but a code.
-const char* ReturnCodeMeaning(unsigned long rc) {
-    switch (rc) {
-    case CWB_CONFIG_ERROR:
-        return "the systems file cannot be read or is malformed";
-    case CWB_UNKNOWN_SYSTEM:
-        return "no system of that name is configured";
-    case CWB_COMMUNICATIONS_ERROR:
-        return "the host cannot be reached, or the link broke";
-    case CWB_SECURITY_ERROR:
-        return "the host refused the sign-on (the user or password in the systems file)";
-    case CWB_TIMEOUT:
-        return "the host did not answer in time";
-    case CWB_REPLY_LOST:
-        return "the request reached the host, but its answer was lost";
-    case CWB_CERTIFICATE_ERROR:
-        return "the host's TLS certificate was not trusted (see ca_file in the systems file)";
-    case CWB_USER_UNKNOWN:
-        return "the host knows no user of that name (the user in the systems file)";
-    case CWB_PASSWORD_INCORRECT:
-        return "the host refused the password (the password in the systems file)";
-    case CWB_PASSWORD_EXPIRED:
-        return "the user's password has expired; change it on the host, then in the systems "
-               "file";
-    case CWB_USER_DISABLED:
-        return "the user profile is disabled on the host; ask its security officer";
-    case CWB_SIGNON_REFUSED:
-        return "the host refused the sign-on for another reason";
-    case CWB_PASSWORD_COMMAND_FAILED:
-        return "the system's password_command gave no password (run it by hand to see why)";
-    default:
-        return nullptr;
-    }
-}
 
 struct Options {
     std::string system;
@@ -238,6 +53,12 @@ struct Options {
     bool verbose = false;
     bool noPrompt = false;
 };
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 class Command {
   public:
@@ -309,56 +130,16 @@ class Command {
         return BodyText(std::move(text), what);
     }
 
-    // A --body-file that is a FIFO or a device would be waited on, or read without end:
-    // only a regular file is read; a pipe comes on standard input.
     std::optional<std::string> ReadBodyFile(const std::string& path) {
         const std::string what = "--body-file " + path;
-        const auto refuse = [&](mode_t mode) {
-            reporter_.Error(what +
-                            (S_ISDIR(mode)    ? " is a directory"
-                             : S_ISFIFO(mode) ? " is a FIFO, not a regular file; give a pipe on "
-                                                "standard input instead"
-                                              : " is a device or socket, not a regular file") +
+        std::string why;
+        auto text = ReadRegularFile(path, kMaxBodyInput + 1, why);
+        if (!text) {
+            reporter_.Error((why.starts_with(":") ? "cannot read " : "") + what + why +
                             "; nothing was sent");
             return std::nullopt;
-        };
-        const auto unreadable = [&](int error) {
-            reporter_.Error("cannot read " + what + ": " + std::strerror(error) +
-                            "; nothing was sent");
-            return std::nullopt;
-        };
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0)
-            return unreadable(errno);
-        if (!S_ISREG(info.st_mode))
-            return refuse(info.st_mode);
-        // Not blocking, in case a FIFO took the file's place since the check.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0)
-            return unreadable(errno);
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            const int error = errno;
-            ::close(fd);
-            return S_ISREG(info.st_mode) ? unreadable(error) : refuse(info.st_mode);
         }
-        std::string text(kMaxBodyInput + 1, '\0');
-        std::size_t got = 0;
-        int error = 0;
-        while (got < text.size()) {
-            const auto n = ::read(fd, text.data() + got, text.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                error = errno;
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-        if (error)
-            return unreadable(error);
-        text.resize(got);
-        return BodyText(std::move(text), what);
+        return BodyText(std::move(*text), what);
     }
 
     // Read bytes as the body: refused over the limit, the final line break dropped.
@@ -728,8 +509,8 @@ class Command {
 } // namespace
 
 int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
-    CLI::App app{kDescription, kProgram};
-    app.footer(kFooter);
+    CLI::App app{kHelpDescription, kProgram};
+    app.footer(kHelpFooter);
     app.set_version_flag("--version", std::string(kProgram) + " " + TAVO_VERSION);
     app.get_formatter()->column_width(26);
 
