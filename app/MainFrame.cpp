@@ -9,13 +9,14 @@
 
 #include "AboutDlg.h"
 #include "BotPaneFrame.h"
+#include "BrowseOptionsDlg.h"
 #include "ChangeSystemDlg.h"
 #include "DeliveryModesDlg.h"
 #include "ExtEdit.h"
-#include "HostLink.h"
 #include "MessagePresenter.h"
+#include "Operations.h"
 #include "Resource.h"
-#include "SendRules.h"
+#include "SendOperation.h"
 #include "StatusBar.h"
 #include "Strings.h"
 #include "SystemSelection.h"
@@ -197,6 +198,13 @@ void CMainFrame::CreateClient() {
     const int clientHeight = height() - menuBar()->sizeHint().height();
     initialTopHeight_ = static_cast<int>(clientHeight * kTopPaneShare);
     topPane_ = new CTopPaneView(splitter_);
+    topPane_->SetPicker([this](const std::string& listType, std::vector<std::string>& picked) {
+        CBrowseOptionsDlg dialog(this);
+        dialog.m_strListType = listType;
+        const int result = dialog.exec();
+        picked = dialog.m_arrSelected;
+        return result;
+    });
     bottomFrame_ = new CBotPaneFrame(splitter_);
     splitter_->addWidget(topPane_);
     splitter_->addWidget(bottomFrame_);
@@ -235,16 +243,9 @@ void CMainFrame::OnSend() {
     const std::string subject = SubjectEdit ? SubjectEdit->WindowText() : std::string();
     const std::string body = BodyEdit ? BodyEdit->WindowText() : std::string();
     const bool recipients = RecipientsRadio && RecipientsRadio->isChecked();
-    // What cannot fit the request is refused before the host is asked anything.
-    const auto prepared = PrepareSend(to, subject, body, recipients);
-    if (!prepared.submission) {
-        ShowMessageBox(prepared.refusal);
-        return;
-    }
-    const auto& message = *prepared.submission;
-    CHostLink link;
-    if (link.SubmitMessage(message.kind, message.count, message.addressList, message.body,
-                           message.subject))
+    const auto outcome = SendFields(to, subject, body, recipients);
+    ShowOutcome(outcome);
+    if (outcome.Done())
         ShowMessageBox("Message Successfully Delivered to TAVO/400");
 }
 

@@ -7,7 +7,6 @@
 #include "SignOnDlg.h"
 #include "Strings.h"
 #include "UiResources.h"
-#include "cwbsignon.h"
 
 CTVOExtApp::CTVOExtApp(int& argc, char** argv) : QApplication(argc, argv) {
     InitUiResources();
@@ -21,7 +20,7 @@ CTVOExtApp::CTVOExtApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 CTVOExtApp::~CTVOExtApp() {
     mainFrame_.reset();
-    cwbCO_SetSignOnPrompt(nullptr, nullptr);
+    SetSignOnPrompter(nullptr);
     SetMessagePresenter(nullptr);
 }
 
@@ -32,7 +31,7 @@ bool CTVOExtApp::InitInstance() {
     DeliveryModes = DeliveryModeFlags{};
     presenter_ = std::make_unique<QtMessagePresenter>();
     SetMessagePresenter(presenter_.get());
-    cwbCO_SetSignOnPrompt(&SignOnPrompt, nullptr);
+    SetSignOnPrompter(&signOnPrompter_);
     mainFrame_ = std::make_unique<CMainFrame>();
     mainFrame_->InitialUpdate();
     mainFrame_->show();

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <memory>
 
+#include "SignOnDlg.h"
+
 class CMainFrame;
 class QtMessagePresenter;
 
@@ -19,5 +21,6 @@ class CTVOExtApp : public QApplication {
 
   private:
     std::unique_ptr<QtMessagePresenter> presenter_;
+    CWindowSignOn signOnPrompter_;
     std::unique_ptr<CMainFrame> mainFrame_;
 };

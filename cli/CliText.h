@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "Json.h"
 #include "Latin1Text.h"
 
 // Text at the edges of tavo400-send. The command line, files and terminals speak UTF-8;
@@ -12,6 +13,8 @@ namespace tavo::cli {
 using text::CodePointName;
 using text::EscapeControls;
 using text::Hex;
+using text::JsonArray;
+using text::JsonObject;
 using text::JsonString;
 using text::Latin1ToUtf8;
 using text::Utf8ToFieldText;

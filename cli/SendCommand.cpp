@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "CliText.h"
-#include "HostLink.h"
 #include "MessagePresenter.h"
+#include "Operations.h"
 #include "ProcessState.h"
 #include "Records.h"
 #include "SendReport.h"
@@ -20,11 +20,6 @@
 #include "Strings.h"
 #include "SystemSelection.h"
 #include "TerminalSignOn.h"
-#include "cwb.h"
-#include "cwbco.h"
-#include "cwbnl.h"
-#include "cwbsignon.h"
-#include "cwbsv.h"
 
 #ifndef TAVO_VERSION
 #define TAVO_VERSION "unknown"
@@ -35,7 +30,6 @@ namespace {
 
 // Far more than a message can hold, and little enough that a runaway pipe costs nothing.
 constexpr std::size_t kMaxBodyInput = 64 * 1024;
-constexpr unsigned long kHostCodePage = 37;
 
 struct Options {
     std::string system;
@@ -208,37 +202,6 @@ class Command {
         return flags;
     }
 
-    // The configured systems in the layer's order, normalised as the window keeps them.
-    // Unlike the window's start-up walk, no default system is needed to name one.
-    std::optional<std::vector<std::string>> ConfiguredSystems() {
-        cwbSV_ErrHandle errors = 0;
-        cwbSV_CreateErrHandle(&errors);
-        cwbCO_SysListHandle list = 0;
-        if (const unsigned rc = cwbCO_CreateSysListHandle(&list, errors); rc != CWB_OK) {
-            char text[512] = {};
-            unsigned long length = 0;
-            if (cwbSV_GetErrText(errors, text, sizeof text, &length) == CWB_OK)
-                ShowMessageBox(text);
-            else
-                reporter_.Error("cwbCO_CreateSysListHandle failed with return code " +
-                                std::to_string(rc));
-            cwbSV_DeleteErrHandle(errors);
-            return std::nullopt;
-        }
-        cwbSV_DeleteErrHandle(errors);
-        std::vector<std::string> names;
-        unsigned long size = 0;
-        cwbCO_GetSysListSize(list, &size);
-        for (unsigned long i = 0; i < size; ++i) {
-            char name[200] = {};
-            unsigned long needed = 0;
-            if (cwbCO_GetNextSysName(list, name, sizeof name, &needed) == CWB_OK)
-                names.push_back(NormalizeSystemName(name));
-        }
-        cwbCO_DeleteSysListHandle(list);
-        return names;
-    }
-
     // CurrentSystem as the window would start with it, or the one named by --system.
     // False when the named one is not configured.
     bool ChooseSystem() {
@@ -271,9 +234,9 @@ class Command {
         return false;
     }
 
-    // After a failed connect the window's message carries only a return code; say what
-    // the code means when it is one of the layer's own.
-    void ExplainConnectFailure() {
+    // The window's message for a failed connect carries only its return code; say what
+    // the code means.
+    void ExplainConnectFailure(const Outcome& outcome) {
         if (signOn_.Declined()) {
             reporter_.Error("no password for " + Latin1ToUtf8(CurrentSystem) +
                             ": give its section in the systems file a password or a "
@@ -281,42 +244,10 @@ class Command {
                             "be asked for it");
             return;
         }
-        const auto prefix = FormatString(LoadString(IDS_NO_CONNECTION),
-                                         {Latin1ToUtf8(CurrentSystem), std::string_view()});
-        for (const auto& line : reporter_.Lines()) {
-            if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0)
-                continue;
-            const char* meaning =
-                ReturnCodeMeaning(std::strtoul(line.c_str() + prefix.size(), nullptr, 10));
-            if (meaning)
-                reporter_.Error(std::string("return code ") + line.substr(prefix.size()) + ": " +
-                                meaning);
+        if (outcome.cause != Outcome::Cause::Connection)
             return;
-        }
-    }
-
-    // The record's bytes as they cross the wire, through the layer's converter as the
-    // host link converts them.
-    std::optional<std::string> ToEbcdic(const std::string& latin1) {
-        cwbSV_ErrHandle errors = 0;
-        cwbSV_CreateErrHandle(&errors);
-        unsigned long codePage = 0;
-        cwbNL_Converter converter = 0;
-        std::string converted(latin1.size(), '\x40');
-        unsigned long errorCount = 0, firstError = 0, required = 0;
-        const bool ok = cwbNL_GetCodePage(&codePage, errors) == CWB_OK &&
-                        cwbNL_CreateConverterEx(codePage, kHostCodePage, &converter, errors, 0, 0,
-                                                nullptr) == CWB_OK &&
-                        cwbNL_Convert(converter, static_cast<unsigned long>(latin1.size()),
-                                      static_cast<unsigned long>(converted.size()),
-                                      const_cast<char*>(latin1.data()), converted.data(),
-                                      &errorCount, &firstError, &required, errors) == CWB_OK;
-        if (converter)
-            cwbNL_DeleteConverter(converter, errors);
-        cwbSV_DeleteErrHandle(errors);
-        if (!ok)
-            return std::nullopt;
-        return converted;
+        if (const char* meaning = ReturnCodeMeaning(outcome.returnCode))
+            reporter_.Error("return code " + std::to_string(outcome.returnCode) + ": " + meaning);
     }
 
     // What goes to the host, for the JSON result: the names as the host receives them.
@@ -338,12 +269,8 @@ class Command {
     }
 
     int DryRun(const Submission& message) {
-        std::string record(records::kSendRecordLength, ' ');
-        const auto text = records::MessageText(message.subject, message.body);
-        records::BuildSendRecord(message.kind, message.count, message.addressList, text,
-                                 DeliveryModes, record.data());
-        const auto wire = ToEbcdic(record);
-        if (!wire) {
+        const auto record = RecordOf(message);
+        if (!record) {
             reporter_.Error("cannot convert the record to EBCDIC (code page 37)");
             return Unreachable();
         }
@@ -352,9 +279,10 @@ class Command {
             slots.push_back(Latin1ToUtf8(message.addressList.substr(i, kNameWidth)));
         if (options_.json) {
             json_.Add("slots", JsonArray(slots));
-            json_.AddString("messageText", Latin1ToUtf8(text));
-            json_.AddString("record", Latin1ToUtf8(record));
-            json_.AddString("rawRecord", Hex(*wire));
+            json_.AddString("messageText",
+                            Latin1ToUtf8(records::MessageText(message.subject, message.body)));
+            json_.AddString("record", Latin1ToUtf8(record->text));
+            json_.AddString("rawRecord", Hex(record->wire));
         } else {
             auto& out = io_.out;
             const auto modes = ModesOn(DeliveryModes);
@@ -369,10 +297,10 @@ class Command {
                 << "subject   " << EscapeControls(Latin1ToUtf8(message.subject)) << '\n'
                 << "body      " << EscapeControls(Latin1ToUtf8(message.body)) << '\n'
                 << "modes     " << (modes.empty() ? "(none)" : Joined(modes, " ")) << '\n'
-                << "record    " << record.size()
+                << "record    " << record->text.size()
                 << " bytes in EBCDIC as sent (offsets in decimal), beside the text before "
                    "conversion:\n"
-                << HexDump(*wire, record);
+                << HexDump(record->wire, record->text);
         }
         if (CurrentSystem.empty()) {
             ShowMessageBox(LoadString(IDS_SELECT_HOST)); // what the link would say
@@ -424,38 +352,32 @@ class Command {
             return DryRun(message);
 
         reporter_.Note("sending to " + Latin1ToUtf8(CurrentSystem));
-        CHostLink link;
-        const auto shownBefore = reporter_.Lines().size();
-        link.SubmitMessage(message.kind, message.count, message.addressList, message.body,
-                           message.subject);
-        switch (link.LastSubmitOutcome()) {
-        case CHostLink::SubmitOutcome::Accepted:
+        const auto outcome = Submit(message);
+        ShowOutcome(outcome);
+        switch (outcome.result) {
+        case Outcome::Result::Done:
             if (!options_.quiet && !options_.json)
-                io_.out << "Accepted by " << Latin1ToUtf8(link.SystemName()) << " for "
-                        << message.count << (message.kind == 1 ? " recipient" : " group")
+                io_.out << "Accepted by " << Latin1ToUtf8(CurrentSystem) << " for " << message.count
+                        << (message.kind == 1 ? " recipient" : " group")
                         << (message.count == 1 ? "" : "s") << " by "
                         << Joined(ModesOn(DeliveryModes), ", ")
                         << ". Accepted is not yet delivered: the host delivers it.\n";
             return Finish(kExitAccepted, "accepted");
-        case CHostLink::SubmitOutcome::RefusedByHost:
-            if (reporter_.Lines().size() == shownBefore)
+        case Outcome::Result::Refused:
+            if (outcome.texts.empty() || outcome.texts.front().empty())
                 reporter_.Error("the host refused the message without giving a reason");
             return Finish(kExitRefused, "refused");
-        case CHostLink::SubmitOutcome::TooLarge:
-            return Finish(kExitBadInput, "invalid");
-        case CHostLink::SubmitOutcome::NoConnection:
-            if (!CurrentSystem.empty())
-                ExplainConnectFailure();
-            return Unreachable();
-        case CHostLink::SubmitOutcome::Unknown:
+        case Outcome::Result::Unknown:
             reporter_.Error("the message was sent, but the host's answer was lost: it may have "
                             "been accepted. Check the host before sending it again.");
             return Finish(kExitUnknown, "unknown");
-        case CHostLink::SubmitOutcome::CallFailed:
-        case CHostLink::SubmitOutcome::NotTried:
+        case Outcome::Result::NotDone:
             break;
         }
-        if (reporter_.Boxes() == 0)
+        if (outcome.cause == Outcome::Cause::Input)
+            return Finish(kExitBadInput, "invalid");
+        ExplainConnectFailure(outcome);
+        if (outcome.texts.empty())
             reporter_.Error("the call of the host program failed");
         return Unreachable();
     }
@@ -467,24 +389,19 @@ class Command {
             return Unreachable();
         json_.AddString("system", Latin1ToUtf8(CurrentSystem));
         reporter_.Note("fetching the " + options_.list + " of " + Latin1ToUtf8(CurrentSystem));
-        std::vector<ListItem> entries;
-        int count = 0;
-        bool complete = false;
-        {
-            CHostLink link;
-            complete =
-                link.RetrieveList(options_.list == "groups" ? "*GRPL" : "*RCPL", entries, count);
-        }
+        const auto list =
+            FetchList(options_.list == "groups" ? ListKind::Groups : ListKind::Recipients);
+        ShowOutcome(list);
         // As in the picker, a list that broke off shows nothing.
-        if (!complete) {
-            ExplainConnectFailure();
-            if (reporter_.Boxes() == 0)
+        if (!list.Done()) {
+            ExplainConnectFailure(list);
+            if (list.texts.empty())
                 reporter_.Error("the " + options_.list + " list could not be fetched");
             return Unreachable();
         }
         std::string array = "[";
-        for (const auto& entry : entries) {
-            const auto name = Latin1ToUtf8(records::DisplayName(entry.name));
+        for (const auto& entry : list.entries) {
+            const auto name = Latin1ToUtf8(entry.name);
             const auto description = Latin1ToUtf8(entry.description);
             if (options_.json) {
                 JsonObject item;

@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include "CliText.h"
-#include "cwb.h"
-#include "cwbsignon.h"
 
 namespace tavo::cli {
 
@@ -84,21 +82,6 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
     return text;
 }
 
-std::string JsonArray(const std::vector<std::string>& utf8Items) {
-    std::string array = "[";
-    for (std::size_t i = 0; i < utf8Items.size(); ++i)
-        array += (i ? ", " : "") + JsonString(utf8Items[i]);
-    return array + "]";
-}
-
-void JsonObject::Add(const std::string& key, const std::string& json) {
-    text_ += (text_.empty() ? "{" : ", ") + JsonString(key) + ": " + json;
-}
-
-void JsonObject::AddString(const std::string& key, const std::string& utf8) {
-    Add(key, JsonString(utf8));
-}
-
 Reporter::Reporter(std::ostream& err, bool verbose)
     : err_(err), verbose_(verbose), previous_(&MessagePresenter()) {
     SetMessagePresenter(this);
@@ -132,40 +115,6 @@ void Reporter::Emit(std::string line) {
 
 // What the public return codes of the Client Access layer mean, for the one message
 // that carries nothing but a code.
-const char* ReturnCodeMeaning(unsigned long rc) {
-    switch (rc) {
-    case CWB_CONFIG_ERROR:
-        return "the systems file cannot be read or is malformed";
-    case CWB_UNKNOWN_SYSTEM:
-        return "no system of that name is configured";
-    case CWB_COMMUNICATIONS_ERROR:
-        return "the host cannot be reached, or the link broke";
-    case CWB_SECURITY_ERROR:
-        return "the host refused the sign-on (the user or password in the systems file)";
-    case CWB_TIMEOUT:
-        return "the host did not answer in time";
-    case CWB_REPLY_LOST:
-        return "the request reached the host, but its answer was lost";
-    case CWB_CERTIFICATE_ERROR:
-        return "the host's TLS certificate was not trusted (see ca_file in the systems file)";
-    case CWB_USER_UNKNOWN:
-        return "the host knows no user of that name (the user in the systems file)";
-    case CWB_PASSWORD_INCORRECT:
-        return "the host refused the password (the password in the systems file)";
-    case CWB_PASSWORD_EXPIRED:
-        return "the user's password has expired; change it on the host, then in the systems "
-               "file";
-    case CWB_USER_DISABLED:
-        return "the user profile is disabled on the host; ask its security officer";
-    case CWB_SIGNON_REFUSED:
-        return "the host refused the sign-on for another reason";
-    case CWB_PASSWORD_COMMAND_FAILED:
-        return "the system's password_command gave no password (run it by hand to see why)";
-    default:
-        return nullptr;
-    }
-}
-
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t most,
                                            std::string& why) {
     const auto refuse = [&](mode_t mode) {

@@ -34,18 +34,6 @@ extern const char* const kHelpFooter;
 
 std::vector<std::string> ModesOn(const DeliveryModeFlags& modes);
 std::string Joined(const std::vector<std::string>& items, const char* separator);
-std::string JsonArray(const std::vector<std::string>& utf8Items);
-
-// Fields in the order they are added; values are JSON already.
-class JsonObject {
-  public:
-    void Add(const std::string& key, const std::string& json);
-    void AddString(const std::string& key, const std::string& utf8);
-    std::string Text() const { return (text_.empty() ? "{" : text_) + "}"; }
-
-  private:
-    std::string text_;
-};
 
 // Every message box of the run and the command's own errors go to standard error as
 // they come, and are kept for the JSON result.
@@ -72,10 +60,6 @@ class Reporter final : public IMessagePresenter {
     int boxes_ = 0;
     std::vector<std::string> lines_;
 };
-
-// What the public return codes of the Client Access layer mean, for the one message
-// that carries nothing but a code; null for others.
-const char* ReturnCodeMeaning(unsigned long rc);
 
 // At most `most` bytes of a regular file. A FIFO or a device would be waited on, or read
 // without end, so it is refused; nullopt with `why` (" is a FIFO ...", ": No such ...").

@@ -1,5 +1,6 @@
 #include "TerminalSignOn.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <istream>
@@ -10,7 +11,6 @@
 #include <unistd.h>
 
 #include "CliText.h"
-#include "cwbsignon.h"
 
 namespace tavo::cli {
 namespace {
@@ -71,64 +71,54 @@ bool ReadLine(std::istream& in, std::string& line) {
     return true;
 }
 
-bool Fits(const std::string& text, unsigned long size) {
-    return text.size() < size;
+std::size_t Characters(const std::string& utf8) {
+    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
 }
 
 } // namespace
 
 TerminalSignOn::TerminalSignOn(std::istream& in, std::ostream& err, bool ask)
     : in_(in), err_(err), ask_(ask) {
-    cwbCO_SetSignOnPrompt(&TerminalSignOn::Prompt, this);
+    SetSignOnPrompter(this);
 }
 
 TerminalSignOn::~TerminalSignOn() {
-    cwbCO_SetSignOnPrompt(nullptr, nullptr);
+    SetSignOnPrompter(nullptr);
 }
 
-int TerminalSignOn::Prompt(const char* systemName, const char* reason, char* userId,
-                           unsigned long userIdSize, char* password, unsigned long passwordSize,
-                           void* context) {
-    auto* self = static_cast<TerminalSignOn*>(context);
-    if (!self->ask_) {
-        self->declined_ = true;
-        return 0;
+bool TerminalSignOn::AskSignOn(const std::string& systemName, const std::string& reason,
+                               std::string& user, std::string& password) {
+    if (!ask_) {
+        declined_ = true;
+        return false;
     }
-    return self->Ask(systemName, reason, userId, userIdSize, password, passwordSize) ? 1 : 0;
-}
-
-bool TerminalSignOn::Ask(const char* systemName, const char* reason, char* userId,
-                         unsigned long userIdSize, char* password, unsigned long passwordSize) {
     // The reason is the host's words: shown, but never as terminal commands.
     const auto system = EscapeControls(Latin1ToUtf8(systemName));
-    if (*reason)
+    if (!reason.empty())
         err_ << "tavo400-send: " << EscapeControls(Latin1ToUtf8(reason)) << '\n';
-    std::string user = userId;
     if (user.empty()) {
         err_ << "User ID for " << system << ": " << std::flush;
         if (!ReadLine(in_, user))
             return false;
-        if (!Fits(user, userIdSize)) {
-            err_ << "tavo400-send: a user ID has at most " << CWBCO_MAX_USER_ID << " characters\n";
+        if (Characters(user) > kMaxUserId) {
+            err_ << "tavo400-send: a user ID has at most " << kMaxUserId << " characters\n";
             return false;
         }
-        std::memcpy(userId, user.c_str(), user.size() + 1);
     }
     err_ << "Password for " << EscapeControls(user) << " on " << system << ": " << std::flush;
-    std::string typed;
     bool read = false;
     {
         NoEcho quiet;
-        read = ReadLine(in_, typed);
+        read = ReadLine(in_, password);
     }
     err_ << '\n'; // the Enter that was not echoed
-    const bool ok = read && Fits(typed, passwordSize);
-    if (read && !ok)
-        err_ << "tavo400-send: a password has at most " << CWBCO_MAX_PASSWORD << " characters\n";
-    if (ok)
-        std::memcpy(password, typed.c_str(), typed.size() + 1);
-    explicit_bzero(typed.data(), typed.size());
-    return ok;
+    if (read && Characters(password) > kMaxPassword) {
+        err_ << "tavo400-send: a password has at most " << kMaxPassword << " characters\n";
+        return false;
+    }
+    return read;
 }
 
 } // namespace tavo::cli

@@ -5,6 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "Operations.h"
+#include "Records.h"
+
 // How the Send command turns the typed fields into one submission. The window and the
 // command-line sender both go through here, so a message is the same byte for byte
 // whichever sent it. Texts are Latin-1; line breaks in field text are CR LF.
@@ -15,6 +18,13 @@ inline constexpr std::size_t kBodyLimit = 967;
 inline constexpr std::size_t kWorkArea = 2000; // what a field text is split in
 inline constexpr std::size_t kNameWidth = 10;
 inline constexpr int kMaxNames = 50;
+
+// Within these limits a message always fits the host's record: "@@" joins the subject
+// and the body there.
+static_assert(kMaxNames == records::kMaxEntries &&
+              kMaxNames * kNameWidth == records::kRecipientsLength);
+static_assert(kSubjectLimit <= records::kSubjectMax &&
+              kSubjectLimit + 2 + kBodyLimit == records::kTextLength);
 
 // Names, in order, at runs of blank, comma, semicolon and the control characters
 // BEL BS HT LF VT FF CR NEL.
@@ -34,14 +44,6 @@ std::size_t FieldLength(std::string_view text);
 // The To: text after the picker's OK: the old text without trailing white space, then
 // the picked names one per line. An empty first name still starts a line.
 std::string AppendPickedNames(std::string_view toText, const std::vector<std::string>& picked);
-
-struct Submission {
-    int kind = 1; // 1 recipients, 0 groups
-    int count = 0;
-    std::string addressList;
-    std::string body;
-    std::string subject;
-};
 
 // What would be sent, or the one message that says why it cannot be: a name longer
 // than ten characters, more than 50 names, a To: text beyond the work area, or a

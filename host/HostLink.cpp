@@ -5,7 +5,6 @@
 
 #include "Clock.h"
 #include "HostState.h"
-#include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "Strings.h"
 
@@ -93,6 +92,8 @@ std::string Blanks(std::string_view text, std::size_t width) {
 
 } // namespace
 
+[[maybe_unused]] const bool registered = RegisterProcessReset([](KeepHosts) { ResetHostState(); });
+
 HostGlobals& Host() {
     static HostGlobals globals;
     return globals;
@@ -138,7 +139,7 @@ CHostLink::CHostLink() {
     auto& host = Host();
     std::lock_guard lock(host.HostMutex);
     if (CurrentSystem.empty()) {
-        ShowMessageBox(LoadString(IDS_SELECT_HOST));
+        outcome_.NotDoneBecause(Outcome::Cause::NoSystem, LoadString(IDS_SELECT_HOST));
         return;
     }
     if (auto cached = host.SystemHandleMap.find(CurrentSystem);
@@ -148,8 +149,10 @@ CHostLink::CHostLink() {
         cwbRC_SysHandle connection = 0;
         const unsigned rc = cwbRC_StartSys(CurrentSystem.c_str(), 0, &connection);
         if (rc != 0) {
-            ShowMessageBox(
+            outcome_.NotDoneBecause(
+                Outcome::Cause::Connection,
                 FormatString(LoadString(IDS_NO_CONNECTION), {CurrentSystem, std::to_string(rc)}));
+            outcome_.returnCode = rc;
         } else {
             connection_ = connection;
             host.SystemHandleMap.emplace(CurrentSystem, connection);
@@ -203,10 +206,12 @@ void CHostLink::SetUpHost() {
     }
     host.HostSetupDone = done;
     if (!done && connection_)
-        ShowHostError();
+        HostFailed();
 }
 
-void ShowHostError() {
+void CHostLink::HostFailed() {
+    outcome_.result = Outcome::Result::NotDone;
+    outcome_.cause = Outcome::Cause::Host;
     const auto errorHandle = Host().ErrorHandle;
     unsigned long count = 0;
     cwbSV_GetErrCount(errorHandle, &count);
@@ -215,7 +220,7 @@ void ShowHostError() {
     unsigned long length = 0;
     const unsigned rc = cwbSV_GetErrTextIndexed(errorHandle, index, text, sizeof text, &length);
     if (rc == CWB_OK || rc == CWB_BUFFER_OVERFLOW)
-        ShowMessageBox(text);
+        outcome_.texts.emplace_back(text);
 }
 
 bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entries, int& count) {
@@ -226,7 +231,7 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
     if (!queue_ && host.HostSetupDone) {
         queue_ = OpenReplyQueue(systemName_, connection_);
         if (!queue_) {
-            ShowHostError();
+            HostFailed();
             return false;
         }
         host.ReplyQueues.emplace(systemName_, queue_);
@@ -243,9 +248,10 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
               cwbDQ_SetSearchOrder(readObject_, CWBDQ_EQUAL) == 0;
     for (std::size_t read = 0; ok; ++read) {
         if (ClockNow() - started >= kListDeadline) {
-            ShowMessageBox("The host did not finish the list within " +
-                           std::to_string(kListDeadline.count()) +
-                           " seconds; the list was abandoned.");
+            outcome_.NotDoneBecause(Outcome::Cause::Host,
+                                    "The host did not finish the list within " +
+                                        std::to_string(kListDeadline.count()) +
+                                        " seconds; the list was abandoned.");
             return false;
         }
         if (cwbDQ_Read(queue_, readObject_, 0, errorHandle_) != 0) {
@@ -254,50 +260,36 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
         }
         FromHost(areas.entry, records::kListEntryLength, areas.receive, records::kListEntryLength);
         auto fields = records::ReadListEntry(areas.entry);
-        if (fields.endOfList)
+        if (fields.endOfList) {
+            outcome_.result = Outcome::Result::Done;
             return true;
+        }
         if (read == kMaxListEntries) {
-            ShowMessageBox("The host sent more than " + std::to_string(kMaxListEntries) +
-                           " entries without ending the list, more than a directory holds; "
-                           "the list was abandoned.");
+            outcome_.NotDoneBecause(Outcome::Cause::Host,
+                                    "The host sent more than " + std::to_string(kMaxListEntries) +
+                                        " entries without ending the list, more than a "
+                                        "directory holds; the list was abandoned.");
             return false;
         }
         entries.push_back({std::move(fields.name), std::move(fields.description)});
         ++count;
     }
-    ShowHostError();
+    HostFailed();
     return false;
 }
 
 bool CHostLink::SubmitMessage(int kind, int count, std::string recipients, std::string body,
                               std::string subject) {
-    lastSubmit_ = SubmitOutcome::NoConnection;
     if (!connection_)
         return false;
-    lastSubmit_ = SubmitOutcome::TooLarge;
-    // The record has fixed fields; what does not fit is refused, never cut.
-    if (count < 0 || count > records::kMaxEntries) {
-        ShowMessageBox("The message names " + std::to_string(count) +
-                       " recipients or groups; at most 50 fit in one message. Nothing was sent.");
-        return false;
-    }
-    if (recipients.size() > records::kRecipientsLength) {
-        ShowMessageBox("The address list takes " + std::to_string(recipients.size()) +
-                       " characters; at most 500 fit in one message (50 names of ten characters). "
-                       "Nothing was sent.");
-        return false;
-    }
-    const auto text = records::MessageText(subject, body);
-    if (text.size() > records::kTextLength) {
-        ShowMessageBox("The subject and message text take " + std::to_string(text.size()) +
-                       " characters; at most 999 fit in one message. Nothing was sent.");
-        return false;
-    }
-
     auto& host = Host();
     auto& areas = host.Areas;
     std::string record(records::kSendRecordLength, ' ');
-    records::BuildSendRecord(kind, count, recipients, text, DeliveryModes, record.data());
+    if (!records::BuildSendRecord(kind, count, recipients, records::MessageText(subject, body),
+                                  DeliveryModes, record.data())) {
+        outcome_.NotDoneBecause(Outcome::Cause::Input, records::kRecordOverflowText);
+        return false;
+    }
 
     const auto parm1 = Blanks("*CA", records::kCodeParmLength);
     const auto parm2 = Blanks("*SNDTVO", records::kCodeParmLength);
@@ -312,13 +304,12 @@ bool CHostLink::SubmitMessage(int kind, int count, std::string recipients, std::
 
     if (const unsigned rc = cwbRC_CallPgm(connection_, host.SendProgram, host.ErrorHandle);
         rc != 0) {
-        lastSubmit_ = rc == CWB_REPLY_LOST ? SubmitOutcome::Unknown : SubmitOutcome::CallFailed;
-        ShowHostError(); // a failed send is never silent
+        HostFailed(); // a failed send is never silent
+        if (rc == CWB_REPLY_LOST)
+            outcome_.result = Outcome::Result::Unknown;
         return false;
     }
-    const bool accepted = ReadSendReply();
-    lastSubmit_ = accepted ? SubmitOutcome::Accepted : SubmitOutcome::RefusedByHost;
-    return accepted;
+    return ReadSendReply();
 }
 
 bool CHostLink::ReadSendReply() {
@@ -326,8 +317,10 @@ bool CHostLink::ReadSendReply() {
         Host().Areas.sendParm6, records::kParmAreaLength,
         [](char* target, unsigned long targetLength, const char* source,
            unsigned long sourceLength) { FromHost(target, targetLength, source, sourceLength); });
-    if (!reply.reportsErrors)
+    if (!reply.reportsErrors) {
+        outcome_.result = Outcome::Result::Done;
         return true;
+    }
     std::string shown;
     for (const auto& text : reply.texts)
         shown += text + "\n";
@@ -337,6 +330,7 @@ bool CHostLink::ReadSendReply() {
     if (reply.missing > 0)
         shown += "(The host's reply claims " + std::to_string(reply.missing) + " more error " +
                  (reply.missing == 1 ? "message" : "messages") + " than it holds.)\n";
-    ShowMessageBox(shown);
+    outcome_.result = Outcome::Result::Refused;
+    outcome_.texts.push_back(std::move(shown));
     return false;
 }

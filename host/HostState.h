@@ -50,8 +50,8 @@ struct HostGlobals {
 
 HostGlobals& Host();
 
-// Back to the state of a new process (tests). Handles of the Client Access layer are
-// not released here; cwbtest::Reset does that.
+// Back to the state of a new process; part of ResetProcessState, which also releases
+// the Client Access layer's handles.
 void ResetHostState();
 
 // Whole-record conversions through the process-wide converters; only after the set-up.

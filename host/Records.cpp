@@ -56,8 +56,11 @@ std::string MessageText(std::string_view subject, std::string_view body) {
     return text;
 }
 
-void BuildSendRecord(int kind, int count, std::string_view recipients, std::string_view messageText,
+bool BuildSendRecord(int kind, int count, std::string_view recipients, std::string_view messageText,
                      const DeliveryModeFlags& modes, char* record) {
+    if (count < 0 || count > kMaxEntries || recipients.size() > kRecipientsLength ||
+        messageText.size() > kTextLength)
+        return false;
     std::memset(record, ' ', kSendRecordLength);
     std::memcpy(record + kKindOffset, kind == 1 ? "*RCP" : "*GRP", 4);
     const int flags[] = {modes.Pager,          modes.Email,        modes.Fax,
@@ -69,11 +72,10 @@ void BuildSendRecord(int kind, int count, std::string_view recipients, std::stri
     char digits[16];
     std::snprintf(digits, sizeof digits, "%02d", count);
     std::memcpy(record, digits, 2);
-    const auto names = std::min(recipients.size(), kRecipientsLength);
-    std::memcpy(record + kRecipientsOffset, recipients.data(), names);
+    std::memcpy(record + kRecipientsOffset, recipients.data(), recipients.size());
     UpperCaseAnsi(record + kRecipientsOffset, kRecipientsLength);
-    std::memcpy(record + kTextOffset, messageText.data(),
-                std::min(messageText.size(), kTextLength));
+    std::memcpy(record + kTextOffset, messageText.data(), messageText.size());
+    return true;
 }
 
 ListEntryFields ReadListEntry(const char* converted) {

@@ -65,10 +65,14 @@ char LowerAnsi(char c);
 // Subject (its first 60 characters), "@@" and body; the body alone for no subject.
 std::string MessageText(std::string_view subject, std::string_view body);
 
-// Fills the 1512-byte send record. The caller has checked that `recipients` fits its
-// 500 bytes and `messageText` its 999; neither is ever written past its field.
-void BuildSendRecord(int kind, int count, std::string_view recipients, std::string_view messageText,
+// Fills the 1512-byte send record, or refuses with false, writing nothing, when the
+// count is not 0 to 50, the names take more than their 500 bytes or the text more than
+// its 999. What does not fit is never cut.
+bool BuildSendRecord(int kind, int count, std::string_view recipients, std::string_view messageText,
                      const DeliveryModeFlags& modes, char* record);
+inline constexpr const char* kRecordOverflowText =
+    "The message does not fit the host's send record (at most 50 names in 500 characters, "
+    "and 999 characters of subject and text). Nothing was sent.";
 
 struct ListEntryFields {
     bool endOfList = false;

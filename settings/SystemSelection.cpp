@@ -19,6 +19,8 @@ std::function<void(const std::string&)>& TitleSetter() {
     static std::function<void(const std::string&)> setter;
     return setter;
 }
+[[maybe_unused]] const bool registered =
+    RegisterProcessReset([](KeepHosts) { TitleSetter() = nullptr; });
 
 template <class... Args> std::string Format(const char* pattern, Args... args) {
     char text[1024];
@@ -175,6 +177,29 @@ int FindByPrefix(const std::vector<std::string>& names, std::string_view prefix)
             return static_cast<int>(i);
     }
     return -1;
+}
+
+std::optional<std::vector<std::string>> ConfiguredSystems() {
+    cwbSV_ErrHandle errors = 0;
+    cwbSV_CreateErrHandle(&errors);
+    cwbCO_SysListHandle list = 0;
+    if (const unsigned rc = cwbCO_CreateSysListHandle(&list, errors); rc != CWB_OK) {
+        std::string text;
+        unsigned textRc = 0;
+        ShowMessageBox(FetchErrorText(errors, text, textRc)
+                           ? text
+                           : Format("cwbCO_CreateSysListHandle failed with return code %d.", rc));
+        return std::nullopt;
+    }
+    cwbSV_DeleteErrHandle(errors);
+    std::vector<std::string> names;
+    unsigned long size = 0;
+    if (ListSize(list, size))
+        for (unsigned long i = 1; i <= size; ++i)
+            if (std::string name; NextName(list, name))
+                names.push_back(std::move(name));
+    EndWalk(list);
+    return names;
 }
 
 SystemChoices LoadSystemChoices() {

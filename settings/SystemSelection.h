@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,10 @@ std::string SystemTitle();
 void ShowSystemInTitle();
 // The GUI registers how to set its main window's title; null: titles go nowhere.
 void SetTitleSetter(std::function<void(const std::string&)> setter);
+
+// The configured systems in the layer's order, normalised; nullopt when the layer cannot
+// list them. Unlike the start-up walk it needs no default system.
+std::optional<std::vector<std::string>> ConfiguredSystems();
 
 // What the Change system dialog offers: the configured systems in the layer's order and
 // the entry to select (-1: none).

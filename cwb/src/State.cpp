@@ -7,10 +7,11 @@
 
 #include "EmbeddedBackend.h"
 #include "IbmiBackend.h"
-#include "TcpBackend.h"
 #include "Latin1Text.h"
 #include "PasswordCommand.h"
+#include "ProcessState.h"
 #include "SignOn.h"
+#include "TcpBackend.h"
 #include "cwbtest.h"
 
 namespace cwb {
@@ -246,9 +247,10 @@ std::optional<Injection> Intercept(std::string_view function, std::string_view s
 
 } // namespace cwb
 
-namespace cwbtest {
+namespace {
 
-void Reset() {
+// What a program started again no longer has: handles, connections, sign-ons.
+void ForgetProcess() {
     cwb::ErrorHandles().Clear();
     cwb::Connections().Clear();
     cwb::Programs().Clear();
@@ -256,10 +258,25 @@ void Reset() {
     cwb::ReadDatas().Clear();
     cwb::Converters().Clear();
     cwb::SysLists().Clear();
-    cwb::EmbeddedBackend::ForgetEngines();
     cwb::ForgetIbmiSignOns();
     cwb::ForgetTcpConnections();
     cwb::ResetSignOns();
+}
+
+[[maybe_unused]] const bool registered = RegisterProcessReset([](KeepHosts keepHosts) {
+    if (keepHosts == KeepHosts::Yes)
+        ForgetProcess();
+    else
+        cwbtest::Reset();
+});
+
+} // namespace
+
+namespace cwbtest {
+
+void Reset() {
+    ForgetProcess();
+    cwb::EmbeddedBackend::ForgetEngines();
     auto& seam = cwb::TheSeam();
     seam.active = true;
     std::lock_guard lock(seam.mutex);

@@ -16,6 +16,7 @@
 #include "Daemon.h"
 #include "DirectoryImport.h"
 #include "HostEngine.h"
+#include "Json.h"
 #include "Latin1Text.h"
 #include "Log.h"
 #include "PasswordSubstitute.h"
@@ -411,10 +412,9 @@ int Serve(const ServeOptions& options, std::ostream& err) {
         engine->LetOtherWritersFirst();
         engine->SetFailureReport(
             [&log](const std::string& line) { log.Line(line, Priority::Error); });
-        engine->SetQueueLimits(
-            {.expiry = std::chrono::seconds(options.queueExpirySeconds),
-             .perKeyCap = options.queueCap,
-             .totalBytes = options.queueMemoryMiB << 20});
+        engine->SetQueueLimits({.expiry = std::chrono::seconds(options.queueExpirySeconds),
+                                .perKeyCap = options.queueCap,
+                                .totalBytes = options.queueMemoryMiB << 20});
         {
             Daemon server(*engine, daemon, log);
             server.Listen();

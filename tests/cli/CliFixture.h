@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -13,25 +11,18 @@
 
 #include "Ccsid37.h"
 #include "CliText.h"
+#include "FreshProcess.h"
 #include "HostEngine.h"
-#include "HostState.h"
 #include "HostdProcess.h"
-#include "ProcessState.h"
-#include "Records.h"
 #include "SendCommand.h"
 #include "SendRules.h"
-#include "cwbtest.h"
+#include "cwb.h"
 
 // One run of tavo400-send in this process, in an empty working directory of its own
 // (where "dftsys.ini" lives), with the user's configuration and data kept out of reach.
-class CliFixture : public ::testing::Test {
+class CliFixture : public ::testing::Test, protected testsupport::FreshProcess {
   protected:
-    void SetUp() override {
-        cwbtest::Reset();
-        ResetHostState();
-        ResetProcessState();
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path());
+    CliFixture() : FreshProcess("") {
         for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "TAVO400_SYSTEMS"}) {
             const char* value = std::getenv(name);
             saved_.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
@@ -40,11 +31,7 @@ class CliFixture : public ::testing::Test {
         ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
         ::unsetenv("TAVO400_SYSTEMS");
     }
-    void TearDown() override {
-        cwbtest::Reset();
-        ResetHostState();
-        ResetProcessState();
-        std::filesystem::current_path(previous_);
+    ~CliFixture() override {
         for (const auto& [name, value] : saved_) {
             if (value)
                 ::setenv(name.c_str(), value->c_str(), 1);
@@ -53,17 +40,16 @@ class CliFixture : public ::testing::Test {
         }
     }
 
-    struct Outcome {
+    struct CommandRun {
         int code;
         std::string out;
         std::string err;
     };
 
-    // A later run of the command is a new process: only the host keeps its state.
-    Outcome Run(const std::vector<std::string>& args, const std::string& input = {},
-                bool terminal = true) {
-        ResetHostState();
-        ResetProcessState();
+    // Each run of the command is a new process: only the hosts keep their state.
+    CommandRun Run(const std::vector<std::string>& args, const std::string& input = {},
+                   bool terminal = true) {
+        Restart();
         std::istringstream in(input);
         std::ostringstream out, err;
         const int code = tavo::cli::RunSendCommand(args, {in, out, err, terminal});
@@ -73,16 +59,18 @@ class CliFixture : public ::testing::Test {
     // The record the window's Send command puts on the wire for these fields, in EBCDIC.
     static std::string WindowRecord(const std::string& to, const std::string& subject,
                                     const std::string& body, bool recipients,
-                                    const DeliveryModeFlags& modes = {}) {
+                                    const std::string& modes = "YYYYYYY") {
         const auto prepared = PrepareSend(to, subject, body, recipients);
         EXPECT_TRUE(prepared.submission) << prepared.refusal;
         if (!prepared.submission)
             return {};
         const auto& m = *prepared.submission;
-        std::string record(records::kSendRecordLength, ' ');
-        records::BuildSendRecord(m.kind, m.count, m.addressList,
-                                 records::MessageText(m.subject, m.body), modes, record.data());
-        return tavo::codepage::ToEbcdic(record);
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < m.addressList.size(); i += 10)
+            names.push_back(m.addressList.substr(i, 10));
+        return tavo::codepage::ToEbcdic(
+            testsupport::SendRecord(names, m.subject.empty() ? m.body : m.subject + "@@" + m.body,
+                                    recipients ? "*RCP" : "*GRP", modes));
     }
 
     // A settings file as the Delivery modes dialog writes it.
@@ -92,10 +80,9 @@ class CliFixture : public ::testing::Test {
         std::ofstream("dftsys.ini", std::ios::binary | std::ios::trunc) << record;
     }
 
-    hostdtest::ScratchDir dir{"cli"};
+    hostdtest::ScratchDir daemonDir{"cli"}; // for a tavo400-hostd the test starts
 
   private:
-    std::filesystem::path previous_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 

@@ -18,9 +18,9 @@ class ProcessTest : public CliFixture {
   protected:
     void SetUp() override {
         CliFixture::SetUp();
-        db = DemoDatabase(dir);
-        daemon = std::make_unique<Daemon>(dir, db);
-        systems = SystemsFile(dir, daemon->Address(), "secret42", 5);
+        db = DemoDatabase(daemonDir);
+        daemon = std::make_unique<Daemon>(daemonDir, db);
+        systems = SystemsFile(daemonDir, daemon->Address(), "secret42", 5);
     }
 
     // Runs tavo400-send with `input` on a pipe-like file as its standard input.

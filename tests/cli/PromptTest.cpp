@@ -13,14 +13,14 @@ class PromptTest : public CliFixture {
   protected:
     void SetUp() override {
         CliFixture::SetUp();
-        db = DemoDatabase(dir);
-        daemon = std::make_unique<Daemon>(dir, db);
+        db = DemoDatabase(daemonDir);
+        daemon = std::make_unique<Daemon>(daemonDir, db);
         cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() + "\nuser = OPER\n");
     }
     // As Run, with stdin and stderr each a terminal or not.
-    Outcome RunAt(const Args& args, const std::string& typed, bool inTerminal, bool errTerminal) {
-        ResetHostState();
-        ResetProcessState();
+    CommandRun RunAt(const Args& args, const std::string& typed, bool inTerminal,
+                     bool errTerminal) {
+        Restart();
         std::istringstream in(typed);
         std::ostringstream out, err;
         const int code = tavo::cli::RunSendCommand(args, {in, out, err, inTerminal, errTerminal});
@@ -66,7 +66,6 @@ TEST_F(PromptTest, TerminalAnswerIsAskedAgainAfterARefusalAndNeverShown) {
     EXPECT_EQ(tavo::server::HostEngine(db.string()).Outbox().size(), 1u);
 
     // a new process, with no user configured: asked for too; the end of input is a Cancel
-    cwbtest::Reset();
     cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() + "\n");
     const auto cancelled = RunAt({"--to", "ops", "--body", "b"}, "OPER\n", true, true);
     EXPECT_EQ(cancelled.code, kExitUnreachable);

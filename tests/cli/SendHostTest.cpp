@@ -14,9 +14,9 @@ class SendHostTest : public CliFixture, public ::testing::WithParamInterface<std
   protected:
     void SetUp() override {
         CliFixture::SetUp();
-        db = DemoDatabase(dir);
+        db = DemoDatabase(daemonDir);
         if (GetParam() == "tcp") {
-            daemon = std::make_unique<Daemon>(dir, db);
+            daemon = std::make_unique<Daemon>(daemonDir, db);
             UseHost(daemon->Address() + "\nuser = OPER\npassword = secret42\ntimeout = 5");
         } else {
             UseHost("embedded\ndatabase = " + db.string());

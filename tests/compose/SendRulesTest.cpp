@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "FreshProcess.h"
+#include "SendOperation.h"
 #include "SendRules.h"
 
 using Names = std::vector<std::string>;
@@ -107,4 +109,19 @@ TEST(PrepareSend, RefusesWhatWouldNotFitAndSaysWhy) {
             EXPECT_NE(prepared.refusal.find("Nothing was sent."), std::string::npos);
         }
     }
+}
+
+// The Send command as a whole: what cannot be sent never reaches the host; an empty To:
+// is the host's to refuse.
+TEST(SendFields, RefusesInputUnaskedAndSubmitsTheRest) {
+    testsupport::FreshProcess process;
+    CurrentSystem = "SYSA";
+    auto outcome = SendFields("ok abcdefghijk", "", "b", true);
+    EXPECT_EQ(outcome.cause, Outcome::Cause::Input);
+    EXPECT_EQ(outcome.texts, std::vector{PrepareSend("ok abcdefghijk", "", "b", true).refusal});
+    EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 0);
+
+    outcome = SendFields("", "", "anything", true);
+    EXPECT_EQ(outcome.result, Outcome::Result::Refused);
+    EXPECT_EQ(cwbtest::CountCalls("cwbRC_CallPgm", "TVOCUPD"), 1);
 }

@@ -76,7 +76,7 @@ class ContextHelpTest : public QObject {
     void initTestCase() { InitUiResources(); }
 
     void init() {
-        client.emplace("help");
+        client.emplace();
         help = {};
         SetHelpPresenter(&help);
         frame = std::make_unique<CMainFrame>();

@@ -69,10 +69,10 @@ class SettingsDialogsTest : public QObject {
 
   private slots:
     void init() {
-        client.emplace("settings", "[systems]\ndefault = SYSB\n"
-                                   "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
-                                   "[SYSB]\naddress = embedded\ndatabase = :memory:\n"
-                                   "[PROD]\naddress = embedded\ndatabase = :memory:\n");
+        client.emplace("[systems]\ndefault = SYSB\n"
+                       "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
+                       "[SYSB]\naddress = embedded\ndatabase = :memory:\n"
+                       "[PROD]\naddress = embedded\ndatabase = :memory:\n");
         mainWindow = new QWidget;
         mainWindow->setWindowTitle("TAVO/400 Express");
         SetTitleSetter([this](const std::string& title) {

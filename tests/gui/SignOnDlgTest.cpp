@@ -16,8 +16,8 @@ namespace {
 const QString kRefusal = "Sign-on as OPER to 127.0.0.1:449 refused: the password is not correct.";
 
 // Runs `inside` on the prompt's dialog once it is up, then the prompt itself.
-int RunPrompt(const std::function<void(CSignOnDlg*)>& inside, char* user, unsigned long userSize,
-              char* password, unsigned long passwordSize, const char* reason = "") {
+bool RunPrompt(const std::function<void(CSignOnDlg*)>& inside, std::string& user,
+               std::string& password, const std::string& reason = "") {
     QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<CSignOnDlg*>(QApplication::activeModalWidget());
         QVERIFY(dialog);
@@ -25,7 +25,8 @@ int RunPrompt(const std::function<void(CSignOnDlg*)>& inside, char* user, unsign
         if (dialog->isVisible())
             dialog->reject();
     });
-    return SignOnPrompt("Sysa", reason, user, userSize, password, passwordSize, nullptr);
+    CWindowSignOn prompt;
+    return prompt.AskSignOn("Sysa", reason, user, password);
 }
 
 } // namespace
@@ -72,12 +73,11 @@ class SignOnDlgTest : public QObject {
         }
     }
 
-    void promptFillsTheAreasOnOkAndNothingOnCancel() {
-        char user[4 * 128 + 1] = "OPER";
-        char password[4 * 128 + 1] = {};
+    void promptGivesTheAnswerOnOkAndNothingOnCancel() {
+        std::string user = "OPER", password;
         // the host call's wait cursor gives way while the user types
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        const int ok = RunPrompt(
+        const bool ok = RunPrompt(
             [](CSignOnDlg* dialog) {
                 QCOMPARE(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
                 QCOMPARE(dialog->UserId()->text(), QString("OPER"));
@@ -88,22 +88,22 @@ class SignOnDlgTest : public QObject {
                 QTest::keyClicks(dialog->Password(), "rd");
                 QTest::keyClick(dialog->Password(), Qt::Key_Return);
             },
-            user, sizeof user, password, sizeof password, kRefusal.toLatin1().constData());
+            user, password, kRefusal.toStdString());
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         QApplication::restoreOverrideCursor();
-        QCOMPARE(ok, 1);
-        QCOMPARE(QByteArray(user), QByteArray("ops"));
-        QCOMPARE(QByteArray(password), QByteArray("p\xc3\xa4ss w\xc3\xb6rd")); // UTF-8
+        QVERIFY(ok);
+        QCOMPARE(user, std::string("ops"));
+        QCOMPARE(password, std::string("p\xc3\xa4ss w\xc3\xb6rd")); // UTF-8
 
-        char untouched[8] = "keep";
-        const int cancelled = RunPrompt(
+        std::string untouched = "keep";
+        const bool cancelled = RunPrompt(
             [](CSignOnDlg* dialog) {
                 QTest::keyClicks(dialog->Password(), "typed");
                 QTest::mouseClick(Control<QPushButton>(dialog, IDCANCEL), Qt::LeftButton);
             },
-            user, sizeof user, untouched, sizeof untouched);
-        QCOMPARE(cancelled, 0);
-        QCOMPARE(QByteArray(untouched), QByteArray("keep"));
+            user, untouched);
+        QVERIFY(!cancelled);
+        QCOMPARE(untouched, std::string("keep"));
     }
 };
 

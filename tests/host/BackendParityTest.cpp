@@ -57,16 +57,12 @@ class BackendParityTest : public HostFixture, public ::testing::WithParamInterfa
 
 TEST_P(BackendParityTest, SendIsAcceptedAndStoredByteForByte) {
     DeliveryModes = DeliveryModeFlags{0, 1, 1, 0, 0, 0, 0, 0};
-    {
-        CHostLink link;
-        ASSERT_TRUE(link.SubmitMessage(1, 2, "jsmith    mjones    ", "Call me", "Hi"));
-    }
-    EXPECT_TRUE(shown.shown.empty());
+    const auto outcome = Submit({1, 2, "jsmith    mjones    ", "Call me", "Hi"});
+    ASSERT_TRUE(outcome.Done()) << outcome.texts.front();
     const auto outbox = Outbox();
     ASSERT_EQ(outbox.size(), 1u);
-    const std::string record = "02" + Pad("JSMITH", 10) + Pad("MJONES", 10) +
-                               std::string(480, ' ') + Pad("Hi@@Call me", 999) + "*RCP" + "YY     ";
-    EXPECT_EQ(outbox[0].rawRecord, tavo::codepage::ToEbcdic(record));
+    EXPECT_EQ(outbox[0].rawRecord, tavo::codepage::ToEbcdic(testsupport::SendRecord(
+                                       {"jsmith", "mjones"}, "Hi@@Call me", "*RCP", "YY")));
     // the administration command shows the same record, in hex
     const auto json = RunHostd(dir, {"outbox", "--json", "--db", db.string()});
     EXPECT_NE(json.out.find("\"rawRecord\": \"" + Hex(outbox[0].rawRecord) + "\""),
@@ -75,10 +71,9 @@ TEST_P(BackendParityTest, SendIsAcceptedAndStoredByteForByte) {
 }
 
 TEST_P(BackendParityTest, RefusedSendShowsTheHostTexts) {
-    CHostLink link;
-    EXPECT_FALSE(link.SubmitMessage(1, 2, "nobody    jsmith    ", "body", ""));
-    ASSERT_EQ(shown.shown.size(), 1u);
-    EXPECT_EQ(shown.shown[0], "Unknown recipient NOBODY.\n");
+    const auto outcome = Submit({1, 2, "nobody    jsmith    ", "body", ""});
+    EXPECT_EQ(outcome.result, Outcome::Result::Refused);
+    EXPECT_EQ(outcome.texts, Texts{"Unknown recipient NOBODY.\n"});
     EXPECT_TRUE(Outbox().empty());
 }
 
@@ -106,7 +101,7 @@ TEST_P(BackendParityTest, ListsArriveWholeAndInOrder) {
         for (const auto& item : items)
             EXPECT_TRUE(item.name != "PRTROOM" || item.description.empty());
     }
-    EXPECT_TRUE(shown.shown.empty());
+    EXPECT_TRUE(link.LastOutcome().texts.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BackendParityTest,
@@ -132,20 +127,11 @@ class DaemonLinkTest : public HostFixture {
 } // namespace
 
 TEST_F(DaemonLinkTest, RestartedDaemonTakesTheNextSendWithoutAClientRestart) {
-    {
-        CHostLink link;
-        ASSERT_TRUE(link.SubmitMessage(1, 1, "ops       ", "first", ""));
-    }
+    ASSERT_TRUE(Submit({1, 1, "ops       ", "first", ""}).Done());
     daemon->Restart();
-    {
-        CHostLink link;
-        EXPECT_TRUE(link.SubmitMessage(1, 1, "ops       ", "second", ""));
-        std::vector<ListItem> items;
-        int count = 0;
-        EXPECT_TRUE(link.RetrieveList("*GRPL", items, count));
-        EXPECT_EQ(count, 3);
-    }
-    EXPECT_TRUE(shown.shown.empty()) << shown.shown.front();
+    const auto second = Submit({1, 1, "ops       ", "second", ""});
+    EXPECT_TRUE(second.Done()) << second.texts.front();
+    EXPECT_EQ(FetchList(ListKind::Groups).entries.size(), 3u);
     EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 1);
     const auto outbox = tavo::server::HostEngine(db.string()).Outbox();
     ASSERT_EQ(outbox.size(), 2u);
@@ -196,10 +182,8 @@ TEST_F(IbmiLinkTest, RefusedSignOnsShowTheirOwnCodes) {
         }
         UseUser(c.user, c.password);
         RestartProcess();
-        { CHostLink link; }
-        ASSERT_EQ(shown.shown.size(), 1u);
-        EXPECT_EQ(shown.shown[0],
-                  "Unable to obtain connection to SYSA, return code " + std::to_string(c.rc));
+        CHostLink link;
+        EXPECT_EQ(link.LastOutcome().returnCode, c.rc);
     }
 }
 

@@ -6,14 +6,12 @@ namespace {
 
 class ListRetrievalTest : public HostFixture {
   protected:
-    void SetUp() override {
-        HostFixture::SetUp();
-        engine = cwbtest::Engine("SYSA");
+    ListRetrievalTest() {
         engine->ReplaceDirectory(
             {{"JSMITH", "John Smith"}, {"PRTROOM", "*NONE"}, {"OPS", ""}, {"ABLE", "*none"}},
             {{"NIGHT", "Night shift", {"OPS"}}});
     }
-    std::shared_ptr<tavo::server::HostEngine> engine;
+    std::shared_ptr<tavo::server::HostEngine> engine = cwbtest::Engine("SYSA");
     std::vector<ListItem> items{{"KEEP", "me"}}; // what the caller had stays
     int count = 1;
 };
@@ -31,7 +29,6 @@ TEST_F(ListRetrievalTest, ReadsEntriesInOrderAndCleansThem) {
         EXPECT_EQ(items[i].name, expected[i].name);
         EXPECT_EQ(items[i].description, expected[i].description);
     }
-    EXPECT_TRUE(shown.shown.empty());
 }
 
 TEST_F(ListRetrievalTest, GroupRequestAndKeyAreTheConvertedCodeAndStamp) {
@@ -66,7 +63,6 @@ TEST_F(ListRetrievalTest, NoTwoListRequestsOfAProcessShareAStamp) {
     EXPECT_EQ(key(), "*GRPL     12612061200007");
     EXPECT_EQ(waited.count(), 130); // each time to the next tenth of a second, no further
     EXPECT_EQ(count, 1 + 4 + 4 + 1);
-    EXPECT_TRUE(shown.shown.empty());
 }
 
 TEST_F(ListRetrievalTest, OnlyTheEndMarkerIsAnEmptyList) {
@@ -101,18 +97,30 @@ TEST_F(ListRetrievalTest, MissingEndMarkerFailsWithTheEntriesRead) {
     EXPECT_FALSE(link.RetrieveList("*RCPL", items, count));
     EXPECT_EQ(count, 3);
     EXPECT_EQ(items.size(), 3u);
-    EXPECT_EQ(shown.shown, std::vector<std::string>{"No entry with the requested key."});
+    EXPECT_EQ(link.LastOutcome().texts, Texts{"No entry with the requested key."});
 }
 
 // A host that never ends its list: it is given up at the deadline, or once it holds
 // more than the largest directory the daemon's import takes, which still lists in full.
+TEST_F(ListRetrievalTest, FetchedListShowsNamesAsListedAndNothingOfABrokenList) {
+    auto list = FetchList(ListKind::Groups);
+    ASSERT_TRUE(list.Done());
+    ASSERT_EQ(list.entries.size(), 1u);
+    EXPECT_EQ(list.entries[0].name, "Night");
+    cwbtest::FailAfter("cwbDQ_Read", 2, CWBDQ_TIMED_OUT, "No entry with the requested key.");
+    list = FetchList(ListKind::Recipients);
+    EXPECT_EQ(list.result, Outcome::Result::NotDone);
+    EXPECT_TRUE(list.entries.empty());
+    EXPECT_EQ(list.texts, Texts{"No entry with the requested key."});
+}
+
 TEST_F(ListRetrievalTest, EndlessListIsAbandonedAtTheDeadline) {
     CHostLink link;
     SetClockSource([this] { return now += std::chrono::seconds(25); });
     EXPECT_FALSE(link.RetrieveList("*RCPL", items, count));
     EXPECT_LT(count, 5);
-    EXPECT_EQ(shown.shown, std::vector<std::string>{"The host did not finish the list within 60 "
-                                                    "seconds; the list was abandoned."});
+    EXPECT_EQ(link.LastOutcome().texts, Texts{"The host did not finish the list within 60 "
+                                              "seconds; the list was abandoned."});
 }
 
 TEST_F(ListRetrievalTest, LargestDirectoryListsAndOneMoreIsAbandoned) {
@@ -131,9 +139,9 @@ TEST_F(ListRetrievalTest, LargestDirectoryListsAndOneMoreIsAbandoned) {
     directory.push_back({"ONEMORE", ""});
     engine->ReplaceDirectory(directory, {});
     EXPECT_FALSE(link.RetrieveList("*RCPL", items, count));
-    EXPECT_EQ(shown.shown, std::vector<std::string>{"The host sent more than 100000 entries "
-                                                    "without ending the list, more than a "
-                                                    "directory holds; the list was abandoned."});
+    EXPECT_EQ(link.LastOutcome().texts, Texts{"The host sent more than 100000 entries "
+                                              "without ending the list, more than a "
+                                              "directory holds; the list was abandoned."});
 }
 
 TEST_F(ListRetrievalTest, QueueFollowsTheCurrentSystem) {
@@ -168,10 +176,9 @@ TEST_F(ListRetrievalTest, QueueThatCannotBeMadeOnAnotherSystemIsShownOnce) {
     cwbtest::FailNext("cwbRC_CallPgm", CWBRC_HOST_PROGRAM_ERROR, "Not authorised to create queues.",
                       1, "TVOCGET");
     EXPECT_FALSE(onB.RetrieveList("*RCPL", items, count));
-    EXPECT_EQ(shown.shown, (std::vector<std::string>{"Not authorised to create queues."}));
+    EXPECT_EQ(onB.TakeOutcome().texts, Texts{"Not authorised to create queues."});
     EXPECT_EQ(cwbtest::CountCalls("cwbDQ_Read"), 0);
     // the next list tries again
-    shown.shown.clear();
     EXPECT_TRUE(onB.RetrieveList("*RCPL", items, count));
-    EXPECT_TRUE(shown.shown.empty());
+    EXPECT_TRUE(onB.LastOutcome().texts.empty());
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
 
 #include "ContextHelp.h"
+#include "SignOnPrompt.h"
 
 class QLabel;
 class QLineEdit;
@@ -27,7 +29,9 @@ class CSignOnDlg : public QDialog, public IHelpHitTest {
     QLabel* reason_ = nullptr;
 };
 
-// The window's sign-on prompt for cwbCO_SetSignOnPrompt: runs the dialog over the active
-// window and fills the areas on OK.
-int SignOnPrompt(const char* systemName, const char* reason, char* userId, unsigned long userIdSize,
-                 char* password, unsigned long passwordSize, void* context);
+// The window's sign-on prompt: runs the dialog over the active window.
+class CWindowSignOn final : public ISignOnPrompter {
+  public:
+    bool AskSignOn(const std::string& system, const std::string& reason, std::string& user,
+                   std::string& password) override;
+};

@@ -3,7 +3,6 @@
 #include <QRadioButton>
 
 #include "BitmapButton.h"
-#include "BrowseOptionsDlg.h"
 #include "ExtEdit.h"
 #include "Resource.h"
 #include "SendRules.h"
@@ -13,19 +12,6 @@
 QRadioButton* RecipientsRadio = nullptr;
 
 namespace {
-
-int RunBrowseOptions(const std::string& listType, std::vector<std::string>& picked) {
-    CBrowseOptionsDlg dialog;
-    dialog.m_strListType = listType;
-    const int result = dialog.exec();
-    picked = dialog.m_arrSelected;
-    return result;
-}
-
-CTopPaneView::Picker& CurrentPicker() {
-    static CTopPaneView::Picker picker = RunBrowseOptions;
-    return picker;
-}
 
 QWidget* MakeControl(const ControlTemplate& control, QWidget* host) {
     if (control.id == IDC_TO)
@@ -46,7 +32,7 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* host) {
 } // namespace
 
 void CTopPaneView::SetPicker(Picker picker) {
-    CurrentPicker() = picker ? std::move(picker) : Picker(RunBrowseOptions);
+    picker_ = std::move(picker);
 }
 
 CTopPaneView::CTopPaneView(QWidget* parent) : QScrollArea(parent) {
@@ -87,7 +73,7 @@ void CTopPaneView::OnInitialUpdate() {
 void CTopPaneView::OnToButton() {
     const std::string listType = m_radioRecipients->isChecked() ? "*RCPL     " : "*GRPL     ";
     std::vector<std::string> picked;
-    if (CurrentPicker()(listType, picked) != 1) // anything but OK leaves To: alone
+    if (!picker_ || picker_(listType, picked) != 1) // anything but OK leaves To: alone
         return;
     m_editTo->SetWindowText(AppendPickedNames(m_editTo->WindowText(), picked));
 }

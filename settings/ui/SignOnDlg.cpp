@@ -9,20 +9,6 @@
 #include "Resource.h"
 #include "Strings.h"
 #include "TemplateWidgets.h"
-#include "cwbsignon.h"
-
-namespace {
-
-// Cut to the area, as cwb sizes it for the longest text the fields take.
-void CopyOut(const QByteArray& text, char* area, unsigned long size) {
-    if (!area || size == 0)
-        return;
-    const auto n = std::min<unsigned long>(static_cast<unsigned long>(text.size()), size - 1);
-    std::memcpy(area, text.constData(), n);
-    area[n] = '\0';
-}
-
-} // namespace
 
 CSignOnDlg::CSignOnDlg(const QString& system, const QString& user, const QString& reason,
                        QWidget* parent)
@@ -36,8 +22,8 @@ CSignOnDlg::CSignOnDlg(const QString& system, const QString& user, const QString
     user_ = Control<QLineEdit>(this, IDC_USER_ID);
     password_ = Control<QLineEdit>(this, IDC_PASSWORD);
     reason_ = Control<QLabel>(this, IDC_SIGN_ON_REASON);
-    user_->setMaxLength(CWBCO_MAX_USER_ID);
-    password_->setMaxLength(CWBCO_MAX_PASSWORD);
+    user_->setMaxLength(kMaxUserId);
+    password_->setMaxLength(kMaxPassword);
     user_->setText(user);
     reason_->setWordWrap(true);
     reason_->setText(reason);
@@ -59,23 +45,23 @@ quint32 CSignOnDlg::HelpHitTest(const QPoint& clientPoint) const {
     return id ? id : kDefaultHelpId;
 }
 
-int SignOnPrompt(const char* systemName, const char* reason, char* userId, unsigned long userIdSize,
-                 char* password, unsigned long passwordSize, void*) {
+bool CWindowSignOn::AskSignOn(const std::string& system, const std::string& reason,
+                              std::string& user, std::string& password) {
     QWidget* parent = QApplication::activeModalWidget();
     if (!parent)
         parent = QApplication::activeWindow();
-    CSignOnDlg dialog(QString::fromLatin1(systemName), QString::fromUtf8(userId),
-                      QString::fromLatin1(reason), parent);
+    CSignOnDlg dialog(QString::fromLatin1(system.c_str()), QString::fromStdString(user),
+                      QString::fromLatin1(reason.c_str()), parent);
     // The host call's wait cursor would say the program is busy while it waits for the user.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     const bool ok = dialog.exec() == QDialog::Accepted;
     QApplication::restoreOverrideCursor();
     if (!ok)
-        return 0;
+        return false;
     QByteArray secret = dialog.Password()->text().toUtf8();
     dialog.Password()->clear();
-    CopyOut(dialog.UserId()->text().toUtf8(), userId, userIdSize);
-    CopyOut(secret, password, passwordSize);
+    user = dialog.UserId()->text().toStdString();
+    password.assign(secret.constData(), static_cast<std::size_t>(secret.size()));
     secret.fill('\0');
-    return 1;
+    return true;
 }

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "HostLink.h"
-#include "Records.h"
+#include "MessagePresenter.h"
+#include "Operations.h"
 #include "Resource.h"
 #include "Strings.h"
 #include "TemplateWidgets.h"
@@ -56,34 +56,27 @@ void CBrowseOptionsDlg::showEvent(QShowEvent* event) {
 
 void CBrowseOptionsDlg::OnInitDialog() {
     const std::string type = TrimRight(m_strListType);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    {
-        CHostLink link;
-        std::string title;
-        if (type == "*RCPL" || type == "*GRPL") {
-            const bool recipients = type == "*RCPL";
-            title = LoadString(recipients ? IDS_SELECT_RECIPIENTS : IDS_SELECT_GROUPS);
-            m_listCtrl->setHeaderLabels(
-                {Latin1(LoadString(recipients ? IDS_RECIPIENT_HEADING : IDS_GROUP_HEADING)),
-                 Latin1(LoadString(recipients ? IDS_DESCRIPTION_HEADING
-                                              : IDS_GROUP_DESCRIPTION_HEADING))});
-            m_listCtrl->header()->resizeSection(0, 100);
-            m_listCtrl->header()->resizeSection(1, 300);
-            int count = 0;
-            // rows only for a complete list: a fetch that broke off shows nothing
-            if (link.RetrieveList(type, m_arrEntries, count)) {
-                for (int i = 0; i < count; ++i) {
-                    auto& entry = m_arrEntries[static_cast<std::size_t>(i)];
-                    entry.name = records::DisplayName(entry.name);
-                    auto* row = new QTreeWidgetItem(m_listCtrl);
-                    row->setText(0, Latin1(entry.name));
-                    row->setText(1, Latin1(entry.description));
-                }
-            }
-        }
-        setWindowTitle(Latin1(title));
+    if (type != "*RCPL" && type != "*GRPL") {
+        setWindowTitle(QString()); // a list type the program never asks for lists nothing
+        return;
     }
+    const bool recipients = type == "*RCPL";
+    setWindowTitle(Latin1(LoadString(recipients ? IDS_SELECT_RECIPIENTS : IDS_SELECT_GROUPS)));
+    m_listCtrl->setHeaderLabels(
+        {Latin1(LoadString(recipients ? IDS_RECIPIENT_HEADING : IDS_GROUP_HEADING)),
+         Latin1(LoadString(recipients ? IDS_DESCRIPTION_HEADING : IDS_GROUP_DESCRIPTION_HEADING))});
+    m_listCtrl->header()->resizeSection(0, 100);
+    m_listCtrl->header()->resizeSection(1, 300);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    auto list = FetchList(recipients ? ListKind::Recipients : ListKind::Groups);
     QApplication::restoreOverrideCursor();
+    m_arrEntries = std::move(list.entries);
+    for (const auto& entry : m_arrEntries) {
+        auto* row = new QTreeWidgetItem(m_listCtrl);
+        row->setText(0, Latin1(entry.name));
+        row->setText(1, Latin1(entry.description));
+    }
+    ShowOutcome(list);
 }
 
 void CBrowseOptionsDlg::accept() {

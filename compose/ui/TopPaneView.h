@@ -23,10 +23,11 @@ class CTopPaneView : public QScrollArea {
     void OnInitialUpdate();
 
     // Runs the picker for a list type and returns its result (QDialog::Accepted on OK)
-    // with the names picked. Tests put a stand-in here.
+    // with the names picked. The frame gives the pane its picker; without one the To
+    // button does nothing.
     using Picker =
         std::function<int(const std::string& listType, std::vector<std::string>& picked)>;
-    static void SetPicker(Picker picker);
+    void SetPicker(Picker picker);
 
     QWidget* Form() const { return form_; }
     CExtEdit* To() const { return m_editTo; }
@@ -44,6 +45,7 @@ class CTopPaneView : public QScrollArea {
     CBitmapButton* m_btnTo = nullptr;
     CExtEdit* m_editTo = nullptr;
     CExtEdit* m_editSubject = nullptr;
+    Picker picker_;
 };
 
 // The Recipients radio button, read by the Send command; null until the pane exists.

@@ -33,9 +33,6 @@ std::string Utf8ToLatin1Shown(std::string_view utf8);
 // "U+20AC", as a message names a character.
 std::string CodePointName(unsigned long code);
 
-// A JSON string literal of UTF-8 text.
-std::string JsonString(std::string_view utf8);
-
 // Lower-case hex, two digits a byte: how raw records are printed for scripts.
 std::string Hex(std::string_view bytes);
 

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string_view>
+
+#include "Outcome.h"
+
+// The Send command from the fields as typed: what cannot be sent is refused before the
+// host is asked anything (a NotDone outcome for the Input cause), the rest is submitted.
+Outcome SendFields(std::string_view to, std::string_view subject, std::string_view body,
+                   bool recipients);

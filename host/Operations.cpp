@@ -1,0 +1,97 @@
+#include "Operations.h"
+
+#include "HostLink.h"
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "Records.h"
+#include "cwbnl.h"
+#include "cwbsignon.h"
+#include "cwbsv.h"
+
+Outcome Submit(const Submission& message) {
+    CHostLink link;
+    link.SubmitMessage(message.kind, message.count, message.addressList, message.body,
+                       message.subject);
+    return link.TakeOutcome();
+}
+
+ListOutcome FetchList(ListKind kind) {
+    ListOutcome list;
+    int count = 0;
+    CHostLink link;
+    const bool complete =
+        link.RetrieveList(kind == ListKind::Recipients ? "*RCPL" : "*GRPL", list.entries, count);
+    static_cast<Outcome&>(list) = link.TakeOutcome();
+    if (!complete)
+        list.entries.clear(); // a list that broke off is no list
+    for (auto& entry : list.entries)
+        entry.name = records::DisplayName(entry.name);
+    return list;
+}
+
+void ShowOutcome(const Outcome& outcome) {
+    for (const auto& text : outcome.texts)
+        ShowMessageBox(text);
+}
+
+const char* ReturnCodeMeaning(unsigned long rc) {
+    switch (rc) {
+    case CWB_CONFIG_ERROR:
+        return "the systems file cannot be read or is malformed";
+    case CWB_UNKNOWN_SYSTEM:
+        return "no system of that name is configured";
+    case CWB_COMMUNICATIONS_ERROR:
+        return "the host cannot be reached, or the link broke";
+    case CWB_SECURITY_ERROR:
+        return "the host refused the sign-on (the user or password in the systems file)";
+    case CWB_TIMEOUT:
+        return "the host did not answer in time";
+    case CWB_REPLY_LOST:
+        return "the request reached the host, but its answer was lost";
+    case CWB_CERTIFICATE_ERROR:
+        return "the host's TLS certificate was not trusted (see ca_file in the systems file)";
+    case CWB_USER_UNKNOWN:
+        return "the host knows no user of that name (the user in the systems file)";
+    case CWB_PASSWORD_INCORRECT:
+        return "the host refused the password (the password in the systems file)";
+    case CWB_PASSWORD_EXPIRED:
+        return "the user's password has expired; change it on the host, then in the systems "
+               "file";
+    case CWB_USER_DISABLED:
+        return "the user profile is disabled on the host; ask its security officer";
+    case CWB_SIGNON_REFUSED:
+        return "the host refused the sign-on for another reason";
+    case CWB_PASSWORD_COMMAND_FAILED:
+        return "the system's password_command gave no password (run it by hand to see why)";
+    default:
+        return nullptr;
+    }
+}
+
+std::optional<SendRecord> RecordOf(const Submission& message) {
+    constexpr unsigned long kHostCodePage = 37;
+    SendRecord record{std::string(records::kSendRecordLength, ' '), {}};
+    if (!records::BuildSendRecord(message.kind, message.count, message.addressList,
+                                  records::MessageText(message.subject, message.body),
+                                  DeliveryModes, record.text.data()))
+        return std::nullopt;
+    cwbSV_ErrHandle errors = 0;
+    cwbSV_CreateErrHandle(&errors);
+    unsigned long codePage = 0;
+    cwbNL_Converter converter = 0;
+    record.wire.assign(record.text.size(), '\x40');
+    unsigned long errorCount = 0, firstError = 0, required = 0;
+    const bool ok =
+        cwbNL_GetCodePage(&codePage, errors) == CWB_OK &&
+        cwbNL_CreateConverterEx(codePage, kHostCodePage, &converter, errors, 0, 0, nullptr) ==
+            CWB_OK &&
+        cwbNL_Convert(converter, static_cast<unsigned long>(record.text.size()),
+                      static_cast<unsigned long>(record.wire.size()), record.text.data(),
+                      record.wire.data(), &errorCount, &firstError, &required, errors) == CWB_OK;
+    if (converter)
+        cwbNL_DeleteConverter(converter, errors);
+    cwbSV_DeleteErrHandle(errors);
+    if (!ok)
+        return std::nullopt;
+    return record;
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+// What every test above the Client Access layer starts from: a new process over
+// in-memory hosts, message boxes recorded, a clock that moves only when told; and the
+// send record as the host receives it, built in one place.
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "Clock.h"
+#include "MessagePresenter.h"
+#include "ProcessState.h"
+#include "cwbtest.h"
+
+namespace testsupport {
+
+inline constexpr const char* kTwoHosts = "[SYSA]\naddress = embedded\ndatabase = :memory:\n"
+                                         "[SYSB]\naddress = embedded\ndatabase = :memory:\n";
+inline constexpr const char* kDemoOnly =
+    "[systems]\ndefault = DEMO\n[DEMO]\naddress = embedded\ndatabase = :memory:\n";
+
+inline std::string Pad(std::string text, std::size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+inline std::chrono::system_clock::time_point At(int y, int mo, int d, int h, int mi, int s,
+                                                int ms) {
+    using namespace std::chrono;
+    return sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
+}
+
+// The 1512-byte send record before conversion: the count, the names upper-cased in
+// ten-character slots, the text, the kind and the seven mode flags.
+inline std::string SendRecord(const std::vector<std::string>& names, const std::string& text,
+                              const std::string& kind = "*RCP",
+                              const std::string& modes = "YYYYYYY") {
+    char count[3];
+    std::snprintf(count, sizeof count, "%02zu", names.size());
+    std::string area;
+    for (auto name : names) {
+        for (auto& c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        area += Pad(name, 10);
+    }
+    return count + Pad(area, 500) + Pad(text, 999) + kind + Pad(modes, 7);
+}
+
+// A new process with `systems` configured (none: the systems file, as a user has it), in
+// a working directory of its own (where "dftsys.ini" lives), removed at the end.
+class FreshProcess {
+  public:
+    explicit FreshProcess(const std::string& systems = kTwoHosts)
+        : previous_(std::filesystem::current_path()),
+          dir(std::filesystem::temp_directory_path() /
+              ("tavo-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++))) {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::filesystem::current_path(dir);
+        ResetProcessState();
+        if (systems.empty())
+            cwbtest::UseSystemsFile();
+        else
+            cwbtest::UseSystems(systems);
+        Install();
+    }
+    ~FreshProcess() {
+        ResetProcessState();
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(dir);
+    }
+    FreshProcess(const FreshProcess&) = delete;
+    FreshProcess& operator=(const FreshProcess&) = delete;
+
+    // The program started again: the hosts keep their data, the process starts afresh.
+    void Restart() {
+        ResetProcessState(KeepHosts::Yes);
+        shown.shown.clear();
+        cwbtest::ClearCalls();
+        Install();
+    }
+
+    RecordingPresenter shown;
+    std::chrono::system_clock::time_point now = At(2026, 12, 6, 12, 0, 0, 0);
+    std::chrono::milliseconds waited{0}; // how far waiting for a new stamp moved `now`
+
+  private:
+    void Install() {
+        SetMessagePresenter(&shown);
+        SetClockSource([this] { return now; });
+        SetClockWait([this](std::chrono::milliseconds d) {
+            now += d;
+            waited += d;
+        });
+    }
+
+    static inline int counter_ = 0;
+    std::filesystem::path previous_;
+
+  public:
+    const std::filesystem::path dir;
+};
+
+} // namespace testsupport
