@@ -2,11 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 #include "CwbTestSupport.h"
+#include "HostdProcess.h"
 #include "PasswordCommand.h"
 #include "SystemsFile.h"
 #include "cwbco.h"
@@ -19,14 +17,7 @@ namespace {
 
 class PasswordCommandTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        cwbtest::Reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { cwbtest::Reset(); }
     fs::path Script(const std::string& name, const std::string& body) {
         const auto path = dir / name;
         std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
@@ -41,7 +32,7 @@ class PasswordCommandTest : public ::testing::Test {
         EXPECT_TRUE(load.config) << load.error;
         return load.config ? load.config->systems.at(0) : cwb::SystemConfig{};
     }
-    const fs::path dir = fs::temp_directory_path() / ("tavo-pwcmd-" + std::to_string(::getpid()));
+    hostdtest::ScratchDir dir{"pwcmd"};
 };
 
 } // namespace
@@ -69,16 +60,6 @@ TEST_F(PasswordCommandTest, SectionGivesWordsOrIsRefusedWithItsLine) {
             << load.error;
         EXPECT_NE(load.error.find(says), std::string::npos) << load.error;
     }
-}
-
-TEST_F(PasswordCommandTest, FileThatOnlyNamesACommandNeedNotBePrivate) {
-    const auto path = dir / "systems.ini";
-    std::ofstream(path) << "[A]\naddress = tcp://h:1\nuser = U\npassword_command = get\n";
-    fs::permissions(path, fs::perms(0644));
-    ::setenv("TAVO400_SYSTEMS", path.c_str(), 1);
-    const auto load = cwb::LoadSystems();
-    ::unsetenv("TAVO400_SYSTEMS");
-    EXPECT_TRUE(load.config) << load.error;
 }
 
 TEST_F(PasswordCommandTest, FirstLineIsThePasswordAndFailuresNeverQuoteTheOutput) {

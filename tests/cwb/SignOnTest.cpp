@@ -162,16 +162,35 @@ TEST_F(SignOnTest, RefusalIsAskedAgainWithItsReasonUntilAcceptedOrCancelled) {
     }
 }
 
+// The queue open signs on too, and its error handle says why it failed.
 TEST_F(SignOnTest, ConfiguredPasswordsAreUsedAndNeverAsked) {
-    const std::pair<std::string, unsigned> cases[] = {
-        {"user = OPER\npassword = secret42", CWB_OK},
-        {"user = OPER\npassword_command = printf secret42", CWB_OK},
-        {"user = OPER\npassword = wrong", CWB_SECURITY_ERROR}, // as before: no second chance
+    const struct {
+        const char* name;
+        std::string section;
+        unsigned rc;
+        std::string says;
+    } cases[] = {
+        {"password", "user = OPER\npassword = secret42", CWB_OK, ""},
+        {"command", "user = OPER\npassword_command = printf secret42", CWB_OK, ""},
+        {"wrong password", "user = oper\npassword = wrong", CWB_SECURITY_ERROR,
+         "Sign-on as oper refused: the user or password is not valid."},
     };
-    for (const auto& [section, rc] : cases) {
-        SCOPED_TRACE(section);
-        UseSystem(daemon->Address(), section);
-        EXPECT_EQ(Connect(), rc);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UseSystem(daemon->Address(), c.section);
+        cwbRC_SysHandle connection = 0;
+        EXPECT_EQ(cwbRC_StartSys("Sysa", 0, &connection), c.rc); // no second chance when wrong
+        EXPECT_EQ(connection != 0, c.rc == CWB_OK);
+        const ErrHandle errors;
+        EXPECT_EQ(OpenQueue(errors), c.rc == CWB_OK ? CWBDQ_QUEUE_NOT_FOUND : c.rc);
+        if (c.rc != CWB_OK) {
+            EXPECT_EQ(OnlyError(errors), c.says);
+        }
     }
+    UseSystem(daemon->Address(), ""); // nor a user: the host is told of none
+    const ErrHandle errors;
+    EXPECT_EQ(OpenQueue(errors), CWB_SECURITY_ERROR);
+    EXPECT_EQ(OnlyError(errors),
+              "The systems file gives no user for SYSA; its host needs a user and a password.");
     EXPECT_TRUE(prompt.shown.empty());
 }

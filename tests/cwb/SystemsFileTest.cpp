@@ -1,18 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <string>
-#include <unistd.h>
-
 #include "CwbTestSupport.h"
 #include "HostEngine.h"
+#include "HostdProcess.h"
 #include "SystemsFile.h"
 #include "cwbco.h"
 
 using namespace cwbtesting;
+using hostdtest::ScopedEnv;
 namespace fs = std::filesystem;
 
 namespace {
@@ -22,21 +17,6 @@ cwb::SystemsConfig Parsed(std::string_view text) {
     EXPECT_TRUE(load.config) << load.error;
     return load.config ? *load.config : cwb::SystemsConfig{};
 }
-
-// Sets or unsets an environment variable for one scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
-
-  private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 } // namespace
 
@@ -163,21 +143,16 @@ TEST(SystemsFileParse, MalformedFilesNameTheLineAndTheProblem) {
 // The real file: every place it can come from is redirected into a scratch directory.
 class SystemsFileOnDisk : public ::testing::Test {
   protected:
-    void SetUp() override {
-        cwbtest::Reset();
-        fs::remove_all(dir);
-    }
-    void TearDown() override {
-        cwbtest::Reset();
-        fs::remove_all(dir);
-    }
+    void SetUp() override { cwbtest::Reset(); }
+    void TearDown() override { cwbtest::Reset(); }
     fs::path Write(const fs::path& path, std::string_view text, unsigned mode = 0600) {
         fs::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << text;
         fs::permissions(path, fs::perms(mode));
         return path;
     }
-    const fs::path dir = fs::temp_directory_path() / ("cwbtest-" + std::to_string(::getpid()));
+    hostdtest::ScratchDir scratch{"cwb-systems"};
+    const fs::path dir = scratch.path();
     const fs::path defaultPath = dir / "config" / "tavo400" / "systems.ini";
     ScopedEnv home{"HOME", (dir / "home").string()};
     ScopedEnv config{"XDG_CONFIG_HOME", (dir / "config").string()};
@@ -269,19 +244,28 @@ TEST_F(SystemsFileOnDisk, FileIsFoundOrRefusedWithItsPath) {
 }
 
 TEST_F(SystemsFileOnDisk, PasswordFileMustBePrivate) {
-    const std::tuple<unsigned, bool, bool> cases[] = {
-        {0600, true, true},  {0400, true, true},  {0640, true, false},
-        {0604, true, false}, {0620, true, false}, {0666, false, true},
+    const std::string password = "[A]\naddress = embedded\npassword = secret\n";
+    const struct {
+        const char* name;
+        unsigned mode;
+        std::string text;
+        bool accepted;
+    } cases[] = {
+        {"private", 0600, password, true},
+        {"read-only", 0400, password, true},
+        {"group can read", 0640, password, false},
+        {"others can read", 0604, password, false},
+        {"group can write", 0620, password, false},
+        {"no password", 0666, "[A]\naddress = embedded\n", true},
+        {"only a command", 0644, "[A]\naddress = tcp://h:1\nuser = U\npassword_command = get\n",
+         true},
     };
-    for (const auto& [mode, password, accepted] : cases) {
-        SCOPED_TRACE(testing::Message() << std::oct << mode << (password ? " password" : ""));
-        Write(defaultPath,
-              password ? "[A]\naddress = embedded\npassword = secret\n"
-                       : "[A]\naddress = embedded\n",
-              mode);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write(defaultPath, c.text, c.mode);
         auto load = cwb::LoadSystems();
-        EXPECT_EQ(static_cast<bool>(load.config), accepted) << load.error;
-        if (!accepted) {
+        EXPECT_EQ(static_cast<bool>(load.config), c.accepted) << load.error;
+        if (!c.accepted) {
             EXPECT_NE(load.error.find("chmod 600 " + defaultPath.string()), std::string::npos);
         }
         fs::permissions(defaultPath, fs::perms(0600));

@@ -59,6 +59,21 @@ class Client {
     unsigned char entry_[61] = {};
 };
 
+// Replaces the directory of `db` with `count` recipients R000000, R000001, ...; their
+// names as a list shows them.
+std::vector<std::string> ManyRecipients(const std::filesystem::path& db, int count) {
+    std::vector<tavo::server::Recipient> many;
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        char name[11];
+        std::snprintf(name, sizeof name, "R%06d", i);
+        many.push_back({name, "Recipient " + std::to_string(i)});
+        names.push_back(name + std::string("   "));
+    }
+    tavo::server::HostEngine(db.string()).ReplaceDirectory(many, {});
+    return names;
+}
+
 class TcpBackendTest : public ::testing::Test {
   protected:
     void SetUp() override { cwbtest::Reset(); }
@@ -72,26 +87,6 @@ class TcpBackendTest : public ::testing::Test {
 };
 
 } // namespace
-
-TEST_F(TcpBackendTest, SignOnRefusalsAreSecurityErrorsWithText) {
-    Daemon daemon(dir, DemoDatabase(dir));
-    UseSystem(daemon.Address(), "wrong");
-    Client client;
-    EXPECT_EQ(client.Connect(), CWB_SECURITY_ERROR);
-    EXPECT_EQ(client.connection, 0u);
-    // The connect call has no error handle; the queue open, which signs on too, does.
-    EXPECT_EQ(client.OpenQueue(), CWB_SECURITY_ERROR);
-    EXPECT_EQ(OnlyError(client.errors),
-              "Sign-on as oper refused: the user or password is not valid.");
-
-    cwbtest::UseSystems("[SYSA]\naddress = " + daemon.Address() + "\n");
-    EXPECT_EQ(client.OpenQueue(), CWB_SECURITY_ERROR);
-    EXPECT_EQ(OnlyError(client.errors),
-              "The systems file gives no user for SYSA; its host needs a user and a password.");
-
-    UseSystem(daemon.Address(), "secret42");
-    EXPECT_EQ(client.Connect(), CWB_OK);
-}
 
 TEST_F(TcpBackendTest, UnreachableOrSilentHostFailsInTime) {
     asio::io_context io;
@@ -152,18 +147,7 @@ TEST_F(TcpBackendTest, RestartedDaemonIsReachedThroughTheSameHandle) {
 
 TEST_F(TcpBackendTest, ConcurrentClientsEachGetExactlyTheirOwnList) {
     const auto db = DemoDatabase(dir);
-    std::vector<std::string> expected;
-    {
-        tavo::server::HostEngine host(db.string());
-        std::vector<tavo::server::Recipient> many;
-        for (int i = 0; i < 3000; ++i) {
-            char name[11];
-            std::snprintf(name, sizeof name, "R%06d", i);
-            many.push_back({name, "Recipient " + std::to_string(i)});
-            expected.push_back(name + std::string("   "));
-        }
-        host.ReplaceDirectory(many, {});
-    }
+    const auto expected = ManyRecipients(db, 3000);
     Daemon daemon(dir, db);
     UseSystem(daemon.Address());
     Client creator;
@@ -232,13 +216,7 @@ TEST_F(TcpBackendTest, TlsChecksTheHostCertificateAndNamesWhatFailed) {
 
 TEST_F(TcpBackendTest, IbmiReadsManyEntriesAheadAndKeepsTheirOrder) {
     const auto db = DemoDatabase(dir);
-    std::vector<tavo::server::Recipient> many;
-    for (int i = 0; i < 300; ++i) {
-        char name[11];
-        std::snprintf(name, sizeof name, "R%05d", i);
-        many.push_back({name, ""});
-    }
-    tavo::server::HostEngine(db.string()).ReplaceDirectory(many, {});
+    const auto expected = ManyRecipients(db, 300);
     Daemon daemon(dir, db, {"--ibmi", "127.0.0.1:0"});
     // 32, 64, 128, then the cap; and one read at a time.
     for (const char* pipeline : {"100", "1"}) {
@@ -252,10 +230,7 @@ TEST_F(TcpBackendTest, IbmiReadsManyEntriesAheadAndKeepsTheirOrder) {
         ASSERT_EQ(client.OpenQueue(), CWB_OK);
         ASSERT_EQ(client.Ask("*RCPL", std::string("1261207120000") + pipeline[0]), CWB_OK);
         unsigned rc = 0;
-        const auto names = client.ReadList(rc);
-        ASSERT_EQ(names.size(), many.size());
-        for (std::size_t i = 0; i < names.size(); ++i)
-            ASSERT_EQ(names[i], many[i].name + std::string(10 - many[i].name.size(), ' '));
+        EXPECT_EQ(client.ReadList(rc), expected);
         // the reads past the end marker found nothing, and left nothing behind
         EXPECT_EQ(client.ReadList(rc).size(), 0u);
         EXPECT_EQ(rc, CWBDQ_TIMED_OUT);

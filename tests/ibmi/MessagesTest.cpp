@@ -8,16 +8,11 @@ using namespace tavo::ibmi;
 
 namespace {
 
-Bytes Hex(std::string_view hex) {
+Bytes Hex(std::string hex) {
+    std::erase(hex, ' ');
     Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size();) {
-        if (hex[i] == ' ') {
-            ++i;
-            continue;
-        }
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-        i += 2;
-    }
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -37,12 +32,10 @@ TEST(IbmiDatastream, RequestsMatchTheBytesIbmsClientSends) {
     read.queue = "#TVOCGET";
     read.library = "TAVO400";
     read.key = Bytes(24, 0xC1);
-    std::string key;
-    for (int i = 0; i < 24; ++i)
-        key += "C1";
-    EXPECT_EQ(read.Encode(), Hex("0000004E 0000 E007 00000000 00000004 001C 0002 "
-                                 "7BE3E5D6C3C7C5E34040 E3C1E5D6F4F0F0404040 F1 C5D8 00000000 F0 "
-                                 "0000001E 5002 " + key));
+    Bytes expected = Hex("0000004E 0000 E007 00000000 00000004 001C 0002 7BE3E5D6C3C7C5E34040 "
+                         "E3C1E5D6F4F0F0404040 F1 C5D8 00000000 F0 0000001E 5002");
+    expected.insert(expected.end(), 24, 0xC1);
+    EXPECT_EQ(read.Encode(), expected);
 }
 
 TEST(IbmiDatastream, EveryRequestAndReplySurvivesARoundTrip) {
@@ -65,8 +58,8 @@ TEST(IbmiDatastream, EveryRequestAndReplySurvivesARoundTrip) {
     EXPECT_EQ(infoBack.user, "oper");
     EXPECT_TRUE(infoBack.returnMessages);
 
-    SignonInfoReply refused{1, kSignonPasswordExpired, 37, {{"CPF22E3", 15, 40, "QCPFMSG", "QSYS",
-                                                             "Password expired.", {}, ""}}};
+    const HostMessage expired{"CPF22E3", 15, 40, "QCPFMSG", "QSYS", "Password expired.", {}, ""};
+    SignonInfoReply refused{1, kSignonPasswordExpired, 37, {expired}};
     const auto refusedBack = SignonInfoReply::Decode(refused.Encode());
     EXPECT_EQ(refusedBack.returnCode, kSignonPasswordExpired);
     EXPECT_EQ(refusedBack.serverCcsid, 37u);
@@ -81,8 +74,8 @@ TEST(IbmiDatastream, EveryRequestAndReplySurvivesARoundTrip) {
     const auto startBack = StartServerRequest::Decode(start.Encode());
     EXPECT_EQ(startBack.authenticationType, 7);
     EXPECT_EQ(startBack.user, "LONGUSER10");
-    const auto started =
-        StartServerReply::Decode(StartServerReply{kRemoteCommandServer, 0, "OPER", "1/OPER/Q"}.Encode());
+    const auto started = StartServerReply::Decode(
+        StartServerReply{kRemoteCommandServer, 0, "OPER", "1/OPER/Q"}.Encode());
     EXPECT_EQ(started.user, "OPER");
     EXPECT_EQ(started.jobName, "1/OPER/Q");
 
@@ -131,10 +124,11 @@ TEST(IbmiDatastream, OutputsComeBackRawOrCompressedAndFailedCallsInEveryMessageF
     EXPECT_EQ(ExpandParm(back.outputs[0]), area);
     EXPECT_EQ(ExpandParm(back.outputs[1]), area);
 
-    const HostMessage first{"CPD0172", 2, 30, "QCPFMSG", "QSYS", "Parameters passed on CALL do not "
-                            "match those required.", Bytes{1, 2}, "Help text."};
-    const HostMessage second{"CPF9811", 15, 40, "QCPFMSG", "QSYS",
-                             "Program TVOCUPD in library TAVO400 not found.", {}, ""};
+    const std::string mismatch = "Parameters passed on CALL do not match those required.";
+    const HostMessage first{"CPD0172", 2,        30,          "QCPFMSG",
+                            "QSYS",    mismatch, Bytes{1, 2}, "Help text."};
+    const std::string missing = "Program TVOCUPD in library TAVO400 not found.";
+    const HostMessage second{"CPF9811", 15, 40, "QCPFMSG", "QSYS", missing, {}, ""};
     for (auto format : {MessageFormat::Fixed, MessageFormat::Described, MessageFormat::Full}) {
         CallProgramReply failed;
         failed.returnCode = 0x0500;
@@ -142,11 +136,10 @@ TEST(IbmiDatastream, OutputsComeBackRawOrCompressedAndFailedCallsInEveryMessageF
         failed.messageFormat = format;
         const auto got = CallProgramReply::Decode(failed.Encode());
         ASSERT_EQ(got.messages.size(), 2u) << int(format);
-        EXPECT_EQ(got.messages[0].Display(), "CPD0172 Parameters passed on CALL do not match "
-                                             "those required.");
+        EXPECT_EQ(got.messages[0].Display(), "CPD0172 " + mismatch);
         EXPECT_EQ(got.messages[0].type, 2);
         EXPECT_EQ(got.messages[0].severity, 30);
-        EXPECT_EQ(got.messages[1].Display(), "CPF9811 Program TVOCUPD in library TAVO400 not found.");
+        EXPECT_EQ(got.messages[1].Display(), "CPF9811 " + missing);
         EXPECT_EQ(got.messages[1].type, 15);
     }
 }
@@ -161,8 +154,8 @@ TEST(IbmiDatastream, MalformedDatastreamsAreRefused) {
     zeroItem[58 + 3] = 0; // LL of the first item: 0 would loop a careless reader for ever
     Bytes overrun = good;
     overrun[58 + 2] = 1;
-    for (const Bytes& bad : {shortLength, notAServer, zeroItem, overrun,
-                             Bytes(good.begin(), good.begin() + 30)})
+    for (const Bytes& bad :
+         {shortLength, notAServer, zeroItem, overrun, Bytes(good.begin(), good.begin() + 30)})
         EXPECT_THROW(DqReadReply::Decode(bad), DatastreamError);
     EXPECT_THROW(CallProgramReply::Decode(good), DatastreamError); // wrong reply ID
     EXPECT_THROW(DecodePortMapperReply(Bytes{'+', 0, 0}), DatastreamError);

@@ -1,22 +1,17 @@
 #include "HostEngine.h"
 #include "Ccsid37.h"
+#include "HostdProcess.h"
 #include "Log.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
-#include <stdexcept>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace tavo::server;
+using hostdtest::ReadText;
 using tavo::codepage::ToEbcdic;
 using tavo::codepage::ToLatin1;
 
@@ -115,27 +110,28 @@ struct SendCall {
     std::vector<ProgramParameter> parms;
 };
 
-// A host in a database file of its own, seeded, its queue created.
+// Runs `statements` on the database file at `path` as another program would.
+void Sql(const std::string& path, const char* statements) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, statements, nullptr, nullptr, nullptr), SQLITE_OK) << statements;
+    sqlite3_close(db);
+}
+
+// A host in a database file of its own, seeded.
 class HostEngineTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        host = std::make_unique<HostEngine>(path);
-        host->SeedDemoDirectory();
-    }
-    void TearDown() override {
-        host.reset();
-        std::filesystem::remove_all(dir);
-    }
     bool Send(const ::Send& send = {}) {
         SendCall call(send);
         return host->CallProgram("TVOCUPD", kLib, call.parms).ok && call.Accepted();
     }
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("tavo-engine-" + std::to_string(::getpid()));
+    hostdtest::ScratchDir dir{"engine"};
     const std::string path = (dir / "host.db").string();
-    std::unique_ptr<HostEngine> host;
+    std::unique_ptr<HostEngine> host = [this] {
+        auto seeded = std::make_unique<HostEngine>(path);
+        seeded->SeedDemoDirectory();
+        return seeded;
+    }();
 };
 
 } // namespace
@@ -286,20 +282,10 @@ TEST_F(HostEngineTest, DirectoryIsReplacedWholeOrNotAtAll) {
     EXPECT_EQ(host->Recipients().size(), 2u);
 }
 
-std::string FileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Each file is refused for what it is, and left byte for byte as it was.
 TEST_F(HostEngineTest, FilesThatAreNotHostDatabasesAreRefusedUntouched) {
     using Why = UnusableDatabase::Why;
-    const auto sql = [&](const char* statements) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, statements, nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    };
+    const auto sql = [&](const char* statements) { Sql(path, statements); };
     const auto damage = [&] {
         HostEngine(path).SeedDemoDirectory(); // several pages; the third holds a table
         std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
@@ -325,7 +311,7 @@ TEST_F(HostEngineTest, FilesThatAreNotHostDatabasesAreRefusedUntouched) {
         host.reset();
         std::filesystem::remove(path);
         c.make();
-        const std::string before = FileText(path);
+        const std::string before = ReadText(path);
         try {
             HostEngine refused(path, c.mode);
             ADD_FAILURE() << c.name << ": opened";
@@ -333,7 +319,7 @@ TEST_F(HostEngineTest, FilesThatAreNotHostDatabasesAreRefusedUntouched) {
             EXPECT_EQ(e.why, c.why) << c.name << ": " << e.what();
             EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
         }
-        EXPECT_EQ(FileText(path), before) << c.name;
+        EXPECT_EQ(ReadText(path), before) << c.name;
     }
     EXPECT_THROW(HostEngine((dir / "missing" / "host.db").string()), std::runtime_error);
 }
@@ -423,14 +409,8 @@ TEST_F(HostEngineTest, BatchCommitsAcceptedMessagesOnceAndRepliesToEach) {
 
 TEST_F(HostEngineTest, AStoreFailingInABatchCostsOnlyItsOwnMessage) {
     // A trigger stands in for a disk that refuses one insert in the middle of a batch.
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TRIGGER refuse BEFORE INSERT ON outbox WHEN NEW.subject = "
-                           "'bad' BEGIN SELECT RAISE(ABORT, 'disk says no'); END",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    Sql(path, "CREATE TRIGGER refuse BEFORE INSERT ON outbox WHEN NEW.subject = "
+              "'bad' BEGIN SELECT RAISE(ABORT, 'disk says no'); END");
 
     SendCall a({"01", {"JSMITH"}, "a@@b"}), refused({"01", {"OPS"}, "bad@@b"}),
         b({"01", {"OPS"}, "b@@b"});
@@ -511,16 +491,10 @@ TEST_F(HostEngineTest, UsersAreKeptByUpperCaseName) {
 
 TEST_F(HostEngineTest, VersionOneUsersKeepTheirHashAndGetTokensWithANewPassword) {
     const std::string old = (dir / "v1.db").string();
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(old.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE users (name TEXT PRIMARY KEY NOT NULL, "
-                           "password_hash TEXT NOT NULL); "
-                           "INSERT INTO users VALUES ('OPER', 'old-hash'); "
-                           "PRAGMA user_version = 1;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    Sql(old, "CREATE TABLE users (name TEXT PRIMARY KEY NOT NULL, "
+             "password_hash TEXT NOT NULL); "
+             "INSERT INTO users VALUES ('OPER', 'old-hash'); "
+             "PRAGMA user_version = 1;");
     {
         HostEngine migrated(old);
         const auto oper = migrated.User("oper");
@@ -546,15 +520,9 @@ TEST_F(HostEngineTest, VersionOneUsersKeepTheirHashAndGetTokensWithANewPassword)
 // for moments between commits; another process's write still gets its turn instead of
 // "database is locked".
 TEST_F(HostEngineTest, AnotherWriterGetsItsTurnBesideCommitsBackToBack) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TRIGGER slow AFTER INSERT ON outbox BEGIN WITH RECURSIVE "
-                           "n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
-                           "SELECT count(*) FROM n; END",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    Sql(path, "CREATE TRIGGER slow AFTER INSERT ON outbox BEGIN WITH RECURSIVE "
+              "n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+              "SELECT count(*) FROM n; END");
     host->LetOtherWritersFirst();
     std::atomic<bool> done{false}, sending{false};
     std::thread daemon([&] {

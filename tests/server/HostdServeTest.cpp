@@ -1,244 +1,54 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <asio.hpp>
 #include <atomic>
 #include <csignal>
 #include <random>
 #include <sys/resource.h>
-#include <sys/socket.h>
 
-#include "Ccsid37.h"
-#include "HostProtocol.h"
-#include "HostdProcess.h"
+#include "HostdClients.h"
 
 using namespace hostdtest;
-namespace pr = tavo::protocol;
 
 namespace {
-
-// A client that speaks the protocol by hand, or misbehaves on purpose.
-class RawClient {
-  public:
-    // `from`: the loopback address the client appears to come from, as another workstation.
-    explicit RawClient(int port, const char* from = nullptr) : socket_(io_) {
-        if (from) {
-            socket_.open(asio::ip::tcp::v4());
-            socket_.bind({asio::ip::make_address(from), 0});
-        }
-        socket_.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
-        timeval limit{10, 0}; // a broken daemon fails the test instead of hanging it
-        ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    }
-    void SendRaw(const std::string& bytes) { asio::write(socket_, asio::buffer(bytes)); }
-    void Send(const pr::Message& m) { SendRaw(pr::Encode(m)); }
-    // The next reply; nullopt when the daemon closed the connection.
-    std::optional<pr::Message> Receive() {
-        for (;;) {
-            if (auto body = decoder_.Next())
-                return pr::Decode(*body);
-            std::array<std::uint8_t, 4096> buffer;
-            std::error_code ec;
-            const auto n = socket_.read_some(asio::buffer(buffer), ec);
-            if (ec)
-                return std::nullopt;
-            decoder_.Feed(std::span(buffer.data(), n));
-        }
-    }
-    pr::Message Ask(const pr::Message& m) {
-        Send(m);
-        auto reply = Receive();
-        if (!reply)
-            throw std::runtime_error("the daemon closed the connection");
-        return *reply;
-    }
-    bool SignOn(const std::string& password = "secret42", const std::string& user = "oper") {
-        if (!std::holds_alternative<pr::HelloOk>(Ask(pr::Hello{})))
-            return false;
-        return std::holds_alternative<pr::Ok>(Ask(pr::SignOn{user, password}));
-    }
-    bool Closed() { return !Receive(); }
-    // No more requests; the replies still come.
-    void HangUp() { socket_.shutdown(asio::ip::tcp::socket::shutdown_send); }
-
-  private:
-    asio::io_context io_;
-    asio::ip::tcp::socket socket_;
-    pr::FrameDecoder decoder_;
-};
 
 // "*CRTDTAQ" or a list request, as TVOCGET's two parameters.
-pr::Call ListCall(const std::string& code) {
-    std::string request(124, '\x40');
-    for (std::size_t i = 0; i < code.size(); ++i)
-        request[i] =
-            static_cast<char>(tavo::codepage::kLatin1ToEbcdic[static_cast<unsigned char>(code[i])]);
+pr::Call ListCall(std::string code) {
+    code.resize(124, ' ');
     return {"TVOCGET",
             "TAVO400",
-            {{pr::Direction::Input, 124, request},
-             {pr::Direction::InOut, 32000, std::string(32000, '\0')}}};
+            {{pr::Direction::Input, 124, tavo::codepage::ToEbcdic(code)},
+             {pr::Direction::InOut, 32000, std::string(32000, '\0')}},
+            ""};
 }
 
-class HostdServeTest : public ::testing::Test {
-  protected:
-    // A well-behaved client can still sign on and use the queue.
-    void ExpectServed() {
-        RawClient good(daemon->Port());
-        ASSERT_TRUE(good.SignOn());
-        const auto reply = good.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"});
-        ASSERT_TRUE(std::holds_alternative<pr::Error>(reply)); // nobody created it yet
-        EXPECT_EQ(std::get<pr::Error>(reply).code, pr::ErrorCode::QueueNotFound);
-    }
-
-    ScratchDir dir{"hostd-serve"};
-    std::filesystem::path db = DemoDatabase(dir);
-    std::unique_ptr<Daemon> daemon =
-        std::make_unique<Daemon>(dir, db, std::vector<std::string>{"--frame-timeout", "1"});
-};
-
-} // namespace
-
-TEST_F(HostdServeTest, BadInputClosesOnlyThatConnection) {
-    RawClient idle(daemon->Port()); // stays connected through it all
-    ASSERT_TRUE(idle.SignOn());
-
-    RawClient garbage(daemon->Port());
-    garbage.SendRaw("GET / HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(garbage.Closed());
-
-    RawClient oversized(daemon->Port());
-    oversized.SendRaw(std::string("\x7f\xff\xff\xff", 4));
-    EXPECT_TRUE(oversized.Closed());
-
-    RawClient stranger(daemon->Port()); // large frames only once signed on
-    stranger.SendRaw(std::string("\0\0\x40\0", 4));
-    EXPECT_TRUE(stranger.Closed());
-
-    RawClient badBody(daemon->Port());
-    badBody.SendRaw(std::string("\0\0\0\x02\x63\x00", 6));
-    EXPECT_TRUE(badBody.Closed());
-
-    RawClient half(daemon->Port());
-    const std::string hello = pr::Encode(pr::Hello{});
-    half.SendRaw(hello.substr(0, hello.size() - 3));
-    EXPECT_TRUE(half.Closed()); // after the one-second frame time-out
-
-    RawClient skipsSignOn(daemon->Port());
-    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(skipsSignOn.Ask(pr::Hello{})));
-    const auto refused = skipsSignOn.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"});
-    EXPECT_EQ(std::get<pr::Error>(refused).code, pr::ErrorCode::NotSignedOn);
-    EXPECT_TRUE(skipsSignOn.Closed());
-
-    ExpectServed();
-    EXPECT_TRUE(
-        std::holds_alternative<pr::Entries>(idle.Ask(pr::Take{"#TVOCGET", "TAVO400", "k", 5})));
-
-    const std::string log = daemon->Log();
-    EXPECT_NE(log.find("bad frame: frame length 2147483647 is not 1 to 8192"), std::string::npos)
-        << log;
-    EXPECT_NE(log.find("bad frame: frame length 16384 is not 1 to 8192"), std::string::npos)
-        << log;
-    EXPECT_NE(log.find("bad frame: unknown message type 99"), std::string::npos) << log;
-    EXPECT_NE(log.find("no complete sign-on within 1 s"), std::string::npos) << log;
+// One message to the demo recipient OPS, as the window sends it: TVOCUPD's six areas.
+pr::Call SendCall(const std::string& latin1Text) {
+    const auto area = [](std::string latin1, std::uint32_t size) {
+        latin1.resize(size, ' ');
+        return pr::Parm{pr::Direction::Input, size, tavo::codepage::ToEbcdic(latin1)};
+    };
+    std::string record = "01OPS";
+    record.resize(502, ' ');
+    record += latin1Text;
+    record.resize(1501, ' ');
+    return {"TVOCUPD",
+            "TAVO400",
+            {area("*CA", 10), area("*SNDTVO", 10), area("", 10), area("", 30),
+             area(record + "*RCPY      ", 32000), pr::Parm{pr::Direction::Output, 32000, ""}},
+            ""};
 }
 
-TEST_F(HostdServeTest, WrongPasswordOrVersionIsRefusedWithText) {
-    RawClient wrong(daemon->Port());
-    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(wrong.Ask(pr::Hello{})));
-    const auto reply = wrong.Ask(pr::SignOn{"OPER", "guess"});
-    ASSERT_TRUE(std::holds_alternative<pr::Error>(reply));
-    EXPECT_EQ(std::get<pr::Error>(reply).code, pr::ErrorCode::SignOnRefused);
-    EXPECT_EQ(std::get<pr::Error>(reply).text,
-              "Sign-on as OPER refused: the user or password is not valid.");
-    EXPECT_TRUE(wrong.Closed());
-
-    RawClient stranger(daemon->Port());
-    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(stranger.Ask(pr::Hello{})));
-    EXPECT_TRUE(std::holds_alternative<pr::Error>(stranger.Ask(pr::SignOn{"NOBODY", "secret42"})));
-
-    RawClient future(daemon->Port());
-    const auto version = future.Ask(pr::Hello{pr::kVersion + 1});
-    ASSERT_TRUE(std::holds_alternative<pr::Error>(version));
-    EXPECT_EQ(std::get<pr::Error>(version).code, pr::ErrorCode::VersionNotSupported);
-    ExpectServed();
+// The reply area of a send, in Latin-1: "N00000" when the message was accepted.
+std::string SendReply(RawClient& client, const std::string& latin1Text,
+                      const std::string& requestId = {}) {
+    auto call = SendCall(latin1Text);
+    call.requestId = requestId;
+    const auto reply = client.Ask(call);
+    const auto* done = std::get_if<pr::CallReply>(&reply);
+    if (!done || !done->ok || done->outputs.size() != 1)
+        return "no reply";
+    return tavo::codepage::ToLatin1(done->outputs[0]);
 }
-
-TEST_F(HostdServeTest, StopFinishesTheCallInFlightAndExitsCleanly) {
-    RawClient client(daemon->Port());
-    ASSERT_TRUE(client.SignOn());
-    RawClient idle(daemon->Port());
-    ASSERT_TRUE(idle.SignOn());
-    const pr::Call create = ListCall("*CRTDTAQ");
-    const std::string scratch(32000, '\0');
-    client.Send(create);
-    const int status = daemon->Stop(SIGTERM);
-    const auto reply = client.Receive();
-    ASSERT_TRUE(reply);
-    EXPECT_TRUE(std::get<pr::CallReply>(*reply).ok);
-    EXPECT_EQ(std::get<pr::CallReply>(*reply).outputs, std::vector<std::string>{scratch});
-    EXPECT_TRUE(idle.Closed());
-    EXPECT_EQ(status, 0);
-    const std::string log = daemon->Log();
-    EXPECT_NE(log.find("database closed"), std::string::npos) << log;
-
-    // the queue it created is in the database for the next run
-    daemon = std::make_unique<Daemon>(dir, db);
-    RawClient after(daemon->Port());
-    ASSERT_TRUE(after.SignOn());
-    EXPECT_TRUE(std::holds_alternative<pr::Ok>(after.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"})));
-}
-
-// Workstations that open the picker at the same moment send equal keys; each still gets
-// one whole list of its own, told apart by who signed on and where from.
-TEST_F(HostdServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
-    ASSERT_EQ(RunHostd(dir, {"user", "add", "CLERK", "--db", db.string()}, "secret42\n").status, 0);
-    RawClient oper(daemon->Port()), clerk(daemon->Port()), elsewhere(daemon->Port(), "127.0.0.2");
-    ASSERT_TRUE(oper.SignOn());
-    ASSERT_TRUE(clerk.SignOn("secret42", "clerk"));
-    ASSERT_TRUE(elsewhere.SignOn());
-    ASSERT_TRUE(std::get<pr::CallReply>(oper.Ask(ListCall("*CRTDTAQ"))).ok);
-    const pr::Call list = ListCall("*RCPL     12612061200000");
-    for (RawClient* client : {&oper, &clerk, &elsewhere})
-        ASSERT_TRUE(std::get<pr::CallReply>(client->Ask(list)).ok);
-
-    const pr::Take take{"#TVOCGET", "TAVO400", list.parms[0].data.substr(0, 24),
-                        static_cast<std::uint32_t>(pr::kMaxEntriesPerReply)};
-    const char endMarker = static_cast<char>(tavo::codepage::kLatin1ToEbcdic['X']);
-    std::vector<std::string> first;
-    for (RawClient* client : {&oper, &clerk, &elsewhere}) {
-        const auto entries = std::get<pr::Entries>(client->Ask(take)).entries;
-        ASSERT_GT(entries.size(), 1u);
-        EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
-                                [&](const std::string& e) { return e[0] == endMarker; }),
-                  1);
-        EXPECT_EQ(entries.back()[0], endMarker);
-        if (first.empty())
-            first = entries;
-        EXPECT_EQ(entries, first);
-    }
-}
-
-TEST(HostdLimits, ConnectionsAndQueueAreBounded) {
-    ScratchDir dir("hostd-limits");
-    const auto db = DemoDatabase(dir);
-    Daemon daemon(dir, db, {"--max-connections", "2", "--queue-cap", "5"});
-    RawClient first(daemon.Port()), second(daemon.Port());
-    ASSERT_TRUE(first.SignOn());
-    RawClient third(daemon.Port());
-    EXPECT_TRUE(third.Closed());
-    ASSERT_TRUE(second.SignOn());
-
-    ASSERT_TRUE(std::get<pr::CallReply>(first.Ask(ListCall("*CRTDTAQ"))).ok);
-    // the demo's twelve recipients and the end marker do not fit under a cap of five
-    const auto list = std::get<pr::CallReply>(first.Ask(ListCall("*RCPL")));
-    EXPECT_FALSE(list.ok);
-    EXPECT_NE(list.message.find("at most 5"), std::string::npos) << list.message;
-    EXPECT_NE(daemon.Log().find("already serving 2 connections"), std::string::npos);
-    EXPECT_EQ(daemon.Stop(SIGINT), 0); // Ctrl-C stops it as cleanly as SIGTERM
-    EXPECT_TRUE(first.Closed());
-}
-
-namespace {
 
 // Messages of every kind with random fields, some sensible, most not.
 class RandomTraffic {
@@ -277,7 +87,7 @@ class RandomTraffic {
 
   private:
     pr::Call RandomCall() {
-        pr::Call call{Pick({"TVOCGET", "TVOCUPD", "NOSUCH"}), Pick({"TAVO400", "QGPL"}), {}};
+        pr::Call call{Pick({"TVOCGET", "TVOCUPD", "NOSUCH"}), Pick({"TAVO400", "QGPL"}), {}, ""};
         const bool shaped = Coin(); // the parameter list the program expects
         const std::vector<std::uint32_t> sizes =
             call.program == "TVOCUPD" ? std::vector<std::uint32_t>{10, 10, 10, 30, 32000, 32000}
@@ -305,7 +115,140 @@ class RandomTraffic {
     std::mt19937 random_;
 };
 
+class HostdServeTest : public ::testing::Test {
+  protected:
+    // A well-behaved client can still sign on and use the queue.
+    void ExpectServed() {
+        RawClient good(daemon->Port());
+        ASSERT_TRUE(good.SignOn());
+        const auto reply = good.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"});
+        EXPECT_EQ(std::get<pr::Error>(reply).code, pr::ErrorCode::QueueNotFound); // not made yet
+    }
+
+    ScratchDir dir{"hostd-serve"};
+    std::filesystem::path db = DemoDatabase(dir);
+    std::unique_ptr<Daemon> daemon =
+        std::make_unique<Daemon>(dir, db, std::vector<std::string>{"--frame-timeout", "1"});
+};
+
 } // namespace
+
+TEST_F(HostdServeTest, BadInputClosesOnlyThatConnection) {
+    RawClient idle(daemon->Port()); // stays connected through it all
+    ASSERT_TRUE(idle.SignOn());
+    const std::string hello = pr::Encode(pr::Hello{});
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* logged;
+    } cases[] = {
+        {"not our protocol", "GET / HTTP/1.0\r\n\r\n", "bad frame"},
+        {"oversized", std::string("\x7f\xff\xff\xff", 4),
+         "bad frame: frame length 2147483647 is not 1 to 8192"},
+        {"large before sign-on", std::string("\0\0\x40\0", 4),
+         "bad frame: frame length 16384 is not 1 to 8192"},
+        {"bad body", std::string("\0\0\0\x02\x63\x00", 6), "bad frame: unknown message type 99"},
+        {"half a frame", hello.substr(0, hello.size() - 3), "no complete sign-on within 1 s"},
+    };
+    for (const auto& c : cases) {
+        RawClient bad(daemon->Port());
+        bad.SendRaw(c.bytes);
+        EXPECT_TRUE(bad.Closed()) << c.name;
+    }
+    RawClient skipsSignOn(daemon->Port());
+    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(skipsSignOn.Ask(pr::Hello{})));
+    const auto refused = skipsSignOn.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"});
+    EXPECT_EQ(std::get<pr::Error>(refused).code, pr::ErrorCode::NotSignedOn);
+    EXPECT_TRUE(skipsSignOn.Closed());
+
+    ExpectServed();
+    EXPECT_TRUE(
+        std::holds_alternative<pr::Entries>(idle.Ask(pr::Take{"#TVOCGET", "TAVO400", "k", 5})));
+    const std::string log = daemon->Log();
+    for (const auto& c : cases)
+        EXPECT_NE(log.find(c.logged), std::string::npos) << c.name << "\n" << log;
+}
+
+TEST_F(HostdServeTest, WrongPasswordOrVersionIsRefusedWithText) {
+    RawClient wrong(daemon->Port());
+    ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(wrong.Ask(pr::Hello{})));
+    const auto refused = std::get<pr::Error>(wrong.Ask(pr::SignOn{"OPER", "guess"}));
+    EXPECT_EQ(refused.code, pr::ErrorCode::SignOnRefused);
+    EXPECT_EQ(refused.text, "Sign-on as OPER refused: the user or password is not valid.");
+    EXPECT_TRUE(wrong.Closed());
+    EXPECT_FALSE(RawClient(daemon->Port()).SignOn("secret42", "NOBODY"));
+
+    RawClient future(daemon->Port());
+    EXPECT_EQ(std::get<pr::Error>(future.Ask(pr::Hello{pr::kVersion + 1})).code,
+              pr::ErrorCode::VersionNotSupported);
+    ExpectServed();
+}
+
+TEST_F(HostdServeTest, StopFinishesTheCallInFlightAndExitsCleanly) {
+    RawClient client(daemon->Port()), idle(daemon->Port());
+    ASSERT_TRUE(client.SignOn());
+    ASSERT_TRUE(idle.SignOn());
+    client.Send(ListCall("*CRTDTAQ"));
+    EXPECT_EQ(daemon->Stop(SIGTERM), 0);
+    const auto reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(std::get<pr::CallReply>(*reply).ok);
+    EXPECT_EQ(std::get<pr::CallReply>(*reply).outputs,
+              std::vector<std::string>{std::string(32000, '\0')});
+    EXPECT_TRUE(idle.Closed());
+
+    // the queue it created is in the database for the next run
+    daemon = std::make_unique<Daemon>(dir, db);
+    RawClient after(daemon->Port());
+    ASSERT_TRUE(after.SignOn());
+    EXPECT_TRUE(std::holds_alternative<pr::Ok>(after.Ask(pr::QueueExists{"#TVOCGET", "TAVO400"})));
+}
+
+// Workstations that open the picker at the same moment send equal keys; each still gets
+// one whole list of its own, told apart by who signed on and where from.
+TEST_F(HostdServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
+    ASSERT_EQ(RunHostd(dir, {"user", "add", "CLERK", "--db", db.string()}, "secret42\n").status, 0);
+    RawClient oper(daemon->Port()), clerk(daemon->Port()), elsewhere(daemon->Port(), "127.0.0.2");
+    ASSERT_TRUE(oper.SignOn());
+    ASSERT_TRUE(clerk.SignOn("secret42", "clerk"));
+    ASSERT_TRUE(elsewhere.SignOn());
+    ASSERT_TRUE(std::get<pr::CallReply>(oper.Ask(ListCall("*CRTDTAQ"))).ok);
+    const pr::Call list = ListCall("*RCPL     12612061200000");
+    for (RawClient* client : {&oper, &clerk, &elsewhere})
+        ASSERT_TRUE(std::get<pr::CallReply>(client->Ask(list)).ok);
+
+    const pr::Take take{"#TVOCGET", "TAVO400", list.parms[0].data.substr(0, 24),
+                        static_cast<std::uint32_t>(pr::kMaxEntriesPerReply)};
+    const auto first = std::get<pr::Entries>(oper.Ask(take)).entries;
+    const char endMarker = tavo::codepage::ToEbcdic("X")[0];
+    ASSERT_GT(first.size(), 1u);
+    EXPECT_EQ(std::count_if(first.begin(), first.end(),
+                            [&](const std::string& e) { return e[0] == endMarker; }),
+              1);
+    EXPECT_EQ(first.back()[0], endMarker);
+    for (RawClient* client : {&clerk, &elsewhere})
+        EXPECT_EQ(std::get<pr::Entries>(client->Ask(take)).entries, first);
+}
+
+TEST(HostdLimits, ConnectionsAndQueueAreBounded) {
+    ScratchDir dir("hostd-limits");
+    const auto db = DemoDatabase(dir);
+    Daemon daemon(dir, db, {"--max-connections", "2", "--queue-cap", "5"});
+    RawClient first(daemon.Port()), second(daemon.Port());
+    ASSERT_TRUE(first.SignOn());
+    RawClient third(daemon.Port());
+    EXPECT_TRUE(third.Closed());
+    ASSERT_TRUE(second.SignOn());
+
+    ASSERT_TRUE(std::get<pr::CallReply>(first.Ask(ListCall("*CRTDTAQ"))).ok);
+    // the demo's twelve recipients and the end marker do not fit under a cap of five
+    const auto list = std::get<pr::CallReply>(first.Ask(ListCall("*RCPL")));
+    EXPECT_FALSE(list.ok);
+    EXPECT_NE(list.message.find("at most 5"), std::string::npos) << list.message;
+    EXPECT_NE(daemon.Log().find("already serving 2 connections"), std::string::npos);
+    EXPECT_EQ(daemon.Stop(SIGINT), 0); // Ctrl-C stops it as cleanly as SIGTERM
+    EXPECT_TRUE(first.Closed());
+}
 
 TEST_F(HostdServeTest, RandomTrafficNeverTakesTheDaemonDown) {
     RandomTraffic traffic(20261206);
@@ -331,40 +274,6 @@ TEST_F(HostdServeTest, RandomTrafficNeverTakesTheDaemonDown) {
     if (::testing::Test::HasFailure())
         std::printf("%s", daemon->Log().c_str());
 }
-
-namespace {
-
-// One message to the demo recipient OPS, as the window sends it: TVOCUPD's six areas.
-pr::Call SendCall(const std::string& latin1Text) {
-    std::string record = "01OPS";
-    record.resize(502, ' ');
-    record += latin1Text;
-    record.resize(1501, ' ');
-    record += "*RCPY      ";
-    const auto area = [](std::string latin1, std::size_t size) {
-        latin1.resize(size, ' ');
-        return tavo::codepage::ToEbcdic(latin1);
-    };
-    const auto in = pr::Direction::Input;
-    pr::Call call;
-    call.program = "TVOCUPD";
-    call.library = "TAVO400";
-    call.parms = {{in, 10, area("*CA", 10)},        {in, 10, area("*SNDTVO", 10)},
-                  {in, 10, area("", 10)},           {in, 30, area("", 30)},
-                  {in, 32000, area(record, 32000)}, {pr::Direction::Output, 32000, ""}};
-    return call;
-}
-
-// The reply area of a send, in Latin-1: "N00000" when the message was accepted.
-std::string SendReply(RawClient& client, const std::string& latin1Text) {
-    const auto reply = client.Ask(SendCall(latin1Text));
-    const auto* call = std::get_if<pr::CallReply>(&reply);
-    if (!call || !call->ok || call->outputs.size() != 1)
-        return "no reply";
-    return tavo::codepage::ToLatin1(call->outputs[0]);
-}
-
-} // namespace
 
 // The administration commands wait their turn while clients keep the daemon writing.
 TEST_F(HostdServeTest, AdministrationWorksWhileClientsSend) {
@@ -399,20 +308,15 @@ TEST_F(HostdServeTest, AdministrationWorksWhileClientsSend) {
         {"directory", "list"},
         {"directory", "import", "--groups", (dir / "groups.csv").string()},
         {"user", "add", "CLERK"}};
-    int runs = 0, failed = 0;
     for (int round = 0; round < 5; ++round)
         for (auto args : commands) {
             args.insert(args.end(), {"--db", db.string()});
             const auto result = RunHostd(dir, args, "long enough\n");
-            ++runs;
-            failed += result.status != 0;
             EXPECT_EQ(result.status, 0) << args[0] << ": " << result.err;
         }
     done = true;
     for (auto& t : senders)
         t.join();
-    std::printf("%d of %d administration commands failed while %d messages were accepted\n", failed,
-                runs, accepted.load());
     EXPECT_GT(accepted, 0);
     EXPECT_EQ(refused, 0);
 }
@@ -522,16 +426,12 @@ TEST_F(HostdServeTest, FloodsShutOutOnlyTheirSenders) {
 // A send that comes again under its request id, as after a lost reply, gets the first
 // answer and is stored once, from another connection and after a kill -9 alike.
 TEST_F(HostdServeTest, ASendRepeatedUnderItsRequestIdIsStoredOnce) {
-    auto call = SendCall("once@@only");
-    call.requestId = "7f3a9c";
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (attempt == 2)
             daemon->Restart();
         RawClient client(daemon->Port());
         ASSERT_TRUE(client.SignOn());
-        const auto reply = std::get<pr::CallReply>(client.Ask(call));
-        ASSERT_EQ(reply.outputs.size(), 1u);
-        EXPECT_EQ(tavo::codepage::ToLatin1(reply.outputs[0]).substr(0, 6), "N00000") << attempt;
+        EXPECT_EQ(SendReply(client, "once@@only", "7f3a9c").substr(0, 6), "N00000") << attempt;
     }
     const auto outbox = RunHostd(dir, {"outbox", "--json", "--db", db.string()}).out;
     EXPECT_EQ(outbox.find("\"once\""), outbox.rfind("\"once\"")) << outbox;

@@ -37,18 +37,6 @@ class NotifySocket {
     int fd_;
 };
 
-// A variable the daemons started in this scope inherit.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() { ::unsetenv(name_); }
-
-  private:
-    const char* name_;
-};
-
 // What systemd puts in JOURNAL_STREAM for the stream it connected: "DEVICE:INODE".
 std::string StreamId(const std::filesystem::path& file) {
     std::ofstream{file};

@@ -1,86 +1,47 @@
 #include <gtest/gtest.h>
 
-#include <asio.hpp>
-#include <cctype>
+#include <asio/ssl.hpp>
 #include <set>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <tuple>
 
-#include "HostProtocol.h"
-#include "HostdProcess.h"
-#include "Messages.h"
-#include "PasswordSubstitute.h"
+#include "HostdClients.h"
+#include "TestCerts.h"
 
 using namespace hostdtest;
-namespace ib = tavo::ibmi;
 
 namespace {
 
-// One connection to a port of the daemon, spoken to by hand as IBM's client would, or
-// not at all as it would.
-class Link {
+// TLS to a port of the daemon, trusting the test CA and checking the name "localhost";
+// `maxVersion` caps the protocol version (0: no cap).
+class TlsLink : public BasicLink<asio::ssl::stream<asio::ip::tcp::socket>> {
   public:
-    // `from`: the loopback address the link appears to come from, as another workstation.
-    explicit Link(int port, const char* from = nullptr) : socket_(io_) {
-        if (from) {
-            socket_.open(asio::ip::tcp::v4());
-            socket_.bind({asio::ip::make_address(from), 0});
-        }
-        socket_.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
-        timeval limit{10, 0}; // a broken daemon fails the test instead of hanging it
-        ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    explicit TlsLink(int port, int maxVersion = 0)
+        : BasicLink([&](asio::io_context& io) {
+              return asio::ssl::stream<asio::ip::tcp::socket>(Connect(io, port), Trusting());
+          }) {
+        stream.set_verify_mode(asio::ssl::verify_peer);
+        stream.set_verify_callback(asio::ssl::host_name_verification("localhost"));
+        SSL_set_tlsext_host_name(stream.native_handle(), "localhost");
+        if (maxVersion)
+            SSL_set_max_proto_version(stream.native_handle(), maxVersion);
     }
-    void Send(const ib::Bytes& bytes) { asio::write(socket_, asio::buffer(bytes)); }
-    // One whole datastream; nullopt when the daemon closed the connection.
-    std::optional<ib::Bytes> Receive() {
-        ib::Bytes data(ib::kHeaderLength);
+    std::error_code Handshake() {
         std::error_code ec;
-        asio::read(socket_, asio::buffer(data), ec);
-        if (ec)
-            return std::nullopt;
-        const auto length = ib::ReadHeader(data).length;
-        if (length < ib::kHeaderLength || length > (1u << 20))
-            throw std::runtime_error("the daemon sent length " + std::to_string(length));
-        data.resize(length);
-        asio::read(socket_, asio::buffer(data.data() + ib::kHeaderLength, length - 20), ec);
-        if (ec)
-            return std::nullopt;
-        return data;
+        stream.handshake(asio::ssl::stream_base::client, ec);
+        return ec;
     }
-    ib::Bytes Ask(const ib::Bytes& request) {
-        Send(request);
-        auto reply = Receive();
-        if (!reply)
-            throw std::runtime_error("the daemon closed the connection");
-        return *reply;
-    }
-    // Whatever comes before the daemon closes the connection.
-    std::string Rest() {
-        std::string out;
-        std::array<char, 64> buffer;
-        std::error_code ec;
-        while (!ec)
-            out.append(buffer.data(), socket_.read_some(asio::buffer(buffer), ec));
-        return out;
-    }
-    bool Closed() { return !Receive(); }
-    // The bytes that came next; empty when the daemon closed the connection.
-    std::vector<std::uint8_t> ReadSome() {
-        std::vector<std::uint8_t> buffer(4096);
-        std::error_code ec;
-        buffer.resize(socket_.read_some(asio::buffer(buffer), ec));
-        return buffer;
-    }
+    std::string Version() { return SSL_get_version(stream.native_handle()); }
 
   private:
-    asio::io_context io_;
-    asio::ip::tcp::socket socket_;
+    static asio::ssl::context& Trusting() {
+        static asio::ssl::context context = [] {
+            asio::ssl::context c(asio::ssl::context::tls_client);
+            c.load_verify_file(certtest::Shared().ca.string());
+            return c;
+        }();
+        return context;
+    }
 };
-
-ib::Seed SeedOf(std::uint8_t first) {
-    return {first, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-}
 
 // A datastream cut short, its length field telling the truth about it.
 ib::Bytes Cut(ib::Bytes bytes, std::size_t length) {
@@ -90,13 +51,7 @@ ib::Bytes Cut(ib::Bytes bytes, std::size_t length) {
     return bytes;
 }
 
-// The request bytes with the correlation ID set, as a client numbers its requests.
-ib::Bytes WithCorrelation(ib::Bytes bytes, std::uint32_t correlation) {
-    for (int i = 0; i < 4; ++i)
-        bytes[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
-    return bytes;
-}
-
+// The daemon serves the host servers in the clear and under TLS.
 class IbmiServeTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -104,11 +59,13 @@ class IbmiServeTest : public ::testing::Test {
             ASSERT_EQ(Admin({"user", "add", user}, "secret42\n").status, 0);
         ASSERT_EQ(Admin({"user", "disable", "LOCKED"}).status, 0);
         ASSERT_EQ(Admin({"user", "expire", "STALE"}).status, 0);
-        daemon = std::make_unique<Daemon>(
-            dir, db, std::vector<std::string>{"--ibmi", "0", "--frame-timeout", "1"});
-        signon = Service("as-signon");
-        rmtcmd = Service("as-rmtcmd");
-        dtaq = Service("as-dtaq");
+        auto args = TlsArgs(certs.localhost.cert, certs.localhost.key);
+        args.insert(args.end(), {"--frame-timeout", "1"});
+        daemon = std::make_unique<Daemon>(dir, db, args);
+        signon = daemon->ServicePort("as-signon");
+        rmtcmd = daemon->ServicePort("as-rmtcmd");
+        dtaq = daemon->ServicePort("as-dtaq");
+        signonTls = daemon->ServicePort("as-signon-s");
     }
     Result Admin(std::vector<std::string> args, const std::string& input = {}) {
         args.insert(args.end(), {"--db", db.string()});
@@ -120,72 +77,30 @@ class IbmiServeTest : public ::testing::Test {
         mapper.Send(ib::Bytes(name.begin(), name.end()));
         return mapper.Rest();
     }
-    int Service(const std::string& name) {
-        const std::string reply = LookUp(name);
-        const auto port = ib::DecodePortMapperReply(
-            ib::ByteView(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()));
-        if (!port)
-            throw std::runtime_error("the port mapper refused " + name);
-        return *port;
-    }
-
-    // A whole sign-on as IBM's client makes it; the sign-on server's return code.
     std::uint32_t SignOn(const std::string& user, const std::string& password) {
         Link link(signon);
-        ib::SignonXchgAttributesRequest hello;
-        hello.clientSeed = SeedOf(1);
-        const auto attributes = ib::SignonXchgAttributesReply::Decode(link.Ask(hello.Encode()));
-        EXPECT_EQ(attributes.passwordLevel, 3);
-        const auto scheme = ib::SchemeForLevel(attributes.passwordLevel);
-        ib::SignonInfoRequest info;
-        info.authenticationType = ib::AuthenticationType(scheme);
-        info.substitute =
-            ib::Substitute(scheme, user, password, attributes.serverSeed, hello.clientSeed);
-        info.user = user;
-        const auto reply = ib::SignonInfoReply::Decode(link.Ask(WithCorrelation(info.Encode(), 7)));
-        EXPECT_EQ(reply.correlation, 7u);
-        EXPECT_EQ(reply.serverCcsid, 37u);
-        link.Send(ib::EncodeSignonEnd(2));
-        EXPECT_TRUE(link.Closed());
-        return reply.returnCode;
+        return hostdtest::SignOn(link, user, password);
     }
 
-    // Seeds and a start request on `link`; the start reply.
-    ib::StartServerReply Start(Link& link, std::uint16_t server, const std::string& password,
-                               const ib::Seed* otherServerSeed = nullptr,
-                               const std::string& user = "oper") {
-        ib::SeedsRequest seeds;
-        seeds.serverId = server;
-        seeds.clientSeed = SeedOf(2);
-        const ib::Bytes seedsReply = link.Ask(seeds.Encode());
-        EXPECT_EQ(seedsReply.size(), 32u); // a current Toolbox reads items past 32 bytes
-        const auto serverSeed = ib::SeedsReply::Decode(seedsReply).serverSeed;
-        ib::StartServerRequest start;
-        start.serverId = server;
-        start.user = user;
-        std::string upper = user;
-        for (char& c : upper)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        start.substitute =
-            ib::Substitute(ib::PasswordScheme::Sha1, upper, password,
-                           otherServerSeed ? *otherServerSeed : serverSeed, seeds.clientSeed);
-        return ib::StartServerReply::Decode(link.Ask(start.Encode()));
-    }
-
+    const certtest::Certs& certs = certtest::Shared();
     ScratchDir dir{"ibmi-serve"};
     std::filesystem::path db = DemoDatabase(dir);
     std::unique_ptr<Daemon> daemon;
-    int signon = 0, rmtcmd = 0, dtaq = 0;
+    int signon = 0, rmtcmd = 0, dtaq = 0, signonTls = 0;
 };
 
 } // namespace
 
-TEST_F(IbmiServeTest, PortMapperAnswersItsThreeServicesOnly) {
-    EXPECT_EQ(std::set<int>({signon, rmtcmd, dtaq, daemon->Port(), daemon->IbmiPort()}).size(), 5u);
-    for (const char* refused :
-         {"as-signon-s", "as-rmtcmd-s", "as-dtaq-s", "as-file", "GET / HTTP/1.0\r\n\r\n"})
+TEST_F(IbmiServeTest, PortMapperGivesOutBothFormsOfItsThreeServicesOnly) {
+    std::set<int> ports{daemon->Port(), daemon->IbmiPort()};
+    for (const std::string service : {"as-signon", "as-rmtcmd", "as-dtaq"})
+        for (const std::string form : {"", "-s"}) {
+            EXPECT_NE(daemon->ServicePort(service + form), 0) << service + form;
+            ports.insert(daemon->ServicePort(service + form));
+        }
+    EXPECT_EQ(ports.size(), 8u); // all apart
+    for (const char* refused : {"as-file", "as-file-s", "GET / HTTP/1.0\r\n\r\n"})
         EXPECT_EQ(LookUp(refused), "-") << refused;
-
     // no framing: a name that arrives in pieces is still one name
     Link mapper(daemon->IbmiPort());
     mapper.Send({'a', 's', '-', 'r', 'm'});
@@ -251,12 +166,7 @@ TEST_F(IbmiServeTest, ServiceConnectionsSignOnWithTheirOwnSeeds) {
     EXPECT_LT(attributes.serverLevel, 5);
 
     // TVOCGET makes the reply queue; its in/out area comes back compressed when allowed
-    std::vector<std::uint8_t> request(124, 0x40);
-    const auto code = ib::ToEbcdic("*CRTDTAQ");
-    std::copy(code.begin(), code.end(), request.begin());
-    ib::CallProgramRequest call{5, "TVOCGET", "TAVO400", 0, {}};
-    call.parms.push_back(ib::MakeCallParm(1, request, 2));
-    call.parms.push_back(ib::MakeCallParm(3, ib::Bytes(32000, 0), 2));
+    auto call = ListProgramCall("*CRTDTAQ", 5);
     const auto created = ib::CallProgramReply::Decode(command.Ask(call.Encode()));
     EXPECT_EQ(created.correlation, 5u);
     ASSERT_EQ(created.returnCode, 0) << created.messages.size();
@@ -323,13 +233,8 @@ TEST_F(IbmiServeTest, EqualKeysOfDifferentClientsAreKeptApart) {
         ASSERT_EQ(Start(w.queue, ib::kDataQueueServer, "secret42", nullptr, user).returnCode, 0u);
     }
     const auto call = [](Link& command, const std::string& request) {
-        std::vector<std::uint8_t> area(124, 0x40);
-        const auto text = ib::ToEbcdic(request);
-        std::copy(text.begin(), text.end(), area.begin());
-        ib::CallProgramRequest program{1, "TVOCGET", "TAVO400", 0, {}};
-        program.parms.push_back(ib::MakeCallParm(1, area, 2));
-        program.parms.push_back(ib::MakeCallParm(3, ib::Bytes(32000, 0), 2));
-        return ib::CallProgramReply::Decode(command.Ask(program.Encode())).returnCode;
+        return ib::CallProgramReply::Decode(command.Ask(ListProgramCall(request).Encode()))
+            .returnCode;
     };
     ASSERT_EQ(call(stations[0]->command, "*CRTDTAQ"), 0);
     const std::string request = "*RCPL     12612061200000";
@@ -383,18 +288,14 @@ TEST_F(IbmiServeTest, MalformedInputClosesOnlyThatConnection) {
              Case{"unknown request", signon, bent(18, {0x77, 0x77}), "unknown request ID 0x7777"},
              Case{"no client seed", signon, Cut(good, 38), "bad datastream"},
              Case{"call before start", rmtcmd, call, "request ID 0x1003 before a successful start"},
+             Case{"half a request", signon, ib::Bytes(good.begin(), good.end() - 5),
+                  "no complete sign-on within 1 s"},
          }) {
         Link bad(c.port);
         bad.Send(c.bytes);
         EXPECT_TRUE(bad.Closed()) << c.what;
         EXPECT_NE(daemon->Log().find(c.logged), std::string::npos) << c.what;
     }
-
-    Link half(signon);
-    half.Send(ib::Bytes(good.begin(), good.end() - 5));
-    EXPECT_TRUE(half.Closed()); // after the one-second frame time-out
-    EXPECT_NE(daemon->Log().find("no complete sign-on within 1 s"), std::string::npos);
-
     EXPECT_EQ(SignOn("OPER", "secret42"), 0u);
     EXPECT_EQ(ib::RcXchgAttributesReply::Decode(idle.Ask(ib::RcXchgAttributesRequest{}.Encode()))
                   .returnCode,
@@ -402,59 +303,122 @@ TEST_F(IbmiServeTest, MalformedInputClosesOnlyThatConnection) {
 }
 
 TEST_F(IbmiServeTest, OurOwnProtocolRefusesDisabledAndExpiredUsersToo) {
-    namespace pr = tavo::protocol;
-    const std::string invalid = "the user or password is not valid.";
     for (const auto& [user, password, why] : {
              std::tuple{"LOCKED", "secret42", "the user is disabled."},
-             std::tuple{"LOCKED", "wrong", invalid.c_str()},
+             std::tuple{"LOCKED", "wrong", "the user or password is not valid."},
              std::tuple{"STALE", "secret42", "the password has expired."},
-         }) {
-        Link link(daemon->Port());
-        pr::FrameDecoder decoder;
-        const auto ask = [&](const pr::Message& m) -> pr::Message {
-            const std::string frame = pr::Encode(m);
-            link.Send(ib::Bytes(frame.begin(), frame.end()));
-            for (;;) {
-                if (auto body = decoder.Next())
-                    return pr::Decode(*body);
-                const auto more = link.ReadSome();
-                if (more.empty())
-                    throw std::runtime_error("the daemon closed the connection");
-                decoder.Feed(more);
-            }
-        };
-        ASSERT_TRUE(std::holds_alternative<pr::HelloOk>(ask(pr::Hello{})));
-        const auto refused = ask(pr::SignOn{user, password});
-        ASSERT_TRUE(std::holds_alternative<pr::Error>(refused));
-        EXPECT_EQ(std::get<pr::Error>(refused).text,
+         })
+        EXPECT_EQ(RawClient(daemon->Port()).SignOnRefusal(password, user),
                   "Sign-on as " + std::string(user) + " refused: " + why);
+}
+
+TEST_F(IbmiServeTest, TheHostServersWorkUnderTls) {
+    for (const int maxVersion : {0, TLS1_2_VERSION}) {
+        TlsLink link(signonTls, maxVersion);
+        ASSERT_FALSE(link.Handshake()) << maxVersion;
+        EXPECT_EQ(link.Version(), maxVersion ? "TLSv1.2" : "TLSv1.3");
+        EXPECT_EQ(hostdtest::SignOn(link, "OPER", "secret42"), 0u);
+    }
+    TlsLink wrong(signonTls);
+    ASSERT_FALSE(wrong.Handshake());
+    EXPECT_EQ(hostdtest::SignOn(wrong, "OPER", "Secret42"), ib::kSignonPasswordIncorrect);
+    const std::string log = daemon->Log();
+    EXPECT_NE(log.find("as-signon-s: OPER signed on"), std::string::npos) << log;
+    EXPECT_NE(log.find("as-signon-s: sign-on as OPER refused: wrong password"), std::string::npos);
+
+    // a service connection, with a reply of several TLS records
+    TlsLink command(daemon->ServicePort("as-rmtcmd-s"));
+    ASSERT_FALSE(command.Handshake());
+    ASSERT_EQ(Start(command, ib::kRemoteCommandServer, "secret42").returnCode, 0u);
+    auto call = ListProgramCall("*CRTDTAQ");
+    call.parms[1] = {32000, ib::kUsageInOut, {}};
+    const auto created = ib::CallProgramReply::Decode(command.Ask(call.Encode()));
+    ASSERT_EQ(created.returnCode, 0);
+    ASSERT_EQ(created.outputs.size(), 1u);
+    EXPECT_EQ(ib::ExpandParm(created.outputs[0]), ib::Bytes(32000, 0));
+}
+
+TEST_F(IbmiServeTest, WhatIsNotTlsOrTooSlowIsClosedAndTheDaemonServesOn) {
+    Link plain(signonTls);
+    plain.Send(ib::SignonXchgAttributesRequest{}.Encode());
+    const std::string answer = plain.Rest();
+    // at most a TLS alert: never a datastream
+    EXPECT_TRUE(answer.empty() || answer[0] == 0x15) << answer.size();
+    EXPECT_NE(daemon->Log().find("as-signon-s: TLS handshake failed"), std::string::npos)
+        << daemon->Log();
+
+    // the handshake counts against the sign-on's time
+    Link silent(signonTls);
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(silent.Rest(), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    EXPECT_NE(daemon->Log().find("as-signon-s: no TLS handshake within 1 s"), std::string::npos);
+
+    // once under TLS, the daemon ends the connection cleanly, with close_notify
+    TlsLink mute(signonTls);
+    ASSERT_FALSE(mute.Handshake());
+    EXPECT_FALSE(mute.Receive());
+    EXPECT_EQ(mute.Ended(), asio::error::eof) << mute.Ended().message();
+    EXPECT_NE(daemon->Log().find("as-signon-s: no complete sign-on within 1 s"), std::string::npos);
+
+    TlsLink link(signonTls);
+    ASSERT_FALSE(link.Handshake());
+    EXPECT_EQ(hostdtest::SignOn(link, "OPER", "secret42"), 0u);
+}
+TEST(IbmiTlsStart, RefusesToServeWithoutAGoodCertificateAndKey) {
+    const auto& certs = certtest::Shared();
+    ScratchDir dir("ibmi-tls-start");
+    const auto db = DemoDatabase(dir);
+    const std::string cert = certs.localhost.cert.string(), key = certs.localhost.key.string();
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;
+    };
+    for (const Case& c : {
+             Case{{"--ibmi-tls"}, "--tls-cert"},
+             Case{{"--ibmi-tls", "--tls-cert", cert}, "--tls-key"},
+             Case{{"--ibmi-tls", "--tls-cert", cert, "--tls-key", certs.wrongHost.key.string()},
+                  "is not the key of the certificate"},
+             Case{{"--ibmi-tls", "--tls-cert", (dir / "none.pem").string(), "--tls-key", key},
+                  "cannot read the TLS certificate"},
+             Case{{"--ibmi-tls", "--tls-cert", cert, "--tls-key", cert}, "cannot be used"},
+             Case{{"--ibmi-tls", "--tls-cert", key, "--tls-key", key}, "cannot be used"},
+         }) {
+        std::vector<std::string> args{"serve",       "--db",   db.string(), "--listen",
+                                      "127.0.0.1:0", "--ibmi", "0"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto result = RunHostd(dir, args);
+        EXPECT_NE(result.status, 0) << c.error;
+        EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
     }
 }
 
-TEST(IbmiUsers, TokensAreKeptPrivateAndTheirLimitsTold) {
-    ScratchDir dir("ibmi-users");
-    const std::string db = (dir / "host.db").string();
-    const auto hostd = [&](std::vector<std::string> args, const std::string& input = {}) {
-        args.insert(args.end(), {"--db", db});
-        return RunHostd(dir, args, input);
-    };
-    ::umask(022); // a lax one: the mode must come from the daemon, not from the test
-    ASSERT_EQ(hostd({"init"}).status, 0);
-    struct stat info {};
-    ASSERT_EQ(::stat(db.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-    const auto longer = hostd({"user", "add", "OPER"}, "correct horse battery\n");
-    EXPECT_EQ(longer.status, 0);
-    EXPECT_NE(longer.err.find("cannot be used at password levels 0 and 1"), std::string::npos)
-        << longer.err;
-    const auto classic = hostd({"user", "add", "OPER"}, "SECRET12\n");
-    EXPECT_EQ(classic.status, 0);
-    EXPECT_EQ(classic.err, "");
-
-    for (const char* change : {"disable", "enable", "expire"}) {
-        const auto unknown = hostd({"user", change, "NOBODY"});
-        EXPECT_EQ(unknown.status, 1) << change;
-        EXPECT_NE(unknown.err.find("no user NOBODY"), std::string::npos) << unknown.err;
+// Passwords never cross the network in plain text unless the operator says so by name.
+TEST(TlsStart, PlainTextIsServedOnTheNetworkOnlyWhenAskedFor) {
+    const auto& certs = certtest::Shared();
+    ScratchDir dir("tls-plain");
+    const auto db = DemoDatabase(dir);
+    for (const auto& args :
+         {std::vector<std::string>{"--listen", "0.0.0.0:0"},
+          std::vector<std::string>{"--listen", "127.0.0.1:0", "--ibmi", "0.0.0.0:0"}}) {
+        std::vector<std::string> serve{"serve", "--db", db.string()};
+        serve.insert(serve.end(), args.begin(), args.end());
+        const auto result = RunHostd(dir, serve);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find("give --insecure-plaintext"), std::string::npos) << result.err;
     }
+    Daemon clear(dir, db, {"--ibmi", "0"}); // and without TLS, no TLS servers
+    for (const char* service : {"as-signon-s", "as-rmtcmd-s", "as-dtaq-s"})
+        EXPECT_EQ(clear.ServicePort(service), 0) << service;
+    clear.Stop();
+    // under TLS on the network, the port mapper gives out the TLS servers only
+    auto tls = TlsArgs(certs.localhost.cert, certs.localhost.key);
+    tls[1] = "0.0.0.0:0";
+    Daemon secure(dir, db, tls);
+    EXPECT_EQ(secure.ServicePort("as-signon"), 0);
+    EXPECT_NE(secure.ServicePort("as-signon-s"), 0);
+    secure.Stop();
+    tls.push_back("--insecure-plaintext");
+    Daemon both(dir, db, tls);
+    EXPECT_NE(both.ServicePort("as-signon"), 0);
 }

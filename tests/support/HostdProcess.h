@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <optional>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
@@ -65,10 +66,26 @@ class ScratchDir {
 
 inline std::string ReadText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
+
+// Sets (nullopt: unsets) an environment variable for one scope, which the programs
+// started in it inherit.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
 
 // Starts `argv`, its standard streams redirected to files (empty: /dev/null).
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& in,
@@ -159,8 +176,6 @@ class Daemon {
     // "as-signon-s", ...); 0 when it refuses the name.
     int ServicePort(const std::string& service) const {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd < 0)
-            throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
         timeval limit{10, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         sockaddr_in to{};
@@ -168,20 +183,17 @@ class Daemon {
         to.sin_port = htons(static_cast<std::uint16_t>(ibmiPort_));
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         std::string reply;
+        char buffer[16];
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
             ::send(fd, service.data(), service.size(), MSG_NOSIGNAL) ==
-                static_cast<ssize_t>(service.size())) {
-            char buffer[16];
+                static_cast<ssize_t>(service.size()))
             for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
                 reply.append(buffer, static_cast<std::size_t>(n));
-        }
         ::close(fd);
-        if (reply.size() != 5 || reply[0] != '+')
-            return 0;
-        int port = 0;
-        for (int i = 1; i < 5; ++i)
+        int port = 0; // "+" and four bytes of port
+        for (std::size_t i = 1; i < reply.size(); ++i)
             port = (port << 8) | static_cast<unsigned char>(reply[i]);
-        return port;
+        return reply.size() == 5 && reply[0] == '+' ? port : 0;
     }
     std::string Log() const { return ReadText(log_); }
 
@@ -210,14 +222,11 @@ class Daemon {
                                       "--listen",    "127.0.0.1:" + std::to_string(port),
                                       "--port-file", portFile.string()};
         args.insert(args.end(), extra_.begin(), extra_.end());
-        if (ibmiPort_ != 0)
-            for (std::size_t i = 0; i + 1 < args.size(); ++i)
-                if (args[i] == "--ibmi")
-                    args[i + 1] = "127.0.0.1:" + std::to_string(ibmiPort_);
-        if (tlsPort_ != 0)
-            for (std::size_t i = 0; i + 1 < args.size(); ++i)
-                if (args[i] == "--listen-tls")
-                    args[i + 1] = "127.0.0.1:" + std::to_string(tlsPort_);
+        for (std::size_t i = 0; i + 1 < args.size(); ++i) // a restart keeps the first ports
+            if (const int taken = args[i] == "--ibmi"         ? ibmiPort_
+                                  : args[i] == "--listen-tls" ? tlsPort_
+                                                              : 0)
+                args[i + 1] = "127.0.0.1:" + std::to_string(taken);
         pid_ = Spawn(args, "", "", log_.string());
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!std::filesystem::exists(portFile)) {
@@ -249,7 +258,7 @@ class Daemon {
 // What makes a Daemon serve the IBM i host servers in the clear and under TLS, with the
 // port mapper on a port the system picks.
 inline std::vector<std::string> TlsArgs(const std::filesystem::path& cert,
-                                            const std::filesystem::path& key) {
+                                        const std::filesystem::path& key) {
     return {"--ibmi",     "0",           "--ibmi-tls", "--listen-tls", "127.0.0.1:0",
             "--tls-cert", cert.string(), "--tls-key",  key.string()};
 }

@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -27,12 +25,11 @@ struct Pair {
 };
 
 struct Certs {
-    std::filesystem::path ca;      // the test CA's certificate: what a client is told to trust
-    Pair localhost;                // DNS:localhost and IP:127.0.0.1, signed by the CA: verifies
-    Pair wrongHost;                // DNS:wrong.example only (no IP), signed by the CA
-    Pair unknownCa;                // DNS:localhost and IP:127.0.0.1, signed by another CA
-    Pair expired;                  // as `localhost`, but valid from 2020-01-01 to 2020-01-02 only
-    std::filesystem::path otherCa; // the other CA's certificate, which nothing trusts
+    std::filesystem::path ca; // the test CA's certificate: what a client is told to trust
+    Pair localhost;           // DNS:localhost and IP:127.0.0.1, signed by the CA: verifies
+    Pair wrongHost;           // DNS:wrong.example only (no IP), signed by the CA
+    Pair unknownCa;           // DNS:localhost and IP:127.0.0.1, signed by a CA nothing trusts
+    Pair expired;             // as `localhost`, but valid from 2020-01-01 to 2020-01-02 only
 };
 
 namespace detail {
@@ -92,23 +89,6 @@ sign unknown-ca localhost other-ca localhost_ext -days 3650
 sign expired localhost ca localhost_ext -startdate 20200101000000Z -enddate 20200102000000Z
 )";
 
-inline Certs Paths(const std::filesystem::path& dir) {
-    const auto pair = [&dir](const std::string& name) {
-        return Pair{dir / (name + ".pem"), dir / (name + ".key")};
-    };
-    return {dir / "ca.pem",     pair("localhost"), pair("wrong-host"),
-            pair("unknown-ca"), pair("expired"),   dir / "other-ca.pem"};
-}
-
-inline bool AllThere(const Certs& c) {
-    for (const auto& path :
-         {c.ca, c.localhost.cert, c.localhost.key, c.wrongHost.cert, c.wrongHost.key,
-          c.unknownCa.cert, c.unknownCa.key, c.expired.cert, c.expired.key, c.otherCa})
-        if (!std::filesystem::exists(path))
-            return false;
-    return true;
-}
-
 inline Certs Generate(const std::filesystem::path& dir) {
     const std::string where = std::filesystem::absolute(dir).string();
     if (where.find('\'') != std::string::npos)
@@ -122,25 +102,17 @@ inline Certs Generate(const std::filesystem::path& dir) {
         log << std::ifstream(dir / "openssl.log").rdbuf();
         throw std::runtime_error("certtest: openssl failed in " + where + ":\n" + log.str());
     }
-    return Paths(dir);
+    const auto pair = [&dir](const std::string& name) {
+        return Pair{dir / (name + ".pem"), dir / (name + ".key")};
+    };
+    return {dir / "ca.pem", pair("localhost"), pair("wrong-host"), pair("unknown-ca"),
+            pair("expired")};
 }
 
 } // namespace detail
 
-// Makes the set in `dir` (created when missing) and returns its paths. Made once: a later
-// call for the same directory returns the same files while they are still there.
-// Throws std::runtime_error, with openssl's output, when a step fails.
-inline Certs Make(const std::filesystem::path& dir) {
-    static std::mutex mutex;
-    static std::map<std::filesystem::path, Certs> made;
-    std::lock_guard lock(mutex);
-    const auto key = std::filesystem::absolute(dir).lexically_normal();
-    if (const auto found = made.find(key); found != made.end() && detail::AllThere(found->second))
-        return found->second;
-    return made[key] = detail::Generate(key);
-}
-
-// One set for the whole test binary, in a directory of its own that is removed at exit.
+// One set for the whole test binary, made on first use in a directory of its own that is
+// removed at exit. Throws std::runtime_error, with openssl's output, when a step fails.
 inline const Certs& Shared() {
     struct Directory {
         std::filesystem::path path =
@@ -151,7 +123,7 @@ inline const Certs& Shared() {
         }
     };
     static Directory directory;
-    static const Certs certs = Make(directory.path);
+    static const Certs certs = detail::Generate(directory.path);
     return certs;
 }
 
