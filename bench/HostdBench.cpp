@@ -35,6 +35,7 @@
 #include "TestCerts.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
+#include "ProcessState.h"
 #include "cwbtest.h"
 
 using namespace hostdtest;
@@ -405,7 +406,7 @@ void BM_t_FirstSendOverDelay(benchmark::State& state) {
             cwbRC_EndSys(connection);
         connection = 0;
         send.reset();
-        cwbtest::Reset();
+        ResetProcessState();
         ::setenv("TAVO400_SYSTEMS", world.systems.c_str(), 1);
         send = std::make_unique<SendProgram>();
         state.ResumeTiming();
@@ -415,7 +416,7 @@ void BM_t_FirstSendOverDelay(benchmark::State& state) {
     if (connection != 0)
         cwbRC_EndSys(connection);
     send.reset();
-    cwbtest::Reset();
+    ResetProcessState();
 }
 
 // Wall-clock time throughout: these wait on the disk and the network, not the processor.

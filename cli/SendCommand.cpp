@@ -438,10 +438,13 @@ int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
                               "between them")
                    ->type_name("NAMES");
     auto* groups = app.add_flag("--groups", options.groups, "the names are group names");
-    auto* subject =
-        app.add_option("--subject", options.subject, "at most 30 characters")->type_name("TEXT");
-    auto* body = app.add_option("--body", options.body, "the message, at most 967 characters")
-                     ->type_name("TEXT");
+    auto* subject = app.add_option("--subject", options.subject,
+                                   "at most " + std::to_string(kSubjectLimit) + " characters")
+                        ->type_name("TEXT");
+    auto* body =
+        app.add_option("--body", options.body,
+                       "the message, at most " + std::to_string(kBodyLimit) + " characters")
+            ->type_name("TEXT");
     auto* bodyFile = app.add_option("--body-file", options.bodyFile,
                                     "read the message from FILE; - is standard input")
                          ->type_name("FILE");

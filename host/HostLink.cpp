@@ -287,7 +287,7 @@ bool CHostLink::SubmitMessage(int kind, int count, std::string recipients, std::
     std::string record(records::kSendRecordLength, ' ');
     if (!records::BuildSendRecord(kind, count, recipients, records::MessageText(subject, body),
                                   DeliveryModes, record.data())) {
-        outcome_.NotDoneBecause(Outcome::Cause::Input, records::kRecordOverflowText);
+        outcome_.NotDoneBecause(Outcome::Cause::Input, records::RecordOverflowText());
         return false;
     }
 

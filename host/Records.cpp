@@ -56,6 +56,13 @@ std::string MessageText(std::string_view subject, std::string_view body) {
     return text;
 }
 
+std::string RecordOverflowText() {
+    return "The message does not fit the host's send record (at most " +
+           std::to_string(kMaxEntries) + " names in " + std::to_string(kRecipientsLength) +
+           " characters, and " + std::to_string(kTextLength) +
+           " characters of subject and text). Nothing was sent.";
+}
+
 bool BuildSendRecord(int kind, int count, std::string_view recipients, std::string_view messageText,
                      const DeliveryModeFlags& modes, char* record) {
     if (count < 0 || count > kMaxEntries || recipients.size() > kRecipientsLength ||

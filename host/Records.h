@@ -70,9 +70,7 @@ std::string MessageText(std::string_view subject, std::string_view body);
 // its 999. What does not fit is never cut.
 bool BuildSendRecord(int kind, int count, std::string_view recipients, std::string_view messageText,
                      const DeliveryModeFlags& modes, char* record);
-inline constexpr const char* kRecordOverflowText =
-    "The message does not fit the host's send record (at most 50 names in 500 characters, "
-    "and 999 characters of subject and text). Nothing was sent.";
+std::string RecordOverflowText();
 
 struct ListEntryFields {
     bool endOfList = false;

@@ -17,7 +17,7 @@ namespace cwbtest {
 
 // Drops every handle, connection, embedded host, armed failure, logged call, configured
 // system, sign-on prompt and remembered password: the library is as a new process finds
-// it.
+// it. Tests reach it through ResetProcessState, with every other layer's state.
 void Reset();
 
 // Uses this text as the systems file (same syntax, same checks); UseSystemsFile goes

@@ -14,7 +14,7 @@ namespace {
 class Communications : public ::testing::Test {
   protected:
     void SetUp() override {
-        cwbtest::Reset();
+        ResetProcessState();
         cwbtest::UseSystems("[systems]\ndefault = sysb\n"
                             "[Zulu]\naddress = embedded\ndatabase = :memory:\n"
                             "[SysB]\naddress = tcp://127.0.0.1:7475\n"

@@ -12,7 +12,7 @@ namespace {
 
 class Conversion : public ::testing::Test {
   protected:
-    void SetUp() override { cwbtest::Reset(); }
+    void SetUp() override { ResetProcessState(); }
 
     cwbNL_Converter Make(unsigned long from, unsigned long to, const char* pad = nullptr) {
         cwbNL_Converter converter = 0;

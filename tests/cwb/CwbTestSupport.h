@@ -10,6 +10,7 @@
 #include "cwbdq.h"
 #include "cwbrc.h"
 #include "cwbsv.h"
+#include "ProcessState.h"
 #include "cwbtest.h"
 
 namespace cwbtesting {
@@ -78,11 +79,11 @@ class EmbeddedHost : public ::testing::Test {
                                             "[DEMO]\naddress = embedded\ndatabase = :memory:\n"
                                             "[OTHER]\naddress = embedded\ndatabase = :memory:\n";
     void SetUp() override {
-        cwbtest::Reset();
+        ResetProcessState();
         cwbtest::UseSystems(kSystems);
         ASSERT_EQ(cwbRC_StartSys("DEMO", 0, &demo), CWB_OK);
     }
-    void TearDown() override { cwbtest::Reset(); }
+    void TearDown() override { ResetProcessState(); }
 
     // A TVOCGET-shaped call: the request, then an area the host must leave alone.
     unsigned Call(const char* program, const char* library, Bytes& request,

@@ -17,7 +17,7 @@ namespace {
 
 class PasswordCommandTest : public ::testing::Test {
   protected:
-    void TearDown() override { cwbtest::Reset(); }
+    void TearDown() override { ResetProcessState(); }
     fs::path Script(const std::string& name, const std::string& body) {
         const auto path = dir / name;
         std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
@@ -104,7 +104,7 @@ TEST_F(PasswordCommandTest, FirstLineIsThePasswordAndFailuresNeverQuoteTheOutput
 
 // Through the API: the command's failure is the connect's, its text in the error handle.
 TEST_F(PasswordCommandTest, FailingCommandFailsTheOpenWithItsText) {
-    cwbtest::Reset();
+    ResetProcessState();
     cwbtest::UseSystems("[A]\naddress = tcp://127.0.0.1:1\nuser = U\npassword_command = " +
                         Script("fails", "echo leaked; exit 1").string() + "\n");
     cwbRC_SysHandle connection = 0;

@@ -13,7 +13,7 @@ namespace {
 
 class Service : public ::testing::Test {
   protected:
-    void SetUp() override { cwbtest::Reset(); }
+    void SetUp() override { ResetProcessState(); }
     // Only failing calls add texts; put several in directly.
     void Fill(std::initializer_list<const char*> texts) {
         for (const char* text : texts)

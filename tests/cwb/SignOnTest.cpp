@@ -52,10 +52,10 @@ const TestPrompt::Answer kCancel{false, "", ""};
 class SignOnTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        cwbtest::Reset();
+        ResetProcessState();
         prompt.Register();
     }
-    void TearDown() override { cwbtest::Reset(); }
+    void TearDown() override { ResetProcessState(); }
     // SYSA at `address`, with `more` lines in its section.
     static void UseSystem(const std::string& address, const std::string& more = "user = OPER") {
         cwbtest::UseSystems("[SYSA]\naddress = " + address + "\ntimeout = 10\n" + more + "\n");
@@ -99,7 +99,7 @@ TEST_F(SignOnTest, AskedOnceARunAndTheAcceptedPasswordServesLaterConnects) {
     EXPECT_EQ(OpenQueue(ErrHandle()), CWBDQ_QUEUE_NOT_FOUND);
     EXPECT_EQ(prompt.shown.size(), 1u);
 
-    cwbtest::Reset(); // a new run: nothing cached, no prompt
+    ResetProcessState(); // a new run: nothing cached, no prompt
     UseSystem(daemon->Address());
     ErrHandle errors;
     EXPECT_EQ(OpenQueue(errors), CWB_SECURITY_ERROR);
@@ -146,7 +146,7 @@ TEST_F(SignOnTest, RefusalIsAskedAgainWithItsReasonUntilAcceptedOrCancelled) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address + " " + std::to_string(c.answers.size()));
-        cwbtest::Reset();
+        ResetProcessState();
         prompt = {};
         prompt.Register();
         prompt.answers = c.answers;

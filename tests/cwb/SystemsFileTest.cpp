@@ -143,8 +143,8 @@ TEST(SystemsFileParse, MalformedFilesNameTheLineAndTheProblem) {
 // The real file: every place it can come from is redirected into a scratch directory.
 class SystemsFileOnDisk : public ::testing::Test {
   protected:
-    void SetUp() override { cwbtest::Reset(); }
-    void TearDown() override { cwbtest::Reset(); }
+    void SetUp() override { ResetProcessState(); }
+    void TearDown() override { ResetProcessState(); }
     fs::path Write(const fs::path& path, std::string_view text, unsigned mode = 0600) {
         fs::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << text;
@@ -195,7 +195,7 @@ TEST_F(SystemsFileOnDisk, NoFileGivesTheBuiltInDemoWithItsDatabaseFile) {
 // --demo, nor into a site's own embedded host.
 TEST_F(SystemsFileOnDisk, OnlyANewDemoDatabaseGetsTheDemoDirectory) {
     const auto restart = [](const std::optional<std::string>& systems) {
-        cwbtest::Reset(); // a new process
+        ResetProcessState(); // a new process
         systems ? cwbtest::UseSystems(*systems) : cwbtest::UseSystemsFile();
     };
     restart(std::nullopt); // no systems file: the built-in DEMO

@@ -76,8 +76,8 @@ std::vector<std::string> ManyRecipients(const std::filesystem::path& db, int cou
 
 class TcpBackendTest : public ::testing::Test {
   protected:
-    void SetUp() override { cwbtest::Reset(); }
-    void TearDown() override { cwbtest::Reset(); }
+    void SetUp() override { ResetProcessState(); }
+    void TearDown() override { ResetProcessState(); }
     void UseSystem(const std::string& address, const std::string& password = "secret42",
                    int timeout = 10) {
         cwbtest::UseSystems("[SYSA]\naddress = " + address + "\nuser = oper\npassword = " +
@@ -191,7 +191,7 @@ TEST_F(TcpBackendTest, TlsChecksTheHostCertificateAndNamesWhatFailed) {
         for (const std::string& address :
              {daemon.IbmisAddress(c.host), daemon.TcpsAddress(c.host)}) {
             SCOPED_TRACE(c.served.cert.string() + " at " + address);
-            cwbtest::Reset();
+            ResetProcessState();
             cwbtest::UseSystems("[SYSA]\naddress = " + address +
                                 "\nuser = oper\npassword = secret42\ntimeout = 5\nca_file = " +
                                 certs.ca.string() + "\n");
@@ -221,7 +221,7 @@ TEST_F(TcpBackendTest, IbmiReadsManyEntriesAheadAndKeepsTheirOrder) {
     // 32, 64, 128, then the cap; and one read at a time.
     for (const char* pipeline : {"100", "1"}) {
         SCOPED_TRACE(pipeline);
-        cwbtest::Reset();
+        ResetProcessState();
         cwbtest::UseSystems("[SYSA]\naddress = " + daemon.IbmiAddress() +
                             "\nuser = oper\npassword = secret42\npipeline = " + pipeline + "\n");
         Client client;

@@ -57,7 +57,7 @@ TEST_F(SubmitMessageTest, WhatDoesNotFitTheRecordIsRefusedBeforeAnyHostCall) {
         SCOPED_TRACE(row.name);
         const auto outcome = Submit(row.message);
         EXPECT_EQ(outcome.cause, Outcome::Cause::Input);
-        EXPECT_EQ(outcome.texts, Texts{records::kRecordOverflowText});
+        EXPECT_EQ(outcome.texts, Texts{records::RecordOverflowText()});
     }
     EXPECT_EQ(cwbtest::CountCalls("cwbRC_CallPgm"), 0);
     EXPECT_TRUE(engine->Outbox().empty());
