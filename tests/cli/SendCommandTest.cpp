@@ -54,6 +54,8 @@ TEST_F(SendCommandTest, BadUsageOrInputExitsTwoBeforeTheHost) {
         {{"--to", "jsmith", "--body", "caf\xc3"}, "", "not valid UTF-8 (byte 4)"},
         {{"--to", "jsmith", "--modes", "pager,pigeon"}, "", "unknown delivery mode \"pigeon\""},
         {{"--to", "jsmith", "--modes", ""}, "", LoadString(IDS_SELECT_DELIVERY_MODE)},
+        // the window's own checks, in their words
+        {{"--to", "toolongname"}, "", PrepareSend("toolongname", "", "", true).refusal + "\n"},
     };
     for (const auto& c : cases) {
         const auto r = Run(c.args, c.input, false);
@@ -206,12 +208,17 @@ TEST_F(SendCommandTest, JsonResultCarriesWhatWasSentAndEveryMessage) {
               "\"Gr\xc3\xbc\xc3\x9f \\\"you\\\"\", \"modes\": [\"fax\"], \"result\": "
               "\"accepted\", \"exitCode\": 0, \"messages\": []}\n");
 
+    // the host's reasons, in the result and on stderr as well
     const auto refused = Run({"--to", "nobody,jsmith", "--json"});
+    const auto reasons = Submit({1, 1, "NOBODY    ", "", ""}).texts;
+    ASSERT_EQ(reasons.size(), 1u);
+    const auto reason = reasons[0].substr(0, reasons[0].size() - 1); // its line end
     EXPECT_EQ(refused.code, kExitRefused);
     EXPECT_TRUE(Contains(refused.out, "\"result\": \"refused\", \"exitCode\": 1, \"messages\": "
-                                      "[\"Unknown recipient NOBODY.\"]}\n"))
+                                      "[\"" +
+                                          reason + "\"]}\n"))
         << refused.out;
-    EXPECT_EQ(refused.err, "Unknown recipient NOBODY.\n"); // and on stderr as well
+    EXPECT_EQ(refused.err, reason + "\n");
 }
 
 TEST_F(SendCommandTest, QuietPrintsNothingOnSuccessAndVerboseSaysWhy) {
@@ -229,7 +236,9 @@ TEST_F(SendCommandTest, QuietPrintsNothingOnSuccessAndVerboseSaysWhy) {
                            "tavo400-send: sending to Sysb\n");
 }
 
-TEST_F(SendCommandTest, HostCallFailuresExitThreeWithTheirText) {
+// A failed call exits 3 with the layer's words; a hostile host's words reach a terminal as
+// text, never as escape sequences, and the JSON result carries them in its own escaping.
+TEST_F(SendCommandTest, HostCallFailuresExitThreeWithTheirTextEscaped) {
     cwbtest::FailNext("cwbRC_StartSys", CWB_SECURITY_ERROR);
     const auto signOn = Run({"--to", "jsmith", "--body", "b"});
     EXPECT_EQ(signOn.code, kExitUnreachable);
@@ -237,17 +246,6 @@ TEST_F(SendCommandTest, HostCallFailuresExitThreeWithTheirText) {
                           "tavo400-send: return code 4103: the host refused the sign-on (the "
                           "user or password in the systems file)\n");
 
-    cwbtest::FailNext("cwbRC_CallPgm", CWB_COMMUNICATIONS_ERROR, "The link to SYSA broke.", 1,
-                      "TVOCUPD");
-    const auto call = Run({"--to", "jsmith", "--body", "b"});
-    EXPECT_EQ(call.code, kExitUnreachable);
-    EXPECT_EQ(call.err, "The link to SYSA broke.\n");
-    EXPECT_TRUE(Outbox().empty());
-}
-
-// A hostile host's words reach a terminal as text, never as escape sequences; the JSON
-// result carries them in its own escaping.
-TEST_F(SendCommandTest, HostTextReachesTheTerminalWithItsControlsEscaped) {
     const std::string broke = "Link \x1b[2J\x9b broke.";
     for (const bool json : {false, true}) {
         cwbtest::FailNext("cwbRC_CallPgm", CWB_COMMUNICATIONS_ERROR, broke, 1, "TVOCUPD");
@@ -255,7 +253,14 @@ TEST_F(SendCommandTest, HostTextReachesTheTerminalWithItsControlsEscaped) {
         if (json)
             args.push_back("--json");
         const auto r = Run(args);
+        EXPECT_EQ(r.code, kExitUnreachable);
         EXPECT_EQ(r.err, "Link \\x1b[2J\\x9b broke.\n");
         EXPECT_EQ(Contains(r.out, R"(["Link \u001b[2J\u009b broke."])"), json) << r.out;
     }
+    EXPECT_TRUE(Outbox().empty());
+
+    const auto unknown = Run({"--system", "sysz", "--list", "recipients"});
+    EXPECT_EQ(unknown.code, kExitUnreachable);
+    EXPECT_EQ(unknown.err, "tavo400-send: no system named \"sysz\" is configured (configured: "
+                           "Sysa, Sysb); nothing was sent\n");
 }

@@ -33,25 +33,9 @@ class SendHostTest : public CliFixture, public ::testing::WithParamInterface<std
     std::unique_ptr<Daemon> daemon;
 };
 
-std::string Pad(std::string text, std::size_t width) {
-    text.resize(width, ' ');
-    return text;
-}
-
 } // namespace
 
 INSTANTIATE_TEST_SUITE_P(Backends, SendHostTest, ::testing::Values("embedded", "tcp"));
-
-TEST_P(SendHostTest, RecordIsLaidOutFieldByField) {
-    const auto r = Run({"--to", "jsmith, mjones;ops", "--subject", "Hi", "--body", "Call me",
-                        "--modes", "pager,email"});
-    ASSERT_EQ(r.code, kExitAccepted) << r.err;
-    EXPECT_EQ(r.out, "Accepted by Sysa for 3 recipients by pager, email. Accepted is not yet "
-                     "delivered: the host delivers it.\n");
-    const std::string record = "03" + Pad("JSMITH", 10) + Pad("MJONES", 10) + Pad("OPS", 10) +
-                               std::string(470, ' ') + Pad("Hi@@Call me", 999) + "*RCP" + "YY     ";
-    EXPECT_EQ(Outbox().front().rawRecord, tavo::codepage::ToEbcdic(record));
-}
 
 TEST_P(SendHostTest, AcceptedSendIsTheRecordTheWindowWouldSend) {
     const std::string piped = "Backup of LIB1 ended.\nBackup of LIB2 ended.\n";
@@ -60,10 +44,10 @@ TEST_P(SendHostTest, AcceptedSendIsTheRecordTheWindowWouldSend) {
         std::string input, record;
     } cases[] = {
         {{"--groups", "--to", "OPERATORS\nnetwork", "--subject", "  Server down\t(urgent)  ",
-          "--body", "line one\r\n\r\nline two"},
+          "--body", "line one\r\n\r\nline two", "--modes", "pager,email"},
          "",
          WindowRecord("OPERATORS\nnetwork", "  Server down\t(urgent)  ", "line one\r\n\r\nline two",
-                      false)},
+                      false, "YY")},
         {{"--to", "ops", "--subject", "Backup"}, piped, WindowRecord("ops", "Backup", piped, true)},
         {{"--to", "jones", "--subject", "Caf\xc3\xa9", "--body", std::string(967, 'x')},
          "",
@@ -77,53 +61,6 @@ TEST_P(SendHostTest, AcceptedSendIsTheRecordTheWindowWouldSend) {
     }
     EXPECT_EQ(Outbox().back().names, (std::vector<std::string>{"OPERATORS", "NETWORK"}));
     EXPECT_TRUE(Outbox().back().groups);
-}
-
-TEST_P(SendHostTest, EachExitCodeWithItsWordsAndNothingSentUnlessAccepted) {
-    std::string fiftyOne; // short names: only their number is over
-    for (int i = 0; i < 51; ++i)
-        fiftyOne += "x ";
-    const std::string unknown =
-        "tavo400-send: no system named \"sysz\" is configured (configured: Sysa); nothing was "
-        "sent\n";
-    const auto limit = [](const std::string& to, const std::string& subject,
-                          const std::string& body) {
-        return std::pair{Args{"--to", to, "--subject", subject, "--body", body},
-                         PrepareSend(to, subject, body, true).refusal + "\n"};
-    };
-    const std::pair<Args, std::string> limits[] = {
-        limit("jsmith", std::string(31, 's'), "b"),
-        limit("jsmith", "s", std::string(968, 'b')),
-        limit("jsmith", "s", std::string(483, 'b') + "\n" + std::string(483, 'b')), // 968 typed
-        limit("toolongname", "s", "b"),
-        limit(fiftyOne, "s", "b"),
-        limit(std::string(1990, ',') + "jsmith,mjones", "s", "b"), // beyond the work area
-    };
-    struct Case {
-        Args args;
-        int code;
-        std::string err;
-    } cases[] = {
-        {{"--to", "nobody", "jsmith", "ghost", "--modes", "fax"},
-         kExitRefused,
-         "Unknown recipient NOBODY.\nUnknown recipient GHOST.\n"},
-        {{"--to", ""}, kExitRefused, "No recipients given.\n"},
-        {{"--to", "operators", "--body", "b"}, kExitRefused, "Unknown recipient OPERATORS.\n"},
-        {{"--system", "sysz", "--to", "jsmith"}, kExitUnreachable, unknown},
-        {{"--system", "sysz", "--list", "recipients"}, kExitUnreachable, unknown},
-    };
-    std::vector<Case> all(std::begin(cases), std::end(cases));
-    for (const auto& [args, err] : limits)
-        all.push_back({args, kExitBadInput, err});
-    for (const auto& c : all) {
-        cwbtest::ClearCalls();
-        const auto r = Run(c.args);
-        EXPECT_EQ(r.code, c.code) << r.err;
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_TRUE(r.out.empty());
-        EXPECT_TRUE(c.code == kExitRefused || cwbtest::CountCalls("cwbRC_StartSys") == 0) << c.err;
-    }
-    EXPECT_TRUE(Outbox().empty());
 }
 
 TEST_P(SendHostTest, ListsPrintNameAndDescriptionAsThePickerShowsThem) {
