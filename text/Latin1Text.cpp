@@ -39,6 +39,19 @@ std::string NotUtf8(std::size_t byte) {
            "); convert it first, for example with iconv -f LATIN1 -t UTF-8";
 }
 
+// Calls `each(decoded, offset)` for every character in order, until it returns false. A
+// byte that starts no UTF-8 character comes as one invalid character of its own.
+template <class Each> void ForEachCharacter(std::string_view utf8, Each each) {
+    for (std::size_t i = 0; i < utf8.size();) {
+        auto d = DecodeAt(utf8, i);
+        if (!d.valid)
+            d.length = 1;
+        if (!each(d, i))
+            return;
+        i += d.length;
+    }
+}
+
 bool IsLineBreak(unsigned long code) {
     return code == 0x85 || code == 0x2028 || code == 0x2029;
 }
@@ -55,35 +68,34 @@ std::optional<std::string> Utf8ToLatin1(std::string_view utf8, std::string& erro
     std::string latin1;
     latin1.reserve(utf8.size());
     std::size_t character = 0;
-    for (std::size_t i = 0; i < utf8.size();) {
+    bool ok = true;
+    ForEachCharacter(utf8, [&](const Decoded& d, std::size_t at) {
         ++character;
-        const auto d = DecodeAt(utf8, i);
         if (!d.valid) {
-            error = NotUtf8(i);
-            return std::nullopt;
-        }
-        if (d.code > 0xFF) {
-            error = "holds \"" + std::string(utf8.substr(i, d.length)) + "\" (" +
+            error = NotUtf8(at);
+        } else if (d.code > 0xFF) {
+            error = "holds \"" + std::string(utf8.substr(at, d.length)) + "\" (" +
                     CodePointName(d.code) + ") at character " + std::to_string(character) +
                     ", which the host cannot take: it takes Latin-1 (ISO 8859-1) characters only";
-            return std::nullopt;
+        } else {
+            latin1 += static_cast<char>(d.code);
+            return true;
         }
-        latin1 += static_cast<char>(d.code);
-        i += d.length;
-    }
-    return latin1;
+        return ok = false;
+    });
+    return ok ? std::optional(std::move(latin1)) : std::nullopt;
 }
 
 std::optional<FieldText> Utf8ToFieldText(std::string_view utf8, std::string& error) {
     FieldText field;
     field.latin1.reserve(utf8.size());
     std::size_t character = 0;
-    for (std::size_t i = 0; i < utf8.size();) {
+    bool ok = true;
+    ForEachCharacter(utf8, [&](const Decoded& d, std::size_t at) {
         ++character;
-        const auto d = DecodeAt(utf8, i);
         if (!d.valid) {
-            error = NotUtf8(i);
-            return std::nullopt;
+            error = NotUtf8(at);
+            return ok = false;
         }
         if (IsLineBreak(d.code)) {
             field.latin1 += "\r\n";
@@ -96,23 +108,18 @@ std::optional<FieldText> Utf8ToFieldText(std::string_view utf8, std::string& err
         } else {
             field.latin1 += static_cast<char>(d.code);
         }
-        i += d.length;
-    }
-    return field;
+        return true;
+    });
+    return ok ? std::optional(std::move(field)) : std::nullopt;
 }
 
 std::string Utf8ToLatin1Shown(std::string_view utf8) {
     std::string latin1;
     latin1.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto d = DecodeAt(utf8, i);
-        if (!d.valid) {
-            latin1 += utf8[i++];
-            continue;
-        }
-        latin1 += d.code > 0xFF ? '?' : static_cast<char>(d.code);
-        i += d.length;
-    }
+    ForEachCharacter(utf8, [&](const Decoded& d, std::size_t at) {
+        latin1 += !d.valid ? utf8[at] : d.code > 0xFF ? '?' : static_cast<char>(d.code);
+        return true;
+    });
     return latin1;
 }
 
@@ -146,20 +153,18 @@ std::string Hex(std::string_view bytes) {
 std::string EscapeControls(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto d = DecodeAt(utf8, i);
+    ForEachCharacter(utf8, [&](const Decoded& d, std::size_t at) {
         const bool control = d.code < 0x20 || (d.code >= 0x7F && d.code < 0xA0);
         if (d.valid && !control) {
-            out.append(utf8, i, d.length);
-            i += d.length;
-            continue;
+            out.append(utf8, at, d.length);
+            return true;
         }
         char escaped[8];
         std::snprintf(escaped, sizeof escaped, "\\x%02lx",
-                      d.valid ? d.code : static_cast<unsigned char>(utf8[i]));
+                      d.valid ? d.code : static_cast<unsigned char>(utf8[at]));
         out += escaped;
-        i += d.valid ? d.length : 1;
-    }
+        return true;
+    });
     return out;
 }
 
