@@ -1,24 +1,15 @@
-#include <QApplication>
-#include <QHeaderView>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
-#include <filesystem>
 #include <optional>
-#include <unistd.h>
 
 #include "BitmapButton.h"
 #include "BrowseOptionsDlg.h"
 #include "ExtEdit.h"
-#include "GuiTestSupport.h"
+#include "FreshProcess.h"
 #include "HostEngine.h"
 #include "HostLink.h"
-#include "ProcessState.h"
-#include "Resource.h"
 #include "TVOEditView.h"
-#include "TemplateWidgets.h"
 #include "TopPaneView.h"
 #include "UiResources.h"
 
@@ -26,7 +17,7 @@
 class PanesTest : public QObject {
     Q_OBJECT
 
-    std::optional<FreshClient> client;
+    std::optional<testsupport::FreshProcess> client;
 
     static QStringList Column(QTreeWidget* list, int column) {
         QStringList texts;
@@ -35,11 +26,18 @@ class PanesTest : public QObject {
         return texts;
     }
 
+    static std::unique_ptr<CBrowseOptionsDlg> Picker(const char* listType) {
+        auto dialog = std::make_unique<CBrowseOptionsDlg>();
+        dialog->m_strListType = listType;
+        dialog->show();
+        return dialog;
+    }
+
   private slots:
     void initTestCase() { InitUiResources(); }
 
     void init() {
-        client.emplace();
+        client.emplace(testsupport::kDemoOnly);
         cwbtest::Engine("DEMO")->ReplaceDirectory(
             {{"JSMITH", "John Smith"},
              {"MJONES", "Mary Jones"},
@@ -97,72 +95,49 @@ class PanesTest : public QObject {
 
     void pickerShowsRecipientsAndGroups() {
         CurrentSystem = "Demo";
-        CBrowseOptionsDlg recipients;
-        recipients.m_strListType = "*RCPL     ";
-        recipients.show();
-        QCOMPARE(recipients.windowTitle(), QString("Select Recipients"));
-        QCOMPARE(recipients.List()->headerItem()->text(0), QString("Recipient"));
-        QCOMPARE(recipients.List()->headerItem()->text(1), QString("Description"));
-        QCOMPARE(recipients.List()->header()->sectionSize(0), 100);
-        QCOMPARE(recipients.List()->header()->sectionSize(1), 300);
+        const auto recipients = Picker("*RCPL     ");
+        QCOMPARE(recipients->windowTitle(), QString("Select Recipients"));
+        QCOMPARE(recipients->List()->headerItem()->text(0), QString("Recipient"));
         // in the host's order; first character as received, the rest lower case
-        QCOMPARE(Column(recipients.List(), 0), (QStringList{"", "Jsmith", "Mjones", "Ops"}));
-        QCOMPARE(Column(recipients.List(), 1),
+        QCOMPARE(Column(recipients->List(), 0), (QStringList{"", "Jsmith", "Mjones", "Ops"}));
+        QCOMPARE(Column(recipients->List(), 1),
                  (QStringList{"Nobody at all", "John Smith", "Mary Jones", ""}));
 
-        CBrowseOptionsDlg groups;
-        groups.m_strListType = "*GRPL";
-        groups.show();
-        QCOMPARE(groups.windowTitle(), QString("Select Groups"));
-        QCOMPARE(groups.List()->headerItem()->text(0), QString("Group"));
-        QCOMPARE(Column(groups.List(), 0), (QStringList{"Day", "Night"}));
+        const auto groups = Picker("*GRPL");
+        QCOMPARE(groups->windowTitle(), QString("Select Groups"));
+        QCOMPARE(groups->List()->headerItem()->text(0), QString("Group"));
+        QCOMPARE(Column(groups->List(), 0), (QStringList{"Day", "Night"}));
     }
 
     void pickerReturnsSelectionInRowOrder() {
         CurrentSystem = "Demo";
-        CBrowseOptionsDlg dialog;
-        dialog.m_strListType = "*RCPL     ";
-        dialog.show();
-        dialog.List()->topLevelItem(2)->setSelected(true);
-        dialog.List()->topLevelItem(0)->setSelected(true);
-        dialog.accept();
-        QCOMPARE(dialog.m_arrSelected, (std::vector<std::string>{"", "Mjones"}));
+        const auto dialog = Picker("*RCPL     ");
+        dialog->List()->topLevelItem(2)->setSelected(true);
+        dialog->List()->topLevelItem(0)->setSelected(true);
+        dialog->accept();
+        QCOMPARE(dialog->m_arrSelected, (std::vector<std::string>{"", "Mjones"}));
 
-        CBrowseOptionsDlg none;
-        none.m_strListType = "*RCPL";
-        none.show();
-        none.accept();
-        QVERIFY(none.m_arrSelected.empty());
-
-        CBrowseOptionsDlg cancelled;
-        cancelled.m_strListType = "*RCPL";
-        cancelled.show();
-        cancelled.List()->topLevelItem(1)->setSelected(true);
-        cancelled.reject();
-        QVERIFY(cancelled.m_arrSelected.empty());
+        const auto none = Picker("*RCPL");
+        none->accept();
+        QVERIFY(none->m_arrSelected.empty());
     }
 
     void failedFetchShowsNoRows() {
         CurrentSystem = "Demo";
         { CHostLink setUp; } // so the failure below hits a list read
         cwbtest::FailAfter("cwbDQ_Read", 2, CWBDQ_TIMED_OUT, "The host left no end marker.");
-        CBrowseOptionsDlg dialog;
-        dialog.m_strListType = "*RCPL";
-        dialog.show();
-        QCOMPARE(dialog.List()->topLevelItemCount(), 0);
-        QCOMPARE(dialog.windowTitle(), QString("Select Recipients"));
+        const auto dialog = Picker("*RCPL");
+        QCOMPARE(dialog->List()->topLevelItemCount(), 0);
         QCOMPARE(client->shown.shown, (std::vector<std::string>{"The host left no end marker."}));
-        dialog.accept();
-        QVERIFY(dialog.m_arrSelected.empty());
+        dialog->accept();
+        QVERIFY(dialog->m_arrSelected.empty());
 
         // and without a system: message 137, headings, no rows
         client->shown.shown.clear();
         CurrentSystem.clear();
-        CBrowseOptionsDlg noSystem;
-        noSystem.m_strListType = "*GRPL";
-        noSystem.show();
-        QCOMPARE(noSystem.List()->topLevelItemCount(), 0);
-        QCOMPARE(noSystem.List()->headerItem()->text(0), QString("Group"));
+        const auto noSystem = Picker("*GRPL");
+        QCOMPARE(noSystem->List()->topLevelItemCount(), 0);
+        QCOMPARE(noSystem->List()->headerItem()->text(0), QString("Group"));
         QCOMPARE(client->shown.shown.size(), std::size_t{1});
     }
 
@@ -170,7 +145,6 @@ class PanesTest : public QObject {
         CTVOEditView view;
         view.OnInitialUpdate();
         QCOMPARE(BodyEdit, view.Body());
-        QCOMPARE(view.Body()->LimitText(), std::size_t{967});
         view.show();
         for (QSize size : {QSize(300, 200), QSize(120, 40), QSize(900, 700)}) {
             view.resize(size);

@@ -90,6 +90,7 @@ TEST(Strings, TableAndFormatting) {
               "Unable to obtain connection to SYSA, return code 8");
     EXPECT_EQ(FormatString("%2-%1-%3%", {"a", "b"}), "b-a-%");
     EXPECT_EQ(LastStringField("prompt\ntip"), "tip");
+    EXPECT_EQ(LastStringField("a\n\nb\n\n"), "b"); // empty pieces are skipped
     EXPECT_EQ(LastStringField("\n\n"), "");
 }
 

@@ -1,76 +1,51 @@
-#include "WorkingDirectory.h"
+#include "FreshSettings.h"
 
+#include <array>
 #include <sys/stat.h>
 
-#include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "SettingsFile.h"
 
 namespace {
 
-class SettingsFileTest : public InTempDirectory {
+class SettingsFileTest : public FreshSettings {
   protected:
-    void SetUp() override {
-        InTempDirectory::SetUp();
-        ResetProcessState();
-    }
-    void TearDown() override {
-        SetSettingsWriteForTesting(nullptr);
-        ResetProcessState();
-        InTempDirectory::TearDown();
-    }
-    static bool AllModes(int value) {
-        const auto& m = DeliveryModes;
-        return m.Pager == value && m.Email == value && m.Fax == value &&
-               m.NetworkMessage == value && m.MessageQueue == value && m.Telephone == value &&
-               m.SpooledFile == value;
+    ~SettingsFileTest() override { SetSettingsWriteForTesting(nullptr); }
+
+    static std::array<int, 8> Flags(const DeliveryModeFlags& m) {
+        return {m.SaveSettings,   m.Pager,        m.Email,     m.Fax,
+                m.NetworkMessage, m.MessageQueue, m.Telephone, m.SpooledFile};
     }
 };
 
 } // namespace
 
-TEST_F(SettingsFileTest, Sys1RecordWithPagerAndFax) {
-    CurrentSystem = "Sys1";
-    DeliveryModes = DeliveryModeFlags{1, 1, 0, 1, 0, 0, 0, 0};
-    SaveDeliveryModes();
-    EXPECT_EQ(ReadFile(), Record("Sys1\r\nYY Y"));
+// Saved, then read back at the next start: the modes come back only when saving was on.
+TEST_F(SettingsFileTest, SavedRecordAndItsReturn) {
+    struct Case {
+        const char* name;
+        std::string system;
+        DeliveryModeFlags modes;
+        std::string record;
+    } cases[] = {
+        {"pager and fax", "Sys1", {1, 1, 0, 1, 0, 0, 0, 0}, "Sys1\r\nYY Y"},
+        {"queue written before telephone", "A", {1, 0, 0, 0, 0, 1, 0, 0}, "A\r\nY    Y  "},
+        {"saving off: N and blank modes", "Sys1", {0, 0, 1, 1, 1, 1, 1, 1}, "Sys1\r\nN"},
+        {"no system: the line end first", "", {1, 1, 1, 1, 1, 1, 1, 1}, "\r\nYYYYYYYY"},
+    };
+    for (const auto& c : cases) {
+        process.Restart();
+        CurrentSystem = c.system;
+        DeliveryModes = c.modes;
+        SaveDeliveryModes();
+        EXPECT_EQ(ReadFile(), Record(c.record)) << c.name;
 
-    ResetProcessState();
-    EXPECT_EQ(LoadStartupSettings(), "Sys1");
-    EXPECT_EQ(DeliveryModes.SaveSettings, 1);
-    EXPECT_EQ(DeliveryModes.Pager, 1);
-    EXPECT_EQ(DeliveryModes.Email, 0);
-    EXPECT_EQ(DeliveryModes.Fax, 1);
-    EXPECT_EQ(DeliveryModes.NetworkMessage + DeliveryModes.MessageQueue + DeliveryModes.Telephone +
-                  DeliveryModes.SpooledFile,
-              0);
-}
-
-TEST_F(SettingsFileTest, MessageQueueIsWrittenBeforeTelephone) {
-    CurrentSystem = "A";
-    DeliveryModes = DeliveryModeFlags{1, 0, 0, 0, 0, 1, 0, 0};
-    SaveDeliveryModes();
-    EXPECT_EQ(ReadFile().substr(0, 11), "A\r\nY    Y  ");
-}
-
-TEST_F(SettingsFileTest, SavingOffWritesNAndBlankModes) {
-    CurrentSystem = "Sys1";
-    DeliveryModes = DeliveryModeFlags{0, 1, 1, 1, 1, 1, 1, 1};
-    SaveDeliveryModes();
-    EXPECT_EQ(ReadFile(), Record("Sys1\r\nN"));
-    ResetProcessState();
-    DeliveryModes.Pager = 0; // whatever is in force stays in force
-    EXPECT_EQ(LoadStartupSettings(), "Sys1");
-    EXPECT_EQ(DeliveryModes.SaveSettings, 0);
-    EXPECT_EQ(DeliveryModes.Pager, 0);
-    EXPECT_EQ(DeliveryModes.Email, 1);
-}
-
-TEST_F(SettingsFileTest, EmptySystemStartsWithLineEnd) {
-    DeliveryModes.SaveSettings = 1;
-    SaveDeliveryModes();
-    EXPECT_EQ(ReadFile(), Record("\r\nYYYYYYYY"));
-    EXPECT_EQ(LoadStartupSettings(), "");
+        process.Restart();
+        DeliveryModeFlags inForce;
+        inForce.Email = DeliveryModes.Email = 0;
+        EXPECT_EQ(LoadStartupSettings(), c.system) << c.name;
+        EXPECT_EQ(Flags(DeliveryModes), Flags(c.modes.SaveSettings ? c.modes : inForce)) << c.name;
+    }
 }
 
 TEST_F(SettingsFileTest, StartupReadingOfOddFiles) {
@@ -92,40 +67,37 @@ TEST_F(SettingsFileTest, StartupReadingOfOddFiles) {
         {"lone CR is no line end", "Ab\rc\r\nYY", "Ab\rc", true, 1},
     };
     for (const auto& c : cases) {
-        ResetProcessState();
+        process.Restart();
         WriteFile(c.bytes);
         EXPECT_EQ(LoadStartupSettings(), c.name) << c.what;
         EXPECT_EQ(DeliveryModes.SaveSettings, c.restored ? 1 : 0) << c.what;
         EXPECT_EQ(DeliveryModes.Pager, c.pager) << c.what;
         if (c.restored && c.pager == 0) {
-            EXPECT_TRUE(AllModes(0)) << c.what;
+            EXPECT_EQ(Flags(DeliveryModes), Flags({1, 0, 0, 0, 0, 0, 0, 0})) << c.what;
         }
     }
 }
 
 TEST_F(SettingsFileTest, NoFileChangesNothing) {
     EXPECT_EQ(LoadStartupSettings(), "");
-    EXPECT_TRUE(AllModes(1));
-    EXPECT_EQ(DeliveryModes.SaveSettings, 0);
+    EXPECT_EQ(Flags(DeliveryModes), Flags(DeliveryModeFlags{}));
     EXPECT_FALSE(ReadStoredSystemName().opened);
 }
 
 // Opened for reading, a FIFO would hold the program until some writer came.
 TEST_F(SettingsFileTest, FifoIsRefusedNotWaitedOnAndLeftAlone) {
-    RecordingPresenter shown;
-    SetMessagePresenter(&shown);
     ASSERT_EQ(::mkfifo("dftsys.ini", 0600), 0);
     EXPECT_EQ(LoadStartupSettings(), "");
     EXPECT_FALSE(ReadStoredSystemName().opened);
     CurrentSystem = "Sys1";
     SaveSystemChoice();
     SaveDeliveryModes();
-    SetMessagePresenter(nullptr);
     EXPECT_TRUE(std::filesystem::is_fifo("dftsys.ini"));
-    ASSERT_EQ(shown.shown.size(), 4u);
-    EXPECT_EQ(shown.shown[3], "The settings file dftsys.ini is a FIFO, not a regular file, so it "
-                              "is neither read nor written: the chosen system and delivery "
-                              "modes are not kept. Remove it to keep them.");
+    ASSERT_EQ(process.shown.shown.size(), 4u);
+    EXPECT_EQ(process.shown.shown[3],
+              "The settings file dftsys.ini is a FIFO, not a regular file, so it "
+              "is neither read nor written: the chosen system and delivery "
+              "modes are not kept. Remove it to keep them.");
 }
 
 TEST_F(SettingsFileTest, DialogReadingOfStoredName) {
@@ -143,35 +115,32 @@ TEST_F(SettingsFileTest, DialogReadingOfStoredName) {
     // it never touches the modes
     WriteFile(Record("Sys1\r\nY"));
     ReadStoredSystemName();
-    EXPECT_TRUE(AllModes(1));
+    EXPECT_EQ(Flags(DeliveryModes), Flags(DeliveryModeFlags{}));
 }
 
-TEST_F(SettingsFileTest, SystemChoiceNeedsAnExistingFile) {
-    CurrentSystem = "Sysb";
+// The system choice rewrites the name only, keeping the eight flag bytes behind it.
+TEST_F(SettingsFileTest, SystemChoiceKeepsTheFlagBytes) {
+    struct Case {
+        const char* name;
+        std::string before;
+        std::string system;
+        std::string after;
+    } cases[] = {
+        {"longer name", Record("Sys1\r\nN       "), "Longername", Record("Longername\r\nN       ")},
+        {"shorter name", Record("Longername\r\nYY Y  Y "), "S", Record("S\r\nYY Y  Y ")},
+        {"no line end: blank flags", std::string(300, 'x'), "Sysa", Record("Sysa\r\n")},
+        {"line end too late: blank flags", std::string(295, 'x') + "\r\nYYY", "Sysa",
+         Record("Sysa\r\n")},
+    };
+    for (const auto& c : cases) {
+        WriteFile(c.before);
+        CurrentSystem = c.system;
+        SaveSystemChoice();
+        EXPECT_EQ(ReadFile(), c.after) << c.name;
+    }
+    std::filesystem::remove("dftsys.ini");
     SaveSystemChoice();
-    EXPECT_FALSE(std::filesystem::exists("dftsys.ini"));
-}
-
-TEST_F(SettingsFileTest, SystemChoiceKeepsTheEightFlagBytes) {
-    WriteFile(Record("Sys1\r\nN       "));
-    CurrentSystem = "Longername";
-    SaveSystemChoice();
-    EXPECT_EQ(ReadFile(), Record("Longername\r\nN       "));
-
-    WriteFile(Record("Longername\r\nYY Y  Y "));
-    CurrentSystem = "S";
-    SaveSystemChoice();
-    EXPECT_EQ(ReadFile(), Record("S\r\nYY Y  Y "));
-}
-
-TEST_F(SettingsFileTest, SystemChoiceWithoutRoomForFlagsWritesBlanks) {
-    WriteFile(std::string(300, 'x'));
-    CurrentSystem = "Sysa";
-    SaveSystemChoice();
-    EXPECT_EQ(ReadFile(), Record("Sysa\r\n"));
-    WriteFile(std::string(295, 'x') + "\r\nYYY");
-    SaveSystemChoice();
-    EXPECT_EQ(ReadFile(), Record("Sysa\r\n"));
+    EXPECT_FALSE(std::filesystem::exists("dftsys.ini")); // never created here
 }
 
 TEST_F(SettingsFileTest, InterruptedWriteKeepsTheOldRecord) {
