@@ -64,7 +64,8 @@ class CliFixture : public ::testing::Test, protected testsupport::FreshProcess {
         EXPECT_TRUE(prepared.submission) << prepared.refusal;
         if (!prepared.submission)
             return {};
-        const auto& m = *prepared.submission;
+        auto m = *prepared.submission;
+        records::UpperCaseAnsi(m.addressList.data(), m.addressList.size());
         std::vector<std::string> names;
         for (std::size_t i = 0; i < m.addressList.size(); i += 10)
             names.push_back(m.addressList.substr(i, 10));

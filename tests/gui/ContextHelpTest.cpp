@@ -1,18 +1,5 @@
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QHelpEvent>
-#include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
-#include <QWhatsThis>
+#include <QtTest>
+#include <QtWidgets>
 #include <optional>
 
 #include "ChangeSystemDlg.h"

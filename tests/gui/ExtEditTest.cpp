@@ -1,6 +1,5 @@
-#include <QApplication>
-#include <QClipboard>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include "ExtEdit.h"
 #include "Resource.h"

@@ -1,17 +1,5 @@
-#include <QAction>
-#include <QApplication>
-#include <QClipboard>
-#include <QLabel>
-#include <QMenuBar>
-#include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSplitter>
-#include <QStatusBar>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
-#include <QTreeWidget>
+#include <QtTest>
+#include <QtWidgets>
 #include <optional>
 
 #include "AboutDlg.h"
@@ -163,7 +151,7 @@ class MainFrameTest : public QObject {
                  (std::vector<std::string>{"Message Successfully Delivered to TAVO/400"}));
         const auto outbox = Host400()->Outbox();
         QCOMPARE(outbox.size(), std::size_t{1});
-        const auto record = testsupport::SendRecord({"jsmith", "mjones", "ops"},
+        const auto record = testsupport::SendRecord({"JSMITH", "MJONES", "OPS"},
                                                     "Server down (urgent)@@line one line  two");
         QCOMPARE(QByteArray::fromStdString(outbox[0].rawRecord),
                  QByteArray::fromStdString(tavo::codepage::ToEbcdic(record)));

@@ -1,8 +1,5 @@
-#include <QApplication>
-#include <QLabel>
-#include <QMessageBox>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 #include "QtMessagePresenter.h"
 

@@ -1,6 +1,5 @@
-#include <QRadioButton>
-#include <QTest>
-#include <QTreeWidget>
+#include <QtTest>
+#include <QtWidgets>
 #include <optional>
 
 #include "BitmapButton.h"
@@ -131,14 +130,6 @@ class PanesTest : public QObject {
         QCOMPARE(client->shown.shown, (std::vector<std::string>{"The host left no end marker."}));
         dialog->accept();
         QVERIFY(dialog->m_arrSelected.empty());
-
-        // and without a system: message 137, headings, no rows
-        client->shown.shown.clear();
-        CurrentSystem.clear();
-        const auto noSystem = Picker("*GRPL");
-        QCOMPARE(noSystem->List()->topLevelItemCount(), 0);
-        QCOMPARE(noSystem->List()->headerItem()->text(0), QString("Group"));
-        QCOMPARE(client->shown.shown.size(), std::size_t{1});
     }
 
     void bodyCoversItsViewAlways() {

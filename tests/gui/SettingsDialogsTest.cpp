@@ -1,11 +1,5 @@
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStyleOptionButton>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "HostdProcess.h"
+#include "Latin1Text.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
 #include "cwbsv.h"
@@ -13,16 +14,6 @@
 using namespace hostdtest;
 
 namespace {
-
-std::string Hex(std::string_view bytes) {
-    std::string out;
-    char two[3];
-    for (unsigned char c : bytes) {
-        std::snprintf(two, sizeof two, "%02x", c);
-        out += two;
-    }
-    return out;
-}
 
 class BackendParityTest : public HostFixture, public ::testing::WithParamInterface<std::string> {
   protected:
@@ -62,10 +53,10 @@ TEST_P(BackendParityTest, SendIsAcceptedAndStoredByteForByte) {
     const auto outbox = Outbox();
     ASSERT_EQ(outbox.size(), 1u);
     EXPECT_EQ(outbox[0].rawRecord, tavo::codepage::ToEbcdic(testsupport::SendRecord(
-                                       {"jsmith", "mjones"}, "Hi@@Call me", "*RCP", "YY")));
+                                       {"JSMITH", "MJONES"}, "Hi@@Call me", "*RCP", "YY")));
     // the administration command shows the same record, in hex
     const auto json = RunHostd(dir, {"outbox", "--json", "--db", db.string()});
-    EXPECT_NE(json.out.find("\"rawRecord\": \"" + Hex(outbox[0].rawRecord) + "\""),
+    EXPECT_NE(json.out.find("\"rawRecord\": \"" + tavo::text::Hex(outbox[0].rawRecord) + "\""),
               std::string::npos);
     EXPECT_NE(json.out.find("\"names\": [\"JSMITH\", \"MJONES\"]"), std::string::npos) << json.out;
 }

@@ -29,7 +29,7 @@ TEST_F(SubmitMessageTest, TheRecordAndParametersReachTheHostByteForByte) {
     const auto outbox = engine->Outbox();
     ASSERT_EQ(outbox.size(), 1u);
     EXPECT_EQ(outbox[0].rawRecord, tavo::codepage::ToEbcdic(testsupport::SendRecord(
-                                       {"smith", "jones"}, "Hi@@Call me", "*RCP", "YY")));
+                                       {"SMITH", "JONES"}, "Hi@@Call me", "*RCP", "YY")));
     const auto& areas = Host().Areas;
     EXPECT_EQ(Latin1(areas.sendParm1, 10), "*CA       ");
     EXPECT_EQ(Latin1(areas.sendParm2, 10), "*SNDTVO   ");

@@ -2,6 +2,7 @@
 #include "Ccsid37.h"
 #include "HostdProcess.h"
 #include "Log.h"
+#include "SendRecord.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -63,13 +64,7 @@ struct Send {
     std::string modes = "YY     ";
 
     std::string Record() const {
-        std::string r = count;
-        for (const auto& n : names)
-            r += (n + std::string(10, ' ')).substr(0, 10);
-        r.resize(502, ' ');
-        r += text;
-        r.resize(1501, ' ');
-        return r + type + modes;
+        return testsupport::SendRecord(names, text, type, modes).replace(0, 2, count);
     }
 };
 

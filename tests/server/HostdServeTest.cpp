@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include "HostdClients.h"
+#include "SendRecord.h"
 
 using namespace hostdtest;
 
@@ -27,14 +28,11 @@ pr::Call SendCall(const std::string& latin1Text) {
         latin1.resize(size, ' ');
         return pr::Parm{pr::Direction::Input, size, tavo::codepage::ToEbcdic(latin1)};
     };
-    std::string record = "01OPS";
-    record.resize(502, ' ');
-    record += latin1Text;
-    record.resize(1501, ' ');
+    const auto record = testsupport::SendRecord({"OPS"}, latin1Text, "*RCP", "Y");
     return {"TVOCUPD",
             "TAVO400",
-            {area("*CA", 10), area("*SNDTVO", 10), area("", 10), area("", 30),
-             area(record + "*RCPY      ", 32000), pr::Parm{pr::Direction::Output, 32000, ""}},
+            {area("*CA", 10), area("*SNDTVO", 10), area("", 10), area("", 30), area(record, 32000),
+             pr::Parm{pr::Direction::Output, 32000, ""}},
             ""};
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
 // What every test above the Client Access layer starts from: a new process over
-// in-memory hosts, message boxes recorded, a clock that moves only when told; and the
-// send record as the host receives it, built in one place.
+// in-memory hosts, message boxes recorded, a clock that moves only when told.
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "Clock.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
+#include "SendRecord.h"
 #include "cwbtest.h"
 
 namespace testsupport {
@@ -23,31 +23,10 @@ inline constexpr const char* kTwoHosts = "[SYSA]\naddress = embedded\ndatabase =
 inline constexpr const char* kDemoOnly =
     "[systems]\ndefault = DEMO\n[DEMO]\naddress = embedded\ndatabase = :memory:\n";
 
-inline std::string Pad(std::string text, std::size_t width) {
-    text.resize(width, ' ');
-    return text;
-}
-
 inline std::chrono::system_clock::time_point At(int y, int mo, int d, int h, int mi, int s,
                                                 int ms) {
     using namespace std::chrono;
     return sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
-}
-
-// The 1512-byte send record before conversion: the count, the names upper-cased in
-// ten-character slots, the text, the kind and the seven mode flags.
-inline std::string SendRecord(const std::vector<std::string>& names, const std::string& text,
-                              const std::string& kind = "*RCP",
-                              const std::string& modes = "YYYYYYY") {
-    char count[3];
-    std::snprintf(count, sizeof count, "%02zu", names.size());
-    std::string area;
-    for (auto name : names) {
-        for (auto& c : name)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        area += Pad(name, 10);
-    }
-    return count + Pad(area, 500) + Pad(text, 999) + kind + Pad(modes, 7);
 }
 
 // A new process with `systems` configured (none: the systems file, as a user has it), in
