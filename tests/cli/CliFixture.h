@@ -22,23 +22,7 @@
 // (where "dftsys.ini" lives), with the user's configuration and data kept out of reach.
 class CliFixture : public ::testing::Test, protected testsupport::FreshProcess {
   protected:
-    CliFixture() : FreshProcess("") {
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "TAVO400_SYSTEMS"}) {
-            const char* value = std::getenv(name);
-            saved_.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
-        }
-        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-        ::unsetenv("TAVO400_SYSTEMS");
-    }
-    ~CliFixture() override {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
+    CliFixture() : FreshProcess("") {}
 
     struct CommandRun {
         int code;
@@ -84,7 +68,9 @@ class CliFixture : public ::testing::Test, protected testsupport::FreshProcess {
     hostdtest::ScratchDir daemonDir{"cli"}; // for a tavo400-hostd the test starts
 
   private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    hostdtest::ScopedEnv config_{"XDG_CONFIG_HOME", (dir / "config").string()};
+    hostdtest::ScopedEnv data_{"XDG_DATA_HOME", (dir / "data").string()};
+    hostdtest::ScopedEnv systems_{"TAVO400_SYSTEMS", std::nullopt};
 };
 
 using Args = std::vector<std::string>;

@@ -87,12 +87,5 @@ TEST_F(ProcessTest, ExitStatusesOfAProcess) {
     EXPECT_EQ(unasked.status, 3);
     EXPECT_TRUE(unasked.err.ends_with("run at a terminal without --no-prompt to be asked for it\n"))
         << unasked.err;
-
-    daemon->Stop();
-    const auto down = Send({"--config", systems.string(), "--to", "jsmith", "--body", "b"});
-    EXPECT_EQ(down.status, 3);
-    EXPECT_TRUE(down.err.starts_with("Unable to obtain connection to Sysa, return code 4102\n"))
-        << down.err;
-    EXPECT_TRUE(down.out.empty());
     EXPECT_TRUE(Outbox().empty());
 }

@@ -239,13 +239,6 @@ TEST_F(SendCommandTest, QuietPrintsNothingOnSuccessAndVerboseSaysWhy) {
 // A failed call exits 3 with the layer's words; a hostile host's words reach a terminal as
 // text, never as escape sequences, and the JSON result carries them in its own escaping.
 TEST_F(SendCommandTest, HostCallFailuresExitThreeWithTheirTextEscaped) {
-    cwbtest::FailNext("cwbRC_StartSys", CWB_SECURITY_ERROR);
-    const auto signOn = Run({"--to", "jsmith", "--body", "b"});
-    EXPECT_EQ(signOn.code, kExitUnreachable);
-    EXPECT_EQ(signOn.err, "Unable to obtain connection to Sysa, return code 4103\n"
-                          "tavo400-send: return code 4103: the host refused the sign-on (the "
-                          "user or password in the systems file)\n");
-
     const std::string broke = "Link \x1b[2J\x9b broke.";
     for (const bool json : {false, true}) {
         cwbtest::FailNext("cwbRC_CallPgm", CWB_COMMUNICATIONS_ERROR, broke, 1, "TVOCUPD");

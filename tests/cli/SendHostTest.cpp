@@ -103,7 +103,8 @@ TEST_P(SendHostTest, HostThatCannotBeReachedExitsThree) {
         UseHost(daemon->Address() + "\nuser = OPER\npassword = wrong\ntimeout = 5");
         const auto r = Run({"--list", "recipients"});
         EXPECT_EQ(r.code, kExitUnreachable);
-        EXPECT_TRUE(r.err.starts_with(noConnection + "4103\n")) << r.err;
+        EXPECT_EQ(r.err, noConnection + "4103\ntavo400-send: return code 4103: the host refused "
+                                        "the sign-on (the user or password in the systems file)\n");
         daemon->Stop();
         UseHost(daemon->Address() + "\nuser = OPER\npassword = secret42\ntimeout = 2");
     } else {

@@ -1,19 +1,17 @@
 // The real path with no configuration: the built-in DEMO host in its database file.
 #include "HostFixture.h"
 
-#include <cstdlib>
+#include "HostdProcess.h"
 
 TEST_F(HostFixture, BuiltInDemoSendsAndListsThroughItsDatabaseFile) {
-    ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1); // no systems file there
-    ::unsetenv("TAVO400_SYSTEMS");
+    const hostdtest::ScopedEnv data("XDG_DATA_HOME", dir.string()),
+        config("XDG_CONFIG_HOME", dir.string()), // no systems file there
+        systems("TAVO400_SYSTEMS", std::nullopt);
     cwbtest::UseSystemsFile();
     CurrentSystem = "Demo"; // the normalised name reaches DEMO
     const auto sent = Submit({1, 2, "jsmith    mjones    ", "Disk full on SYS1", "Alert"});
     const auto recipients = FetchList(ListKind::Recipients);
     const auto groups = FetchList(ListKind::Groups);
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::unsetenv("XDG_DATA_HOME");
     EXPECT_TRUE(sent.Done() && recipients.Done() && groups.Done());
     EXPECT_GE(recipients.entries.size(), 10u);
     EXPECT_EQ(groups.entries.size(), 3u);

@@ -4,13 +4,11 @@
 // in-memory hosts, message boxes recorded, a clock that moves only when told.
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
 #include "Clock.h"
+#include "HostdProcess.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "SendRecord.h"
@@ -33,12 +31,7 @@ inline std::chrono::system_clock::time_point At(int y, int mo, int d, int h, int
 // a working directory of its own (where "dftsys.ini" lives), removed at the end.
 class FreshProcess {
   public:
-    explicit FreshProcess(const std::string& systems = kTwoHosts)
-        : previous_(std::filesystem::current_path()),
-          dir(std::filesystem::temp_directory_path() /
-              ("tavo-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++))) {
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+    explicit FreshProcess(const std::string& systems = kTwoHosts) {
         std::filesystem::current_path(dir);
         ResetProcessState();
         if (systems.empty())
@@ -50,7 +43,6 @@ class FreshProcess {
     ~FreshProcess() {
         ResetProcessState();
         std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(dir);
     }
     FreshProcess(const FreshProcess&) = delete;
     FreshProcess& operator=(const FreshProcess&) = delete;
@@ -77,11 +69,11 @@ class FreshProcess {
         });
     }
 
-    static inline int counter_ = 0;
-    std::filesystem::path previous_;
+    std::filesystem::path previous_ = std::filesystem::current_path();
+    hostdtest::ScratchDir scratch_{"test"};
 
   public:
-    const std::filesystem::path dir;
+    const std::filesystem::path dir = scratch_.path();
 };
 
 } // namespace testsupport
