@@ -25,6 +25,7 @@ SettingsWriteFn& WriteHook() {
     static SettingsWriteFn hook;
     return hook;
 }
+[[maybe_unused]] const bool registered = RegisterProcessReset([](KeepHosts) { WriteHook() = {}; });
 
 long WriteAll(int fd, const void* data, std::size_t size) {
     if (WriteHook())

@@ -23,14 +23,6 @@ class SystemSelectionTest : public FreshSettings {
 
 } // namespace
 
-TEST(NormalizeSystemName, KeepsFirstCharacterLowersTheRest) {
-    EXPECT_EQ(NormalizeSystemName("MYSYS"), "Mysys");
-    EXPECT_EQ(NormalizeSystemName("mYSYS"), "mysys");
-    EXPECT_EQ(NormalizeSystemName("AS400.EXAMPLE.COM"), "As400.example.com");
-    EXPECT_EQ(NormalizeSystemName("\xC9TOILE\xC0"), "\xC9toile\xE0");
-    EXPECT_EQ(NormalizeSystemName(""), "");
-}
-
 TEST(FindByPrefix, FirstMatchIgnoringCase) {
     const std::vector<std::string> names{"Prodb", "Sysb", "Sysb2"};
     EXPECT_EQ(FindByPrefix(names, "sys"), 1);
@@ -40,37 +32,25 @@ TEST(FindByPrefix, FirstMatchIgnoringCase) {
     EXPECT_EQ(FindByPrefix({}, "a"), -1);
 }
 
-TEST_F(SystemSelectionTest, WithoutSettingsTheDefaultIsChosen) {
-    EXPECT_EQ(SystemTitle(), "TAVO/400 Express");
-    ChooseStartupSystem();
-    EXPECT_EQ(CurrentSystem, "Sysa");
-    ASSERT_EQ(titles.size(), 1u);
-    EXPECT_EQ(titles[0], "TAVO/400 Express (Sysa)");
-    EXPECT_TRUE(shown.empty());
-}
-
-TEST_F(SystemSelectionTest, StoredDefaultSkipsTheList) {
-    WriteFile(Record("Sysa\r\nN"));
-    ChooseStartupSystem();
-    EXPECT_EQ(CurrentSystem, "Sysa");
-    EXPECT_EQ(cwbtest::CountCalls("cwbCO_GetSysListSize"), 0);
-    EXPECT_EQ(cwbtest::CountCalls("cwbCO_GetNextSysName"), 0);
-}
-
 TEST_F(SystemSelectionTest, StoredSystemWinsOnlyWhenConfiguredUnderThatName) {
+    EXPECT_EQ(SystemTitle(), "TAVO/400 Express");
     struct Case {
-        const char* stored;
+        const char* stored; // nullptr: no file
         const char* chosen;
-    } cases[] = {
-        {"Sysb", "Sysb"}, {"SYSB", "Sysa"}, {"Gone", "Sysa"}, {"sysb2", "sysb2"}, {"", "Sysa"}};
+        int walked;                                           // names read from the list; -1: any
+    } cases[] = {{nullptr, "Sysa", -1},  {"Sysa", "Sysa", 0}, // the default needs no walk
+                 {"Sysb", "Sysb", 3},    {"SYSB", "Sysa", -1}, {"Gone", "Sysa", -1},
+                 {"sysb2", "sysb2", -1}, {"", "Sysa", -1}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "no file");
         CurrentSystem.clear();
-        WriteFile(Record(std::string(c.stored) + "\r\nN"));
+        if (c.stored)
+            WriteFile(Record(std::string(c.stored) + "\r\nN"));
         ChooseStartupSystem();
-        EXPECT_EQ(CurrentSystem, c.chosen) << c.stored;
-        // the walk stops at the match
-        if (std::string(c.stored) == "Sysb") {
-            EXPECT_EQ(cwbtest::CountCalls("cwbCO_GetNextSysName"), 3);
+        EXPECT_EQ(CurrentSystem, c.chosen);
+        EXPECT_EQ(titles.back(), "TAVO/400 Express (" + std::string(c.chosen) + ")");
+        if (c.walked >= 0) {
+            EXPECT_EQ(cwbtest::CountCalls("cwbCO_GetNextSysName"), c.walked); // stops at a match
         }
         cwbtest::ClearCalls();
     }
