@@ -18,7 +18,7 @@ using Deadline = std::chrono::steady_clock::time_point;
 // Whom a connection reaches, as its failures name it: "SYSA (as400.example.com)".
 struct Peer {
     std::string where;
-    int timeoutSeconds;
+    unsigned timeoutSeconds;
 };
 
 // A client's connection to one server, in the clear or under TLS, driven by the

@@ -212,7 +212,7 @@ Status TcpBackend::Refused(const pr::Message& reply, std::string_view expected) 
 
 Status TcpBackend::CallProgram(std::string_view program, std::string_view library,
                                std::span<BoundParm> parms) {
-    pr::Call call{std::string(program), std::string(library), {}};
+    pr::Call call{std::string(program), std::string(library), {}, {}};
     std::size_t outputs = 0;
     for (const BoundParm& p : parms) {
         pr::Parm parm{static_cast<pr::Direction>(p.type), static_cast<std::uint32_t>(p.length), {}};

@@ -414,6 +414,7 @@ int Serve(const ServeOptions& options, std::ostream& err) {
             [&log](const std::string& line) { log.Line(line, Priority::Error); });
         engine->SetQueueLimits({.expiry = std::chrono::seconds(options.queueExpirySeconds),
                                 .perKeyCap = options.queueCap,
+                                .now = {},
                                 .totalBytes = options.queueMemoryMiB << 20});
         {
             Daemon server(*engine, daemon, log);

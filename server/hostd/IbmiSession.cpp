@@ -1,6 +1,5 @@
 #include "IbmiSession.h"
 
-#include <asio/ssl/error.hpp>
 #include <cstdio>
 
 #include "Passwords.h"
@@ -16,124 +15,48 @@ std::string IbmiContext::JobName(const std::string& user, const std::string& pro
 
 IbmiSession::IbmiSession(std::shared_ptr<Stream> stream, IbmiContext& context,
                          std::uint16_t serverId, std::string service)
-    : context_(context), serverId_(serverId),
-      service_(stream->Secure() ? service + std::string(kTlsServiceSuffix) : service),
-      stream_(std::move(stream)), timer_(context.io) {
-    std::error_code ec;
-    const auto remote = stream_->Socket().remote_endpoint(ec);
-    address_ = ec ? "unknown peer" : remote.address().to_string();
-    peer_ = ec ? address_ : address_ + ":" + std::to_string(remote.port());
+    : StreamSession(stream, context.io, {context.frameTimeout, context.idleTimeout}, context.closed,
+                    16384),
+      context_(context), serverId_(serverId),
+      service_(stream->Secure() ? service + std::string(kTlsServiceSuffix) : service) {}
+
+std::string IbmiSession::Take(std::span<const std::uint8_t> bytes) {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    return {};
 }
 
-void IbmiSession::Start() {
-    WatchTime(); // the handshake is part of signing on, and has its time
-    stream_->Open([self = shared_from_this()](std::error_code ec) {
-        if (self->closed_)
-            return;
-        if (ec)
-            return self->Close("TLS handshake failed: " + ec.message());
-        self->open_ = true;
-        self->Read();
-    });
-}
-
-void IbmiSession::Stop() {
-    stopping_ = true;
-    if (!busy_)
-        Close("");
-}
-
-void IbmiSession::Read() {
-    if (reading_ || closed_)
-        return;
-    reading_ = true;
-    stream_->ReadSome(
-        asio::buffer(readBuffer_),
-        [self = shared_from_this()](std::error_code ec, std::size_t n) { self->OnRead(ec, n); });
-}
-
-void IbmiSession::OnRead(std::error_code ec, std::size_t n) {
-    reading_ = false;
-    if (closed_)
-        return;
-    if (ec) {
-        if (!pending_.empty())
-            Close("connection ended in the middle of a datastream");
-        else if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated)
-            Close(""); // TLS clients may end without a close_notify
-        else
-            Close("connection lost: " + ec.message());
-        return;
+bool IbmiSession::HandleNext() {
+    if (pending_.size() < ibmi::kHeaderLength)
+        return false;
+    const ibmi::Header header = ibmi::ReadHeader(pending_);
+    // Before sign-on only small datastreams come: a stranger gets no more.
+    const std::size_t most = MayIdle() ? kMaxDatastream : kMostBeforeSignOn;
+    if (header.length < ibmi::kHeaderLength || header.length > most) {
+        Close("datastream length " + std::to_string(header.length) + " is not 20 to " +
+              std::to_string(most));
+        return false;
     }
-    pending_.insert(pending_.end(), readBuffer_.begin(), readBuffer_.begin() + n);
-    Drain();
-}
-
-void IbmiSession::Drain() {
-    while (!busy_ && !closed_ && pending_.size() >= ibmi::kHeaderLength) {
-        const ibmi::Header header = ibmi::ReadHeader(pending_);
-        // Before sign-on only small datastreams come: a stranger gets no more.
-        const std::size_t most = MayIdle() ? kMaxDatastream : kMostBeforeSignOn;
-        if (header.length < ibmi::kHeaderLength || header.length > most)
-            return Close("datastream length " + std::to_string(header.length) + " is not 20 to " +
-                         std::to_string(most));
-        if (header.serverId != serverId_) {
-            return Close("a datastream for server ID " + Hex(header.serverId) + " on the " +
-                         service_ + " port");
-        }
-        if (pending_.size() < header.length)
-            break;
-        const std::vector<std::uint8_t> datastream(pending_.begin(),
-                                                   pending_.begin() + header.length);
-        pending_.erase(pending_.begin(), pending_.begin() + header.length);
-        try {
-            Handle(header, datastream);
-        } catch (const ibmi::DatastreamError& e) {
-            return Close(std::string("bad datastream: ") + e.what());
-        } catch (const std::exception& e) {
-            return Close(std::string("cannot serve a request: ") + e.what());
-        }
+    if (header.serverId != serverId_) {
+        Close("a datastream for server ID " + Hex(header.serverId) + " on the " + service_ +
+              " port");
+        return false;
     }
-    if (closed_ || busy_)
-        return;
-    WatchTime();
-    Read();
+    if (pending_.size() < header.length)
+        return false;
+    const std::vector<std::uint8_t> datastream(pending_.begin(), pending_.begin() + header.length);
+    pending_.erase(pending_.begin(), pending_.begin() + header.length);
+    try {
+        Handle(header, datastream);
+    } catch (const ibmi::DatastreamError& e) {
+        Close(std::string("bad datastream: ") + e.what());
+    } catch (const std::exception& e) {
+        Close(std::string("cannot serve a request: ") + e.what());
+    }
+    return !closed_;
 }
 
-void IbmiSession::Resume() {
-    busy_ = false;
-    if (closed_)
-        return;
-    if (stopping_)
-        return Close("");
-    Drain();
-}
-
-// Before sign-on the whole exchange must be done within the frame time-out, which runs
-// on from its start; after it a datastream once begun must still arrive whole, and
-// between requests a connection may idle up to the idle time-out.
-void IbmiSession::WatchTime() {
-    const bool due = !MayIdle() || !pending_.empty();
-    if (due && timing_ == Timing::Frame)
-        return;
-    timing_ = due ? Timing::Frame : Timing::Idle;
-    timer_.expires_after(due ? context_.frameTimeout : context_.idleTimeout);
-    timer_.async_wait(
-        [self = shared_from_this(), generation = ++timerGeneration_](std::error_code ec) {
-            if (ec || self->closed_ || generation != self->timerGeneration_)
-                return;
-            const Timing was = std::exchange(self->timing_, Timing::None);
-            if (self->busy_) // our own slowness is not the client's fault
-                return;
-            if (was == Timing::Idle)
-                return self->Close("idle for " +
-                                   std::to_string(self->context_.idleTimeout.count()) + " s");
-            const char* missing = !self->open_      ? "TLS handshake"
-                                  : self->MayIdle() ? "complete datastream"
-                                                    : "complete sign-on";
-            self->Close("no " + std::string(missing) + " within " +
-                        std::to_string(self->context_.frameTimeout.count()) + " s");
-        });
+void IbmiSession::LogLine(const std::string& line) const {
+    Log((user_.empty() ? "" : "(" + user_ + ") ") + line);
 }
 
 void IbmiSession::Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose) {
@@ -144,7 +67,7 @@ void IbmiSession::Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenCl
     auto bytes = std::make_shared<ibmi::Bytes>(std::move(reply));
     busy_ = true;
     stream_->Write(asio::buffer(*bytes),
-                   [self = shared_from_this(), bytes, thenClose](std::error_code ec, std::size_t) {
+                   [self = Self(), bytes, thenClose](std::error_code ec, std::size_t) {
                        if (ec)
                            return self->Close("cannot send the reply: " + ec.message());
                        if (thenClose)
@@ -158,12 +81,11 @@ void IbmiSession::SendAll(ibmi::Bytes replies) {
         return;
     auto bytes = std::make_shared<ibmi::Bytes>(std::move(replies));
     busy_ = true;
-    stream_->Write(asio::buffer(*bytes),
-                   [self = shared_from_this(), bytes](std::error_code ec, std::size_t) {
-                       if (ec)
-                           return self->Close("cannot send the reply: " + ec.message());
-                       self->Resume();
-                   });
+    stream_->Write(asio::buffer(*bytes), [self = Self(), bytes](std::error_code ec, std::size_t) {
+        if (ec)
+            return self->Close("cannot send the reply: " + ec.message());
+        self->Resume();
+    });
 }
 
 std::optional<ibmi::Bytes> IbmiSession::NextIf(const std::function<bool(ibmi::ByteView)>& same) {
@@ -185,7 +107,7 @@ std::optional<ibmi::Bytes> IbmiSession::NextIf(const std::function<bool(ibmi::By
 void IbmiSession::OnEngine(std::function<Continuation(server::HostEngine&)> task) {
     busy_ = true;
     context_.worker.Submit(
-        [self = shared_from_this(), task = std::move(task),
+        [self = Self(), task = std::move(task),
          guard = asio::make_work_guard(context_.io)](server::HostEngine& engine) {
             Continuation then;
             try {
@@ -205,7 +127,7 @@ void IbmiSession::OnEngine(std::function<Continuation(server::HostEngine&)> task
 
 void IbmiSession::OnCall(std::shared_ptr<CallJob> job, CallDone then) {
     busy_ = true;
-    job->done = [self = shared_from_this(), then = std::move(then),
+    job->done = [self = Self(), then = std::move(then),
                  guard = asio::make_work_guard(context_.io)](CallJob& done) {
         asio::post(self->context_.io, [self, then, outcome = std::move(done.outcome),
                                        areas = std::move(done.areas)]() mutable {
@@ -275,17 +197,6 @@ SignOnVerdict IbmiSession::Settle(const std::string& user, SignOnVerdict verdict
             context_.log.Line(locked, Priority::Warning);
     } // disabled or expired: the password was right
     return verdict;
-}
-
-void IbmiSession::Close(const std::string& why) {
-    if (closed_)
-        return;
-    closed_ = true;
-    if (!why.empty())
-        Log((user_.empty() ? "" : "(" + user_ + ") ") + why + "; connection closed");
-    stream_->Close();
-    timer_.cancel();
-    context_.closed(this);
 }
 
 } // namespace tavo::hostd

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <asio.hpp>
 #include <chrono>
 #include <cstdint>
@@ -18,6 +17,7 @@
 #include "SignOnCheck.h"
 #include "SignOnGuard.h"
 #include "Stream.h"
+#include "StreamSession.h"
 
 namespace tavo::hostd {
 
@@ -46,7 +46,7 @@ struct IbmiContext {
 // datastream at a time. Runs on the daemon's io thread; engine work goes to the worker
 // and comes back as a posted continuation. Anything malformed closes this connection,
 // with a log line, and nothing else.
-class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiSession> {
+class IbmiSession : public StreamSession {
   public:
     // The most a request of ours can need: a call carries two 32000-byte areas.
     static constexpr std::uint32_t kMaxDatastream = 1u << 20;
@@ -55,8 +55,6 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     // `service` is the name in the clear; the log shows the port mapper's name for it.
     IbmiSession(std::shared_ptr<Stream> stream, IbmiContext& context, std::uint16_t serverId,
                 std::string service);
-    void Start() override;
-    void Stop() override;
 
   protected:
     using Continuation = std::function<void()>;
@@ -65,7 +63,7 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     // a reply, closes, starts engine work, or does nothing and the next one is read.
     virtual void Handle(const ibmi::Header& header, ibmi::ByteView datastream) = 0;
     // Whether the client may idle between datastreams yet, i.e. has signed on.
-    virtual bool MayIdle() const = 0;
+    bool MayIdle() const override = 0;
 
     // The reply goes out with the request's correlation ID, whatever the codec wrote.
     void Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose = false);
@@ -74,7 +72,6 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     // The next datastream when it has arrived whole and `same` accepts it: a server may
     // then answer requests that came back to back in one go. Taken off the input.
     std::optional<ibmi::Bytes> NextIf(const std::function<bool(ibmi::ByteView)>& same);
-    void Close(const std::string& why);
     // Runs `task` on the engine's thread, then what it returns on the io thread.
     void OnEngine(std::function<Continuation(server::HostEngine&)> task);
     using CallDone = std::function<void(server::CallOutcome, std::vector<std::string> areas)>;
@@ -95,32 +92,22 @@ class IbmiSession : public Connection, public std::enable_shared_from_this<IbmiS
     // command and data queue connections of one workstation share them.
     std::string Owner() const { return user_ + "@" + address_; }
 
+    std::shared_ptr<IbmiSession> Self() {
+        return std::static_pointer_cast<IbmiSession>(shared_from_this());
+    }
+
     IbmiContext& context_;
     const std::uint16_t serverId_;
     const std::string service_; // "as-signon", "as-signon-s", ...
-    std::string user_;          // once signed on
 
   private:
-    void Read();
-    void OnRead(std::error_code ec, std::size_t n);
-    void Drain();
-    void Resume();
-    void WatchTime();
+    std::string Take(std::span<const std::uint8_t> bytes) override;
+    bool HandleNext() override;
+    bool Partial() const override { return !pending_.empty(); }
+    const char* Unit() const override { return "datastream"; }
+    void LogLine(const std::string& line) const override;
 
-    std::shared_ptr<Stream> stream_;
-    asio::steady_timer timer_;
-    std::array<std::uint8_t, 16384> readBuffer_{};
     std::vector<std::uint8_t> pending_; // bytes of datastreams not yet handled
-    std::string peer_;
-    std::string address_; // the peer without its port
-    bool open_ = false;   // the TLS handshake is done, or there is none
-    bool reading_ = false;
-    bool busy_ = false;
-    bool stopping_ = false;
-    bool closed_ = false;
-    enum class Timing { None, Frame, Idle };
-    Timing timing_ = Timing::None;
-    unsigned timerGeneration_ = 0; // a wait that fired just as it was cancelled is stale
 };
 
 } // namespace tavo::hostd

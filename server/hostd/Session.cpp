@@ -15,106 +15,38 @@ constexpr std::size_t kMostBeforeSignOn = 8192;
 } // namespace
 
 Session::Session(std::shared_ptr<Stream> stream, SessionContext& context)
-    : context_(context), stream_(std::move(stream)), timer_(context.io) {
+    : StreamSession(std::move(stream), context.io, {context.frameTimeout, context.idleTimeout},
+                    context.closed, 65536),
+      context_(context) {
     decoder_.Limit(kMostBeforeSignOn);
-    std::error_code ec;
-    const auto remote = stream_->Socket().remote_endpoint(ec);
-    address_ = ec ? "unknown peer" : remote.address().to_string();
-    peer_ = ec ? address_ : address_ + ":" + std::to_string(remote.port());
 }
 
-void Session::Start() {
-    WatchTime(); // the TLS handshake is part of signing on, and has its time
-    stream_->Open([self = shared_from_this()](std::error_code ec) {
-        if (self->closed_)
-            return;
-        if (ec)
-            return self->Close("TLS handshake failed: " + ec.message());
-        self->Read();
-    });
-}
-
-void Session::Stop() {
-    stopping_ = true;
-    // A sign-on check changes nothing, so it need not be waited for; a call must be.
-    if (!busy_ || checking_)
-        Close("");
-}
-
-void Session::Read() {
-    if (reading_ || closed_)
-        return;
-    reading_ = true;
-    stream_->ReadSome(
-        asio::buffer(readBuffer_),
-        [self = shared_from_this()](std::error_code ec, std::size_t n) { self->OnRead(ec, n); });
-}
-
-void Session::OnRead(std::error_code ec, std::size_t n) {
-    reading_ = false;
-    if (closed_)
-        return;
-    if (ec) {
-        if (decoder_.Partial())
-            Close("connection ended in the middle of a frame");
-        else if (ec == asio::error::eof)
-            Close("");
-        else
-            Close("connection lost: " + ec.message());
-        return;
-    }
+std::string Session::Take(std::span<const std::uint8_t> bytes) {
     try {
-        decoder_.Feed(std::span(readBuffer_.data(), n));
+        decoder_.Feed(bytes);
+    } catch (const pr::ProtocolError& e) {
+        return std::string("bad frame: ") + e.what();
+    }
+    return {};
+}
+
+bool Session::HandleNext() {
+    auto body = decoder_.Next();
+    if (!body)
+        return false;
+    pr::Message message;
+    try {
+        message = pr::Decode(*body);
     } catch (const pr::ProtocolError& e) {
         Close(std::string("bad frame: ") + e.what());
-        return;
+        return false;
     }
-    Drain();
+    Handle(std::move(message));
+    return true;
 }
 
-void Session::Drain() {
-    while (!busy_ && !closed_) {
-        auto body = decoder_.Next();
-        if (!body)
-            break;
-        pr::Message message;
-        try {
-            message = pr::Decode(*body);
-        } catch (const pr::ProtocolError& e) {
-            Close(std::string("bad frame: ") + e.what());
-            return;
-        }
-        Handle(std::move(message));
-    }
-    if (closed_ || busy_)
-        return;
-    WatchTime();
-    Read();
-}
-
-// A handshake, a sign-on or a frame, once begun, must be complete within the frame
-// time-out, which runs on from its start; between requests a signed-on connection may
-// idle up to the idle time-out.
-void Session::WatchTime() {
-    const bool due = state_ != State::Ready || decoder_.Partial();
-    if (due && timing_ == Timing::Frame)
-        return;
-    timing_ = due ? Timing::Frame : Timing::Idle;
-    timer_.expires_after(due ? context_.frameTimeout : context_.idleTimeout);
-    timer_.async_wait(
-        [self = shared_from_this(), generation = ++timerGeneration_](std::error_code ec) {
-            if (ec || self->closed_ || generation != self->timerGeneration_)
-                return;
-            const Timing was = std::exchange(self->timing_, Timing::None);
-            if (self->busy_) // our own slowness is not the client's fault
-                return;
-            if (was == Timing::Idle)
-                return self->Close("idle for " +
-                                   std::to_string(self->context_.idleTimeout.count()) + " s");
-            self->Close("no complete " +
-                        std::string(self->state_ == State::Ready ? "frame" : "sign-on") +
-                        " within " + std::to_string(self->context_.frameTimeout.count()) + " s");
-        });
+void Session::LogLine(const std::string& line) const {
+    context_.log.Line(peer_ + (user_.empty() ? "" : " (" + user_ + ")") + ": " + line);
 }
 
 void Session::Handle(pr::Message message) {
@@ -206,7 +138,7 @@ void Session::HandleSignOn(pr::SignOn signOn) {
     checking_ = true;
     // Verifying a hash takes a good fraction of a second of one core, on purpose: it
     // runs beside the io thread so other clients are not held up.
-    asio::post(context_.signOnPool, [self = shared_from_this(), signOn = std::move(signOn),
+    asio::post(context_.signOnPool, [self = Self(), signOn = std::move(signOn),
                                      guard = asio::make_work_guard(context_.io)] {
         struct Done {
             std::atomic<int>& waiting;
@@ -274,7 +206,7 @@ void Session::HandleCall(pr::Call call) {
     if (!call.requestId.empty()) {
         key = owner_.substr(0, owner_.rfind('@')) + '\n' + call.requestId;
         pr::CallReply first;
-        switch (context_.recent.Begin(key, first, [self = shared_from_this()](const auto& r) {
+        switch (context_.recent.Begin(key, first, [self = Self()](const auto& r) {
             self->busy_ = false;
             self->Reply(r);
         })) {
@@ -300,8 +232,7 @@ void Session::HandleCall(pr::Call call) {
             job->areas.push_back(std::move(parm.data));
     }
     busy_ = true;
-    job->done = [self = shared_from_this(), key,
-                 guard = asio::make_work_guard(context_.io)](CallJob& done) {
+    job->done = [self = Self(), key, guard = asio::make_work_guard(context_.io)](CallJob& done) {
         pr::CallReply reply{done.outcome.ok, done.outcome.message, {}};
         // A failed call returns no areas: they would be the caller's own, as large as it
         // declared them, and a host program's areas are never larger than its own.
@@ -321,7 +252,7 @@ void Session::HandleCall(pr::Call call) {
 void Session::OnEngine(std::function<pr::Message(server::HostEngine&)> task) {
     busy_ = true;
     context_.worker.Submit(
-        [self = shared_from_this(), task = std::move(task),
+        [self = Self(), task = std::move(task),
          guard = asio::make_work_guard(context_.io)](server::HostEngine& engine) {
             pr::Message reply;
             try {
@@ -347,27 +278,13 @@ void Session::Reply(const pr::Message& message, bool thenClose) {
     }
     busy_ = true;
     stream_->Write(asio::buffer(*frame),
-                   [self = shared_from_this(), frame, thenClose](std::error_code ec, std::size_t) {
-                       self->busy_ = false;
+                   [self = Self(), frame, thenClose](std::error_code ec, std::size_t) {
                        if (ec)
                            return self->Close("cannot send the reply: " + ec.message());
-                       if (thenClose || self->stopping_)
+                       if (thenClose)
                            return self->Close("");
-                       self->Drain();
+                       self->Resume();
                    });
-}
-
-void Session::Close(const std::string& why) {
-    if (closed_)
-        return;
-    closed_ = true;
-    gone_ = true;
-    if (!why.empty())
-        context_.log.Line(peer_ + (user_.empty() ? "" : " (" + user_ + ")") + ": " + why +
-                          "; connection closed");
-    stream_->Close();
-    timer_.cancel();
-    context_.closed(this);
 }
 
 } // namespace tavo::hostd

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
@@ -18,6 +17,7 @@
 #include "RecentReplies.h"
 #include "SignOnGuard.h"
 #include "Stream.h"
+#include "StreamSession.h"
 
 namespace tavo::hostd {
 
@@ -40,50 +40,42 @@ struct SessionContext {
     std::function<bool(const Connection*, const std::string& user)> signedOn;
 };
 
-// One client connection, in the clear or under TLS: handshake, sign-on, then one request
-// at a time. Runs on the
-// daemon's io thread; engine work goes to the worker and comes back as a posted reply.
-// Anything malformed closes this connection, with a log line, and nothing else.
-class Session : public Connection, public std::enable_shared_from_this<Session> {
+// One client connection of our own protocol, in the clear or under TLS: hello, sign-on,
+// then one request at a time. Engine work goes to the worker and comes back as a posted
+// reply. Anything malformed closes this connection, with a log line, and nothing else.
+class Session : public StreamSession {
   public:
     Session(std::shared_ptr<Stream> stream, SessionContext& context);
-    void Start() override;
-    void Stop() override;
 
   private:
     enum class State { Hello, SignOn, Ready };
 
-    void Read();
-    void OnRead(std::error_code ec, std::size_t n);
-    void Drain();
+    std::string Take(std::span<const std::uint8_t> bytes) override;
+    bool HandleNext() override;
+    bool Partial() const override { return decoder_.Partial(); }
+    bool MayIdle() const override { return state_ == State::Ready; }
+    const char* Unit() const override { return "frame"; }
+    void LogLine(const std::string& line) const override;
+    // A sign-on check changes nothing, so it need not be waited for; a call must be.
+    bool MayCloseNow() const override { return !busy_ || checking_; }
+    void Closing() override { gone_ = true; }
+    std::shared_ptr<Session> Self() {
+        return std::static_pointer_cast<Session>(shared_from_this());
+    }
+
     void Handle(protocol::Message message);
     void HandleSignOn(protocol::SignOn signOn);
     void HandleCall(protocol::Call call);
     // Runs `task` on the engine's thread and sends what it returns.
     void OnEngine(std::function<protocol::Message(server::HostEngine&)> task);
     void Reply(const protocol::Message& message, bool thenClose = false);
-    void Close(const std::string& why);
-    void WatchTime();
 
     SessionContext& context_;
-    std::shared_ptr<Stream> stream_;
-    asio::steady_timer timer_;
-    std::array<std::uint8_t, 65536> readBuffer_{};
     protocol::FrameDecoder decoder_;
-    std::string peer_;
-    std::string address_; // the peer without its port: the same for all of a client's connections
-    std::string user_;
     std::string owner_; // of the list entries, once signed on: "USER@ADDRESS"
     State state_ = State::Hello;
-    bool reading_ = false;
-    bool busy_ = false;
-    bool stopping_ = false;
-    bool closed_ = false;
     bool checking_ = false;         // a sign-on check is on the pool
     std::atomic<bool> gone_{false}; // closed: a check still queued for it is skipped
-    enum class Timing { None, Frame, Idle };
-    Timing timing_ = Timing::None;
-    unsigned timerGeneration_ = 0; // a wait that fired just as it was cancelled is stale
 };
 
 } // namespace tavo::hostd

@@ -37,10 +37,12 @@ TEST(HostProtocol, EveryMessageSurvivesTheWire) {
               "TAVO400",
               {{Direction::Input, 3, "abc"},
                {Direction::Output, 32000, ""},
-               {Direction::InOut, 2, std::string("\0\xff", 2)}}};
+               {Direction::InOut, 2, std::string("\0\xff", 2)}},
+              "id-1"};
     const auto back = std::get<Call>(RoundTrip(call));
     ASSERT_EQ(back.parms.size(), 3u);
     EXPECT_EQ(back.program, "TVOCUPD");
+    EXPECT_EQ(back.requestId, "id-1");
     EXPECT_EQ(back.parms[0].data, "abc");
     EXPECT_EQ(back.parms[1].direction, Direction::Output);
     EXPECT_EQ(back.parms[1].length, 32000u);
@@ -121,10 +123,10 @@ TEST(HostProtocol, MalformedBodiesAreRefused) {
 
 TEST(HostProtocol, EncoderRefusesWhatThePeerWouldRefuse) {
     EXPECT_THROW(Encode(SignOn{std::string(kMaxNameLength + 1, 'U'), "p"}), ProtocolError);
-    EXPECT_THROW(Encode(Call{"P", "L", {{Direction::Input, 5, "abc"}}}), ProtocolError);
-    EXPECT_THROW(Encode(Call{"P", "L", {{Direction::Output, kMaxCallArea + 1, ""}}}),
+    EXPECT_THROW(Encode(Call{"P", "L", {{Direction::Input, 5, "abc"}}, ""}), ProtocolError);
+    EXPECT_THROW(Encode(Call{"P", "L", {{Direction::Output, kMaxCallArea + 1, ""}}, ""}),
                  ProtocolError);
-    EXPECT_THROW(Encode(Call{"P", "L", std::vector<Parm>(kMaxParms + 1)}), ProtocolError);
+    EXPECT_THROW(Encode(Call{"P", "L", std::vector<Parm>(kMaxParms + 1), ""}), ProtocolError);
     // an over-long error text is cut rather than refused: it is already the bad news
     EXPECT_EQ(std::get<Error>(RoundTrip(Error{ErrorCode::HostFailure, std::string(9000, 'e')}))
                   .text.size(),
