@@ -237,7 +237,7 @@ World& TheWorld() {
 
 // The frames of one send, request and reply, as the daemon sees them.
 std::pair<std::size_t, std::size_t> SendFrameSizes() {
-    pr::Call call{"TVOCUPD", "TAVO400", {}};
+    pr::Call call{"TVOCUPD", "TAVO400", {}, {}};
     for (std::size_t n : {10, 10, 10, 30, 32000})
         call.parms.push_back(
             {pr::Direction::Input, static_cast<std::uint32_t>(n), std::string(n, '\x40')});
