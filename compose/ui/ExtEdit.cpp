@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
 
@@ -40,10 +41,8 @@ QString Admit(const QString& text, bool multiLine) {
     admitted.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     admitted.replace(QChar('\r'), QChar('\n'));
     if (!multiLine) {
-        // a single-line field takes a pasted text up to its first line break
-        const auto end = admitted.indexOf(QChar('\n'));
-        if (end >= 0)
-            admitted.truncate(end);
+        // a single-line field takes a pasted text's lines joined by a blank, as they are sent
+        admitted.replace(QRegularExpression(QStringLiteral("\n+")), QStringLiteral(" "));
     }
     return admitted;
 }
@@ -153,7 +152,7 @@ void CExtEdit::keyPressEvent(QKeyEvent* e) {
             e->ignore(); // a single-line field has no line breaks
             return;
         }
-        Insert(QStringLiteral("\n"), true);
+        Insert(QStringLiteral("\n"));
         e->accept();
         return;
     }
@@ -165,7 +164,7 @@ void CExtEdit::keyPressEvent(QKeyEvent* e) {
         !codes.isEmpty() && !(e->modifiers() & Qt::ControlModifier) &&
         std::all_of(codes.begin(), codes.end(), [](char32_t c) { return QChar::isPrint(c); });
     if (printable) {
-        Insert(text, true);
+        Insert(text);
         e->accept();
         return;
     }
@@ -174,7 +173,7 @@ void CExtEdit::keyPressEvent(QKeyEvent* e) {
 
 void CExtEdit::inputMethodEvent(QInputMethodEvent* e) {
     if (e->preeditString().isEmpty() && !e->commitString().isEmpty()) {
-        Insert(e->commitString(), true);
+        Insert(e->commitString());
         e->accept();
         return;
     }
@@ -187,10 +186,10 @@ bool CExtEdit::canInsertFromMimeData(const QMimeData* source) const {
 
 void CExtEdit::insertFromMimeData(const QMimeData* source) {
     if (source->hasText())
-        Insert(source->text(), false);
+        Insert(source->text());
 }
 
-void CExtEdit::Insert(QString text, bool allOrNothing) {
+void CExtEdit::Insert(QString text) {
     if (isReadOnly())
         return;
     text = Admit(text, multiLine_);
@@ -199,21 +198,8 @@ void CExtEdit::Insert(QString text, bool allOrNothing) {
         Length() - Counted(cursor.selectedText().replace(QChar::ParagraphSeparator, QChar('\n')));
     const std::size_t room = kept < limit_ ? limit_ - kept : 0;
     if (Counted(text) > room) {
-        if (allOrNothing) {
-            QApplication::beep();
-            return;
-        }
-        qsizetype fit = 0;
-        std::size_t used = 0;
-        for (; fit < text.size(); ++fit) {
-            const std::size_t cost = text[fit] == QChar('\n') ? 2 : 1;
-            if (used + cost > room)
-                break;
-            used += cost;
-        }
-        text.truncate(fit);
-        if (text.isEmpty())
-            return;
+        QApplication::beep(); // nothing cut: what does not fit is not taken at all
+        return;
     }
     cursor.insertText(text);
     setTextCursor(cursor);

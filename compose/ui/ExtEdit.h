@@ -19,7 +19,7 @@ class CExtEdit : public QPlainTextEdit {
     // Text set by the program is not bound by the limit.
     void SetWindowText(const std::string& latin1);
 
-    // Bounds typing and pasting; a line break counts as two characters.
+    // Bounds typing and pasting, all or nothing; a line break counts as two characters.
     void SetLimitText(std::size_t limit) { limit_ = limit; }
     std::size_t LimitText() const { return limit_; }
     std::size_t Length() const; // as the limit counts
@@ -40,9 +40,8 @@ class CExtEdit : public QPlainTextEdit {
 
   private:
     bool MoveFocusOnTab(bool shift);
-    // Inserts at the cursor what fits of `text` (typed: all or nothing; pasted: cut at
-    // the limit), characters outside Latin-1 made "?".
-    void Insert(QString text, bool allOrNothing);
+    // Inserts `text` at the cursor if all of it fits, characters outside Latin-1 made "?".
+    void Insert(QString text);
 
     int controlId_;
     bool multiLine_;

@@ -94,17 +94,18 @@ class ExtEditTest : public QObject {
         QCOMPARE(QByteArray::fromStdString(body->WindowText()), QByteArray("xyz"));
     }
 
-    void typingStopsAtTheLimitPastingIsCut() {
+    void whatDoesNotFitIsNotTaken() {
         subject->SetLimitText(30);
         subject->setFocus();
+        Paste(subject, QString(31, 'y'));
+        QCOMPARE(subject->Length(), std::size_t{0}); // refused whole, never cut
         QTest::keyClicks(subject, QString(35, 'x'));
         QCOMPARE(subject->Length(), std::size_t{30});
-        subject->SetWindowText("");
-        Paste(subject, QString(40, 'y'));
-        QCOMPARE(QByteArray::fromStdString(subject->WindowText()), QByteArray(30, 'y'));
         to->SetLimitText(6);
-        Paste(to, "ab\ncd\nef");
-        QCOMPARE(QByteArray::fromStdString(to->WindowText()), QByteArray("ab\r\ncd")); // 6 counted
+        Paste(to, "ab\ncd\ne");
+        QCOMPARE(to->Length(), std::size_t{0}); // 7 counted
+        Paste(to, "ab\ncd");
+        QCOMPARE(QByteArray::fromStdString(to->WindowText()), QByteArray("ab\r\ncd"));
     }
 
     void programTextIsNotBound() {
@@ -119,12 +120,12 @@ class ExtEditTest : public QObject {
         QCOMPARE(to->Length(), std::size_t{599});
     }
 
-    void singleLineTakesNoLineBreaks() {
+    void singleLineJoinsPastedLines() {
         subject->setFocus();
         QTest::keyClicks(subject, "Hi");
         QTest::keyClick(subject, Qt::Key_Return);
-        Paste(subject, "there\r\nmore");
-        QCOMPARE(QByteArray::fromStdString(subject->WindowText()), QByteArray("Hithere"));
+        Paste(subject, " there\r\n\nmore");
+        QCOMPARE(QByteArray::fromStdString(subject->WindowText()), QByteArray("Hi there more"));
     }
 
     void tabCyclesTheThreeFields() {
