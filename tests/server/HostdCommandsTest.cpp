@@ -112,7 +112,7 @@ TEST_F(HostdCommandsTest, OutboxIsEmptyAtFirst) {
 }
 
 // The users' password equivalents are in the file: a file others can read is served or
-// changed only once its owner has run the chmod.
+// changed only once its owner has made it private, by chmod or by init.
 TEST_F(HostdCommandsTest, DatabaseIsPrivateOrRefused) {
     ASSERT_EQ(Hostd({"init"}).status, 0);
     std::filesystem::permissions(Db(), std::filesystem::perms::group_read,
@@ -123,8 +123,7 @@ TEST_F(HostdCommandsTest, DatabaseIsPrivateOrRefused) {
         EXPECT_NE(refused.err.find("chmod 600 " + Db()), std::string::npos) << refused.err;
     }
     EXPECT_NE(ServeRefusal().find("chmod 600 " + Db()), std::string::npos);
-    std::filesystem::permissions(Db(), std::filesystem::perms::owner_read |
-                                           std::filesystem::perms::owner_write);
+    ASSERT_EQ(Hostd({"init"}).status, 0); // which makes it private again
     EXPECT_EQ(Hostd({"outbox"}).status, 0);
 }
 
