@@ -2,11 +2,17 @@
 // share.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
+#include "EbcdicCcsids.h"
 #include "Json.h"
 #include "Latin1Text.h"
+
+#if __has_include(<iconv.h>)
+#include <iconv.h>
+#endif
 
 using namespace tavo::text;
 
@@ -81,4 +87,60 @@ TEST(Text, ControlCharactersAreEscapedForTheTerminal) {
     };
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(EscapeControls(text), shown);
+}
+
+#if __has_include(<iconv.h>)
+// Every byte of every code page as glibc's tables have it.
+TEST(Text, EbcdicCodePagesMatchIconv) {
+    for (const std::uint32_t ccsid : EbcdicCodePage::Supported()) {
+        char name[16];
+        std::snprintf(name, sizeof name, "IBM%03u", ccsid);
+        const iconv_t cd = iconv_open("UTF-32BE", name);
+        ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << name;
+        const auto& page = *EbcdicCodePage::Find(ccsid);
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            char in = static_cast<char>(byte), out[4];
+            char *from = &in, *to = out;
+            std::size_t left = 1, room = 4;
+            ASSERT_NE(iconv(cd, &from, &left, &to, &room), static_cast<std::size_t>(-1));
+            const auto* u = reinterpret_cast<unsigned char*>(out);
+            const char32_t code = u[0] << 24 | u[1] << 16 | u[2] << 8 | u[3];
+            EXPECT_EQ(page.CodePoint(static_cast<std::uint8_t>(byte)), code)
+                << name << " byte " << byte;
+            if (code < 256)
+                EXPECT_EQ(page.ByteOf(static_cast<char>(code)), byte) << name;
+        }
+        iconv_close(cd);
+    }
+}
+#endif
+
+// Where iconv is missing: '#', '@', 'ä' and '$', the characters that move most, as IBM
+// documents them, then the euro sign, or '?' (0x6F) where the code page has none.
+TEST(Text, EbcdicCodePagesPlaceTheVariantCharacters) {
+    const std::pair<std::uint32_t, std::string> cases[] = {
+        {37, "\x7B\x7C\x43\x5B\x6F"},   {273, "\x7B\xB5\xC0\x5B\x6F"},
+        {277, "\x4A\x80\x43\x67\x6F"},  {278, "\x63\xEC\xC0\x67\x6F"},
+        {280, "\xB1\xB5\x43\x5B\x6F"},  {284, "\x69\x7C\x43\x5B\x6F"},
+        {285, "\x7B\x7C\x43\x4A\x6F"},  {297, "\xB1\x44\x43\x5B\x6F"},
+        {500, "\x7B\x7C\x43\x5B\x6F"},  {871, "\x7B\xAC\x43\x5B\x6F"},
+        {1140, "\x7B\x7C\x43\x5B\x9F"}, {1141, "\x7B\xB5\xC0\x5B\x9F"},
+        {1142, "\x4A\x80\x43\x67\x5A"}, {1143, "\x63\xEC\xC0\x67\x5A"},
+        {1144, "\xB1\xB5\x43\x5B\x9F"}, {1145, "\x69\x7C\x43\x5B\x9F"},
+        {1146, "\x7B\x7C\x43\x4A\x9F"}, {1147, "\xB1\x44\x43\x5B\x9F"},
+        {1148, "\x7B\x7C\x43\x5B\x9F"}, {1149, "\x7B\xAC\x43\x5B\x9F"},
+    };
+    ASSERT_EQ(std::size(cases), EbcdicCodePage::Supported().size());
+    for (const auto& [ccsid, bytes] : cases) {
+        const EbcdicCodePage* page = EbcdicCodePage::Find(ccsid);
+        ASSERT_NE(page, nullptr) << ccsid;
+        const auto* raw = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        EXPECT_EQ(page->FromLatin1("#@\xE4$"), bytes.substr(0, 4)) << ccsid;
+        EXPECT_EQ(page->CodePoint(raw[4]), bytes[4] == '\x6F' ? U'?' : U'\u20AC') << ccsid;
+        // The euro sign has no Latin-1 byte; the currency sign it displaced has no EBCDIC one.
+        EXPECT_EQ(page->ToLatin1({raw, 5}), "#@\xE4$?") << ccsid;
+        EXPECT_EQ(page->FromLatin1("\xA4").has_value(), bytes[4] == '\x6F') << ccsid;
+    }
+    EXPECT_EQ(EbcdicCodePage::Find(1047), nullptr);
+    EXPECT_EQ(EbcdicCodePage::FindOr37(1047).Ccsid(), 37u);
 }
