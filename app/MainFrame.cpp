@@ -10,6 +10,7 @@
 #include "AboutDlg.h"
 #include "BotPaneFrame.h"
 #include "BrowseOptionsDlg.h"
+#include "ChangePasswordDlg.h"
 #include "ChangeSystemDlg.h"
 #include "DeliveryModesDlg.h"
 #include "ExtEdit.h"
@@ -247,6 +248,7 @@ void CMainFrame::OnSend() {
     ShowOutcome(outcome);
     if (outcome.Done())
         ShowMessageBox("Message Successfully Delivered to TAVO/400");
+    OfferPasswordChange(this, outcome.returnCode);
 }
 
 void CMainFrame::OnChangeSystem() {

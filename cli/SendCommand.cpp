@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -12,6 +13,7 @@
 #include "CliText.h"
 #include "MessagePresenter.h"
 #include "Operations.h"
+#include "PasswordChange.h"
 #include "ProcessState.h"
 #include "Records.h"
 #include "SendReport.h"
@@ -20,6 +22,7 @@
 #include "Strings.h"
 #include "SystemSelection.h"
 #include "TerminalSignOn.h"
+#include "cwbsignon.h"
 
 #ifndef TAVO_VERSION
 #define TAVO_VERSION "unknown"
@@ -46,6 +49,7 @@ struct Options {
     bool quiet = false;
     bool verbose = false;
     bool noPrompt = false;
+    bool changePassword = false;
 };
 
 std::string Lower(std::string text) {
@@ -63,6 +67,8 @@ class Command {
     int Run(bool bodyGiven, bool bodyFileGiven, bool modesGiven) {
         if (!options_.config.empty())
             ::setenv("TAVO400_SYSTEMS", options_.config.c_str(), 1);
+        if (options_.changePassword)
+            return ChangePasswordCommand();
         if (!options_.list.empty())
             return List();
         return Send(bodyGiven, bodyFileGiven, modesGiven);
@@ -234,6 +240,57 @@ class Command {
         return false;
     }
 
+    // A password about to expire is one line after the run's work, unless -q.
+    void WarnOfExpiry() {
+        long days = -1;
+        if (options_.quiet || CurrentSystem.empty() ||
+            cwbCO_GetPasswordExpiry(CurrentSystem.c_str(), &days) != CWB_OK || days < 0)
+            return;
+        const auto system = Latin1ToUtf8(CurrentSystem);
+        reporter_.Error("the password on " + system + " expires in " + std::to_string(days) +
+                        (days == 1 ? " day" : " days") +
+                        "; change it with: tavo400-send --change-password --system " + system);
+    }
+
+    int ChangePasswordCommand() {
+        json_.AddString("command", "change-password");
+        if (!io_.inIsTerminal || !io_.errIsTerminal) {
+            reporter_.Error("--change-password asks for the passwords at a terminal, and "
+                            "standard input or standard error is none; nothing was changed");
+            return Finish(kExitBadInput, "invalid");
+        }
+        if (!ChooseSystem())
+            return Unreachable();
+        if (CurrentSystem.empty()) {
+            ShowMessageBox(LoadString(IDS_SELECT_HOST));
+            return Unreachable();
+        }
+        json_.AddString("system", Latin1ToUtf8(CurrentSystem));
+        PasswordChangeForm form;
+        form.system = CurrentSystem;
+        form.user = SignOnUser(CurrentSystem);
+        const bool asked = signOn_.AskPasswordChange(CurrentSystem, form);
+        const auto result = asked ? ChangePassword(form) : PasswordChangeResult{};
+        for (auto* secret : {&form.oldPassword, &form.newPassword, &form.confirmation})
+            explicit_bzero(secret->data(), secret->size());
+        if (!asked) {
+            reporter_.Error("no answer at the terminal; nothing was changed");
+            return Finish(kExitBadInput, "invalid");
+        }
+        using Kind = PasswordChangeResult::Kind;
+        if (result.kind == Kind::Changed) {
+            if (!options_.quiet && !options_.json)
+                io_.out << Latin1ToUtf8(result.text) << '\n';
+            return Finish(kExitAccepted, "changed");
+        }
+        reporter_.Error(EscapeControls(Latin1ToUtf8(result.text)));
+        if (result.kind == Kind::Invalid)
+            return Finish(kExitBadInput, "invalid");
+        if (result.kind == Kind::Refused)
+            return Finish(kExitRefused, "refused");
+        return Unreachable();
+    }
+
     // The window's message for a failed connect carries only its return code; say what
     // the code means.
     void ExplainConnectFailure(const Outcome& outcome) {
@@ -248,6 +305,9 @@ class Command {
             return;
         if (const char* meaning = ReturnCodeMeaning(outcome.returnCode))
             reporter_.Error("return code " + std::to_string(outcome.returnCode) + ": " + meaning);
+        if (CallsForPasswordChange(static_cast<unsigned>(outcome.returnCode)))
+            reporter_.Error("to change it now, run: tavo400-send --change-password --system " +
+                            Latin1ToUtf8(CurrentSystem));
     }
 
     // What goes to the host, for the JSON result: the names as the host receives them.
@@ -354,6 +414,7 @@ class Command {
         reporter_.Note("sending to " + Latin1ToUtf8(CurrentSystem));
         const auto outcome = Submit(message);
         ShowOutcome(outcome);
+        WarnOfExpiry();
         switch (outcome.result) {
         case Outcome::Result::Done:
             if (!options_.quiet && !options_.json)
@@ -392,6 +453,7 @@ class Command {
         const auto list =
             FetchList(options_.list == "groups" ? ListKind::Groups : ListKind::Recipients);
         ShowOutcome(list);
+        WarnOfExpiry();
         // As in the picker, a list that broke off shows nothing.
         if (!list.Done()) {
             ExplainConnectFailure(list);
@@ -467,13 +529,23 @@ int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
                                  "say on stderr which system and modes are used");
     app.add_flag("--no-prompt", options.noPrompt,
                  "never ask for a password the systems file does not give; fail (exit 3)");
+    auto* changePassword =
+        app.add_flag("--change-password", options.changePassword,
+                     "change the password on the system; asks at the terminal for the current "
+                     "one and the new one twice");
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
         app.parse(reversed);
         if (quiet->count() > 0 && verbose->count() > 0)
             throw CLI::ValidationError("--quiet and --verbose", "give one of them, not both");
-        if (list->count() > 0) {
+        if (changePassword->count() > 0) {
+            for (const auto* option : {to, groups, subject, body, bodyFile, modes, dryRun, list})
+                if (option->count() > 0)
+                    throw CLI::ValidationError("--change-password",
+                                               "changes a password only; it takes no " +
+                                                   option->get_name());
+        } else if (list->count() > 0) {
             for (const auto* option : {to, groups, subject, body, bodyFile, modes, dryRun})
                 if (option->count() > 0)
                     throw CLI::ValidationError("--list", "lists only; it takes no " +

@@ -24,11 +24,14 @@ The body comes from --body, --body-file, or standard input when that is not a te
 (a final line break is not counted). Passwords are never given on the command line:
 they come from the systems file (password, in a file readable by its owner only, or
 password_command), else they are asked for when standard input and standard error are
-a terminal, typed without echo (not with --no-prompt).
+a terminal, typed without echo (not with --no-prompt). --change-password asks at the
+terminal for the current password and the new one twice, and changes it on the host;
+the systems file is not rewritten.
 
 Exit status:
   0  accepted by the host. Accepted is not delivered: the host delivers it later.
-  1  refused by the host; its error texts are on standard error, one per line.
+  1  refused by the host (the message, or a change of password); its error texts are on
+     standard error, one per line.
   2  bad usage or input (a limit, a name, a file); nothing was sent.
   3  the host cannot be reached: no system, connect, sign-on or set-up failed, or the
      call itself failed; the texts are on standard error.
@@ -40,7 +43,8 @@ Examples:
   df -h / | tavo400-send --to ops --subject "Disk report" --modes pager,email
   tavo400-send --groups --to operators --body-file /var/log/backup.summary
   tavo400-send --to jsmith --body "test" --dry-run
-  tavo400-send --list recipients --json)";
+  tavo400-send --list recipients --json
+  tavo400-send --change-password --system prod)";
 
 namespace {
 

@@ -98,23 +98,41 @@ bool TerminalSignOn::AskSignOn(const std::string& systemName, const std::string&
     const auto system = EscapeControls(Latin1ToUtf8(systemName));
     if (!reason.empty())
         err_ << "tavo400-send: " << EscapeControls(Latin1ToUtf8(reason)) << '\n';
-    if (user.empty()) {
-        err_ << "User ID for " << system << ": " << std::flush;
-        if (!ReadLine(in_, user))
-            return false;
-        if (Characters(user) > kMaxUserId) {
-            err_ << "tavo400-send: a user ID has at most " << kMaxUserId << " characters\n";
-            return false;
-        }
+    if (user.empty() && !AskUser(system, user))
+        return false;
+    return AskSecret("Password for " + EscapeControls(user) + " on " + system, password);
+}
+
+bool TerminalSignOn::AskPasswordChange(const std::string& systemName, PasswordChangeForm& form) {
+    const auto system = EscapeControls(Latin1ToUtf8(systemName));
+    if (form.user.empty() && !AskUser(system, form.user))
+        return false;
+    const auto on = " for " + EscapeControls(form.user) + " on " + system;
+    return AskSecret("Current password" + on, form.oldPassword) &&
+           AskSecret("New password" + on, form.newPassword) &&
+           AskSecret("New password again", form.confirmation);
+}
+
+bool TerminalSignOn::AskUser(const std::string& system, std::string& user) {
+    err_ << "User ID for " << system << ": " << std::flush;
+    if (!ReadLine(in_, user))
+        return false;
+    if (Characters(user) > kMaxUserId) {
+        err_ << "tavo400-send: a user ID has at most " << kMaxUserId << " characters\n";
+        return false;
     }
-    err_ << "Password for " << EscapeControls(user) << " on " << system << ": " << std::flush;
+    return true;
+}
+
+bool TerminalSignOn::AskSecret(const std::string& prompt, std::string& secret) {
+    err_ << prompt << ": " << std::flush;
     bool read = false;
     {
         NoEcho quiet;
-        read = ReadLine(in_, password);
+        read = ReadLine(in_, secret);
     }
     err_ << '\n'; // the Enter that was not echoed
-    if (read && Characters(password) > kMaxPassword) {
+    if (read && Characters(secret) > kMaxPassword) {
         err_ << "tavo400-send: a password has at most " << kMaxPassword << " characters\n";
         return false;
     }

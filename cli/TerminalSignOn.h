@@ -2,6 +2,7 @@
 
 #include <iosfwd>
 
+#include "PasswordChange.h"
 #include "SignOnPrompt.h"
 
 // tavo400-send's sign-on prompt, registered for one run.
@@ -24,7 +25,14 @@ class TerminalSignOn final : public ISignOnPrompter {
     bool AskSignOn(const std::string& system, const std::string& reason, std::string& user,
                    std::string& password) override;
 
+    // The user (when `form.user` is empty), the current password, and the new one twice.
+    // False at the end of input, or for an answer longer than the layer takes.
+    bool AskPasswordChange(const std::string& system, PasswordChangeForm& form);
+
   private:
+    bool AskUser(const std::string& system, std::string& user);
+    bool AskSecret(const std::string& prompt, std::string& secret);
+
     std::istream& in_;
     std::ostream& err_;
     bool ask_;

@@ -8,6 +8,7 @@ namespace {
 constexpr std::string_view kLineSeparators = "\a\b\f\v\t\n\r\x85";
 constexpr std::string_view kAddressSeparators = " ,;\a\b\f\v\t\n\r\x85";
 constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+constexpr std::string_view kSubjectEnd = "@@";
 
 // As strtok splits a copy in the work area: runs of separators end a piece, empty
 // pieces are skipped, and a NUL ends the text.
@@ -140,5 +141,14 @@ PreparedSend PrepareSend(std::string_view to, std::string_view subject, std::str
     submission.addressList = FormatAddressList(names);
     submission.body = FlattenText(body);
     submission.subject = FlattenText(subject);
+    // The host ends the subject at the first "@@" of the text it gets, so one in the
+    // subject, or in a text sent without a subject, would give it another subject.
+    if (submission.subject.find(kSubjectEnd) != std::string::npos)
+        return {std::nullopt, "The subject contains \"@@\", which the host reads as the end "
+                              "of the subject. Nothing was sent."};
+    if (submission.subject.empty() && submission.body.find(kSubjectEnd) != std::string::npos)
+        return {std::nullopt, "The message text contains \"@@\" and there is no subject: the "
+                              "host would take the words before it as the subject. Give a "
+                              "subject, or write the text without \"@@\". Nothing was sent."};
     return {submission, {}};
 }

@@ -1,10 +1,14 @@
 // cwb's ibmi:// backend decodes whatever an IBM i host (or anything posing as one) sends
-// back: any input must decode or throw DatastreamError, and every output area of a
-// program call must expand to exactly the length it announces, or throw.
+// back: any input must decode or throw DatastreamError, every output area of a program
+// call must expand to exactly the length it announces, or throw, and what the client
+// makes of a reply is a status, never an exception.
 #include <cstddef>
 #include <cstdint>
 
+#include "ChangePassword.h"
+#include "IbmiReplies.h"
 #include "Messages.h"
+#include "cwbrc.h"
 
 namespace ib = tavo::ibmi;
 
@@ -24,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ib::ByteView input(data, size);
     Try<ib::SignonXchgAttributesReply>(input);
     Try<ib::SignonInfoReply>(input);
+    Try<ib::ChangePasswordReply>(input);
     Try<ib::SeedsReply>(input);
     Try<ib::StartServerReply>(input);
     Try<ib::RcXchgAttributesReply>(input);
@@ -45,5 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const ib::DatastreamError&) {
     }
+    unsigned char inout[6], output[3];
+    cwb::BoundParm parms[] = {{CWBRC_INOUT, inout, sizeof inout},
+                              {CWBRC_OUTPUT, output, sizeof output}};
+    bool close = false;
+    std::uint16_t level = 0;
+    cwb::ibmireplies::ReadCallReply(input, parms, "P", "L", "h", close);
+    cwb::ibmireplies::ReadRcAttributes(input, "h", level);
+    cwb::ibmireplies::ReadDqAttributes(input, "h");
     return 0;
 }

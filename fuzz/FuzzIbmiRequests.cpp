@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ChangePassword.h"
 #include "Messages.h"
 
 namespace ib = tavo::ibmi;
@@ -24,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ib::ByteView input(data, size);
     Try<ib::SignonXchgAttributesRequest>(input);
     Try<ib::SignonInfoRequest>(input);
+    Try<ib::ChangePasswordRequest>(input);
     Try<ib::SeedsRequest>(input);
     Try<ib::StartServerRequest>(input);
     Try<ib::RcXchgAttributesRequest>(input);

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 
 #include "Clock.h"
+#include "EbcdicCcsids.h"
 #include "HostState.h"
+#include "ListLock.h"
 #include "ProcessState.h"
 #include "Strings.h"
 
@@ -21,18 +24,19 @@ std::string NewStamp() {
     return records::FormatRequestStamp(ClockNow());
 }
 
-// A list request's stamp is its key on the shared queue, so two of one process must
-// differ. The last digit is only the first digit of the milliseconds (57 ms and 570 ms
-// both give 5), so the text can come round again after the clock has moved: wait for
-// the next tenth of a second until it differs. A new second always does.
-std::string NewListStamp() {
+// A list request's stamp is its key on the shared queue, so it must differ from the last
+// one of this process and from `lockedLast`, the last one any process of this workstation
+// left in the list lock. The last digit is only the first digit of the milliseconds (57 ms
+// and 570 ms both give 5), so the text can come round again after the clock has moved:
+// wait for the next tenth of a second until it differs. A new second always does.
+std::string NewListStamp(std::string_view lockedLast) {
     using namespace std::chrono;
     // Enough to pass the next second; a clock that stands still is not waited on for ever.
     constexpr int kMostWaits = 12;
     auto& last = Host().LastListStamp;
     auto now = ClockNow();
     auto stamp = records::FormatRequestStamp(now);
-    for (int waits = 0; stamp == last && waits < kMostWaits; ++waits) {
+    for (int waits = 0; (stamp == last || stamp == lockedLast) && waits < kMostWaits; ++waits) {
         const auto intoTenth = duration_cast<milliseconds>(now - floor<seconds>(now)) % 100;
         WaitClock(milliseconds(100) - intoTenth);
         now = ClockNow();
@@ -42,6 +46,12 @@ std::string NewListStamp() {
     return stamp;
 }
 
+std::string MixedListText(const std::string& system, const std::string& what) {
+    return "The list " + system + " sent held " + what +
+           ": another list was asked for elsewhere under the same key at the same "
+           "moment, and the two were mixed. The list was not used; try again.";
+}
+
 void BuildConvertedListRequest(std::string_view functionCode) {
     auto& areas = Host().Areas;
     records::BuildListRequest(functionCode, NewStamp(), areas.listRequest);
@@ -49,21 +59,55 @@ void BuildConvertedListRequest(std::string_view functionCode) {
            records::kListRequestLength);
 }
 
+// "#TVOCGET" as a host whose CCSID puts '#' on another byte than CCSID 37 names a queue
+// created there; empty when the two agree or the CCSID is unknown. The name we pass is
+// Latin-1 and reaches the host as CCSID 37 bytes, so that byte is named by the Latin-1
+// character CCSID 37 has there (the cent sign, on a 277 host).
+std::string NationalReplyQueueName(const std::string& system) {
+    using tavo::text::EbcdicCodePage;
+    unsigned long ccsid = 37;
+    if (cwbNL_GetHostCCSID(system.c_str(), &ccsid) != 0)
+        return {};
+    const EbcdicCodePage* national = EbcdicCodePage::Find(ccsid);
+    const EbcdicCodePage& us = *EbcdicCodePage::Find(37);
+    const auto hash = national ? national->ByteOf('#') : std::nullopt;
+    if (!hash || hash == us.ByteOf('#'))
+        return {};
+    return static_cast<char>(us.CodePoint(*hash)) + std::string(kReplyQueueName + 1);
+}
+
+// Our spelling of the queue, then the host's own when ours is not found there. A failure
+// leaves ours in ErrorHandle: the name the user knows.
+cwbDQ_QueueHandle OpenEitherSpelling(const std::string& system) {
+    auto& host = Host();
+    cwbDQ_QueueHandle queue = 0;
+    const unsigned rc =
+        cwbDQ_Open(kReplyQueueName, kLibrary, system.c_str(), &queue, host.ErrorHandle);
+    if (rc != CWBDQ_QUEUE_NOT_FOUND)
+        return rc == 0 ? queue : 0;
+    const std::string national = NationalReplyQueueName(system);
+    if (national.empty())
+        return 0;
+    cwbSV_ErrHandle errors = 0;
+    cwbSV_CreateErrHandle(&errors);
+    if (cwbDQ_Open(national.c_str(), kLibrary, system.c_str(), &queue, errors) != 0)
+        queue = 0;
+    cwbSV_DeleteErrHandle(errors);
+    return queue;
+}
+
 // Opens "#TVOCGET" on `system`, asking "TVOCGET" to create it once when it is missing.
 // Returns 0 on failure, with the reason in ErrorHandle.
 cwbDQ_QueueHandle OpenReplyQueue(const std::string& system, cwbRC_SysHandle connection) {
     auto& host = Host();
-    cwbDQ_QueueHandle queue = 0;
-    if (cwbDQ_Open(kReplyQueueName, kLibrary, system.c_str(), &queue, host.ErrorHandle) == 0)
+    if (const cwbDQ_QueueHandle queue = OpenEitherSpelling(system))
         return queue;
     BuildConvertedListRequest("*CRTDTAQ");
     if (!connection)
         return 0;
     if (cwbRC_CallPgm(connection, host.ListProgram, host.ErrorHandle) != 0)
         return 0;
-    if (cwbDQ_Open(kReplyQueueName, kLibrary, system.c_str(), &queue, host.ErrorHandle) != 0)
-        return 0;
-    return queue;
+    return OpenEitherSpelling(system);
 }
 
 // What a failed set-up created is released before the set-up runs again.
@@ -159,6 +203,10 @@ CHostLink::CHostLink() {
         }
     }
     systemName_ = CurrentSystem;
+    // A refused connect ends here: the set-up would sign on again with the same password,
+    // and each refusal counts against the user profile's sign-on attempts.
+    if (!connection_)
+        return;
     if (!host.HostSetupDone)
         SetUpHost();
     if (!host.HostSetupDone)
@@ -236,7 +284,20 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
         }
         host.ReplyQueues.emplace(systemName_, queue_);
     }
-    records::BuildListRequest(listType, NewListStamp(), areas.listRequest);
+    // Lists of this workstation to this system take turns, each under a stamp of its own.
+    // The turn is waited for up to the list deadline, not the system's timeout: that bounds
+    // one network step, while the list ahead may rightly take up to the deadline.
+    ListLock turn;
+    if (auto refused = turn.Take(systemName_, kListDeadline); !refused.empty()) {
+        outcome_.NotDoneBecause(Outcome::Cause::Host, std::move(refused));
+        return false;
+    }
+    const auto stamp = NewListStamp(turn.LastStamp());
+    if (auto unrecorded = turn.Record(stamp); !unrecorded.empty()) {
+        outcome_.NotDoneBecause(Outcome::Cause::Host, std::move(unrecorded));
+        return false;
+    }
+    records::BuildListRequest(listType, stamp, areas.listRequest);
     ToHost(areas.listParm1, records::kListRequestLength, areas.listRequest,
            records::kListRequestLength);
     std::memcpy(areas.key, areas.listParm1, records::kKeyLength);
@@ -246,6 +307,7 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
               cwbDQ_SetData(readObject_, areas.receive, sizeof areas.receive) == 0 &&
               cwbDQ_SetSearchKey(readObject_, areas.key, records::kKeyLength) == 0 &&
               cwbDQ_SetSearchOrder(readObject_, CWBDQ_EQUAL) == 0;
+    std::unordered_set<std::string> names; // a directory holds each name once
     for (std::size_t read = 0; ok; ++read) {
         if (ClockNow() - started >= kListDeadline) {
             outcome_.NotDoneBecause(Outcome::Cause::Host,
@@ -261,8 +323,30 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
         FromHost(areas.entry, records::kListEntryLength, areas.receive, records::kListEntryLength);
         auto fields = records::ReadListEntry(areas.entry);
         if (fields.endOfList) {
-            outcome_.result = Outcome::Result::Done;
-            return true;
+            // A list's end marker is the last entry it leaves, so whatever follows under
+            // its key is another list's. One read that waits for nothing finds it: a round
+            // trip per list rather than a check of every entry. A list that another
+            // consumed from too shows as a name twice, below.
+            const unsigned rc = cwbDQ_Read(queue_, readObject_, 0, errorHandle_);
+            if (rc == CWBDQ_TIMED_OUT) {
+                outcome_.result = Outcome::Result::Done;
+                return true;
+            }
+            if (rc != CWB_OK && rc != CWBDQ_DATA_TRUNCATED)
+                break;
+            FromHost(areas.entry, records::kListEntryLength, areas.receive,
+                     records::kListEntryLength);
+            outcome_.NotDoneBecause(
+                Outcome::Cause::Host,
+                MixedListText(systemName_, records::ReadListEntry(areas.entry).endOfList
+                                               ? "a second end marker"
+                                               : "an entry after its end marker"));
+            return false;
+        }
+        if (!names.insert(fields.name).second) {
+            outcome_.NotDoneBecause(Outcome::Cause::Host,
+                                    MixedListText(systemName_, fields.name + " twice"));
+            return false;
         }
         if (read == kMaxListEntries) {
             outcome_.NotDoneBecause(Outcome::Cause::Host,

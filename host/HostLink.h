@@ -30,7 +30,9 @@ class CHostLink {
 
     // Fetches "*RCPL" or "*GRPL" into `entries` (appended) and adds to `count`. True
     // when the end of the list was reached; entries read before a failure stay. A list
-    // longer than kMaxListEntries or slower than kListDeadline fails with a text.
+    // longer than kMaxListEntries or slower than kListDeadline fails with a text, as does
+    // one that shows another list's entries mixed in: the lists of this workstation take
+    // turns (ListLock), but another workstation may ask under the same key.
     bool RetrieveList(std::string listType, std::vector<ListItem>& entries, int& count);
 
     // kind 1: recipients, else groups. `recipients` holds the names in ten-character

@@ -55,12 +55,21 @@ const char* ReturnCodeMeaning(unsigned long rc) {
     case CWB_PASSWORD_INCORRECT:
         return "the host refused the password (the password in the systems file)";
     case CWB_PASSWORD_EXPIRED:
-        return "the user's password has expired; change it on the host, then in the systems "
-               "file";
+        return "the user's password has expired; change it with tavo400-send --change-password "
+               "(or Change password in the window), then in the systems file";
     case CWB_USER_DISABLED:
         return "the user profile is disabled on the host; ask its security officer";
     case CWB_SIGNON_REFUSED:
         return "the host refused the sign-on for another reason";
+    case CWB_USER_LOCKED_OUT:
+        return "the host locked the user out for a while after too many failed sign-ons; wait, "
+               "or ask its administrator to lift the lock";
+    case CWB_SIGNON_DELAYED:
+        return "the host wants a pause after failed sign-ons; try again in a minute";
+    case CWB_HOST_BUSY:
+        return "the host is busy checking other sign-ons; try again in a moment";
+    case CWB_NEW_PASSWORD_REFUSED:
+        return "the host refused the new password by its rules";
     case CWB_PASSWORD_COMMAND_FAILED:
         return "the system's password_command gave no password (run it by hand to see why)";
     default:

@@ -11,6 +11,12 @@ class IMessagePresenter {
     virtual ~IMessagePresenter() = default;
     // Shows an OK box and returns when the user has dismissed it.
     virtual void ShowMessage(std::string_view text) = 0;
+    // A question with Yes and No; true for Yes. Where nobody can answer, the text is shown
+    // as a message and the answer is No.
+    virtual bool AskYesNo(std::string_view text) {
+        ShowMessage(text);
+        return false;
+    }
 };
 
 // Null restores the default presenter, which writes to stderr.
@@ -24,5 +30,10 @@ inline void ShowMessageBox(std::string_view text) {
 class RecordingPresenter : public IMessagePresenter {
   public:
     void ShowMessage(std::string_view text) override { shown.emplace_back(text); }
+    bool AskYesNo(std::string_view text) override {
+        shown.emplace_back(text);
+        return answerYes;
+    }
     std::vector<std::string> shown;
+    bool answerYes = false; // what every question is answered
 };

@@ -137,12 +137,41 @@ const DialogTemplate kSignOn{
         {IDC_SIGN_ON_REASON, K::Static, "", 10, 48, 178, 28, kNoPrefix, 0},
     }};
 
+// A new password for a system's user: the current one, then the new one twice. Offered
+// when the password has expired or is about to.
+const DialogTemplate kChangePassword{
+    IDD_CHANGE_PASSWORD,
+    "Change password",
+    196,
+    100,
+    "MS Sans Serif",
+    10,
+    false,
+    true,
+    {
+        {IDC_SYSTEM_LABEL, K::Static, "System:", 10, 10, 60, 8, 0, 0x80970400},
+        {IDC_SYSTEM_NAME, K::Static, "", 74, 10, 62, 8, kNoPrefix, 0x80970400},
+        {IDC_USER_ID_LABEL, K::Static, "User ID:", 10, 26, 60, 8, 0, 0x80970402},
+        {IDC_USER_ID, K::Edit, "", 74, 24, 62, 12, kBorder | kAutoHScroll | kTabStop, 0x80970402},
+        {IDC_OLD_PASSWORD_LABEL, K::Static, "Current password:", 10, 44, 62, 8, 0, 0x80970407},
+        {IDC_OLD_PASSWORD, K::Edit, "", 74, 42, 62, 12,
+         kBorder | kAutoHScroll | kTabStop | kPassword, 0x80970407},
+        {IDC_NEW_PASSWORD_LABEL, K::Static, "New password:", 10, 62, 62, 8, 0, 0x80970409},
+        {IDC_NEW_PASSWORD, K::Edit, "", 74, 60, 62, 12,
+         kBorder | kAutoHScroll | kTabStop | kPassword, 0x80970409},
+        {IDC_CONFIRM_PASSWORD_LABEL, K::Static, "Confirm password:", 10, 80, 62, 8, 0, 0x8097040B},
+        {IDC_CONFIRM_PASSWORD, K::Edit, "", 74, 78, 62, 12,
+         kBorder | kAutoHScroll | kTabStop | kPassword, 0x8097040B},
+        {IDOK, K::DefaultPushButton, "OK", 142, 9, 46, 14, kTabStop, 0x80840001},
+        {IDCANCEL, K::PushButton, "Cancel", 142, 27, 46, 14, kTabStop, 0x80840002},
+    }};
+
 } // namespace
 
 const std::vector<const DialogTemplate*>& AllDialogTemplates() {
     static const std::vector<const DialogTemplate*> all{
         &kAbout,        &kBodyForm,      &kAddressForm, &kBrowseOptions,
-        &kChangeSystem, &kDeliveryModes, &kSignOn};
+        &kChangeSystem, &kDeliveryModes, &kSignOn,      &kChangePassword};
     return all;
 }
 

@@ -12,6 +12,7 @@ inline constexpr int IDD_BROWSE_OPTIONS = 132;
 inline constexpr int IDD_CHANGE_SYSTEM = 146;
 inline constexpr int IDD_DELIVERY_MODES = 148;
 inline constexpr int IDD_SIGN_ON = 150;
+inline constexpr int IDD_CHANGE_PASSWORD = 151;
 
 // controls
 inline constexpr int IDOK = 1;
@@ -42,6 +43,13 @@ inline constexpr int IDC_USER_ID = 1026;
 inline constexpr int IDC_PASSWORD_LABEL = 1027;
 inline constexpr int IDC_PASSWORD = 1028;
 inline constexpr int IDC_SIGN_ON_REASON = 1029;
+inline constexpr int IDC_OLD_PASSWORD_LABEL = 1030;
+inline constexpr int IDC_OLD_PASSWORD = 1031;
+inline constexpr int IDC_NEW_PASSWORD_LABEL = 1032;
+inline constexpr int IDC_NEW_PASSWORD = 1033;
+inline constexpr int IDC_CONFIRM_PASSWORD_LABEL = 1034;
+inline constexpr int IDC_CONFIRM_PASSWORD = 1035;
+inline constexpr int IDC_SYSTEM_NAME = 1036;
 
 // commands of the program's own
 inline constexpr int ID_SEND = 32772;

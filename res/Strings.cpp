@@ -21,6 +21,13 @@ const std::map<unsigned, std::string_view>& Table() {
         {140, "Select Groups"},
         {141, "Please select a delivery mode."},
         {142, "Sign on to %1"},
+        {143, "Change password on %1"},
+        {144, "Your password on %1 expires in %2 days. Change it now?"},
+        {145, "The new password and its confirmation differ. Type the new password twice."},
+        {146, "Please give the user ID, the current password and the new password."},
+        {147, "The password on %1 was changed. It is used until the program ends; a password "
+              "in the systems file is not changed."},
+        {148, "The password on %1 has expired. Choose a new one."},
         {32772, "Send the message to the specified recipients\nSend Message"},
         {32773, "Changes the system to notify\nChange system"},
         {32774, "Changes the delivery modes\nChange delivery"},

@@ -37,7 +37,13 @@ CREATE TABLE IF NOT EXISTS users (
     sha_token     BLOB,
     pbkdf2_token  BLOB,
     disabled      INTEGER NOT NULL DEFAULT 0,
-    expired       INTEGER NOT NULL DEFAULT 0
+    expired       INTEGER NOT NULL DEFAULT 0,
+    password_expires INTEGER
+);
+-- What `user unlock` asks of a daemon serving the database; it takes them in and forgets them.
+CREATE TABLE IF NOT EXISTS unlock_requests (
+    number INTEGER PRIMARY KEY AUTOINCREMENT,
+    user   TEXT NOT NULL
 );
 CREATE TABLE IF NOT EXISTS outbox (
     id          INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -55,11 +61,14 @@ constexpr const char* kOutboxRequestIndex =
     "CREATE UNIQUE INDEX IF NOT EXISTS outbox_request ON outbox (request_key) "
     "WHERE request_key IS NOT NULL";
 
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 // Version 3 remembers, with each message, the request that brought it, so a send that
 // comes again after its reply was lost is recognised.
 constexpr const char* kOutboxV3 = "ALTER TABLE outbox ADD COLUMN request_key TEXT;";
+
+// Version 4 gives a password a date on which it expires, so a client can warn before.
+constexpr const char* kUsersV4 = "ALTER TABLE users ADD COLUMN password_expires INTEGER;";
 
 // Version 1 kept only the libsodium hash. Its users keep it and get no IBM i tokens
 // until their password is set again, since the tokens cannot be made from a hash.
@@ -147,6 +156,15 @@ void PrepareDatabase(sqlite3* db, const std::string& path, OpenMode mode) {
     hasKey.Step();
     if (hasKey.ColumnInt(0) == 0)
         Exec(db, kOutboxV3);
+    bool hasExpiry = false;
+    {
+        Statement s(db, "SELECT count(*) FROM pragma_table_info('users') "
+                        "WHERE name = 'password_expires'");
+        s.Step();
+        hasExpiry = s.ColumnInt(0) != 0;
+    }
+    if (!hasExpiry)
+        Exec(db, kUsersV4);
     Exec(db, kOutboxRequestIndex);
     Exec(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     tx.Commit();

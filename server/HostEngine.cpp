@@ -531,7 +531,8 @@ void HostEngine::SetUser(std::string_view name, const UserPasswords& passwords) 
         "INSERT INTO users (name, password_hash, des_token, sha_token, pbkdf2_token) "
         "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (name) DO UPDATE SET "
         "password_hash = excluded.password_hash, des_token = excluded.des_token, "
-        "sha_token = excluded.sha_token, pbkdf2_token = excluded.pbkdf2_token, expired = 0");
+        "sha_token = excluded.sha_token, pbkdf2_token = excluded.pbkdf2_token, expired = 0, "
+        "password_expires = NULL");
     s.Text(1, upper).Text(2, passwords.hash);
     const std::string* tokens[] = {&passwords.desToken, &passwords.shaToken,
                                    &passwords.pbkdf2Token};
@@ -551,13 +552,18 @@ void HostEngine::SetUser(std::string_view name, std::string_view passwordHash) {
 std::optional<UserAccount> HostEngine::User(std::string_view name) {
     std::lock_guard lock(impl_->mutex);
     Statement s(impl_->db, "SELECT password_hash, des_token, sha_token, pbkdf2_token, disabled, "
-                           "expired FROM users WHERE name = ?1");
+                           "expired, password_expires, password_expires IS NULL FROM users "
+                           "WHERE name = ?1");
     s.Text(1, ToUpper(name));
     if (!s.Step())
         return std::nullopt;
-    return UserAccount{{s.ColumnText(0), s.ColumnText(1), s.ColumnText(2), s.ColumnText(3)},
-                       s.ColumnInt(4) != 0,
-                       s.ColumnInt(5) != 0};
+    UserAccount account{{s.ColumnText(0), s.ColumnText(1), s.ColumnText(2), s.ColumnText(3)},
+                        s.ColumnInt(4) != 0,
+                        s.ColumnInt(5) != 0,
+                        std::nullopt};
+    if (s.ColumnInt(7) == 0)
+        account.passwordExpires = s.ColumnInt(6);
+    return account;
 }
 
 std::optional<std::string> HostEngine::UserPasswordHash(std::string_view name) {
@@ -581,6 +587,38 @@ bool HostEngine::ExpirePassword(std::string_view name) {
     Statement s(impl_->db, "UPDATE users SET expired = 1 WHERE name = ?1");
     s.Text(1, ToUpper(name)).Run();
     return sqlite3_changes(impl_->db) > 0;
+}
+
+bool HostEngine::SetPasswordExpiry(std::string_view name, std::int64_t at) {
+    std::lock_guard lock(impl_->mutex);
+    const auto announced = impl_->Announce();
+    Statement s(impl_->db, "UPDATE users SET password_expires = ?2 WHERE name = ?1");
+    s.Text(1, ToUpper(name)).Int(2, at).Run();
+    return sqlite3_changes(impl_->db) > 0;
+}
+
+bool HostEngine::RequestUnlock(std::string_view name) {
+    std::lock_guard lock(impl_->mutex);
+    const auto announced = impl_->Announce();
+    Statement s(impl_->db, "INSERT INTO unlock_requests (user) SELECT name FROM users "
+                           "WHERE name = ?1");
+    s.Text(1, ToUpper(name)).Run();
+    return sqlite3_changes(impl_->db) > 0;
+}
+
+std::vector<std::string> HostEngine::TakeUnlockRequests() {
+    std::lock_guard lock(impl_->mutex);
+    std::vector<std::string> users;
+    std::int64_t last = 0;
+    Statement s(impl_->db, "SELECT number, user FROM unlock_requests ORDER BY number");
+    while (s.Step()) {
+        last = s.ColumnInt(0);
+        users.push_back(s.ColumnText(1));
+    }
+    // A request made meanwhile has a higher number and stays for the next call.
+    if (last > 0)
+        Statement(impl_->db, "DELETE FROM unlock_requests WHERE number <= ?1").Int(1, last).Run();
+    return users;
 }
 
 std::vector<std::string> HostEngine::Users() {

@@ -91,7 +91,12 @@ struct UserPasswords {
 struct UserAccount {
     UserPasswords passwords;
     bool disabled = false;
-    bool expired = false;
+    bool expired = false;                                       // marked so by an administrator
+    std::optional<std::int64_t> passwordExpires = std::nullopt; // seconds since 1970, UTC
+
+    bool ExpiredAt(std::int64_t now) const {
+        return expired || (passwordExpires && *passwordExpires <= now);
+    }
 };
 
 // How the engine treats the file it is given.
@@ -177,7 +182,8 @@ class HostEngine {
 
     // Sign-on users of the daemon. Names are kept upper case; the engine stores the
     // password hash and equivalents it is given and never sees a password.
-    // Setting a password clears its expiry and leaves a disabled user disabled.
+    // Setting a password clears its expiry (mark and date) and leaves a disabled user
+    // disabled.
     void SetUser(std::string_view name, const UserPasswords& passwords);
     void SetUser(std::string_view name, std::string_view passwordHash);
     std::optional<UserAccount> User(std::string_view name);
@@ -186,6 +192,15 @@ class HostEngine {
     // False when there is no such user.
     bool SetUserDisabled(std::string_view name, bool disabled);
     bool ExpirePassword(std::string_view name);
+    // The password expires at `at` (seconds since 1970, UTC) unless set again before.
+    bool SetPasswordExpiry(std::string_view name, std::int64_t at);
+    // Asks the daemon serving this database, if any, to lift the sign-on lock of `name`:
+    // the lock lives in the daemon's memory, and the daemon looks for such requests every
+    // second. False when there is no such user.
+    bool RequestUnlock(std::string_view name);
+    // The users whose unlock was asked for since the last call, oldest first; taken, so
+    // each request is seen once.
+    std::vector<std::string> TakeUnlockRequests();
 
   private:
     struct Impl;

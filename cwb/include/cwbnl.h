@@ -14,6 +14,9 @@ typedef unsigned long cwbNL_Converter;
 #define CWBNL_ERR_CNV_INVALID_HANDLE 6101u
 
 unsigned int cwbNL_GetCodePage(unsigned long* codePage, cwbSV_ErrHandle errorHandle);
+/* The CCSID the host's sign-on server names, signing on to `system` if this process has
+   not yet (without asking for a password); 37 for the embedded host and tcp://. */
+unsigned int cwbNL_GetHostCCSID(const char* system, unsigned long* CCSID);
 unsigned int cwbNL_CreateConverterEx(unsigned long sourceCodePage, unsigned long targetCodePage,
                                      cwbNL_Converter* theConverter, cwbSV_ErrHandle errorHandle,
                                      unsigned long shiftInShiftOutStatus, unsigned long padLength,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -45,6 +46,11 @@ class Backend {
     // Takes one entry filed under `key`; CWBDQ_TIMED_OUT when there is none.
     virtual Status TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
                              std::string& entry) = 0;
+    // Changes the user's password on the host; needs no Connect first.
+    virtual Status ChangePassword(std::string_view user, std::string_view oldPassword,
+                                  std::string_view newPassword) = 0;
+    // The CCSID the host's sign-on names; after Connect. Our own hosts speak CCSID 37.
+    virtual std::uint32_t HostCcsid() const { return 37; }
 };
 
 // Picks the backend by the system's address.

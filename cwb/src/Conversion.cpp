@@ -28,6 +28,19 @@ unsigned int cwbNL_GetCodePage(unsigned long* codePage, cwbSV_ErrHandle errorHan
     return CWB_OK;
 }
 
+unsigned int cwbNL_GetHostCCSID(const char* system, unsigned long* CCSID) {
+    if (auto injected = Intercept("cwbNL_GetHostCCSID", system ? system : ""))
+        return injected->rc;
+    if (!system || !CCSID)
+        return CWB_INVALID_POINTER;
+    Status status;
+    auto backend = OpenBackend(system, Use::Queues, status);
+    if (!backend)
+        return status.rc;
+    *CCSID = backend->HostCcsid();
+    return CWB_OK;
+}
+
 unsigned int cwbNL_CreateConverterEx(unsigned long sourceCodePage, unsigned long targetCodePage,
                                      cwbNL_Converter* theConverter, cwbSV_ErrHandle errorHandle,
                                      unsigned long /*shiftInShiftOutStatus*/,

@@ -81,6 +81,13 @@ void EmbeddedBackend::ForgetEngines() {
 
 EmbeddedBackend::EmbeddedBackend(SystemConfig system) : system_(std::move(system)) {}
 
+Status EmbeddedBackend::ChangePassword(std::string_view, std::string_view, std::string_view) {
+    return Status::Fail(CWB_INVALID_PARAMETER,
+                        "System " + system_.name +
+                            " is the host built into this program: it has no passwords to "
+                            "change.");
+}
+
 // A host in this process is always reached; a database that cannot be opened is the
 // host's failure, told with its path and reason to each call's error handle and tried
 // again by the next call.

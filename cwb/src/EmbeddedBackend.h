@@ -18,6 +18,9 @@ class EmbeddedBackend final : public Backend {
     Status QueueExists(std::string_view queue, std::string_view library) override;
     Status TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
                      std::string& entry) override;
+    // Refused: the embedded host signs nobody on.
+    Status ChangePassword(std::string_view user, std::string_view oldPassword,
+                          std::string_view newPassword) override;
 
     // The engine behind a system, opened on first use; a new database of the DEMO system
     // gets the demo directory. Throws std::runtime_error, with the path and the reason,

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <random>
 
+#include "IbmiReplies.h"
+#include "SignOn.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
 
@@ -25,6 +27,7 @@ struct SignedOn {
     int level;
     ib::PasswordScheme scheme;
     ib::Bytes token;
+    std::uint32_t ccsid; // the sign-on server's
 };
 std::mutex signOnsMutex;
 std::map<std::string, SignedOn>& SignOns() {
@@ -35,13 +38,6 @@ std::string SignOnKey(const SystemConfig& system) {
     return system.address + '\0' + system.user;
 }
 
-ib::Seed NewSeed() {
-    static thread_local std::random_device source;
-    ib::Seed seed;
-    for (auto& b : seed)
-        b = static_cast<std::uint8_t>(source());
-    return seed;
-}
 
 std::string Hex32(std::uint32_t code) {
     char text[16];
@@ -56,12 +52,6 @@ std::string Joined(const std::vector<ib::HostMessage>& messages) {
     return text;
 }
 
-std::string Hex16(std::uint16_t code) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", code);
-    return text;
-}
-
 // Never destroyed, so none is closed behind a thread at exit.
 IdleConnections<IbmiBackend::Link>& IdleLinks() {
     static auto* idle = new IdleConnections<IbmiBackend::Link>;
@@ -70,6 +60,14 @@ IdleConnections<IbmiBackend::Link>& IdleLinks() {
 
 } // namespace
 
+ib::Seed NewSeed() {
+    static thread_local std::random_device source;
+    ib::Seed seed;
+    for (auto& b : seed)
+        b = static_cast<std::uint8_t>(source());
+    return seed;
+}
+
 void ForgetIbmiSignOns() {
     IdleLinks().Clear();
     std::lock_guard lock(signOnsMutex);
@@ -77,7 +75,7 @@ void ForgetIbmiSignOns() {
 }
 
 IbmiBackend::Link::~Link() {
-    if (serverId == ib::kRemoteCommandServer && channel.Lowest().is_open()) {
+    if (serverId == ib::kRemoteCommandServer && started && channel.Lowest().is_open()) {
         static const ib::Bytes endJob = ib::EncodeEndJob();
         channel.With([&](auto& stream) {
             asio::async_write(stream, asio::buffer(endJob), [](std::error_code, std::size_t) {});
@@ -130,6 +128,16 @@ Status IbmiBackend::SignOnRefused(std::uint32_t code,
         return Status::Fail(CWB_PASSWORD_EXPIRED, who + "the password has expired." + host);
     case ib::kSignonUserDisabled:
         return Status::Fail(CWB_USER_DISABLED, who + "the user profile is disabled." + host);
+    // tavo400-hostd's own: an IBM i disables the profile instead, and neither delays nor
+    // refuses for load.
+    case ib::kSignonLockedOut:
+        return Status::Fail(CWB_USER_LOCKED_OUT,
+                            who + "the user is locked out for a while." + host);
+    case ib::kSignonDelay:
+        return Status::Fail(CWB_SIGNON_DELAYED,
+                            who + "the host wants a pause before the next attempt." + host);
+    case ib::kSignonHostBusy:
+        return Status::Fail(CWB_HOST_BUSY, who + "the host is busy; try again in a moment." + host);
     default:
         return Status::Fail(CWB_SIGNON_REFUSED,
                             who + "the host answered " + Hex32(code) + "." + host);
@@ -150,6 +158,7 @@ Status IbmiBackend::Connect(Use use) {
             passwordLevel_ = known->second.level;
             scheme_ = known->second.scheme;
             token_ = known->second.token;
+            hostCcsid_ = known->second.ccsid;
             return Status::Ok();
         }
     }
@@ -162,7 +171,14 @@ Status IbmiBackend::Connect(Use use) {
     std::future<Status> reaching;
     try {
         reaching = std::async(std::launch::async, [this, &early, &link, deadline] {
-            return Reach(early, *link, deadline);
+            // An exception would surface only at get(), far from any handler.
+            try {
+                return Reach(early, *link, deadline);
+            } catch (const std::exception& e) {
+                link->channel.Close();
+                return Status::Fail(CWB_COMMUNICATIONS_ERROR,
+                                    "Cannot reach " + Where() + ": " + e.what() + ".");
+            }
         });
     } catch (const std::system_error&) {
         link.reset(); // no thread to spare: the service opens on first use
@@ -173,7 +189,8 @@ Status IbmiBackend::Connect(Use use) {
         return status;
     {
         std::lock_guard lock(signOnsMutex);
-        SignOns()[SignOnKey(system_)] = {system_.password, passwordLevel_, scheme_, token_};
+        SignOns()[SignOnKey(system_)] = {system_.password, passwordLevel_, scheme_, token_,
+                                         hostCcsid_};
     }
     if (!link)
         return Status::Ok();
@@ -188,25 +205,15 @@ Status IbmiBackend::Connect(Use use) {
 // The sign-on server checks the user once and tells the password level; each service
 // connection then proves the password again with seeds of its own.
 Status IbmiBackend::SignOn(Deadline deadline) {
-    unsigned short port = 0;
     Link signon(ib::kSignonServer);
-    if (auto status = PortOf(signon.io, ib::kSignonService, system_.signonPort, port, deadline);
-        !status.ok())
-        return status;
     Channel& socket = signon.channel;
-    if (auto status = Dial(socket, port, deadline); !status.ok())
-        return status;
     try {
         ib::SignonXchgAttributesRequest hello;
-        hello.clientSeed = NewSeed();
-        ib::Bytes reply;
-        if (auto status = Exchange(socket, hello.Encode(), &reply, deadline); !status.ok())
+        ib::SignonXchgAttributesReply attributes;
+        if (auto status = OpenSignon(signon, hello.clientSeed, attributes, deadline);
+            !status.ok())
             return status;
-        const auto attributes = ib::SignonXchgAttributesReply::Decode(reply);
-        if (attributes.returnCode != 0) {
-            socket.Close();
-            return SignOnRefused(attributes.returnCode, {});
-        }
+        ib::Bytes reply;
         passwordLevel_ = attributes.passwordLevel;
         scheme_ = ib::SchemeForLevel(passwordLevel_);
         try {
@@ -235,6 +242,8 @@ Status IbmiBackend::SignOn(Deadline deadline) {
             return SignOnRefused(signedOn.returnCode, signedOn.messages);
         if (signedOn.serverCcsid == 0)
             return Unreadable(socket, "no CCSID");
+        hostCcsid_ = signedOn.serverCcsid;
+        NotePasswordExpiry(system_.name, ExpiryWarning(signedOn));
     } catch (const ib::DatastreamError& e) {
         return Unreadable(socket, e.what());
     } catch (const ib::PasswordError& e) {
@@ -285,27 +294,27 @@ Status IbmiBackend::Start(const Service& service, Link& link, Deadline deadline)
             return SignOnRefused(started.returnCode, {});
         }
         link.correlation = 1;
+        link.started = true;
         if (service.serverId == ib::kRemoteCommandServer) {
             if (auto status =
                     Exchange(channel, ib::RcXchgAttributesRequest{}.Encode(), &reply, deadline);
                 !status.ok())
                 return status;
-            const auto attributes = ib::RcXchgAttributesReply::Decode(reply);
-            // 0x0100-0x0108 are warnings the server lets a client live with.
-            if (attributes.returnCode != 0 &&
-                (attributes.returnCode < 0x0100 || attributes.returnCode > 0x0108)) {
+            if (auto read = ibmireplies::ReadRcAttributes(reply, Where(), link.serverLevel);
+                !read.ok()) {
                 channel.Close();
-                return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                                    "The remote command server of " + Where() + " refused us (" +
-                                        Hex16(attributes.returnCode) + ").");
+                return read;
             }
-            link.serverLevel = attributes.serverLevel;
+            link.ccsid = ib::RcXchgAttributesReply::Decode(reply).ccsid;
         } else {
             if (auto status =
                     Exchange(channel, ib::DqXchgAttributesRequest{}.Encode(), &reply, deadline);
                 !status.ok())
                 return status;
-            ib::DqXchgAttributesReply::Decode(reply);
+            if (auto read = ibmireplies::ReadDqAttributes(reply, Where()); !read.ok()) {
+                channel.Close();
+                return read;
+            }
         }
     } catch (const ib::DatastreamError& e) {
         return Unreadable(channel, e.what());
@@ -357,11 +366,8 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
     call.library = std::string(library);
     // "Up to ten messages", in the form this server level knows.
     call.messageOption = level < 10 ? 0 : level == 10 ? 3 : 5;
-    std::size_t outputs = 0;
-    for (const BoundParm& p : parms) {
+    for (const BoundParm& p : parms)
         call.parms.push_back(ib::MakeCallParm(p.type, ib::ByteView(p.area, p.length), level));
-        outputs += p.type != CWBRC_INPUT;
-    }
     ib::Bytes bytes;
     try {
         bytes = call.Encode();
@@ -372,53 +378,15 @@ Status IbmiBackend::CallProgram(std::string_view program, std::string_view libra
     }
     ib::Bytes reply;
     bool sent = false;
-    if (auto status = Request(link, std::move(bytes), reply, &sent); !status.ok()) {
-        // The host servers cannot tell a call sent again from a new one.
-        if (sent && (status.rc == CWB_COMMUNICATIONS_ERROR || status.rc == CWB_TIMEOUT))
-            return Status::Fail(CWB_REPLY_LOST,
-                                "The call of " + call.program + " reached " + Where() +
-                                    ", but its answer was lost (" + status.text +
-                                    ") The host may have run it: check before calling again.");
-        return status;
-    }
-    try {
-        const auto result = ib::CallProgramReply::Decode(reply);
-        if (result.returnCode == 0x0500 || result.returnCode == 0x0501) {
-            Status failed = Status::Fail(CWBRC_HOST_PROGRAM_ERROR,
-                                         "The host could not run program " + std::string(program) +
-                                             " in library " + std::string(library) + " (" +
-                                             Hex16(result.returnCode) + ").");
-            for (const auto& m : result.messages)
-                failed.messages.push_back(m.Display());
-            return failed;
-        }
-        if (result.returnCode != 0) {
-            link.channel.Close();
-            return Status::Fail(
-                CWB_COMMUNICATIONS_ERROR,
-                "The remote command server of " + Where() + " refused the call (" +
-                    Hex16(result.returnCode) + ")" +
-                    (result.messages.empty() ? "" : ": " + Joined(result.messages)) + ".");
-        }
-        // The areas are the caller's: nothing is written unless every one fits exactly.
-        if (result.outputs.size() != outputs)
-            return Unreadable(link.channel, "parameter areas that do not match the call");
-        std::vector<ib::Bytes> areas;
-        for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
-            if (parms[i].type != CWBRC_INPUT) {
-                areas.push_back(ib::ExpandParm(result.outputs[o++]));
-                if (areas.back().size() != parms[i].length)
-                    return Unreadable(link.channel, "parameter areas that do not match the call");
-            }
-        for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
-            if (parms[i].type != CWBRC_INPUT) {
-                std::memcpy(parms[i].area, areas[o].data(), areas[o].size());
-                ++o;
-            }
-    } catch (const ib::DatastreamError& e) {
-        return Unreadable(link.channel, e.what());
-    }
-    return Status::Ok();
+    // The host servers cannot tell a call sent again from a new one.
+    if (auto status = Request(link, std::move(bytes), reply, &sent); !status.ok())
+        return sent ? ibmireplies::ReplyLost(program, Where(), status.text) : status;
+    bool closeLink = false;
+    auto status =
+        ibmireplies::ReadCallReply(reply, parms, program, library, Where(), closeLink, link.ccsid);
+    if (closeLink)
+        link.channel.Close();
+    return status;
 }
 
 namespace {
@@ -432,7 +400,7 @@ Status QueueProblem(const ib::DqCommonReply& reply, const std::string& where) {
     if (id == "CPF9802" || id == "CPF2189" || id == "CPF9820" || id == "CPF2182")
         return Status::Fail(CWB_ACCESS_DENIED, text);
     return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The data queue server of " + where +
-                                                      " answered " + Hex16(reply.returnCode) +
+                                                      " answered " + ibmireplies::Hex16(reply.returnCode) +
                                                       (id.empty() ? "." : ": " + text));
 }
 
@@ -450,7 +418,7 @@ Status IbmiBackend::QueueExists(std::string_view queue, std::string_view library
             !status.ok())
             return status;
         if (ib::ReadHeader(reply).requestId == ib::kDqCommonReply)
-            return QueueProblem(ib::DqCommonReply::Decode(reply), Where());
+            return QueueProblem(ib::DqCommonReply::Decode(reply, hostCcsid_), Where());
         const auto attributes = ib::DqQueryAttributesReply::Decode(reply);
         if (attributes.queueType != 2)
             return Status::Fail(CWBDQ_QUEUE_NOT_FOUND, "Data queue " + std::string(queue) +
@@ -487,7 +455,7 @@ Status IbmiBackend::ReadAhead(const ib::DqReadRequest& read, std::size_t count,
         if (ib::ReadHeader(reply).correlation != first + i)
             return Unreadable(channel, "replies out of order");
         if (ib::ReadHeader(reply).requestId == ib::kDqCommonReply) {
-            const auto common = ib::DqCommonReply::Decode(reply);
+            const auto common = ib::DqCommonReply::Decode(reply, hostCcsid_);
             if (common.returnCode == ib::kDqNoEntry)
                 drained = true;
             else if (problem.ok())

@@ -37,6 +37,10 @@ class IbmiBackend final : public Backend {
     // out one by one in the order the host sent them.
     Status TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
                      std::string& entry) override;
+    // Through the sign-on server alone, at the password level it asks for.
+    Status ChangePassword(std::string_view user, std::string_view oldPassword,
+                          std::string_view newPassword) override;
+    std::uint32_t HostCcsid() const override { return hostCcsid_; }
 
   private:
   public:
@@ -49,12 +53,14 @@ class IbmiBackend final : public Backend {
         Link& operator=(const Link&) = delete;
         // Ends the remote command server's job, as it asks, and closes.
         ~Link();
+        bool started = false; // a server never started has no job to end
         std::uint16_t serverId;
         asio::io_context io;
         std::shared_ptr<asio::ssl::context> tlsContext; // what the channel's TLS was made with
         Channel channel;
         std::uint32_t correlation = 0;
         std::uint16_t serverLevel = 0;
+        std::uint32_t ccsid = 37;                    // the job's, which its messages come in
         tavo::ibmi::Seed clientSeed{}, serverSeed{}; // from reaching it to starting it
     };
 
@@ -72,6 +78,9 @@ class IbmiBackend final : public Backend {
     };
 
     Status SignOn(Deadline deadline);
+    // A connection to the sign-on server with attributes exchanged: its seeds and level.
+    Status OpenSignon(Link& signon, tavo::ibmi::Seed& clientSeed,
+                      tavo::ibmi::SignonXchgAttributesReply& attributes, Deadline deadline);
     // Connects to the service's server and trades seeds: nothing that needs the password.
     Status Reach(const Service& service, Link& link, Deadline deadline);
     // Proves the password with those seeds and starts the server.
@@ -118,11 +127,19 @@ class IbmiBackend final : public Backend {
     tavo::ibmi::PasswordScheme scheme_ = tavo::ibmi::PasswordScheme::Sha1;
     tavo::ibmi::Bytes token_; // the password's equivalent for this host's level
     int passwordLevel_ = -1;
+    std::uint32_t hostCcsid_ = 37; // the sign-on server's; the data queue's messages are in it
     std::map<std::string, Prefetch, std::less<>> prefetched_;
 };
+
+// Eight random bytes for a seed of ours.
+tavo::ibmi::Seed NewSeed();
 
 // Forgets the sign-ons this process has made and closes the connections it keeps
 // (tests: a fresh process).
 void ForgetIbmiSignOns();
+
+// The days a signed-on password has left when the host's warning period has begun
+// (the host's own period, else 7 days); nullopt when no warning is due.
+std::optional<int> ExpiryWarning(const tavo::ibmi::SignonInfoReply& info);
 
 } // namespace cwb

@@ -1,6 +1,7 @@
 // The transport of the ibmi backend: connections (plain or TLS) with deadlines, whole
 // datastreams in and out, and the port mapper.
 #include <functional>
+#include <optional>
 
 #include "IbmiBackend.h"
 
@@ -145,7 +146,15 @@ Status IbmiBackend::PortOf(asio::io_context& io, std::string_view name, unsigned
         return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The port mapper of " + Where() +
                                                           " did not answer for " + service + " (" +
                                                           result.message() + ").");
-    const auto found = ib::DecodePortMapperReply(answer);
+    std::optional<std::uint16_t> found;
+    try {
+        found = ib::DecodePortMapperReply(answer);
+    } catch (const ib::DatastreamError& e) {
+        // Plain TCP even under TLS: anyone on the path can write this answer.
+        return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The port mapper of " + Where() +
+                                                          " gave no usable port for " + service +
+                                                          " (" + e.what() + ").");
+    }
     if (!found)
         return Status::Fail(CWB_COMMUNICATIONS_ERROR,
                             "The host " + Where() + " does not serve " + service + ".");

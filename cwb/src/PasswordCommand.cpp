@@ -118,8 +118,15 @@ Status RunPasswordCommand(const SystemConfig& system, std::string& password) {
     for (const auto& word : words)
         argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
+    // A group of its own, so that a time-out ends whatever it started too: a child that
+    // keeps the output open would otherwise outlive us.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     writeEnd.Close(); // so that its exit ends our read
     if (spawned != 0)
@@ -131,7 +138,7 @@ Status RunPasswordCommand(const SystemConfig& system, std::string& password) {
     readEnd.Close();
     const auto status = inTime ? WaitForExit(pid, deadline) : std::nullopt;
     if (!status) {
-        ::kill(pid, SIGKILL);
+        ::kill(-pid, SIGKILL);
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
         Wipe(output);

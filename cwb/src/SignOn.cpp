@@ -5,8 +5,10 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "PasswordCommand.h"
+#include "State.h"
 #include "cwbsignon.h"
 
 namespace cwb {
@@ -17,6 +19,8 @@ struct Registry {
     cwbCO_SignOnPrompt prompt = nullptr;
     void* context = nullptr;
     std::map<std::string, Credentials, std::less<>> accepted;
+    std::set<std::string, std::less<>> changed; // of `accepted`, those set by a change
+    std::map<std::string, int, std::less<>> expiring;
     std::mutex asking; // one prompt on the screen at a time
 };
 
@@ -90,18 +94,55 @@ void CacheSignOn(const std::string& system, const Credentials& credentials) {
     std::lock_guard lock(registry.mutex);
     registry.accepted.erase(system);
     registry.accepted.emplace(system, credentials);
+    registry.changed.erase(system);
 }
 
 void ForgetSignOn(const std::string& system) {
     auto& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     registry.accepted.erase(system);
+    registry.changed.erase(system);
+}
+
+void CacheChangedPassword(const std::string& system, const Credentials& credentials) {
+    CacheSignOn(system, credentials);
+    auto& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    registry.changed.insert(system);
+}
+
+std::optional<Credentials> ChangedPassword(const std::string& system) {
+    auto& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    if (!registry.changed.contains(system))
+        return std::nullopt;
+    return registry.accepted.at(system);
+}
+
+void NotePasswordExpiry(const std::string& system, std::optional<int> daysLeft) {
+    auto& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    if (daysLeft)
+        registry.expiring[system] = *daysLeft;
+    else
+        registry.expiring.erase(system);
+}
+
+std::optional<int> PasswordExpiry(const std::string& system) {
+    auto& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    const auto found = registry.expiring.find(system);
+    if (found == registry.expiring.end())
+        return std::nullopt;
+    return found->second;
 }
 
 void ResetSignOns() {
     auto& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     registry.accepted.clear();
+    registry.changed.clear();
+    registry.expiring.clear();
     registry.prompt = nullptr;
     registry.context = nullptr;
 }
@@ -114,4 +155,68 @@ extern "C" unsigned int cwbCO_SetSignOnPrompt(cwbCO_SignOnPrompt prompt, void* c
     registry.prompt = prompt;
     registry.context = context;
     return CWB_OK;
+}
+
+extern "C" unsigned int cwbCO_ChangePassword(const char* systemName, const char* userId,
+                                             const char* oldPassword, const char* newPassword,
+                                             cwbSV_ErrHandle errorHandle) {
+    using namespace cwb;
+    ClearErrors(errorHandle);
+    if (auto injected = Intercept("cwbCO_ChangePassword", systemName ? systemName : ""))
+        return Fail(errorHandle, injected->rc, injected->text);
+    if (!systemName || !userId || !oldPassword || !newPassword)
+        return Fail(errorHandle, CWB_INVALID_POINTER,
+                    "cwbCO_ChangePassword: the system, user or a password is missing.");
+    auto load = Systems();
+    if (!load.config)
+        return Fail(errorHandle, CWB_CONFIG_ERROR, load.error);
+    const SystemConfig* system = load.config->Find(systemName);
+    if (!system)
+        return Fail(errorHandle, CWB_UNKNOWN_SYSTEM,
+                    "System " + std::string(systemName) + " is not configured.");
+    if (!*userId)
+        return Fail(errorHandle, CWB_INVALID_PARAMETER,
+                    "cwbCO_ChangePassword: no user for " + system->name + ".");
+    auto backend = MakeBackend(*system);
+    if (!backend)
+        return Fail(errorHandle, CWB_COMMUNICATIONS_ERROR,
+                    "System " + system->name +
+                        " has an address this program cannot use: " + system->address);
+    const Status status = backend->ChangePassword(userId, oldPassword, newPassword);
+    if (!status.ok())
+        return Fail(errorHandle, status);
+    CacheChangedPassword(system->name, Credentials{userId, newPassword});
+    NotePasswordExpiry(system->name, std::nullopt);
+    return CWB_OK;
+}
+
+extern "C" unsigned int cwbCO_GetPasswordExpiry(const char* systemName, long* daysLeft) {
+    using namespace cwb;
+    if (!systemName || !daysLeft)
+        return CWB_INVALID_POINTER;
+    *daysLeft = -1;
+    auto load = Systems();
+    if (!load.config)
+        return CWB_CONFIG_ERROR;
+    const SystemConfig* system = load.config->Find(systemName);
+    if (!system)
+        return CWB_UNKNOWN_SYSTEM;
+    if (const auto days = PasswordExpiry(system->name))
+        *daysLeft = *days;
+    return CWB_OK;
+}
+
+extern "C" unsigned int cwbCO_GetSignOnUserID(const char* systemName, char* userId,
+                                              unsigned long size, unsigned long* needed) {
+    using namespace cwb;
+    if (!systemName || !userId)
+        return CWB_INVALID_POINTER;
+    auto load = Systems();
+    if (!load.config)
+        return CWB_CONFIG_ERROR;
+    const SystemConfig* system = load.config->Find(systemName);
+    if (!system)
+        return CWB_UNKNOWN_SYSTEM;
+    const auto cached = CachedSignOn(system->name);
+    return CopyOut(cached ? cached->user : system->user, userId, size, needed);
 }

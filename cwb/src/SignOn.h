@@ -25,6 +25,14 @@ std::optional<Credentials> AskSignOn(std::string_view systemName, const std::str
 std::optional<Credentials> CachedSignOn(const std::string& system);
 void CacheSignOn(const std::string& system, const Credentials& credentials);
 void ForgetSignOn(const std::string& system);
+// A password changed in this run, which then stands before the systems file's own.
+void CacheChangedPassword(const std::string& system, const Credentials& credentials);
+std::optional<Credentials> ChangedPassword(const std::string& system);
+
+// The days the password of the last sign-on to a system has left, once the host's
+// warning period has begun; nullopt when no warning is due.
+void NotePasswordExpiry(const std::string& system, std::optional<int> daysLeft);
+std::optional<int> PasswordExpiry(const std::string& system);
 
 // Wipes what was cached and removes the prompt, as a new process finds them.
 void ResetSignOns();

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 #include <iterator>
+#include <map>
+#include <mutex>
 
 #include "EmbeddedBackend.h"
 #include "IbmiBackend.h"
@@ -112,6 +114,53 @@ SystemsLoad Systems() {
 
 namespace {
 
+// What each system's password_command gave in this run, by the system, its user and the
+// command, so that a systems file changed meanwhile runs its new command.
+class PasswordsByCommand {
+  public:
+    bool Find(const std::string& key, std::string& password) {
+        std::lock_guard lock(mutex_);
+        auto found = passwords_.find(key);
+        if (found == passwords_.end())
+            return false;
+        password = found->second;
+        return true;
+    }
+    void Keep(const std::string& key, const std::string& password) {
+        std::lock_guard lock(mutex_);
+        passwords_[key] = password;
+    }
+    void Forget(const std::string& key) {
+        std::lock_guard lock(mutex_);
+        if (auto found = passwords_.find(key); found != passwords_.end()) {
+            Wipe(found->second);
+            passwords_.erase(found);
+        }
+    }
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        for (auto& [key, password] : passwords_)
+            Wipe(password);
+        passwords_.clear();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<std::string, std::string> passwords_;
+};
+
+PasswordsByCommand& CommandPasswords() {
+    static PasswordsByCommand passwords;
+    return passwords;
+}
+
+std::string CommandKey(const SystemConfig& system) {
+    std::string key = system.name + '\0' + system.user;
+    for (const auto& word : system.passwordCommand)
+        (key += '\0') += word;
+    return key;
+}
+
 std::unique_ptr<Backend> Connected(const SystemConfig& system, Use use, Status& status) {
     auto backend = MakeBackend(system);
     if (!backend) {
@@ -184,7 +233,8 @@ std::unique_ptr<Backend> SignOnAsked(std::string_view systemName, const SystemCo
             CacheSignOn(system.name, *credentials);
             return backend;
         }
-        if (!IsSignOnRefusal(status.rc))
+        // An expired password was the right one: only a change cures it, not another ask.
+        if (!IsSignOnRefusal(status.rc) || status.rc == CWB_PASSWORD_EXPIRED)
             return nullptr;
         ForgetSignOn(system.name);
         refused = status;
@@ -210,12 +260,32 @@ std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Use use, Statu
         return nullptr;
     }
     // The embedded host signs nobody on.
-    if (system->address == "embedded" || system->hasPassword)
+    if (system->address == "embedded")
         return Connected(*system, use, status);
+    // A password changed in this run replaces the file's, which is never rewritten.
+    if (const auto changed = ChangedPassword(system->name)) {
+        auto backend = ConnectedAs(*system, use, *changed, status);
+        if (backend || !IsSignOnRefusal(status.rc))
+            return backend;
+        ForgetSignOn(system->name);
+    }
+    if (system->hasPassword)
+        return Connected(*system, use, status);
+    // The command runs once a run: a connect and a queue open are two sign-ons, and a
+    // command that hangs would cost its timeout at each. A refusal forgets its answer.
     if (!system->passwordCommand.empty()) {
+        const std::string key = CommandKey(*system);
         Credentials credentials{system->user, {}};
-        status = RunPasswordCommand(*system, credentials.password);
-        return status.ok() ? ConnectedAs(*system, use, credentials, status) : nullptr;
+        if (!CommandPasswords().Find(key, credentials.password)) {
+            status = RunPasswordCommand(*system, credentials.password);
+            if (!status.ok())
+                return nullptr;
+            CommandPasswords().Keep(key, credentials.password);
+        }
+        auto backend = ConnectedAs(*system, use, credentials, status);
+        if (!backend && IsSignOnRefusal(status.rc))
+            CommandPasswords().Forget(key);
+        return backend;
     }
     return SignOnAsked(systemName, *system, use, prompting, status);
 }
@@ -261,6 +331,7 @@ void ForgetProcess() {
     cwb::ForgetIbmiSignOns();
     cwb::ForgetTcpConnections();
     cwb::ResetSignOns();
+    cwb::CommandPasswords().Clear();
 }
 
 [[maybe_unused]] const bool registered = RegisterProcessReset([](KeepHosts keepHosts) {

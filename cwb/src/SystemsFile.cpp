@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cwb {
 namespace {
@@ -33,12 +34,24 @@ std::string_view Trim(std::string_view s) {
     return s.substr(first, last - first + 1);
 }
 
-// A comment starts a line, or follows white space, so a ';' inside a value survives.
+// A comment starts a line, or follows white space, so a ';' inside a value survives,
+// and so does one inside a quoted word ("a ;b" of a password_command). A quote opens
+// only where a word starts, so an unquoted value that holds one reads as it always has.
 std::string_view StripComment(std::string_view line) {
+    bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
-        if ((line[i] == ';' || line[i] == '#') &&
-            (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+        const char before = i == 0 ? ' ' : line[i - 1];
+        const bool afterBlank = before == ' ' || before == '\t';
+        if (quoted) {
+            if (line[i] == '\\' && i + 1 < line.size())
+                ++i;
+            else if (line[i] == '"')
+                quoted = false;
+        } else if (line[i] == '"' && (afterBlank || before == '=')) {
+            quoted = true;
+        } else if ((line[i] == ';' || line[i] == '#') && afterBlank) {
             return line.substr(0, i);
+        }
     }
     return line;
 }
@@ -281,6 +294,10 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
                 return {std::nullopt, LineError(lineNo, "pipeline must be a number of reads "
                                                         "from 1 to 65535")};
             system.pipeline = reads;
+        } else if (key == "insecure_plaintext") {
+            if (value != "yes" && value != "no")
+                return {std::nullopt, LineError(lineNo, "insecure_plaintext must be yes or no")};
+            system.insecurePlaintext = value == "yes";
         } else if (key == "signon_port" || key == "rmtcmd_port" || key == "dtaq_port") {
             if (!ValidPort(value))
                 return {std::nullopt, LineError(lineNo, std::string(key) +
@@ -338,6 +355,16 @@ SystemsLoad LoadSystems() {
         return {std::nullopt, "systems file " + path + " is not a regular file"};
     if (static_cast<std::size_t>(info.st_size) > kMaxFileSize)
         return {std::nullopt, "systems file " + path + " is larger than 1 MiB"};
+    // Whoever can write the file chooses where passwords go and which commands run.
+    if (info.st_uid != ::geteuid() && info.st_uid != 0)
+        return {std::nullopt, "systems file " + path +
+                                  " belongs to another user, who could choose where your "
+                                  "passwords go; copy it to a file of your own"};
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return {std::nullopt, "systems file " + path +
+                                  " may be changed by group or others, who could choose where "
+                                  "your passwords go; run: chmod 600 " +
+                                  path};
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return {std::nullopt, "cannot read systems file " + path};

@@ -23,6 +23,7 @@ struct SystemConfig {
     unsigned short dtaqPort = 0;
     std::string caFile;      // TLS: a private CA to trust besides the system's store
     unsigned pipeline = 1024; // ibmi: the most queue reads kept in flight (1: one at a time)
+    bool insecurePlaintext = false; // tcp:// to another machine, the password in the clear
 };
 
 struct SystemsConfig {

@@ -7,6 +7,7 @@
 
 #include "cwbdq.h"
 #include "cwbrc.h"
+#include "cwbsignon.h"
 
 namespace cwb {
 
@@ -96,27 +97,69 @@ Status TcpBackend::Open() {
         return Status::Fail(CWB_SECURITY_ERROR, "The systems file gives no user for " +
                                                     system_.name +
                                                     "; its host needs a user and a password.");
-    if (tls_ && !tlsContext_)
-        if (auto status = ClientTlsContext(system_, tlsContext_); !status.ok())
-            return status;
     const Deadline deadline = NextDeadline();
-    line_->tls = tlsContext_;
-    if (auto status = Wire().Dial(host_, port_, tlsContext_.get(), deadline,
-                                  {system_.name + " (" + host_ + ")", system_.timeoutSeconds});
-        !status.ok())
+    if (auto status = Greet(deadline); !status.ok())
         return status;
-
     pr::Message reply;
-    if (auto status = Exchange(pr::Hello{}, reply, deadline); !status.ok())
-        return status;
-    if (!std::holds_alternative<pr::HelloOk>(reply))
-        return Refused(reply, "a greeting");
     if (auto status = Exchange(pr::SignOn{system_.user, system_.password}, reply, deadline);
         !status.ok())
         return status;
     if (!std::holds_alternative<pr::Ok>(reply))
         return Refused(reply, "a sign-on answer");
     return Status::Ok();
+}
+
+Status TcpBackend::Greet(Deadline deadline) {
+    if (tls_ && !tlsContext_)
+        if (auto status = ClientTlsContext(system_, tlsContext_); !status.ok())
+            return status;
+    line_->tls = tlsContext_;
+    if (auto status = Wire().Dial(host_, port_, tlsContext_.get(), deadline,
+                                  {system_.name + " (" + host_ + ")", system_.timeoutSeconds});
+        !status.ok())
+        return status;
+    // tcp:// carries the password itself: only to this machine, unless the site says so.
+    std::error_code ignored;
+    if (!tls_ && !system_.insecurePlaintext &&
+        !Wire().Lowest().remote_endpoint(ignored).address().is_loopback()) {
+        Drop();
+        return Status::Fail(CWB_CONFIG_ERROR,
+                            "System " + system_.name + " is at " + host_ +
+                                ", another machine, and tcp:// would send the password there "
+                                "in the clear. Use tcps://, or, on a network you trust, add "
+                                "insecure_plaintext = yes to its section of the systems file.");
+    }
+    pr::Message reply;
+    if (auto status = Exchange(pr::Hello{}, reply, deadline); !status.ok())
+        return status;
+    if (!std::holds_alternative<pr::HelloOk>(reply))
+        return Refused(reply, "a greeting");
+    return Status::Ok();
+}
+
+Status TcpBackend::ChangePassword(std::string_view user, std::string_view oldPassword,
+                                  std::string_view newPassword) {
+    Drop();
+    const Deadline deadline = NextDeadline();
+    if (auto status = Greet(deadline); !status.ok())
+        return status;
+    pr::Message reply;
+    auto status = Exchange(
+        pr::ChangePassword{std::string(user), std::string(oldPassword), std::string(newPassword)},
+        reply, deadline);
+    if (!status.ok()) {
+        // A daemon from before password changes closes on a frame it does not know.
+        if (status.rc == CWB_COMMUNICATIONS_ERROR)
+            status.text += " (A tavo400-hostd older than this program cannot change passwords.)";
+        return status;
+    }
+    Drop(); // the daemon closes a connection that changed a password
+    if (std::holds_alternative<pr::Ok>(reply))
+        return Status::Ok();
+    if (const auto* error = std::get_if<pr::Error>(&reply);
+        error && error->code == pr::ErrorCode::PasswordRefused)
+        return Status::Fail(CWB_NEW_PASSWORD_REFUSED, error->text);
+    return Refused(reply, "an answer to the change of password");
 }
 
 Status TcpBackend::EnsureOpen() {
@@ -201,6 +244,14 @@ Status TcpBackend::Refused(const pr::Message& reply, std::string_view expected) 
         case pr::ErrorCode::SignOnRefused:
         case pr::ErrorCode::NotSignedOn:
             return Status::Fail(CWB_SECURITY_ERROR, error->text);
+        case pr::ErrorCode::PasswordExpired:
+            return Status::Fail(CWB_PASSWORD_EXPIRED, error->text);
+        case pr::ErrorCode::LockedOut:
+            return Status::Fail(CWB_USER_LOCKED_OUT, error->text);
+        case pr::ErrorCode::SignOnDelay:
+            return Status::Fail(CWB_SIGNON_DELAYED, error->text);
+        case pr::ErrorCode::HostBusy:
+            return Status::Fail(CWB_HOST_BUSY, error->text);
         default:
             return Status::Fail(CWB_COMMUNICATIONS_ERROR, error->text);
         }

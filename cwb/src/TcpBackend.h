@@ -31,9 +31,14 @@ class TcpBackend final : public Backend {
     // Fetches a batch of the key's entries in one round trip and hands them out one by one.
     Status TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
                      std::string& entry) override;
+    // On a connection of its own, closed by the daemon once it has answered.
+    Status ChangePassword(std::string_view user, std::string_view oldPassword,
+                          std::string_view newPassword) override;
 
   private:
     Status Open();
+    // Dials the daemon and trades greetings.
+    Status Greet(Deadline deadline);
     Status EnsureOpen();
     // `sent`, when given, tells whether the whole request went out, so that a failure
     // after it leaves unknown whether the host acted on it.

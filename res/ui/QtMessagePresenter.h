@@ -7,4 +7,6 @@
 class QtMessagePresenter final : public IMessagePresenter {
   public:
     void ShowMessage(std::string_view text) override;
+    // The same box with Yes and No.
+    bool AskYesNo(std::string_view text) override;
 };

@@ -28,7 +28,6 @@ namespace {
 using text::Hex;
 
 constexpr std::size_t kMaxCsvSize = 64u << 20;
-constexpr std::size_t kMinPasswordLength = 8;
 
 // `path` as one word of a shell command line.
 std::string ShellWord(const std::string& path) {
@@ -117,31 +116,6 @@ void KeepPrivate(const std::string& db) {
         if (ec && *suffix == '\0')
             throw std::runtime_error("cannot make " + db + " private: " + ec.message());
     }
-}
-
-// What the IBM i sign-on needs of a password, one token per scheme it qualifies for.
-server::UserPasswords MakePasswords(const std::string& name, const std::string& password,
-                                    std::ostream& err) {
-    using ibmi::PasswordScheme;
-    server::UserPasswords passwords{HashPassword(password), {}, {}, {}};
-    const auto token = [&](PasswordScheme scheme, std::string& into) {
-        if (!ibmi::Qualifies(scheme, name, password))
-            return false;
-        const auto bytes = ibmi::MakeToken(scheme, name, password);
-        into.assign(bytes.begin(), bytes.end());
-        return true;
-    };
-    const bool des = token(PasswordScheme::Des, passwords.desToken);
-    const bool sha = token(PasswordScheme::Sha1, passwords.shaToken);
-    const bool pbkdf2 = token(PasswordScheme::Pbkdf2, passwords.pbkdf2Token);
-    if (!sha && !pbkdf2)
-        err << "Note: this user cannot sign on through the IBM i host servers (serve --ibmi): "
-               "user names there are at most 10 characters from A-Z, 0-9, #, $, @, _, and "
-               "passwords do not start with '*'.\n";
-    else if (!des)
-        err << "Note: this password cannot be used at password levels 0 and 1 (at most 10 "
-               "characters from A-Z, 0-9, #, $, @, _).\n";
-    return passwords;
 }
 
 // The host's Latin-1 text on a terminal: a message body must not clear the screen or
@@ -288,16 +262,16 @@ int AddUser(const std::string& db, const std::string& name, std::istream& in, st
             err << "tavo400-hostd user add: no password on standard input; nothing changed.\n";
             return 1;
         }
-        const auto characters = std::count_if(password.begin(), password.end(), [](char c) {
-            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-        });
-        if (characters < static_cast<std::ptrdiff_t>(kMinPasswordLength)) {
+        if (Characters(password) < kMinPasswordLength) {
             err << "tavo400-hostd user add: the password must be at least " << kMinPasswordLength
                 << " characters long; nothing changed.\n";
             return 1;
         }
         KeepPrivate(db);
-        engine->SetUser(name, MakePasswords(name, password, err));
+        std::string note;
+        engine->SetUser(name, MakePasswords(name, password, note));
+        if (!note.empty())
+            err << "Note: " << note << '\n';
         out << "User " << name << " can sign on.\n";
         return 0;
     } catch (const std::exception& e) {
@@ -307,24 +281,37 @@ int AddUser(const std::string& db, const std::string& name, std::istream& in, st
 }
 
 int ChangeUser(const std::string& db, const std::string& name, UserChange change, std::ostream& out,
-               std::ostream& err) {
+               std::ostream& err, std::optional<unsigned> inDays) {
     const char* command = change == UserChange::Disable  ? "disable"
                           : change == UserChange::Enable ? "enable"
+                          : change == UserChange::Unlock ? "unlock"
                                                          : "expire";
     try {
         auto engine = Open(db);
-        const bool known = change == UserChange::Expire
-                               ? engine->ExpirePassword(name)
-                               : engine->SetUserDisabled(name, change == UserChange::Disable);
+        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+        const bool lift = change == UserChange::Enable || change == UserChange::Unlock;
+        const bool known =
+            change == UserChange::Unlock ? engine->RequestUnlock(name)
+            : change != UserChange::Expire
+                ? engine->SetUserDisabled(name, change == UserChange::Disable) &&
+                      (!lift || engine->RequestUnlock(name))
+            : inDays ? engine->SetPasswordExpiry(name, now + std::int64_t{*inDays} * 86400)
+                     : engine->ExpirePassword(name);
         if (!known) {
             err << "tavo400-hostd user " << command << ": there is no user " << Shown(name)
                 << " in " << db << ".\n";
             return 1;
         }
-        out << (change == UserChange::Disable ? "User " + name + " is disabled.\n"
-                : change == UserChange::Enable
-                    ? "User " + name + " is enabled.\n"
-                    : "The password of " + name + " has expired; user add sets a new one.\n");
+        out << (change == UserChange::Disable  ? "User " + name + " is disabled.\n"
+                : change == UserChange::Enable ? "User " + name + " is enabled.\n"
+                : change == UserChange::Unlock
+                    ? "User " + name + " will be unlocked by a daemon serving " + db +
+                          " within a few seconds; its log says when.\n"
+                : inDays ? "The password of " + name + " expires in " + std::to_string(*inDays) +
+                               " days, unless it is changed before.\n"
+                         : "The password of " + name + " has expired; user add sets a new one.\n");
         return 0;
     } catch (const std::exception& e) {
         err << "tavo400-hostd user " << command << ": " << Shown(e.what()) << '\n';
@@ -383,6 +370,11 @@ int Serve(const ServeOptions& options, std::ostream& err) {
         daemon.idleTimeout = std::chrono::seconds(options.idleTimeoutSeconds);
         daemon.maxConnections = options.maxConnections;
         daemon.maxUserConnections = options.maxUserConnections;
+        daemon.signOn.lockAfter = options.maxSignOnAttempts;
+        daemon.signOn.freeFailures =
+            std::min(daemon.signOn.freeFailures, options.maxSignOnAttempts - 1);
+        daemon.signOn.addressLockAfter =
+            std::max(daemon.signOn.addressLockAfter, 4 * options.maxSignOnAttempts);
         if (options.ibmi) {
             IbmiOptions ibmi;
             std::tie(ibmi.host, ibmi.portMapperPort) = ParseEndpoint(
@@ -391,6 +383,8 @@ int Serve(const ServeOptions& options, std::ostream& err) {
             ibmi.remoteCommandPort = options.ibmiRemoteCommandPort;
             ibmi.dataQueuePort = options.ibmiDataQueuePort;
             ibmi.passwordLevel = options.passwordLevel;
+            ibmi.ccsid = options.ccsid;
+            ibmi.hostLevel = options.hostLevel;
             ibmi.tls = options.ibmiTls;
             ibmi.signonTlsPort = options.ibmiSignonTlsPort;
             ibmi.remoteCommandTlsPort = options.ibmiRemoteCommandTlsPort;

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "HostEngine.h"
+#include "HostLevels.h"
+#include "SignOnGuard.h"
 
 namespace tavo::hostd {
 
@@ -20,9 +22,12 @@ int ListDirectory(const std::string& db, std::ostream& out, std::ostream& err);
 // The password is the first line of `in`.
 int AddUser(const std::string& db, const std::string& name, std::istream& in, std::ostream& out,
             std::ostream& err);
-enum class UserChange { Disable, Enable, Expire };
+// Unlock (and Enable) lift a sign-on lock: the daemon serving the file, if any, takes the
+// request in within a second or two and logs it.
+enum class UserChange { Disable, Enable, Expire, Unlock };
+// Expire with `inDays`: the password expires that many days from now instead of at once.
 int ChangeUser(const std::string& db, const std::string& name, UserChange change, std::ostream& out,
-               std::ostream& err);
+               std::ostream& err, std::optional<unsigned> inDays = std::nullopt);
 int ShowOutbox(const std::string& db, bool json, std::ostream& out, std::ostream& err);
 
 // Serves the database until SIGTERM or SIGINT.
@@ -35,6 +40,8 @@ struct ServeOptions {
     unsigned short ibmiRemoteCommandPort = 0;
     unsigned short ibmiDataQueuePort = 0;
     int passwordLevel = 3;
+    std::uint32_t ccsid = 37; // the IBM i servers' host CCSID
+    int hostLevel = kNewestHostLevel;
     bool ibmiTls = false; // the host servers under TLS too
     unsigned short ibmiSignonTlsPort = 0;
     unsigned short ibmiRemoteCommandTlsPort = 0;
@@ -47,6 +54,7 @@ struct ServeOptions {
     unsigned idleTimeoutSeconds = 900;
     std::size_t maxConnections = 256;
     std::size_t maxUserConnections = 16;
+    int maxSignOnAttempts = SignOnLimits{}.lockAfter; // as QMAXSIGN on IBM i
     unsigned queueExpirySeconds = 600;
     std::size_t queueCap = server::QueueLimits{}.perKeyCap;
     std::size_t queueMemoryMiB = server::QueueLimits{}.totalBytes >> 20;

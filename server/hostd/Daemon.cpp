@@ -19,10 +19,11 @@ bool IsLoopback(const std::string& host) {
 } // namespace
 
 Daemon::Daemon(server::HostEngine& engine, DaemonOptions options, Log& log)
-    : engine_(engine), options_(std::move(options)), log_(log), signals_(io_, SIGINT, SIGTERM),
-      worker_(engine), connections_(ConnectionLimits{.max = options_.maxConnections,
-                                     .perUser = options_.maxUserConnections},
-                    &guard_),
+    : engine_(engine), guard_(options.signOn), options_(std::move(options)), log_(log),
+      signals_(io_, SIGINT, SIGTERM), worker_(engine),
+      connections_(
+          ConnectionLimits{.max = options_.maxConnections, .perUser = options_.maxUserConnections},
+          &guard_),
       context_{io_,
                worker_,
                signOnPool_,
@@ -124,6 +125,7 @@ void Daemon::Run() {
             Shutdown();
         }
     });
+    TakeUnlocks();
     listener_.Start();
     if (options_.tlsListen)
         tlsListener_.Start();
@@ -138,7 +140,36 @@ void Daemon::Run() {
     log_.Line("stopped");
 }
 
+void Daemon::TakeUnlocks() {
+    unlockTimer_.expires_after(std::chrono::seconds(1));
+    unlockTimer_.async_wait([this](std::error_code ec) {
+        if (ec)
+            return;
+        worker_.Submit([this, guard = asio::make_work_guard(io_)](server::HostEngine& engine) {
+            std::vector<std::string> users;
+            try {
+                users = engine.TakeUnlockRequests();
+            } catch (const std::exception& e) {
+                log_.Line(std::string("cannot read the unlock requests: ") + e.what(),
+                          Priority::Warning);
+            }
+            asio::post(io_, [this, users = std::move(users)] {
+                for (const auto& user : users)
+                    log_.Line("user " + user +
+                                  (guard_.Unlock(user) ? ": sign-on lock lifted"
+                                                       : ": no sign-on lock to lift") +
+                                  ", as tavo400-hostd user unlock or enable asked",
+                              Priority::Notice);
+                if (!stopping_)
+                    TakeUnlocks();
+            });
+        });
+    });
+}
+
 void Daemon::Shutdown() {
+    stopping_ = true;
+    unlockTimer_.cancel();
     listener_.Close();
     tlsListener_.Close();
     if (ibmi_)

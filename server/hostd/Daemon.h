@@ -34,6 +34,7 @@ struct DaemonOptions {
     // Plain text on an address other hosts can reach carries passwords in the clear:
     // served only when asked for by name.
     bool insecurePlaintext = false;
+    SignOnLimits signOn;
 };
 
 // tavo400-hostd serve: the host engine over TCP. Returns from Run on SIGTERM or SIGINT
@@ -55,17 +56,22 @@ class Daemon {
                        std::optional<unsigned short> tlsPort);
     // Throws unless `host` is a loopback address or plain text on the network was allowed.
     void CheckPlainText(const std::string& host, const std::string& what) const;
+    // Lifts the locks that `tavo400-hostd user unlock` asked for, every second.
+    void TakeUnlocks();
 
     server::HostEngine& engine_;
+    // Before the io context and the sessions: a check under way holds a ticket of it.
+    SignOnGuard guard_;
     DaemonOptions options_;
     Log& log_;
     asio::io_context io_;
+    asio::steady_timer unlockTimer_{io_};
+    bool stopping_ = false; // io thread only
     asio::signal_set signals_;
     EngineWorker worker_;
     // Two checks at once at most: hashing is costly on purpose and must not starve the
     // engine's thread.
     asio::thread_pool signOnPool_{2};
-    SignOnGuard guard_;
     VerifiedPasswords verified_;
     std::atomic<int> checksWaiting_{0};
     std::map<std::string, int> checksByAddress_;

@@ -7,20 +7,20 @@ namespace {
 // Reads answered together at most; the replies of one batch go out in one write.
 constexpr std::size_t kMostReadsAtOnce = 256;
 
-ibmi::Bytes NotFound(const std::string& queue, const std::string& library) {
+ibmi::Bytes NotFound(const std::string& queue, const std::string& library, std::uint32_t ccsid) {
     ibmi::DqCommonReply reply;
     reply.returnCode = ibmi::kDqCommandCheck;
     reply.messageId = "CPF9801";
     reply.text = "Object " + queue + " in library " + library + " not found.";
-    return reply.Encode();
+    return reply.Encode(ccsid);
 }
 
-ibmi::Bytes Unsupported(const std::string& what) {
+ibmi::Bytes Unsupported(const std::string& what, std::uint32_t ccsid) {
     ibmi::DqCommonReply reply;
     reply.returnCode = ibmi::kDqCommandCheck;
     reply.messageId = "CPF9898";
     reply.text = what;
-    return reply.Encode();
+    return reply.Encode(ccsid);
 }
 
 std::string AsText(const ibmi::Bytes& bytes) {
@@ -56,10 +56,10 @@ void DataQueueSession::Serve(const ibmi::Header& header, ibmi::ByteView datastre
 }
 
 void DataQueueSession::QueryAttributes(const ibmi::Header& header, ibmi::ByteView datastream) {
-    const auto request = ibmi::DqQueryAttributesRequest::Decode(datastream);
-    Answer(header.correlation, [request](server::HostEngine& engine) {
+    const auto request = ibmi::DqQueryAttributesRequest::Decode(datastream, context_.ccsid);
+    Answer(header.correlation, [request, ccsid = context_.ccsid](server::HostEngine& engine) {
         if (!engine.QueueExists(request.queue, request.library))
-            return NotFound(request.queue, request.library);
+            return NotFound(request.queue, request.library, ccsid);
         ibmi::DqQueryAttributesReply reply;
         reply.maxEntryLength = server::HostEngine::kReplyQueueMaxEntry;
         reply.queueType = 2;
@@ -70,28 +70,31 @@ void DataQueueSession::QueryAttributes(const ibmi::Header& header, ibmi::ByteVie
 }
 
 void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastream) {
-    const auto request = ibmi::DqReadRequest::Decode(datastream);
+    const std::uint32_t ccsid = context_.ccsid;
+    const auto request = ibmi::DqReadRequest::Decode(datastream, ccsid);
     // The host engine's queue is keyed and never waits: a wait is served as no wait,
     // since the clients' list retrieval asks again on its own.
     if (!request.keyed)
         return Send(
-            Unsupported("Only keyed reads of data queue " + request.queue + " are supported."),
+            Unsupported("Only keyed reads of data queue " + request.queue + " are supported.",
+                        ccsid),
             header.correlation);
     if (request.search != "EQ")
-        return Send(Unsupported("Search type " + request.search + " is not supported; only EQ."),
-                    header.correlation);
+        return Send(
+            Unsupported("Search type " + request.search + " is not supported; only EQ.", ccsid),
+            header.correlation);
     if (request.peek)
-        return Send(Unsupported("Data queue entries cannot be peeked at on this host."),
+        return Send(Unsupported("Data queue entries cannot be peeked at on this host.", ccsid),
                     header.correlation);
     // A client reading a list keeps many reads in flight: those that came back to back for
     // the same entries are answered with one trip to the engine and one write.
     std::vector<std::uint32_t> correlations{header.correlation};
     while (correlations.size() < kMostReadsAtOnce) {
-        auto next = NextIf([&request](ibmi::ByteView datastream) {
+        auto next = NextIf([&request, ccsid](ibmi::ByteView datastream) {
             if (ibmi::ReadHeader(datastream).requestId != ibmi::kDqRead)
                 return false;
             try {
-                const auto same = ibmi::DqReadRequest::Decode(datastream);
+                const auto same = ibmi::DqReadRequest::Decode(datastream, ccsid);
                 return same.queue == request.queue && same.library == request.library &&
                        same.key == request.key && same.keyed && same.search == "EQ" &&
                        !same.peek;
@@ -104,7 +107,7 @@ void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastrea
         correlations.push_back(ibmi::ReadHeader(*next).correlation);
     }
     auto self = std::static_pointer_cast<DataQueueSession>(shared_from_this());
-    OnEngine([self, request, correlations, owner = Owner()](server::HostEngine& engine) {
+    OnEngine([self, request, correlations, owner = Owner(), ccsid](server::HostEngine& engine) {
         ibmi::Bytes replies;
         const auto answer = [&](ibmi::Bytes reply, std::uint32_t correlation) {
             for (int i = 0; i < 4; ++i)
@@ -113,7 +116,7 @@ void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastrea
         };
         if (!engine.QueueExists(request.queue, request.library)) {
             for (auto correlation : correlations)
-                answer(NotFound(request.queue, request.library), correlation);
+                answer(NotFound(request.queue, request.library, ccsid), correlation);
         } else {
             const auto entries = engine.TakeEntries(request.queue, request.library,
                                                     AsText(request.key), correlations.size(),

@@ -32,6 +32,7 @@ IbmiServers::IbmiServers(asio::io_context& io, EngineWorker& worker, Connections
                                      frameTimeout,
                                      idleTimeout,
                                      options_.passwordLevel,
+                                     options_.hostLevel,
                                      [&connections](const Connection* gone) {
                                          connections.Remove(gone);
                                      },
@@ -41,6 +42,7 @@ IbmiServers::IbmiServers(asio::io_context& io, EngineWorker& worker, Connections
       portMapper_(io, connections, log, [this](asio::ip::tcp::socket socket) {
           return std::make_shared<PortMapperSession>(std::move(socket), context_, ports_);
       }) {
+    context_.ccsid = options_.ccsid;
     if (options_.tls && !tls_)
         throw std::runtime_error("the IBM i host servers under TLS need a certificate and key");
     // The same sessions either way; only the stream under them differs.
@@ -73,7 +75,8 @@ unsigned short IbmiServers::Listen() {
     }
     const unsigned short mapper = portMapper_.Bind(host, options_.portMapperPort);
     log_.Line("IBM i host servers on " + host + ": port mapper " + std::to_string(mapper) + bound +
-              "; password level " + std::to_string(options_.passwordLevel));
+              "; password level " + std::to_string(options_.passwordLevel) + "; datastream level " +
+              std::to_string(options_.hostLevel) + "; CCSID " + std::to_string(options_.ccsid));
     return mapper;
 }
 

@@ -8,6 +8,7 @@
 
 #include "Connection.h"
 #include "EngineWorker.h"
+#include "HostLevels.h"
 #include "IbmiSession.h"
 #include "Listener.h"
 #include "Log.h"
@@ -21,7 +22,9 @@ struct IbmiOptions {
     unsigned short signonPort = 0;
     unsigned short remoteCommandPort = 0;
     unsigned short dataQueuePort = 0;
-    int passwordLevel = 3; // what the sign-on server reports, as QPWDLVL does
+    int passwordLevel = 3;            // what the sign-on server reports, as QPWDLVL does
+    std::uint32_t ccsid = 37;         // one EbcdicCodePage has
+    int hostLevel = kNewestHostLevel; // the sign-on server's datastream level
     // The same three servers under TLS too, as as-signon-s, as-rmtcmd-s and as-dtaq-s.
     bool tls = false;
     bool plain = true; // false: only the TLS servers, behind the port mapper

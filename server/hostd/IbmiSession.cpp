@@ -141,13 +141,13 @@ void IbmiSession::OnCall(std::shared_ptr<CallJob> job, CallDone then) {
     context_.worker.Submit(std::move(job));
 }
 
-void IbmiSession::Log(const std::string& line) const {
+void IbmiSession::Log(const std::string& line, std::string_view kind) const {
     // Names in it come from the wire, and EBCDIC has a newline too.
     std::string shown = line;
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '?';
-    context_.log.Line(peer_ + ": " + service_ + ": " + shown);
+    context_.log.Line(peer_ + ": " + service_ + ": " + shown, Priority::Info, kind);
 }
 
 ibmi::Seed IbmiSession::FreshSeed() const {
@@ -175,25 +175,53 @@ std::string IbmiSession::ShownUser(std::string_view user) {
 }
 
 std::optional<std::uint32_t> IbmiSession::Throttled(const std::string& user) {
-    const std::string why = context_.guard.Refusal(user, address_);
-    if (why.empty())
-        return std::nullopt;
+    ticket_.reset();
+    // Refused before it is counted, kept or logged: a stranger's long names cost nothing.
+    if (user.size() > kMostUserNameLength) {
+        throttled_ = "A user profile name has at most " + std::to_string(kMostUserNameLength) +
+                     " characters.";
+        Log("sign-on refused: a user name of " + std::to_string(user.size()) + " bytes",
+            "user name too long");
+        return ibmi::kSignonUserIdLengthNotValid;
+    }
+    auto admission = context_.guard.Begin(user, address_);
     // Not logged one by one: a flood would fill the log; a lock is logged once.
-    if (auto locked = context_.guard.Refused(address_); !locked.empty())
-        context_.log.Line(locked, Priority::Warning);
-    // IBM i disables a profile after too many failures; until then it warns.
-    return why.starts_with("locked out") ? ibmi::kSignonUserDisabled
-                                         : ibmi::kSignonPasswordIncorrectLast;
+    if (!admission.logged.empty())
+        context_.log.Line(admission.logged, Priority::Warning);
+    if (admission.ticket) {
+        ticket_ = std::make_unique<SignOnGuard::Ticket>(std::move(*admission.ticket));
+        return std::nullopt;
+    }
+    throttled_ = admission.refusal.text;
+    switch (admission.refusal.kind) {
+    case SignOnRefusal::Kind::LockedOut:
+        return ibmi::kSignonLockedOut;
+    case SignOnRefusal::Kind::Wait:
+        return ibmi::kSignonDelay;
+    case SignOnRefusal::Kind::Busy:
+        break;
+    }
+    return ibmi::kSignonHostBusy;
+}
+
+std::vector<ibmi::HostMessage> IbmiSession::ThrottledMessages() const {
+    ibmi::HostMessage message;
+    message.text = throttled_;
+    if (!message.text.empty() && message.text[0] >= 'a' && message.text[0] <= 'z')
+        message.text[0] = static_cast<char>(message.text[0] - 'a' + 'A'); // a sentence of its own
+    return {message};
 }
 
 SignOnVerdict IbmiSession::Settle(const std::string& user, SignOnVerdict verdict) {
+    const auto ticket = std::move(ticket_); // a verdict left untold lets the check go
     if (verdict.returnCode == 0) {
-        context_.guard.Succeeded(user, address_);
+        if (ticket)
+            ticket->Succeeded();
         if (!context_.signedOn(this, user))
             return {ibmi::kSignonGeneralError,
                     "as many connections of this user from this address as are allowed"};
-    } else if (verdict.returnCode == ibmi::kSignonPasswordIncorrect) {
-        if (auto locked = context_.guard.Failed(user, address_); !locked.empty())
+    } else if (verdict.returnCode == ibmi::kSignonPasswordIncorrect && ticket) {
+        if (auto locked = ticket->Failed(); !locked.empty())
             context_.log.Line(locked, Priority::Warning);
     } // disabled or expired: the password was right
     return verdict;

@@ -33,10 +33,14 @@ struct IbmiContext {
     std::chrono::seconds frameTimeout;
     std::chrono::seconds idleTimeout; // signed on, between requests
     int passwordLevel;
+    int hostLevel; // the sign-on server's datastream level
     std::function<void(const Connection*)> closed;
     // False when the user may not have another connection from its address.
     std::function<bool(const Connection*, const std::string& user)> signedOn;
     unsigned nextJob = 1; // io thread only
+    // The host's CCSID: what the sign-on and the job report, the messages' and the object
+    // names' code page.
+    std::uint32_t ccsid = 37;
 
     // "000123/OPER/QZRCSRVS": IBM's client wants three parts, or it asks for the job first.
     std::string JobName(const std::string& user, const std::string& program);
@@ -51,6 +55,8 @@ class IbmiSession : public StreamSession {
     // The most a request of ours can need: a call carries two 32000-byte areas.
     static constexpr std::uint32_t kMaxDatastream = 1u << 20;
     static constexpr std::uint32_t kMostBeforeSignOn = 8192;
+    // An IBM i user profile name: what the platform allows.
+    static constexpr std::size_t kMostUserNameLength = 10;
 
     // `service` is the name in the clear; the log shows the port mapper's name for it.
     IbmiSession(std::shared_ptr<Stream> stream, IbmiContext& context, std::uint16_t serverId,
@@ -76,14 +82,18 @@ class IbmiSession : public StreamSession {
     void OnEngine(std::function<Continuation(server::HostEngine&)> task);
     using CallDone = std::function<void(server::CallOutcome, std::vector<std::string> areas)>;
     void OnCall(std::shared_ptr<CallJob> job, CallDone then);
-    void Log(const std::string& line) const;
+    // `kind` groups lines a flood repeats with different words (see Log::Line).
+    void Log(const std::string& line, std::string_view kind = {}) const;
     ibmi::Seed FreshSeed() const;
     // A user name from the wire as the log and job names show it: upper case, and no
     // control character that could forge a log line.
     static std::string ShownUser(std::string_view user);
-    // The sign-on guard's refusal of `user` from this client, as a sign-on return code,
-    // logged; nullopt when the attempt may go ahead.
+    // The refusal of `user` from this client before any check, as a sign-on return code:
+    // a name no profile can have, or the sign-on guard's word; nullopt when the attempt
+    // may go ahead, its check then counted by the guard until Settle.
     std::optional<std::uint32_t> Throttled(const std::string& user);
+    // Why Throttled refused, for the client: until when, or how long to wait.
+    std::vector<ibmi::HostMessage> ThrottledMessages() const;
     // Tells the guard how a checked attempt went, and the daemon's connections that a
     // right one signed on; the verdict to answer with.
     SignOnVerdict Settle(const std::string& user, SignOnVerdict verdict);
@@ -107,7 +117,9 @@ class IbmiSession : public StreamSession {
     const char* Unit() const override { return "datastream"; }
     void LogLine(const std::string& line) const override;
 
-    std::vector<std::uint8_t> pending_; // bytes of datastreams not yet handled
+    std::vector<std::uint8_t> pending_;           // bytes of datastreams not yet handled
+    std::unique_ptr<SignOnGuard::Ticket> ticket_; // the check under way, from Throttled
+    std::string throttled_;                       // why Throttled refused
 };
 
 } // namespace tavo::hostd

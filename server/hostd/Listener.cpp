@@ -51,7 +51,8 @@ void Listener::Accept() {
         const auto peer = socket.remote_endpoint(peerError);
         const std::string address = peerError ? "unknown peer" : peer.address().to_string();
         if (const auto why = connections_.Refusal(address); !why.empty()) {
-            log_.Line(address + ": " + why + "; connection closed");
+            log_.Line(address + ": " + why + "; connection closed", Priority::Info,
+                      "connection refused at once");
             socket.close(ec);
             Accept();
             return;

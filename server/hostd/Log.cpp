@@ -12,8 +12,7 @@
 namespace tavo::hostd {
 namespace {
 
-// Lines told apart at once; beyond that (a flood of different lines) a new line is
-// written without being counted.
+// Kinds of lines told apart in a window; beyond that, lines are counted together.
 constexpr std::size_t kMaxRecent = 256;
 
 // systemd names the stream it connected as "DEVICE:INODE". A unit's child whose standard
@@ -37,38 +36,58 @@ Log::~Log() {
     WriteRepeats(nullptr);
 }
 
-void Log::Line(std::string_view text, Priority priority) {
+void Log::Line(std::string_view text, Priority priority, std::string_view kind) {
     const std::string shown = text::EscapeControls(text);
     std::lock_guard lock(mutex_);
     const Clock::time_point now = now_ ? now_() : Clock::now();
     WriteRepeats(&now);
-    if (const auto seen = recent_.find(shown); seen != recent_.end()) {
+    // A kind is keyed apart from every text: it starts with a byte no shown text has.
+    const std::string key = kind.empty() ? shown : '\x01' + std::string(kind);
+    if (const auto seen = recent_.find(key); seen != recent_.end()) {
         ++seen->second.count;
         return;
     }
-    if (recent_.size() < kMaxRecent)
-        recent_.emplace(shown, Repeats{now, 0, priority});
+    if (recent_.size() >= kMaxRecent) {
+        if (others_.count++ == 0)
+            others_.since = now;
+        return;
+    }
+    recent_.emplace(key, Repeats{now, 0, priority, !kind.empty()});
     Write(shown, priority);
+}
+
+void Log::Flush(const std::string& key, Repeats& repeats, const Clock::time_point* now) {
+    const auto seconds = window_.count();
+    const std::string last =
+        " in the last " + (seconds == 60 ? std::string("minute") : std::to_string(seconds) + " s");
+    const std::string count = std::to_string(repeats.count);
+    if (&repeats == &others_)
+        Write("... and " + count + " more lines of other kinds" + last, Priority::Warning);
+    else if (repeats.named)
+        Write("... and " + count + " more '" + key.substr(1) + "'" + last, repeats.priority);
+    else
+        Write(key + " (repeated " + count + (repeats.count == 1 ? " more time)" : " more times)"),
+              repeats.priority);
+    repeats.count = 0;
+    if (now)
+        repeats.since = *now;
 }
 
 void Log::WriteRepeats(const Clock::time_point* now) {
     for (auto it = recent_.begin(); it != recent_.end();) {
-        auto& [text, repeats] = *it;
+        auto& [key, repeats] = *it;
         if (now && *now - repeats.since < window_) {
             ++it;
         } else if (repeats.count == 0) {
             it = recent_.erase(it);
         } else {
             // Still repeating: the next count comes a window later at the earliest.
-            Write(text + " (repeated " + std::to_string(repeats.count) +
-                      (repeats.count == 1 ? " more time)" : " more times)"),
-                  repeats.priority);
-            repeats.count = 0;
-            if (now)
-                repeats.since = *now;
+            Flush(key, repeats, now);
             ++it;
         }
     }
+    if (others_.count > 0 && (!now || *now - others_.since >= window_))
+        Flush({}, others_, now);
 }
 
 void Log::Write(std::string_view text, Priority priority) {

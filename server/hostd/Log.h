@@ -19,7 +19,10 @@ enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
 // and leaves the time to the journal.
 // Control characters in a line are shown escaped, so text from a client cannot forge a
 // line. A line that repeats within `window` of being written is only counted: a full
-// disk fails every send, and one line a window says how many more there were.
+// disk fails every send, and one line a window says how many more there were. Lines a
+// flood repeats with different words (each client's address, the name it tried) are
+// given a kind and counted by it; and past a few hundred kinds in a window, the rest are
+// counted together. So however a flood is shaped, it costs a bounded number of lines.
 class Log {
   public:
     using Clock = std::chrono::steady_clock;
@@ -28,14 +31,19 @@ class Log {
     ~Log(); // writes the counts still owed
     Log(const Log&) = delete;
     Log& operator=(const Log&) = delete;
-    void Line(std::string_view text, Priority priority = Priority::Info);
+    // `kind`: what the line tells, in words that do not vary ("too many checks waiting");
+    // empty: the line's own text.
+    void Line(std::string_view text, Priority priority = Priority::Info,
+              std::string_view kind = {});
 
   private:
     struct Repeats {
         Clock::time_point since;
         std::size_t count = 0;
         Priority priority;
+        bool named = false; // counted by kind, not by text
     };
+    void Flush(const std::string& key, Repeats& repeats, const Clock::time_point* now);
     void Write(std::string_view text, Priority priority);
     // The counts of windows that ended by `now` (all when nullptr).
     void WriteRepeats(const Clock::time_point* now);
@@ -46,6 +54,7 @@ class Log {
     std::chrono::seconds window_;
     std::function<Clock::time_point()> now_;
     std::map<std::string, Repeats, std::less<>> recent_;
+    Repeats others_{{}, 0, Priority::Info}; // lines past the kinds told apart
 };
 
 } // namespace tavo::hostd

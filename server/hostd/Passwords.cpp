@@ -2,7 +2,10 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <stdexcept>
+
+#include "PasswordSubstitute.h"
 
 namespace tavo::hostd {
 namespace {
@@ -33,6 +36,37 @@ bool VerifyPassword(const std::string& hash, std::string_view password) {
 void RandomBytes(std::span<std::uint8_t> out) {
     Initialise();
     randombytes_buf(out.data(), out.size());
+}
+
+std::size_t Characters(std::string_view utf8) {
+    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+server::UserPasswords MakePasswords(const std::string& name, const std::string& password,
+                                    std::string& note) {
+    using ibmi::PasswordScheme;
+    server::UserPasswords passwords{HashPassword(password), {}, {}, {}};
+    const auto token = [&](PasswordScheme scheme, std::string& into) {
+        if (!ibmi::Qualifies(scheme, name, password))
+            return false;
+        const auto bytes = ibmi::MakeToken(scheme, name, password);
+        into.assign(bytes.begin(), bytes.end());
+        return true;
+    };
+    const bool des = token(PasswordScheme::Des, passwords.desToken);
+    const bool sha = token(PasswordScheme::Sha1, passwords.shaToken);
+    const bool pbkdf2 = token(PasswordScheme::Pbkdf2, passwords.pbkdf2Token);
+    note.clear();
+    if (!sha && !pbkdf2)
+        note = "this user cannot sign on through the IBM i host servers (serve --ibmi): user "
+               "names there are at most 10 characters from A-Z, 0-9, #, $, @, _, and passwords "
+               "do not start with '*'.";
+    else if (!des)
+        note = "this password cannot be used at password levels 0 and 1 (at most 10 "
+               "characters from A-Z, 0-9, #, $, @, _).";
+    return passwords;
 }
 
 VerifiedPasswords::VerifiedPasswords(std::chrono::seconds keep) : keep_(keep) {

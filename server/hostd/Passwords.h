@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "HostEngine.h"
+
 namespace tavo::hostd {
 
 // Salted, memory-hard hashes in libsodium's self-describing string form.
@@ -16,6 +18,16 @@ std::string HashPassword(std::string_view password);
 bool VerifyPassword(const std::string& hash, std::string_view password);
 // Unpredictable bytes, for the seeds of the IBM i sign-on.
 void RandomBytes(std::span<std::uint8_t> out);
+
+// The shortest password a user may be given, in characters.
+inline constexpr std::size_t kMinPasswordLength = 8;
+// Characters of UTF-8 text.
+std::size_t Characters(std::string_view utf8);
+
+// What a user signs on with under a new password: its hash and one IBM i token per scheme
+// the password qualifies for. `note` says which sign-ons it cannot serve (empty: all).
+server::UserPasswords MakePasswords(const std::string& name, const std::string& password,
+                                    std::string& note);
 
 // Passwords that were verified lately, in memory only, so a client that signs on again
 // and again with the right password costs microseconds, while a wrong one always pays

@@ -1,12 +1,13 @@
 #include "RemoteCommandSession.h"
 
+#include <optional>
+
+#include "HostLevels.h"
+
 namespace tavo::hostd {
 
 namespace {
 
-constexpr std::uint32_t kCcsid = 37;
-// Below 5, so clients send in/out parameters as usage 13 and message option 0.
-constexpr std::uint16_t kServerLevel = 2;
 // The host's own limit on parameters; our programs take two and six.
 constexpr std::size_t kMaxParms = 255;
 // The areas of one call, all told: our largest call has two of 32000 bytes.
@@ -17,7 +18,28 @@ constexpr std::uint16_t kInvalidParameter = 0x0302;
 constexpr std::uint16_t kMaximumExceeded = 0x0303;
 constexpr std::uint16_t kProgramNotResolved = 0x0500;
 constexpr std::uint16_t kProgramFailed = 0x0501;
-constexpr std::uint8_t kNoMessages = 1;
+
+// The form of a failed call's messages for the request's message option, or none. IBM's
+// clients ask for up to ten (0) or all (2) messages in the fixed form; level 10 added
+// options 3 and 4 for the described form, level 11 options 5 and 6 for the full one.
+// An option the level does not offer gets the form every level knows.
+std::optional<ibmi::MessageFormat> MessageForm(std::uint8_t option, std::uint16_t level) {
+    switch (option) {
+    case 1:
+        return std::nullopt;
+    case 3:
+    case 4:
+        if (level >= 10)
+            return ibmi::MessageFormat::Described;
+        break;
+    case 5:
+    case 6:
+        if (level >= 11)
+            return ibmi::MessageFormat::Full;
+        break;
+    }
+    return ibmi::MessageFormat::Fixed;
+}
 
 bool MayCompress(std::uint16_t usage) {
     return usage == ibmi::kUsageOutputRleOk || usage == ibmi::kUsageInOutRle;
@@ -49,8 +71,8 @@ void RemoteCommandSession::Serve(const ibmi::Header& header, ibmi::ByteView data
     case ibmi::kRcXchgAttributes: {
         ibmi::RcXchgAttributesRequest::Decode(datastream);
         ibmi::RcXchgAttributesReply reply;
-        reply.ccsid = kCcsid;
-        reply.serverLevel = kServerLevel;
+        reply.ccsid = context_.ccsid;
+        reply.serverLevel = RemoteCommandLevel(context_.hostLevel);
         return Send(reply.Encode(), header.correlation);
     }
     case ibmi::kRcCallProgram:
@@ -63,8 +85,8 @@ void RemoteCommandSession::Serve(const ibmi::Header& header, ibmi::ByteView data
 }
 
 void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datastream) {
-    auto request =
-        std::make_shared<ibmi::CallProgramRequest>(ibmi::CallProgramRequest::Decode(datastream));
+    auto request = std::make_shared<ibmi::CallProgramRequest>(
+        ibmi::CallProgramRequest::Decode(datastream, context_.ccsid));
     const std::uint32_t correlation = header.correlation;
     if (request->parms.size() > kMaxParms)
         return Refuse(correlation, kMaximumExceeded,
@@ -99,8 +121,9 @@ void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datas
         job->areas.emplace_back(area.begin(), area.end());
     }
     auto self = std::static_pointer_cast<RemoteCommandSession>(shared_from_this());
-    OnCall(std::move(job), [self, request, correlation](server::CallOutcome outcome,
-                                                        std::vector<std::string> areas) {
+    const auto form = MessageForm(request->messageOption, RemoteCommandLevel(context_.hostLevel));
+    OnCall(std::move(job), [self, request, correlation, form](server::CallOutcome outcome,
+                                                              std::vector<std::string> areas) {
         ibmi::CallProgramReply reply;
         if (outcome.ok) {
             for (std::size_t i = 0; i < areas.size(); ++i) {
@@ -114,12 +137,16 @@ void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datas
         } else {
             reply.returnCode =
                 outcome.messageId == "CPF9811" ? kProgramNotResolved : kProgramFailed;
-            if (request->messageOption != kNoMessages)
+            if (form) {
+                reply.messageFormat = *form;
                 reply.messages.push_back(FailureMessage(*request, outcome));
-            self->Log("call of " + request->library + "/" + request->program +
-                      " failed: " + outcome.message);
+            }
+            self->Log(
+                "call of " + request->library + "/" + request->program + " failed" +
+                (form ? " (message form " + Hex(static_cast<std::uint16_t>(*form)) + ")" : "") +
+                ": " + outcome.message);
         }
-        self->Send(reply.Encode(), correlation);
+        self->Send(reply.Encode(self->context_.ccsid), correlation);
     });
 }
 
@@ -128,7 +155,7 @@ void RemoteCommandSession::Refuse(std::uint32_t correlation, std::uint16_t retur
     Log("call refused: " + why);
     ibmi::CallProgramReply reply;
     reply.returnCode = returnCode;
-    Send(reply.Encode(), correlation);
+    Send(reply.Encode(context_.ccsid), correlation);
 }
 
 } // namespace tavo::hostd

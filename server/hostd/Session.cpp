@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "PasswordChange.h"
 #include "Passwords.h"
 
 namespace tavo::hostd {
@@ -71,6 +72,12 @@ void Session::Handle(pr::Message message) {
             return Close("a second sign-on");
         return HandleSignOn(std::move(*signOn));
     }
+    if (auto* change = std::get_if<pr::ChangePassword>(&message)) {
+        if (state_ != State::SignOn)
+            return Close("a change of password after the sign-on");
+        return HandleSignOn({std::move(change->user), std::move(change->oldPassword)},
+                            std::move(change->newPassword));
+    }
     if (state_ != State::Ready)
         return Reply(pr::Error{pr::ErrorCode::NotSignedOn, "Sign on first."}, true);
 
@@ -111,17 +118,21 @@ const std::string& DummyHash() {
 
 } // namespace
 
-void Session::HandleSignOn(pr::SignOn signOn) {
-    const auto refuse = [this, &signOn](const std::string& why) {
-        Reply(pr::Error{pr::ErrorCode::SignOnRefused,
-                        "Sign-on as " + signOn.user + " refused: " + why},
-              true);
+void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPassword) {
+    const auto refuse = [this, &signOn](pr::ErrorCode code, const std::string& why) {
+        Reply(pr::Error{code, "Sign-on as " + signOn.user + " refused: " + why}, true);
     };
     // Not logged one by one: a flood would fill the log; a lock is logged once.
-    if (auto why = context_.guard.Refusal(signOn.user, address_); !why.empty()) {
-        if (auto locked = context_.guard.Refused(address_); !locked.empty())
-            context_.log.Line(locked, Priority::Warning);
-        return refuse(why);
+    auto admission = context_.guard.Begin(signOn.user, address_);
+    if (!admission.logged.empty())
+        context_.log.Line(admission.logged, Priority::Warning);
+    if (!admission.ticket) {
+        using Kind = SignOnRefusal::Kind;
+        const Kind kind = admission.refusal.kind;
+        return refuse(kind == Kind::LockedOut ? pr::ErrorCode::LockedOut
+                      : kind == Kind::Wait    ? pr::ErrorCode::SignOnDelay
+                                              : pr::ErrorCode::HostBusy,
+                      admission.refusal.text);
     }
     int& fromHere = context_.checksByAddress[address_];
     if (context_.checksWaiting.load() >= kMostChecksWaiting ||
@@ -129,9 +140,12 @@ void Session::HandleSignOn(pr::SignOn signOn) {
         if (fromHere == 0)
             context_.checksByAddress.erase(address_);
         context_.log.Line(peer_ + ": sign-on refused for user '" + signOn.user +
-                          "': too many checks waiting");
-        return refuse("the host is busy checking other sign-ons; try again in a moment.");
+                              "': too many checks waiting",
+                          Priority::Info, "too many checks waiting");
+        return refuse(pr::ErrorCode::HostBusy,
+                      "the host is busy checking other sign-ons; try again in a moment.");
     }
+    auto ticket = std::make_shared<SignOnGuard::Ticket>(std::move(*admission.ticket));
     ++fromHere;
     ++context_.checksWaiting;
     busy_ = true;
@@ -139,6 +153,7 @@ void Session::HandleSignOn(pr::SignOn signOn) {
     // Verifying a hash takes a good fraction of a second of one core, on purpose: it
     // runs beside the io thread so other clients are not held up.
     asio::post(context_.signOnPool, [self = Self(), signOn = std::move(signOn),
+                                     newPassword = std::move(newPassword), ticket,
                                      guard = asio::make_work_guard(context_.io)] {
         struct Done {
             std::atomic<int>& waiting;
@@ -148,6 +163,8 @@ void Session::HandleSignOn(pr::SignOn signOn) {
         // IBM i sign-on; only a caller who knows the password learns which it was.
         std::string refusal = "the user or password is not valid.";
         bool right = false;
+        // A change of password: whether the host's rules refused the new one, or it is stored.
+        bool newRefused = false, changed = false, expired = false;
         // A check for a connection that has gone is skipped: nobody is left to answer.
         if (!self->gone_)
             try {
@@ -158,14 +175,29 @@ void Session::HandleSignOn(pr::SignOn signOn) {
                         account;
                 if (right) {
                     self->context_.verified.Remember(signOn.user, hash, signOn.password);
-                    refusal = account->disabled  ? "the user is disabled."
-                              : account->expired ? "the password has expired."
-                                                 : "";
+                    // An expired password is what a change is for.
+                    expired =
+                        !account->disabled && account->ExpiredAt(SecondsNow()) && !newPassword;
+                    refusal = account->disabled ? "the user is disabled."
+                              : expired         ? "the password has expired."
+                                                : "";
+                }
+                if (right && refusal.empty() && newPassword) {
+                    if (const auto bad = RefuseNewPassword(signOn.password, *newPassword)) {
+                        refusal = bad->text;
+                        newRefused = true;
+                    } else {
+                        std::string note;
+                        self->context_.engine.SetUser(
+                            signOn.user, MakePasswords(signOn.user, *newPassword, note));
+                        changed = true;
+                    }
                 }
             } catch (const std::exception& e) {
                 self->context_.log.Line(self->peer_ + ": cannot check the sign-on: " + e.what());
             }
-        asio::post(self->context_.io, [self, refusal, right, user = signOn.user]() mutable {
+        asio::post(self->context_.io, [self, refusal, right, newRefused, changed, expired, ticket,
+                                       user = signOn.user]() mutable {
             if (--self->context_.checksByAddress[self->address_] <= 0)
                 self->context_.checksByAddress.erase(self->address_);
             self->busy_ = false;
@@ -173,18 +205,27 @@ void Session::HandleSignOn(pr::SignOn signOn) {
             if (self->closed_)
                 return;
             if (!right) {
-                if (auto locked = self->context_.guard.Failed(user, self->address_);
-                    !locked.empty())
+                if (auto locked = ticket->Failed(); !locked.empty())
                     self->context_.log.Line(locked, Priority::Warning);
             } else {
-                self->context_.guard.Succeeded(user, self->address_);
+                ticket->Succeeded();
+                if (changed) {
+                    self->context_.log.Line(self->peer_ + ": password of " + user + " changed");
+                    return self->Reply(pr::Ok{}, true);
+                }
                 if (refusal.empty() && !self->context_.signedOn(self.get(), user))
                     refusal = "this user has as many connections from this address as it may.";
+            }
+            if (newRefused) {
+                self->context_.log.Line(self->peer_ + ": password change for user '" + user +
+                                        "' refused: " + refusal);
+                return self->Reply(pr::Error{pr::ErrorCode::PasswordRefused, refusal}, true);
             }
             if (!refusal.empty()) {
                 self->context_.log.Line(self->peer_ + ": sign-on refused for user '" + user +
                                         "': " + refusal);
-                return self->Reply(pr::Error{pr::ErrorCode::SignOnRefused,
+                return self->Reply(pr::Error{expired ? pr::ErrorCode::PasswordExpired
+                                                     : pr::ErrorCode::SignOnRefused,
                                              "Sign-on as " + user + " refused: " + refusal},
                                    true);
             }

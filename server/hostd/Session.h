@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Connection.h"
@@ -64,7 +65,9 @@ class Session : public StreamSession {
     }
 
     void Handle(protocol::Message message);
-    void HandleSignOn(protocol::SignOn signOn);
+    // With `newPassword`, a change of password: the old one is checked as a sign-on's,
+    // then the new one is stored and the connection closes.
+    void HandleSignOn(protocol::SignOn signOn, std::optional<std::string> newPassword = {});
     void HandleCall(protocol::Call call);
     // Runs `task` on the engine's thread and sends what it returns.
     void OnEngine(std::function<protocol::Message(server::HostEngine&)> task);

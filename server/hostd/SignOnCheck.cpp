@@ -1,6 +1,7 @@
 #include "SignOnCheck.h"
 
 #include <array>
+#include <chrono>
 
 #include "PasswordSubstitute.h"
 #include "Passwords.h"
@@ -70,9 +71,12 @@ SignOnVerdict CheckSignOn(server::HostEngine& engine, int passwordLevel,
         return {ibmi::kSignonPasswordIncorrect, "wrong password"};
     if (account->disabled)
         return {ibmi::kSignonUserDisabled, "user disabled"};
-    if (account->expired)
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    if (account->ExpiredAt(now))
         return {ibmi::kSignonPasswordExpired, "password expired"};
-    return {0, "signed on"};
+    return {0, "signed on", account->passwordExpires};
 }
 
 } // namespace tavo::hostd

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "HostEngine.h"
@@ -21,6 +22,8 @@ struct SignOnAttempt {
 struct SignOnVerdict {
     std::uint32_t returnCode = 0; // 0: signed on; else one of ibmi::SignonReturnCode
     std::string reason;           // for the daemon's log, never for the client
+    // When a signed-on user's password expires, seconds since 1970 (UTC); none: never.
+    std::optional<std::int64_t> passwordExpires = std::nullopt;
 };
 
 // Checks `attempt` against the user's token for the scheme of `passwordLevel`. A wrong

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace tavo::hostd {
 
@@ -9,7 +13,6 @@ namespace {
 
 // Records this old with no lock are forgotten, so the maps stay small.
 constexpr auto kMemory = std::chrono::hours(1);
-constexpr std::size_t kMostRecords = 100000;
 
 std::string Upper(std::string_view text) {
     std::string upper(text);
@@ -18,46 +21,129 @@ std::string Upper(std::string_view text) {
     return upper;
 }
 
-std::string Seconds(SignOnGuard::Clock::duration wait) {
-    const auto s = std::chrono::ceil<std::chrono::seconds>(wait).count();
-    return std::to_string(std::max<long long>(s, 1)) + " s";
+std::string Span(SignOnGuard::Clock::duration wait) {
+    const auto s = std::max<long long>(std::chrono::ceil<std::chrono::seconds>(wait).count(), 1);
+    return s < 120 ? std::to_string(s) + " s" : std::to_string((s + 59) / 60) + " min";
+}
+
+// The wall-clock time `left` from now, as a user reads it.
+std::string Until(SignOnGuard::Clock::duration left) {
+    const std::time_t at = std::chrono::system_clock::to_time_t(
+        std::chrono::system_clock::now() + std::chrono::ceil<std::chrono::seconds>(left));
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    char text[32];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return std::string(text, n);
+}
+
+bool Locked(const auto& record, SignOnGuard::Clock::time_point now) {
+    return now < record.lockedUntil;
 }
 
 } // namespace
 
+SignOnGuard::Ticket::Ticket(Ticket&& other) noexcept
+    : guard_(std::exchange(other.guard_, nullptr)), user_(std::move(other.user_)),
+      address_(std::move(other.address_)) {}
+
+SignOnGuard::Ticket::~Ticket() {
+    if (guard_)
+        guard_->Settle(user_, address_, std::nullopt, nullptr);
+}
+
+std::string SignOnGuard::Ticket::Failed() {
+    std::string logged;
+    if (auto* guard = std::exchange(guard_, nullptr))
+        guard->Settle(user_, address_, true, &logged);
+    return logged;
+}
+
+void SignOnGuard::Ticket::Succeeded() {
+    if (auto* guard = std::exchange(guard_, nullptr))
+        guard->Settle(user_, address_, false, nullptr);
+}
+
 SignOnGuard::SignOnGuard(Limits limits, std::function<Clock::time_point()> now)
     : limits_(limits), now_(now ? std::move(now) : [] { return Clock::now(); }) {}
 
-std::string SignOnGuard::Check(std::map<std::string, Record, std::less<>>& records,
-                               const std::string& key, const char* what) {
+std::optional<SignOnRefusal> SignOnGuard::Blocked(Records& records, const std::string& key,
+                                                  Clock::time_point now, const char* what) {
     auto it = records.find(key);
     if (it == records.end())
-        return "";
-    const auto now = now_();
+        return std::nullopt;
     Record& r = it->second;
     if (r.lockedUntil != Clock::time_point{}) {
-        if (now < r.lockedUntil)
-            return std::string("locked out after too many failed sign-ons ") + what +
-                   "; try again in " + Seconds(r.lockedUntil - now) + ".";
-        records.erase(it); // the lock has passed: a fresh start
-        return "";
+        if (Locked(r, now))
+            return SignOnRefusal{SignOnRefusal::Kind::LockedOut,
+                                 std::string("locked out after too many failed sign-ons ") + what +
+                                     " until " + Until(r.lockedUntil - now) + " (" +
+                                     Span(r.lockedUntil - now) + " from now)."};
+        r = Record{0, r.checking, {}, {}, now}; // the lock has passed: a fresh start
     }
     if (now < r.notBefore)
-        return std::string("too many failed sign-ons ") + what + "; try again in " +
-               Seconds(r.notBefore - now) + ".";
-    return "";
+        return SignOnRefusal{SignOnRefusal::Kind::Wait, std::string("too many failed sign-ons ") +
+                                                            what + "; try again in " +
+                                                            Span(r.notBefore - now) + "."};
+    return std::nullopt;
 }
 
-std::string SignOnGuard::Refusal(std::string_view user, std::string_view address) {
+SignOnGuard::Admission SignOnGuard::Begin(std::string_view user, std::string_view address) {
     std::lock_guard lock(mutex_);
-    if (auto why = Check(users_, Upper(user), "for this user"); !why.empty())
-        return why;
-    return Check(addresses_, std::string(address), "from this address");
+    const auto now = now_();
+    const std::string name = Upper(user), from(address);
+    Admission out;
+    auto blocked = Blocked(users_, name, now, "for this user");
+    if (!blocked)
+        blocked = Blocked(addresses_, from, now, "from this address");
+    if (blocked) {
+        out.refusal = std::move(*blocked);
+        Record* a = Make(addresses_, from, now);
+        if (a && !Locked(*a, now))
+            out.logged = Count(*a, limits_.addressFreeFailures, limits_.addressLockAfter,
+                               "address " + from, now);
+        return out;
+    }
+    // Past the free failures a check waits for the verdict before it: that sets the wait.
+    const auto full = [](const Records& records, const std::string& key, int freeFailures) {
+        const auto it = records.find(key);
+        return it != records.end() && it->second.checking > 0 &&
+               it->second.failures + it->second.checking >= freeFailures;
+    };
+    if (full(users_, name, limits_.freeFailures)) {
+        out.refusal = {SignOnRefusal::Kind::Busy, "sign-ons of this user are being checked; "
+                                                  "try again in a moment."};
+        return out;
+    }
+    if (full(addresses_, from, limits_.addressFreeFailures)) {
+        out.refusal = {SignOnRefusal::Kind::Busy, "sign-ons from this address are being "
+                                                  "checked; try again in a moment."};
+        return out;
+    }
+    Record* u = Make(users_, name, now);
+    Record* a = u ? Make(addresses_, from, now) : nullptr;
+    if (!a) {
+        // Every record is a lock still running, and no lock is ever forgotten: the newcomer
+        // is refused as busy until the first of them ends (at most lockFor), rather than
+        // checked with no count of its failures.
+        if (u && u->failures == 0 && u->checking == 0)
+            users_.erase(name);
+        out.refusal = {SignOnRefusal::Kind::Busy, "the host is busy; try again in a moment."};
+        out.logged = "sign-on guard full: every record is a lock still running";
+        return out;
+    }
+    ++u->checking;
+    ++a->checking;
+    u->touched = a->touched = now;
+    out.ticket.emplace(Ticket(this, name, from));
+    return out;
 }
 
-std::string SignOnGuard::Count(Record& r, int freeFailures, int lockAfter,
-                               const std::string& what) {
-    const auto now = now_();
+std::string SignOnGuard::Count(Record& r, int freeFailures, int lockAfter, const std::string& what,
+                               Clock::time_point now) {
+    r.touched = now;
+    if (Locked(r, now))
+        return ""; // a check begun before the lock: the lock is logged once
     ++r.failures;
     if (r.failures >= lockAfter) {
         r.lockedUntil = now + limits_.lockFor;
@@ -76,57 +162,100 @@ std::string SignOnGuard::Count(Record& r, int freeFailures, int lockAfter,
     return "";
 }
 
-std::string SignOnGuard::Failed(std::string_view user, std::string_view address) {
+void SignOnGuard::Settle(const std::string& user, const std::string& address,
+                         std::optional<bool> failed, std::string* logged) {
     std::lock_guard lock(mutex_);
     const auto now = now_();
-    Forget(users_, now);
-    Forget(addresses_, now);
-    const std::string name = Upper(user);
-    std::string logged =
-        Count(users_[name], limits_.freeFailures, limits_.lockAfter, "user " + name);
-    const int factor = limits_.addressFactor;
-    const std::string byAddress =
-        Count(addresses_[std::string(address)], limits_.freeFailures * factor,
-              limits_.lockAfter * factor, "address " + std::string(address));
-    if (!byAddress.empty())
-        logged += (logged.empty() ? "" : "; ") + byAddress;
-    return logged;
-}
-
-std::string SignOnGuard::Refused(std::string_view address) {
-    std::lock_guard lock(mutex_);
-    Record& r = addresses_[std::string(address)];
-    if (r.lockedUntil != Clock::time_point{})
-        return "";
-    const int factor = limits_.addressFactor;
-    return Count(r, limits_.freeFailures * factor, limits_.lockAfter * factor,
-                 "address " + std::string(address));
+    // Records with checks under way are never forgotten, so both are there.
+    const auto settle = [&](Records& records, const std::string& key, int freeFailures,
+                            int lockAfter, const std::string& what) {
+        const auto it = records.find(key);
+        if (it == records.end())
+            return;
+        Record& r = it->second;
+        r.checking = std::max(r.checking - 1, 0);
+        if (failed == true) {
+            const std::string line = Count(r, freeFailures, lockAfter, what, now);
+            if (!line.empty())
+                *logged += (logged->empty() ? "" : "; ") + line;
+        } else if (failed == false && !Locked(r, now)) {
+            r.failures = 0;
+            r.notBefore = {};
+        }
+        if (r.checking == 0 && r.failures == 0 && r.lockedUntil == Clock::time_point{})
+            records.erase(it);
+    };
+    settle(users_, user, limits_.freeFailures, limits_.lockAfter, "user " + user);
+    settle(addresses_, address, limits_.addressFreeFailures, limits_.addressLockAfter,
+           "address " + address);
 }
 
 bool SignOnGuard::AddressLocked(std::string_view address) {
     std::lock_guard lock(mutex_);
     const auto it = addresses_.find(address);
-    return it != addresses_.end() && now_() < it->second.lockedUntil;
+    return it != addresses_.end() && Locked(it->second, now_());
 }
 
-void SignOnGuard::Succeeded(std::string_view user, std::string_view address) {
+bool SignOnGuard::Unlock(std::string_view user) {
     std::lock_guard lock(mutex_);
-    users_.erase(Upper(user));
-    addresses_.erase(std::string(address));
+    const auto now = now_();
+    const auto it = users_.find(Upper(user));
+    if (it == users_.end())
+        return false;
+    Record& r = it->second;
+    const bool held = Locked(r, now) || now < r.notBefore;
+    if (r.checking > 0)
+        r = Record{0, r.checking, {}, {}, now};
+    else
+        users_.erase(it);
+    return held;
 }
 
-void SignOnGuard::Forget(std::map<std::string, Record, std::less<>>& records,
-                         Clock::time_point now) {
-    if (records.size() < kMostRecords / 2)
-        return;
+SignOnGuard::Record* SignOnGuard::Make(Records& records, const std::string& key,
+                                       Clock::time_point now) {
+    if (const auto it = records.find(key); it != records.end())
+        return &it->second;
+    if (records.size() >= limits_.mostRecords)
+        Prune(records, now, &records == &users_);
+    if (records.size() >= limits_.mostRecords)
+        return nullptr;
+    Record& r = records[key];
+    r.touched = now;
+    return &r;
+}
+
+// Frees a tenth of the table at a time, so a flood of new names prunes now and then,
+// not at every attempt. Forgotten first: what has passed; then the oldest of what is
+// harmless to forget (an address with no lock, a user with no failures); then users whose
+// count had not reached a lock, oldest first, as an attacker who wants one forgotten must
+// fill the whole table to get there. Never a lock still running, nor a check under way.
+void SignOnGuard::Prune(Records& records, Clock::time_point now, bool users) {
     std::erase_if(records, [&](const auto& entry) {
         const Record& r = entry.second;
-        return r.lockedUntil == Clock::time_point{} ? now - r.notBefore > kMemory
-                                                    : now >= r.lockedUntil;
+        if (r.checking > 0 || Locked(r, now))
+            return false;
+        return r.lockedUntil != Clock::time_point{} || now - r.touched > kMemory;
     });
-    // Still full: an attack on very many names at once. Start over rather than grow.
-    if (records.size() >= kMostRecords)
-        records.clear();
+    const std::size_t keep = limits_.mostRecords - limits_.mostRecords / 10 - 1;
+    if (records.size() <= keep)
+        return;
+    struct Candidate {
+        int rank;
+        Clock::time_point touched;
+        Records::iterator it;
+    };
+    std::vector<Candidate> candidates;
+    for (auto it = records.begin(); it != records.end(); ++it)
+        if (it->second.checking == 0 && !Locked(it->second, now))
+            candidates.push_back(
+                {users && it->second.failures > 0 ? 1 : 0, it->second.touched, it});
+    const std::size_t drop = std::min(records.size() - keep, candidates.size());
+    std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(drop),
+                      candidates.end(), [](const Candidate& a, const Candidate& b) {
+                          return std::tie(a.rank, a.touched) < std::tie(b.rank, b.touched);
+                      });
+    for (std::size_t i = 0; i < drop; ++i)
+        records.erase(candidates[i].it);
 }
 
 } // namespace tavo::hostd

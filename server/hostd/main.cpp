@@ -1,12 +1,14 @@
 // tavo400-hostd: the host stand-in as a network daemon, and its administration.
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <iostream>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "AdminCommands.h"
+#include "EbcdicCcsids.h"
 
 int main(int argc, char** argv) {
     using namespace tavo::hostd;
@@ -83,11 +85,33 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::Range(0, 4))
         ->needs(ibmi);
+    const auto ccsids = tavo::text::EbcdicCodePage::Supported();
+    serveCommand
+        ->add_option("--ccsid", serve.ccsid,
+                     "the host's CCSID, which the IBM i servers report and speak in their "
+                     "messages and object names")
+        ->capture_default_str()
+        ->check(CLI::IsMember(std::vector<std::uint32_t>(ccsids.begin(), ccsids.end())))
+        ->needs(ibmi);
+    // Checked by hand, so that any other value is bad usage with its own message.
+    std::string hostLevel = std::to_string(kNewestHostLevel);
+    serveCommand
+        ->add_option("--host-level", hostLevel,
+                     "the datastream level the sign-on server reports, as an IBM i of that "
+                     "generation does (2, 10 or 18); the remote command server's level and the "
+                     "form of the host's messages go with it")
+        ->capture_default_str()
+        ->needs(ibmi);
     serveCommand
         ->add_option("--frame-timeout", serve.frameTimeoutSeconds,
                      "seconds a client has to complete its sign-on or a frame")
         ->capture_default_str()
         ->check(CLI::Range(1, 3600));
+    serveCommand
+        ->add_option("--max-sign-on-attempts", serve.maxSignOnAttempts,
+                     "failed sign-ons in a row that lock a user out for 15 minutes")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100));
     serveCommand
         ->add_option("--max-user-connections", serve.maxUserConnections,
                      "connections signed on as one user from one address")
@@ -142,14 +166,21 @@ int main(int argc, char** argv) {
     dbOption(userAdd);
     userAdd->add_option("NAME", userName, "user name")->required();
     std::vector<std::pair<CLI::App*, UserChange>> userChanges;
+    std::optional<unsigned> expireInDays;
     for (const auto& [name, change, help] :
          {std::tuple{"disable", UserChange::Disable, "refuse every sign-on of a user"},
-          std::tuple{"enable", UserChange::Enable, "let a disabled user sign on again"},
+          std::tuple{"enable", UserChange::Enable,
+                     "let a disabled user sign on again, and lift its sign-on lock"},
+          std::tuple{"unlock", UserChange::Unlock,
+                     "lift the sign-on lock of a user on the daemon serving the database"},
           std::tuple{"expire", UserChange::Expire,
                      "mark a user's password expired until user add sets a new one"}}) {
         auto* command = user->add_subcommand(name, help);
         dbOption(command);
         command->add_option("NAME", userName, "user name")->required();
+        if (change == UserChange::Expire)
+            command->add_option("--in", expireInDays,
+                                "the password expires this many days from now instead");
         userChanges.emplace_back(command, change);
     }
 
@@ -162,6 +193,14 @@ int main(int argc, char** argv) {
 
     if (serveCommand->parsed()) {
         serve.db = db;
+        const auto [end, error] =
+            std::from_chars(hostLevel.data(), hostLevel.data() + hostLevel.size(), serve.hostLevel);
+        if (error != std::errc() || end != hostLevel.data() + hostLevel.size() ||
+            !IsHostLevel(serve.hostLevel)) {
+            std::cerr << "tavo400-hostd serve: --host-level must be 2, 10 or 18, not \""
+                      << hostLevel << "\"\n";
+            return 2;
+        }
         return Serve(serve, std::cerr);
     }
     if (initCommand->parsed())
@@ -179,7 +218,7 @@ int main(int argc, char** argv) {
         return AddUser(db, userName, std::cin, std::cout, std::cerr);
     for (const auto& [command, change] : userChanges)
         if (command->parsed())
-            return ChangeUser(db, userName, change, std::cout, std::cerr);
+            return ChangeUser(db, userName, change, std::cout, std::cerr, expireInDays);
     if (outbox->parsed())
         return ShowOutbox(db, json, std::cout, std::cerr);
     return 2;

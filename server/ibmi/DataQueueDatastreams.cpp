@@ -34,13 +34,13 @@ Bytes DqQueryAttributesRequest::Encode() const {
     return std::move(w).Finish();
 }
 
-DqQueryAttributesRequest DqQueryAttributesRequest::Decode(ByteView data) {
+DqQueryAttributesRequest DqQueryAttributesRequest::Decode(ByteView data, std::uint32_t ccsid) {
     const Header h = Expect(data, kDqQueryAttributes, 40);
     Reader in(data, 20);
     DqQueryAttributesRequest r;
     r.correlation = h.correlation;
-    r.queue = ObjectNameAt(in);
-    r.library = ObjectNameAt(in);
+    r.queue = FromObjectName(in.Take(10), ccsid);
+    r.library = FromObjectName(in.Take(10), ccsid);
     return r;
 }
 
@@ -83,13 +83,13 @@ Bytes DqReadRequest::Encode() const {
     return std::move(w).Finish();
 }
 
-DqReadRequest DqReadRequest::Decode(ByteView data) {
+DqReadRequest DqReadRequest::Decode(ByteView data, std::uint32_t ccsid) {
     const Header h = Expect(data, kDqRead, 48);
     Reader in(data, 20);
     DqReadRequest r;
     r.correlation = h.correlation;
-    r.queue = ObjectNameAt(in);
-    r.library = ObjectNameAt(in);
+    r.queue = FromObjectName(in.Take(10), ccsid);
+    r.library = FromObjectName(in.Take(10), ccsid);
     r.keyed = in.U8() == 0xF1;
     const ByteView how = in.Take(2);
     r.search = r.keyed ? FromEbcdic(how) : std::string();
@@ -123,25 +123,25 @@ DqReadReply DqReadReply::Decode(ByteView data) {
     return r;
 }
 
-Bytes DqCommonReply::Encode() const {
+Bytes DqCommonReply::Encode(std::uint32_t ccsid) const {
     Writer w(Make(kDataQueueServer, kDqCommonReply, correlation, 2));
     w.U16(returnCode);
     if (!messageId.empty()) {
         std::string id = messageId;
         id.resize(7, ' ');
-        w.Item(0x5003, ToEbcdic(id + "  " + text));
+        w.Item(0x5003, ToEbcdic(id + "  " + text, ccsid));
     }
     return std::move(w).Finish();
 }
 
-DqCommonReply DqCommonReply::Decode(ByteView data) {
+DqCommonReply DqCommonReply::Decode(ByteView data, std::uint32_t ccsid) {
     const Header h = Expect(data, kDqCommonReply, 22);
     DqCommonReply r;
     r.correlation = h.correlation;
     r.returnCode = Reader(data, 20).U16();
     const auto items = ReadItems(data, 22);
     if (!items.empty()) {
-        const std::string message = FromEbcdic(items[0].data);
+        const std::string message = FromEbcdic(items[0].data, ccsid);
         r.messageId = TrimRight(message.substr(0, 7));
         r.text = message.size() > 9 ? TrimRight(message.substr(9)) : std::string();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Ccsid37.h"
+#include "EbcdicCcsids.h"
 
 namespace tavo::ibmi {
 
@@ -97,14 +98,16 @@ std::uint64_t Reader::U64() {
 
 std::vector<Item> ReadItems(ByteView data, std::size_t offset) {
     std::vector<Item> items;
-    Reader in(data, offset);
-    while (in.Remaining() > 0) {
+    // Nothing after an item whose length does not fit can be framed, but what came before
+    // it can still be read: IBM's clients take the code points they need and stop.
+    for (std::size_t at = offset; data.size() >= at && data.size() - at >= 6;) {
+        Reader in(data, at);
         const std::uint32_t ll = in.U32();
         const std::uint16_t cp = in.U16();
-        if (ll < 6)
-            throw DatastreamError("an item of code point " + std::to_string(cp) +
-                                  " is shorter than its own length field");
-        items.push_back({cp, in.Take(ll - 6)});
+        if (ll < 6 || ll > data.size() - at)
+            break;
+        items.push_back({cp, data.subspan(at + 6, ll - 6)});
+        at += ll;
     }
     return items;
 }
@@ -138,7 +141,23 @@ Bytes ObjectName(std::string_view latin1) {
 }
 
 std::string FromObjectName(ByteView ebcdic) {
-    std::string name = FromEbcdic(ebcdic);
+    return FromObjectName(ebcdic, 37);
+}
+
+Bytes ToEbcdic(std::string_view latin1, std::uint32_t ccsid) {
+    if (ccsid == 37)
+        return ToEbcdic(latin1);
+    const std::string bytes = text::EbcdicCodePage::FindOr37(ccsid).FromLatin1Replacing(latin1);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+std::string FromEbcdic(ByteView ebcdic, std::uint32_t ccsid) {
+    return ccsid == 37 ? FromEbcdic(ebcdic)
+                       : text::EbcdicCodePage::FindOr37(ccsid).ToLatin1(ebcdic);
+}
+
+std::string FromObjectName(ByteView ebcdic, std::uint32_t ccsid) {
+    std::string name = FromEbcdic(ebcdic, ccsid);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0'))
         name.pop_back();
     return name;

@@ -91,8 +91,9 @@ struct Item {
     ByteView data; // LL - 6 bytes
 };
 
-// The LL/CP items from `offset` to the end. An item shorter than its own LL/CP, or one
-// that runs past the end, throws: a peer that writes such lengths cannot be read safely.
+// The LL/CP items from `offset` up to the first one whose length does not fit (shorter
+// than its own LL/CP, or running past the end): nothing after it can be framed. A reader
+// that needs an item checks that it came.
 std::vector<Item> ReadItems(ByteView data, std::size_t offset);
 const Item* FindItem(const std::vector<Item>& items, std::uint16_t cp);
 
@@ -101,5 +102,10 @@ Bytes ObjectName(std::string_view latin1);
 std::string FromObjectName(ByteView ebcdic); // trailing blanks removed
 Bytes ToEbcdic(std::string_view latin1);
 std::string FromEbcdic(ByteView ebcdic);
+// The same in one of the host's own CCSIDs (CCSID 37 for one we have no table for). A
+// character the CCSID lacks becomes '?' either way.
+std::string FromObjectName(ByteView ebcdic, std::uint32_t ccsid);
+Bytes ToEbcdic(std::string_view latin1, std::uint32_t ccsid);
+std::string FromEbcdic(ByteView ebcdic, std::uint32_t ccsid);
 
 } // namespace tavo::ibmi

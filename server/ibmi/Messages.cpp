@@ -4,6 +4,7 @@
 
 #include "Ccsid37.h"
 #include "Codec.h"
+#include "EbcdicCcsids.h"
 
 namespace tavo::ibmi {
 
@@ -65,6 +66,18 @@ Seed ReadSeed(ByteView v) {
     return s;
 }
 
+// A date that cannot be one is no date: it only ever feeds a warning.
+std::optional<HostDate> ReadDate(const Item& item) {
+    if (item.data.size() < 7)
+        return std::nullopt;
+    const ByteView d = item.data;
+    HostDate date{static_cast<std::uint16_t>(d[0] << 8 | d[1]), d[2], d[3], d[4], d[5], d[6]};
+    if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31 || date.hour > 23 ||
+        date.minute > 59 || date.second > 60)
+        return std::nullopt;
+    return date;
+}
+
 std::uint32_t ItemU32(const Item& item) {
     if (item.data.size() < 4)
         throw DatastreamError("a numeric item is too short");
@@ -97,11 +110,20 @@ int FromZoned(ByteView two) {
     return (two[0] & 0x0F) * 10 + (two[1] & 0x0F);
 }
 
+bool IsUtf16(std::uint32_t ccsid) {
+    return ccsid == 1200 || ccsid == 13488;
+}
+
+// A message's own CCSID where it names one we can read, else the job's.
+std::uint32_t TextCcsid(std::uint32_t own, std::uint32_t job) {
+    return IsUtf16(own) || text::EbcdicCodePage::Find(own) ? own : job;
+}
+
 // Message texts come in the job's CCSID, or in UTF-16 when the host says so; our
 // workstation text is Latin-1, so anything beyond it becomes '?'.
 std::string FromHostText(ByteView bytes, std::uint32_t ccsid) {
-    if (ccsid != 1200 && ccsid != 13488)
-        return FromEbcdic(bytes);
+    if (!IsUtf16(ccsid))
+        return FromEbcdic(bytes, ccsid);
     std::string out;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
         const unsigned unit = bytes[i] << 8 | bytes[i + 1];
@@ -118,8 +140,13 @@ void PutFieldU32(Writer& w, std::uint32_t v) {
     w.U32(4).U32(v);
 }
 
+// A field that claims more than is left is read as far as it goes, and one that is not
+// there is empty, so a message cut short still shows its start.
 ByteView Field(Reader& in) {
-    return in.Take(in.U32());
+    if (in.Remaining() < 4)
+        return {};
+    const std::uint32_t length = in.U32();
+    return in.Take(std::min<std::size_t>(length, in.Remaining()));
 }
 
 std::uint32_t FieldNumber(ByteView field) {
@@ -129,21 +156,21 @@ std::uint32_t FieldNumber(ByteView field) {
     return v;
 }
 
-void EncodeDescribedFields(Writer& w, const HostMessage& m) {
-    w.U32(37).U32(37).U16(m.severity);
+void EncodeDescribedFields(Writer& w, const HostMessage& m, std::uint32_t ccsid) {
+    w.U32(ccsid).U32(ccsid).U16(m.severity);
     PutField(w, Zoned(m.type));
     PutField(w, ToEbcdic(m.id));
     PutField(w, ToEbcdic(m.file));
     PutField(w, ToEbcdic(m.library));
-    PutField(w, ToEbcdic(m.text));
+    PutField(w, ToEbcdic(m.text, ccsid));
     PutField(w, m.substitution);
-    PutField(w, ToEbcdic(m.help));
+    PutField(w, ToEbcdic(m.help, ccsid));
 }
 
-HostMessage DecodeDescribedFields(ByteView data) {
+HostMessage DecodeDescribedFields(ByteView data, std::uint32_t ccsid) {
     Reader in(data);
     HostMessage m;
-    const std::uint32_t textCcsid = in.U32();
+    const std::uint32_t textCcsid = TextCcsid(in.U32(), ccsid);
     in.U32();
     m.severity = in.U16();
     m.type = FromZoned(Field(in));
@@ -166,7 +193,7 @@ enum FullField {
     kText, kHelp, kFullFields
 };
 
-void EncodeFullFields(Writer& w, const HostMessage& m) {
+void EncodeFullFields(Writer& w, const HostMessage& m, std::uint32_t ccsid) {
     PutFieldU32(w, m.severity);
     PutField(w, ToEbcdic(m.id));
     PutField(w, Zoned(m.type));
@@ -179,20 +206,20 @@ void EncodeFullFields(Writer& w, const HostMessage& m) {
     PutFieldU32(w, 0);
     PutFieldU32(w, 0);
     PutField(w, ToEbcdic("*NO"));
-    PutFieldU32(w, 37);
-    PutFieldU32(w, 37);
+    PutFieldU32(w, ccsid);
+    PutFieldU32(w, ccsid);
     PutField(w, m.substitution);
-    PutField(w, ToEbcdic(m.text));
-    PutField(w, ToEbcdic(m.help));
+    PutField(w, ToEbcdic(m.text, ccsid));
+    PutField(w, ToEbcdic(m.help, ccsid));
 }
 
-HostMessage DecodeFullFields(ByteView data) {
+HostMessage DecodeFullFields(ByteView data, std::uint32_t ccsid) {
     Reader in(data);
     std::array<ByteView, kFullFields> f;
     for (auto& field : f)
         field = Field(in);
     HostMessage m;
-    const std::uint32_t textCcsid = FieldNumber(f[kTextCcsid]);
+    const std::uint32_t textCcsid = TextCcsid(FieldNumber(f[kTextCcsid]), ccsid);
     m.severity = static_cast<std::uint16_t>(FieldNumber(f[kSeverity]));
     m.id = FromEbcdic(f[kId]);
     m.type = FromZoned(f[kType]);
@@ -230,13 +257,13 @@ std::string HostMessage::Display() const {
     return id.empty() ? trimmed : id + " " + trimmed;
 }
 
-void EncodeMessage(Writer& out, const HostMessage& m, MessageFormat format) {
+void EncodeMessage(Writer& out, const HostMessage& m, MessageFormat format, std::uint32_t ccsid) {
     Writer body{Header{}};
     switch (format) {
     case MessageFormat::Fixed: {
         Bytes id = ToEbcdic(m.id);
         id.resize(7, kBlank);
-        const Bytes text = ToEbcdic(m.text);
+        const Bytes text = ToEbcdic(m.text, ccsid);
         body.Raw(id).Raw(Zoned(m.type)).U16(m.severity);
         body.Raw(ObjectName(m.file)).Raw(ObjectName(m.library));
         body.U16(static_cast<std::uint16_t>(m.substitution.size()));
@@ -245,21 +272,21 @@ void EncodeMessage(Writer& out, const HostMessage& m, MessageFormat format) {
         break;
     }
     case MessageFormat::Described:
-        EncodeDescribedFields(body, m);
+        EncodeDescribedFields(body, m, ccsid);
         break;
     case MessageFormat::Full:
-        EncodeFullFields(body, m);
+        EncodeFullFields(body, m, ccsid);
         break;
     }
     const Bytes bytes = std::move(body).Finish();
     out.Item(static_cast<std::uint16_t>(format), ByteView(bytes).subspan(kHeaderLength));
 }
 
-HostMessage DecodeMessage(const Item& item) {
+HostMessage DecodeMessage(const Item& item, std::uint32_t ccsid) {
     if ((item.cp & 0xFF) == 0x06 || item.cp == 0x112B)
-        return DecodeDescribedFields(item.data);
+        return DecodeDescribedFields(item.data, ccsid);
     if ((item.cp & 0xFF) == 0x07)
-        return DecodeFullFields(item.data);
+        return DecodeFullFields(item.data, ccsid);
     Reader in(item.data);
     HostMessage m;
     m.id = FromEbcdic(in.Take(7));
@@ -270,9 +297,22 @@ HostMessage DecodeMessage(const Item& item) {
     const std::uint16_t substitution = in.U16();
     const std::uint16_t text = in.U16();
     m.substitution = Copy(in.Take(substitution));
-    m.text = FromEbcdic(in.Take(text));
+    m.text = FromEbcdic(in.Take(text), ccsid);
     m.help.clear();
     return m;
+}
+
+HostMessage ReadMessage(const Item& item, std::uint32_t ccsid) {
+    try {
+        return DecodeMessage(item, ccsid);
+    } catch (const DatastreamError&) {
+        HostMessage m;
+        if ((item.cp & 0xFF) != 0x06 && (item.cp & 0xFF) != 0x07 && item.cp != 0x112B &&
+            item.data.size() >= 7)
+            m.id = TrimRight(FromEbcdic(item.data.first(7)));
+        m.text = "(the rest of this message from the host cannot be read)";
+        return m;
+    }
 }
 
 // ---- sign-on server ---------------------------------------------------------------------
@@ -315,7 +355,7 @@ SignonXchgAttributesReply SignonXchgAttributesReply::Decode(ByteView data) {
     Expect(data, kSignonXchgAttributesReply, 24);
     SignonXchgAttributesReply r;
     r.returnCode = Reader(data, 20).U32();
-    if (r.returnCode != 0 && data.size() < 42)
+    if (r.returnCode != 0) // a refusal need carry nothing else
         return r;
     r.vrm = Reader(data, 30).U32();
     r.serverLevel = Reader(data, 40).U16();
@@ -362,15 +402,16 @@ Bytes SignonInfoReply::Encode() const {
     Writer w(Make(kSignonServer, kSignonInfoReply, correlation, 0));
     w.U32(returnCode);
     w.ItemU32(0x1114, serverCcsid);
-    if (!messages.empty()) {
-        w.U32(8).U16(0x112A).U16(static_cast<std::uint16_t>(messages.size()));
-        for (const auto& m : messages) {
-            Writer fields{Header{}};
-            EncodeDescribedFields(fields, m);
-            const Bytes bytes = std::move(fields).Finish();
-            w.Item(0x112B, ByteView(bytes).subspan(kHeaderLength));
-        }
-    }
+    for (const auto& [cp, date] :
+         {std::pair{0x1106, now}, std::pair{0x1107, lastSignOn}, std::pair{0x1108, passwordExpires}})
+        if (date)
+            w.Item(static_cast<std::uint16_t>(cp),
+                   Bytes{static_cast<std::uint8_t>(date->year >> 8),
+                         static_cast<std::uint8_t>(date->year), date->month, date->day, date->hour,
+                         date->minute, date->second, 0});
+    if (expiryWarningDays)
+        w.ItemU32(0x112C, *expiryWarningDays);
+    EncodeSignonMessages(w, messages, serverCcsid);
     return std::move(w).Finish();
 }
 
@@ -381,16 +422,37 @@ SignonInfoReply SignonInfoReply::Decode(ByteView data) {
     r.returnCode = Reader(data, 20).U32();
     r.serverCcsid = 0;
     for (const Item& item : ReadItems(data, 24)) {
-        if (item.cp == 0x1114)
+        if (item.cp == 0x1114 && item.data.size() >= 4)
             r.serverCcsid = ItemU32(item);
         else if (item.cp == 0x112B)
-            r.messages.push_back(DecodeMessage(item));
+            r.messages.push_back(ReadMessage(item, r.serverCcsid)); // when they name none
+        else if (item.cp == 0x1106)
+            r.now = ReadDate(item);
+        else if (item.cp == 0x1107)
+            r.lastSignOn = ReadDate(item);
+        else if (item.cp == 0x1108)
+            r.passwordExpires = ReadDate(item);
+        else if (item.cp == 0x112C && item.data.size() >= 4)
+            r.expiryWarningDays = ItemU32(item);
     }
     return r;
 }
 
 Bytes EncodeSignonEnd(std::uint32_t correlation) {
     return Writer(Make(kSignonServer, kSignonEnd, correlation, 0)).Finish();
+}
+
+void EncodeSignonMessages(Writer& w, const std::vector<HostMessage>& messages,
+                          std::uint32_t ccsid) {
+    if (messages.empty())
+        return;
+    w.U32(8).U16(0x112A).U16(static_cast<std::uint16_t>(messages.size()));
+    for (const auto& m : messages) {
+        Writer fields{Header{}};
+        EncodeDescribedFields(fields, m, ccsid);
+        const Bytes bytes = std::move(fields).Finish();
+        w.Item(0x112B, ByteView(bytes).subspan(kHeaderLength));
+    }
 }
 
 // ---- service connections ----------------------------------------------------------------
@@ -467,7 +529,10 @@ StartServerReply StartServerReply::Decode(ByteView data) {
     StartServerReply r;
     r.serverId = h.serverId;
     r.returnCode = Reader(data, 20).U32();
+    // Neither the user nor the job name is needed: one that cannot be read is left out.
     for (const Item& item : ReadItems(data, 24)) {
+        if (item.data.size() < 4)
+            continue;
         if (item.cp == 0x1104)
             r.user = FromCcsidItem(item);
         else if (item.cp == 0x111F)

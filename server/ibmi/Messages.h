@@ -3,7 +3,8 @@
 // The datastreams of the IBM i host servers that sign on, call a program and read a
 // keyed data queue: one struct per request or reply, each with Encode() and a Decode()
 // that refuses anything malformed (DatastreamError) without reading past its input.
-// Text fields hold Latin-1; the codec converts them to and from CCSID 37.
+// Text fields hold Latin-1; the codec converts them to and from CCSID 37, but for a
+// host's messages and the names it reads, which are in the CCSID it says it uses.
 
 #include <array>
 #include <cstdint>
@@ -26,6 +27,8 @@ enum RequestId : std::uint16_t {
     kSignonXchgAttributesReply = 0xF003,
     kSignonInfo = 0x7004,
     kSignonInfoReply = 0xF004,
+    kChangePassword = 0x7005,
+    kChangePasswordReply = 0xF005,
     kSignonEnd = 0x7006,
     kRcXchgAttributes = 0x1001,
     kRcXchgAttributesReply = 0x8001,
@@ -49,7 +52,21 @@ enum SignonReturnCode : std::uint32_t {
     kSignonPasswordIncorrect = 0x0003000B,
     kSignonPasswordIncorrectLast = 0x0003000C,
     kSignonPasswordExpired = 0x0003000D,
+    // Refusals of a change of password.
+    kSignonChangeRequestNotValid = 0x0001000C,
+    kSignonProtectedOldNotValid = 0x0001000D,
+    kSignonProtectedNewNotValid = 0x0001000E,
+    kSignonNewPasswordTooShort = 0x00030002,
+    kSignonNewPasswordPreviouslyUsed = 0x00030006,
+    kSignonNewPasswordCharacterNotValid = 0x00030008,
     kSignonGeneralError = 0x00040000,
+    kSignonUserIdLengthNotValid = 0x00010007, // longer than a profile name can be
+    // tavo400-hostd's own, past IBM's classes: IBM i disables a profile after too many
+    // failures rather than lock it for a while, and neither delays nor refuses for load.
+    // IBM's Toolbox reports these as an unknown security error.
+    kSignonLockedOut = 0x00080001,
+    kSignonDelay = 0x00080002,
+    kSignonHostBusy = 0x00080003,
 };
 
 // ---- port mapper ------------------------------------------------------------------------
@@ -76,8 +93,13 @@ struct HostMessage {
 };
 // 0x1102 fixed layout, 0x1106 length-prefixed fields, 0x1107 the full message description.
 enum class MessageFormat : std::uint16_t { Fixed = 0x1102, Described = 0x1106, Full = 0x1107 };
-void EncodeMessage(Writer& out, const HostMessage& message, MessageFormat format);
-HostMessage DecodeMessage(const Item& item);
+// Texts in `ccsid`, unless the message names a CCSID of its own.
+void EncodeMessage(Writer& out, const HostMessage& message, MessageFormat format,
+                   std::uint32_t ccsid = 37);
+HostMessage DecodeMessage(const Item& item, std::uint32_t ccsid = 37);
+// The same, but a message that cannot be read whole is kept as far as it goes: the
+// host's texts never fail the reply they came with.
+HostMessage ReadMessage(const Item& item, std::uint32_t ccsid = 37);
 
 // ---- sign-on server --------------------------------------------------------------------
 struct SignonXchgAttributesRequest {
@@ -108,16 +130,37 @@ struct SignonInfoRequest {
     static SignonInfoRequest Decode(ByteView data);
 };
 
+// A date and time as the sign-on server gives it, in the host's local time.
+struct HostDate {
+    std::uint16_t year = 0;
+    std::uint8_t month = 1; // 1-12
+    std::uint8_t day = 1;
+    std::uint8_t hour = 0;
+    std::uint8_t minute = 0;
+    std::uint8_t second = 0;
+
+    // The date of the host's clock, local (as an IBM i keeps it) or UTC.
+    static HostDate At(std::int64_t secondsSince1970, bool local);
+};
+
 struct SignonInfoReply {
     std::uint32_t correlation = 1;
     std::uint32_t returnCode = 0;
-    std::uint32_t serverCcsid = 37;
+    std::uint32_t serverCcsid = 37; // also the messages' CCSID where they name none
     std::vector<HostMessage> messages;
+    // Read leniently: a date or count that is missing or cannot be a date is left empty.
+    std::optional<HostDate> now = std::nullopt;                    // 0x1106, the current sign-on
+    std::optional<HostDate> lastSignOn = std::nullopt;             // 0x1107
+    std::optional<HostDate> passwordExpires = std::nullopt;        // 0x1108; none: never expires
+    std::optional<std::uint32_t> expiryWarningDays = std::nullopt; // 0x112C, QPWDEXPWRN
     Bytes Encode() const;
     static SignonInfoReply Decode(ByteView data);
 };
 
 Bytes EncodeSignonEnd(std::uint32_t correlation);
+// The sign-on server's message count (0x112A) and messages (0x112B), when there are any.
+void EncodeSignonMessages(Writer& w, const std::vector<HostMessage>& messages,
+                          std::uint32_t ccsid = 37);
 
 // ---- starting a service connection ------------------------------------------------------
 struct SeedsRequest {
@@ -163,6 +206,10 @@ struct RcXchgAttributesRequest {
     static RcXchgAttributesRequest Decode(ByteView data);
 };
 
+// The 2-byte return code at offset 20 of a reply with ID `replyId`: read before anything
+// else, since a refusal need not carry the rest.
+std::uint16_t ReadReturnCode16(ByteView data, std::uint16_t replyId);
+
 struct RcXchgAttributesReply {
     std::uint32_t correlation = 1;
     std::uint16_t returnCode = 0;
@@ -196,6 +243,10 @@ ProgramParm MakeCallParm(int direction, ByteView area, std::uint16_t serverLevel
 ProgramParm MakeOutputParm(ByteView area, bool mayCompress);
 // The whole area a parameter stands for: decompressed or zero-filled to `maxLength`.
 Bytes ExpandParm(const ProgramParm& parm);
+// The same into a caller's area whose length may differ from the host's: what fits is
+// copied and the rest zero-filled, as IBM's clients do. Throws only for data that cannot
+// be expanded at all.
+void ExpandParmInto(const ProgramParm& parm, std::span<std::uint8_t> area);
 // 1, 2 or 3 from a usage value; 0 for one this codec does not know.
 int ParmDirection(std::uint16_t usage);
 
@@ -206,7 +257,8 @@ struct CallProgramRequest {
     std::uint8_t messageOption = 0;
     std::vector<ProgramParm> parms;
     Bytes Encode() const;
-    static CallProgramRequest Decode(ByteView data);
+    // The names read in the job's CCSID.
+    static CallProgramRequest Decode(ByteView data, std::uint32_t ccsid = 37);
 };
 
 struct CallProgramReply {
@@ -216,8 +268,9 @@ struct CallProgramReply {
     std::vector<ProgramParm> outputs; // return code 0: one per output and in/out parameter
     std::vector<HostMessage> messages; // otherwise
     MessageFormat messageFormat = MessageFormat::Fixed;
-    Bytes Encode() const;
-    static CallProgramReply Decode(ByteView data);
+    // The messages in the job's CCSID.
+    Bytes Encode(std::uint32_t ccsid = 37) const;
+    static CallProgramReply Decode(ByteView data, std::uint32_t ccsid = 37);
 };
 
 Bytes EncodeEndJob();
@@ -240,7 +293,7 @@ struct DqQueryAttributesRequest {
     std::string queue;
     std::string library;
     Bytes Encode() const;
-    static DqQueryAttributesRequest Decode(ByteView data);
+    static DqQueryAttributesRequest Decode(ByteView data, std::uint32_t ccsid = 37);
 };
 
 struct DqQueryAttributesReply {
@@ -265,7 +318,7 @@ struct DqReadRequest {
     bool peek = false;
     Bytes key;
     Bytes Encode() const;
-    static DqReadRequest Decode(ByteView data);
+    static DqReadRequest Decode(ByteView data, std::uint32_t ccsid = 37);
 };
 
 struct DqReadReply {
@@ -288,8 +341,9 @@ struct DqCommonReply {
     std::uint16_t returnCode = kDqNoEntry;
     std::string messageId; // with kDqCommandCheck: "CPF9801", ...
     std::string text;
-    Bytes Encode() const;
-    static DqCommonReply Decode(ByteView data);
+    // The message in the host's CCSID.
+    Bytes Encode(std::uint32_t ccsid = 37) const;
+    static DqCommonReply Decode(ByteView data, std::uint32_t ccsid = 37);
 };
 
 } // namespace tavo::ibmi

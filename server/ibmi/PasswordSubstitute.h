@@ -53,4 +53,37 @@ Bytes Substitute(PasswordScheme scheme, std::string_view user, std::string_view 
 // Constant-time comparison of a received substitute with the expected one.
 bool SameSubstitute(const Bytes& received, const Bytes& expected);
 
+// ---- changing a password ----
+// A change proves the old password with an ordinary substitute and carries both passwords
+// masked with further substitutes of the same connection (sequence numbers 2, 3, ...): the
+// new password under the old one's token, which the host keeps, then the old password
+// under the new one's token, so the host can check that both belong together. At levels
+// 0-1 the passwords go as upper-case EBCDIC; above, as UTF-16 without trailing blanks.
+struct PasswordChange {
+    Bytes substitute;            // of the old password
+    Bytes protectedOld;          // masked with the new password's token
+    Bytes protectedNew;          // masked with the old password's token
+    std::uint32_t oldLength = 0; // bytes of UTF-16 before the fill (0 at levels 0-1)
+    std::uint32_t newLength = 0;
+};
+
+// What a client sends; throws PasswordError when either password does not qualify.
+PasswordChange ProtectPasswordChange(PasswordScheme scheme, std::string_view user,
+                                     std::string_view oldPassword, std::string_view newPassword,
+                                     const Seed& serverSeed, const Seed& clientSeed);
+
+// The host's side, once `change.substitute` has proven `oldToken`: the new password
+// (UTF-8; at levels 0-1 as the client upper-cased it), then the old one it carried, to be
+// checked against the token the host keeps. Both throw PasswordError on masked passwords
+// whose size or length does not fit, or that do not unmask to a usable password.
+std::string UnmaskNewPassword(PasswordScheme scheme, std::string_view user, const Bytes& oldToken,
+                              const PasswordChange& change, const Seed& serverSeed,
+                              const Seed& clientSeed);
+std::string UnmaskOldPassword(PasswordScheme scheme, std::string_view user,
+                              std::string_view newPassword, const PasswordChange& change,
+                              const Seed& serverSeed, const Seed& clientSeed);
+// The token a changed password is kept as: the SHA-1 and PBKDF2 schemes drop trailing
+// blanks before they hash it, as IBM's client does when it changes a password.
+Bytes ChangedPasswordToken(PasswordScheme scheme, std::string_view user, std::string_view password);
+
 } // namespace tavo::ibmi

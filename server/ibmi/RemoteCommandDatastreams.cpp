@@ -32,6 +32,11 @@ RcXchgAttributesRequest RcXchgAttributesRequest::Decode(ByteView data) {
     return r;
 }
 
+std::uint16_t ReadReturnCode16(ByteView data, std::uint16_t replyId) {
+    Expect(data, replyId, 22);
+    return Reader(data, 20).U16();
+}
+
 Bytes RcXchgAttributesReply::Encode() const {
     Writer w(Make(kRemoteCommandServer, kRcXchgAttributesReply, correlation, 0));
     Bytes language = ToEbcdic(nlv);
@@ -132,6 +137,25 @@ Bytes ExpandParm(const ProgramParm& p) {
     return area;
 }
 
+void ExpandParmInto(const ProgramParm& p, std::span<std::uint8_t> area) {
+    const bool compressed = p.usage == kUsageInputRle || p.usage == kUsageOutputRleOk ||
+                            p.usage == kUsageInOutRle;
+    Bytes expanded;
+    ByteView data = p.data;
+    if (compressed && !p.data.empty()) {
+        const std::size_t length =
+            std::max<std::size_t>(area.size(), std::min(p.maxLength, kMaxDatastreamLength));
+        auto whole = DecompressRle(p.data, length);
+        if (!whole)
+            throw DatastreamError("a compressed parameter does not expand");
+        expanded = std::move(*whole);
+        data = expanded;
+    }
+    const std::size_t copied = std::min(data.size(), area.size());
+    std::copy_n(data.begin(), copied, area.begin());
+    std::fill(area.begin() + static_cast<std::ptrdiff_t>(copied), area.end(), 0);
+}
+
 namespace {
 
 void PutParm(Writer& w, const ProgramParm& p) {
@@ -159,13 +183,13 @@ Bytes CallProgramRequest::Encode() const {
     return std::move(w).Finish();
 }
 
-CallProgramRequest CallProgramRequest::Decode(ByteView data) {
+CallProgramRequest CallProgramRequest::Decode(ByteView data, std::uint32_t ccsid) {
     const Header h = Expect(data, kRcCallProgram, 43);
     CallProgramRequest r;
     r.correlation = h.correlation;
     Reader in(data, 20);
-    r.program = ObjectNameAt(in);
-    r.library = ObjectNameAt(in);
+    r.program = FromObjectName(in.Take(10), ccsid);
+    r.library = FromObjectName(in.Take(10), ccsid);
     r.messageOption = in.U8();
     const std::uint16_t count = in.U16();
     const auto items = ReadItems(data, in.Offset());
@@ -177,7 +201,7 @@ CallProgramRequest CallProgramRequest::Decode(ByteView data) {
     return r;
 }
 
-Bytes CallProgramReply::Encode() const {
+Bytes CallProgramReply::Encode(std::uint32_t ccsid) const {
     Writer w(Make(kRemoteCommandServer, replyId, correlation, 0));
     w.U16(returnCode).U16(returnCode == 0 ? 0 : static_cast<std::uint16_t>(messages.size()));
     if (returnCode == 0)
@@ -185,11 +209,11 @@ Bytes CallProgramReply::Encode() const {
             PutParm(w, p);
     else
         for (const auto& m : messages)
-            EncodeMessage(w, m, messageFormat);
+            EncodeMessage(w, m, messageFormat, ccsid);
     return std::move(w).Finish();
 }
 
-CallProgramReply CallProgramReply::Decode(ByteView data) {
+CallProgramReply CallProgramReply::Decode(ByteView data, std::uint32_t ccsid) {
     if (data.size() >= kHeaderLength && ReadHeader(data).requestId == kRcCallProgramFailedReply)
         Expect(data, kRcCallProgramFailedReply, 24);
     else
@@ -203,12 +227,17 @@ CallProgramReply CallProgramReply::Decode(ByteView data) {
     const std::uint16_t count = in.U16();
     const auto items = ReadItems(data, 24);
     if (r.returnCode == 0) {
-        for (const Item& item : items)
+        // A host may append items of its own after the outputs; the caller takes as many
+        // as it has output parameters and ignores the rest.
+        for (const Item& item : items) {
+            if (item.data.size() < 6)
+                break;
             r.outputs.push_back(ParmFrom(item));
+        }
         return r;
     }
     for (std::size_t i = 0; i < items.size() && i < count; ++i)
-        r.messages.push_back(DecodeMessage(items[i]));
+        r.messages.push_back(ReadMessage(items[i], ccsid));
     if (!items.empty())
         r.messageFormat = static_cast<MessageFormat>(items[0].cp);
     return r;

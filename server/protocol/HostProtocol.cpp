@@ -16,6 +16,7 @@ enum class Type : std::uint8_t {
     Entries,
     Ok,
     Error,
+    ChangePassword,
 };
 
 class Writer {
@@ -136,6 +137,12 @@ void EncodeBody(Writer& w, const SignOn& m) {
     w.Text(m.user, kMaxNameLength, "user");
     w.Text(m.password, kMaxTextLength, "password");
 }
+void EncodeBody(Writer& w, const ChangePassword& m) {
+    w.U8(static_cast<std::uint8_t>(Type::ChangePassword));
+    w.Text(m.user, kMaxNameLength, "user");
+    w.Text(m.oldPassword, kMaxTextLength, "old password");
+    w.Text(m.newPassword, kMaxTextLength, "new password");
+}
 void EncodeBody(Writer& w, const Call& m) {
     CheckParms(m.parms);
     w.U8(static_cast<std::uint8_t>(Type::Call));
@@ -235,6 +242,13 @@ Message DecodeBody(Reader& r) {
         SignOn m;
         m.user = r.Text(kMaxNameLength, "user");
         m.password = r.Text(kMaxTextLength, "password");
+        return m;
+    }
+    case Type::ChangePassword: {
+        ChangePassword m;
+        m.user = r.Text(kMaxNameLength, "user");
+        m.oldPassword = r.Text(kMaxTextLength, "old password");
+        m.newPassword = r.Text(kMaxTextLength, "new password");
         return m;
     }
     case Type::Call:

@@ -13,8 +13,8 @@
 // The wire between the Client Access layer and tavo400-hostd. Every frame is a
 // four-byte big-endian body length, then the body: one type byte and its fields.
 // Integers are big-endian; strings and byte runs carry their own length in front.
-// A connection opens with Hello, then SignOn; after that the client sends one request
-// at a time and waits for its reply.
+// A connection opens with Hello, then SignOn (or ChangePassword); after that the client
+// sends one request at a time and waits for its reply.
 namespace tavo::protocol {
 
 // 2: a call carries its request id.
@@ -46,6 +46,12 @@ enum class ErrorCode : std::uint32_t {
     QueueNotFound = 5,
     ShuttingDown = 6,
     HostFailure = 7,
+    PasswordRefused = 8, // the host's rules refuse the new password; the text says which
+    PasswordExpired = 9, // a sign-on with the right password, which must be changed first
+    // Sign-ons refused unchecked; the text says until when, or how long to wait.
+    LockedOut = 10,   // too many failures: no sign-on of this user (or address) for a while
+    SignOnDelay = 11, // failures: wait before the next attempt
+    HostBusy = 12,    // too many sign-ons being checked: try again in a moment
 };
 
 enum class Direction : std::uint8_t { Input = 1, Output = 2, InOut = 3 };
@@ -59,6 +65,13 @@ struct HelloOk {
 struct SignOn {
     std::string user;
     std::string password;
+};
+// Sent instead of SignOn: the daemon checks the old password as a sign-on does (an expired
+// one may be changed), then answers Ok and closes; the client signs on again.
+struct ChangePassword {
+    std::string user;
+    std::string oldPassword;
+    std::string newPassword;
 };
 struct Parm {
     Direction direction = Direction::Input;
@@ -98,8 +111,8 @@ struct Error {
     std::string text;
 };
 
-using Message =
-    std::variant<Hello, HelloOk, SignOn, Call, CallReply, QueueExists, Take, Entries, Ok, Error>;
+using Message = std::variant<Hello, HelloOk, SignOn, Call, CallReply, QueueExists, Take, Entries,
+                             Ok, Error, ChangePassword>;
 
 // The whole frame, header included. Throws ProtocolError when a field is over its limit,
 // so neither side ever sends what the other must refuse.

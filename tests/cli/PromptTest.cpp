@@ -74,3 +74,57 @@ TEST_F(PromptTest, TerminalAnswerIsAskedAgainAfterARefusalAndNeverShown) {
                                   "Unable to obtain connection to Sysa, return code 4103\n"))
         << cancelled.err;
 }
+
+TEST_F(PromptTest, ChangePasswordAsksAtATerminalAndExitsByWhatTheHostSaid) {
+    const Args change = {"--change-password", "--system", "sysa"};
+    const auto piped = RunAt(change, "secret42\nnewpass99\nnewpass99\n", false, true);
+    EXPECT_EQ(piped.code, kExitBadInput);
+    EXPECT_TRUE(Contains(piped.err, "asks for the passwords at a terminal")) << piped.err;
+    EXPECT_EQ(RunAt({"--change-password", "--to", "ops"}, "", true, true).code, kExitBadInput);
+
+    const std::string dbPath = db.string();
+    ASSERT_EQ(RunHostd(daemonDir, {"user", "expire", "OPER", "--db", dbPath}).status, 0);
+    const auto expired = RunAt({"--to", "ops", "--body", "b"}, "secret42\n", true, true);
+    EXPECT_EQ(expired.code, kExitUnreachable);
+    EXPECT_TRUE(Contains(expired.err, "run: tavo400-send --change-password --system Sysa"))
+        << expired.err;
+
+    const struct {
+        const char* typed;
+        int code;
+        const char* says;
+    } answers[] = {
+        {"secret42\nnewpass99\nnewpass98\n", kExitBadInput, "confirmation differ"},
+        {"secret42\nshort\nshort\n", kExitRefused, "at least 8 characters"},
+        {"secret42\nnewpass99\nnewpass99\n", kExitAccepted, "was changed"},
+    };
+    for (const auto& a : answers) {
+        const auto r = RunAt(change, a.typed, true, true);
+        EXPECT_EQ(r.code, a.code) << r.err;
+        EXPECT_TRUE(Contains(r.out + r.err, a.says)) << r.out << r.err;
+        EXPECT_TRUE(r.err.starts_with("Current password for OPER on Sysa: \nNew password for "
+                                      "OPER on Sysa: \nNew password again: \n"))
+            << r.err;
+        EXPECT_FALSE(Contains(r.out + r.err, "newpass99")) << "never echoed";
+    }
+    cwbtest::UseSystems("[SYSA]\naddress = tcp://127.0.0.1:1\nuser = OPER\n");
+    EXPECT_EQ(RunAt(change, "a\nnewpass99\nnewpass99\n", true, true).code, kExitUnreachable);
+
+    // The IBM i sign-on tells when a password expires: a warning line unless -q.
+    Daemon ibmi(daemonDir, db, {"--ibmi", "127.0.0.1:0"});
+    ASSERT_EQ(RunHostd(daemonDir, {"user", "expire", "OPER", "--in", "2", "--db", dbPath}).status,
+              0);
+    for (const bool quiet : {false, true}) {
+        cwbtest::UseSystems("[SYSA]\naddress = " + ibmi.IbmiAddress() +
+                            "\nuser = OPER\npassword = newpass99\n");
+        Args list = {"--list", "groups"};
+        if (quiet)
+            list.push_back("-q");
+        const auto r = RunAt(list, "", false, false);
+        EXPECT_EQ(r.code, kExitAccepted) << r.err;
+        EXPECT_EQ(Contains(r.err, "tavo400-send: the password on Sysa expires in 2 days; change "
+                                  "it with: tavo400-send --change-password --system Sysa"),
+                  !quiet)
+            << r.err;
+    }
+}

@@ -16,7 +16,7 @@ class SendHostTest : public CliFixture, public ::testing::WithParamInterface<std
         CliFixture::SetUp();
         db = DemoDatabase(daemonDir);
         if (GetParam() == "tcp") {
-            daemon = std::make_unique<Daemon>(daemonDir, db);
+            daemon = std::make_unique<Daemon>(daemonDir, db, Args{"--ibmi", "127.0.0.1:0"});
             UseHost(daemon->Address() + "\nuser = OPER\npassword = secret42\ntimeout = 5");
         } else {
             UseHost("embedded\ndatabase = " + db.string());
@@ -100,14 +100,35 @@ TEST_P(SendHostTest, ListsPrintNameAndDescriptionAsThePickerShowsThem) {
 TEST_P(SendHostTest, HostThatCannotBeReachedExitsThree) {
     const std::string noConnection = "Unable to obtain connection to Sysa, return code ";
     if (GetParam() == "tcp") {
-        UseHost(daemon->Address() + "\nuser = OPER\npassword = wrong\ntimeout = 5");
-        const auto r = Run({"--list", "recipients"});
-        EXPECT_EQ(r.code, kExitUnreachable);
-        EXPECT_EQ(r.err, noConnection + "4103\ntavo400-send: return code 4103: the host refused "
-                                        "the sign-on (the user or password in the systems file)\n");
+        // Each refusal counts against the profile's sign-on attempts: one per failed run.
+        const auto refusals = [this] {
+            std::istringstream log(daemon->Log());
+            std::size_t count = 0;
+            for (std::string line; std::getline(log, line);)
+                count += Contains(line, "sign-on") && Contains(line, "refused");
+            return count;
+        };
+        for (const auto& address : {daemon->Address(), daemon->IbmiAddress()}) {
+            const auto before = refusals();
+            UseHost(address + "\nuser = OPER\npassword = wrong\ntimeout = 5");
+            const auto r = Run({"--list", "recipients"});
+            EXPECT_EQ(r.code, kExitUnreachable) << address;
+            EXPECT_TRUE(r.err.starts_with(noConnection + "4103\n") ||
+                        r.err.starts_with(noConnection + "4111\n"))
+                << r.err;
+            EXPECT_EQ(refusals() - before, 1u) << daemon->Log();
+            EXPECT_FALSE(Contains(daemon->Log(), "before a successful start")) << daemon->Log();
+        }
         daemon->Stop();
         UseHost(daemon->Address() + "\nuser = OPER\npassword = secret42\ntimeout = 2");
     } else {
+        // refused unchecked, against guessing: each says what to do
+        for (const unsigned rc : {CWB_USER_LOCKED_OUT, CWB_SIGNON_DELAYED, CWB_HOST_BUSY}) {
+            cwbtest::FailNext("cwbRC_StartSys", rc);
+            const auto refused = Run({"--to", "jsmith", "--body", "b"});
+            EXPECT_EQ(refused.code, kExitUnreachable);
+            EXPECT_TRUE(Contains(refused.err, std::to_string(rc) + ": the host ")) << refused.err;
+        }
         cwbtest::FailNext("cwbRC_StartSys", CWB_COMMUNICATIONS_ERROR);
     }
     const auto down = Run({"--to", "jsmith", "--body", "b"});

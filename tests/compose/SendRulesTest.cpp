@@ -100,6 +100,9 @@ TEST(PrepareSend, RefusesWhatWouldNotFitAndSaysWhy) {
         {"a", std::string(30, 's'), std::string(967, 'b'), true, ""},
         {"a", std::string(31, 's'), "", false, "subject is 31"},
         {"a", "", std::string(966, 'b') + "\r\n", false, "968 characters"},
+        {"a", "Disk@@full", "", false, "subject contains \"@@\""},
+        {"a", "", "nosubj@@tail", false, "there is no subject"},
+        {"a", "Disk", "nosubj@@tail", true, ""},
     };
     for (const auto& c : cases) {
         const auto prepared = PrepareSend(c.to, c.subject, c.body, true);

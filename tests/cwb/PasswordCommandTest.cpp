@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "CwbTestSupport.h"
 #include "HostdProcess.h"
@@ -70,6 +71,8 @@ TEST_F(PasswordCommandTest, FirstLineIsThePasswordAndFailuresNeverQuoteTheOutput
     Script("blank-first", "printf '\\nleaked\\n'");
     Script("killed", "echo leaked; kill -9 $$");
     Script("hangs", "echo leaked; exec sleep 30");
+    const auto childPid = dir / "child";
+    Script("leaves-a-child", "sleep 30 & echo $! >" + childPid.string() + "; echo leaked");
     const auto in = [&](const char* name) { return "\"" + (dir / name).string() + "\""; };
     const std::tuple<std::string, int, unsigned, std::string> cases[] = {
         {in("two-lines"), 5, CWB_OK, "secret"},
@@ -81,6 +84,7 @@ TEST_F(PasswordCommandTest, FirstLineIsThePasswordAndFailuresNeverQuoteTheOutput
         {in("killed"), 5, CWB_PASSWORD_COMMAND_FAILED, "ended by signal 9"},
         {in("missing"), 5, CWB_PASSWORD_COMMAND_FAILED, "cannot start: No such file"},
         {in("hangs"), 1, CWB_PASSWORD_COMMAND_FAILED, "did not finish within 1 s"},
+        {in("leaves-a-child"), 1, CWB_PASSWORD_COMMAND_FAILED, "did not finish within 1 s"},
     };
     for (const auto& [command, timeout, rc, expected] : cases) {
         SCOPED_TRACE(command);
@@ -100,6 +104,15 @@ TEST_F(PasswordCommandTest, FirstLineIsThePasswordAndFailuresNeverQuoteTheOutput
         EXPECT_NE(status.text.find(expected), std::string::npos) << status.text;
         EXPECT_EQ(status.text.find("leaked"), std::string::npos) << status.text;
     }
+    // what a timed-out command started is ended with it (a zombie left to init is ended)
+    const auto child = hostdtest::ReadText(childPid);
+    const auto ended = [&] {
+        const auto state = hostdtest::ReadText("/proc/" + child.substr(0, child.find('\n')) + "/stat");
+        return state.empty() || state.find(") Z") != std::string::npos;
+    };
+    for (int i = 0; i < 200 && !ended(); ++i) // SIGKILL takes effect when it is scheduled
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(ended());
 }
 
 // Through the API: the command's failure is the connect's, its text in the error handle.
@@ -113,4 +126,13 @@ TEST_F(PasswordCommandTest, FailingCommandFailsTheOpenWithItsText) {
     cwbDQ_QueueHandle queue = 0;
     EXPECT_EQ(cwbDQ_Open(kReplyQueue, kLibrary, "A", &queue, errors), CWB_PASSWORD_COMMAND_FAILED);
     EXPECT_NE(OnlyError(errors).find("exited with status 1"), std::string::npos);
+
+    // a password it gave serves the whole run: a connect and a queue open run it once
+    const auto runs = dir / "runs";
+    cwbtest::UseSystems("[A]\naddress = tcp://127.0.0.1:1\nuser = U\npassword_command = " +
+                        Script("counts", "echo run >>" + runs.string() + "; echo pw").string() +
+                        "\n");
+    EXPECT_EQ(cwbRC_StartSys("A", 0, &connection), CWB_COMMUNICATIONS_ERROR);
+    EXPECT_EQ(cwbDQ_Open(kReplyQueue, kLibrary, "A", &queue, errors), CWB_COMMUNICATIONS_ERROR);
+    EXPECT_EQ(hostdtest::ReadText(runs), "run\n");
 }

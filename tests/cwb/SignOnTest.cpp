@@ -2,8 +2,10 @@
 // sign-on server refuse a wrong password, each in its own words.
 #include <gtest/gtest.h>
 
+#include <asio.hpp>
 #include <cstdio>
 #include <deque>
+#include <thread>
 
 #include "CwbTestSupport.h"
 #include "HostdProcess.h"
@@ -193,4 +195,28 @@ TEST_F(SignOnTest, ConfiguredPasswordsAreUsedAndNeverAsked) {
     EXPECT_EQ(OnlyError(errors),
               "The systems file gives no user for SYSA; its host needs a user and a password.");
     EXPECT_TRUE(prompt.shown.empty());
+}
+
+// The port mapper answers in plain TCP even under TLS, so anyone on the path can.
+TEST_F(SignOnTest, APortMapperAnswerIsAReturnCodeNeverACrash) {
+    for (const std::string answer : {std::string("+\0\0\0\0", 5), std::string("+\xff\xff\xff\xff"),
+                                     std::string("+\0\1", 3)}) {
+        asio::io_context io;
+        asio::ip::tcp::acceptor mapper(io, {asio::ip::address_v4::loopback(), 0});
+        std::thread answering([&] {
+            for (int i = 0; i < 2; ++i) { // the sign-on server's and the service's lookups
+                auto peer = mapper.accept();
+                std::array<char, 16> name;
+                std::error_code ignored;
+                peer.read_some(asio::buffer(name), ignored);
+                asio::write(peer, asio::buffer(answer), ignored);
+            }
+        });
+        UseSystem("ibmi://127.0.0.1:" + std::to_string(mapper.local_endpoint().port()),
+                  "user = OPER\npassword = secret42");
+        const ErrHandle errors;
+        EXPECT_EQ(OpenQueue(errors), CWB_COMMUNICATIONS_ERROR);
+        EXPECT_NE(OnlyError(errors).find("port mapper"), std::string::npos);
+        answering.join();
+    }
 }

@@ -66,9 +66,10 @@ TEST(SystemsFileParse, QuotedValuesAreLiteral) {
             << written;
     // password_command quotes its words itself
     const auto command = Parsed("[A]\naddress = \"embedded\"\n"
-                                "password_command = \"/opt/pass word\"\n");
+                                "password_command = \"/opt/pass word\" \"a ;b\" ; comment\n");
     EXPECT_EQ(command.systems.at(0).address, "embedded");
-    EXPECT_EQ(command.systems.at(0).passwordCommand, std::vector<std::string>{"/opt/pass word"});
+    EXPECT_EQ(command.systems.at(0).passwordCommand,
+              (std::vector<std::string>{"/opt/pass word", "a ;b"}));
 }
 
 TEST(SystemsFileParse, AcceptedAddressesAndTimeouts) {
@@ -256,7 +257,8 @@ TEST_F(SystemsFileOnDisk, PasswordFileMustBePrivate) {
         {"group can read", 0640, password, false},
         {"others can read", 0604, password, false},
         {"group can write", 0620, password, false},
-        {"no password", 0666, "[A]\naddress = embedded\n", true},
+        {"no password", 0644, "[A]\naddress = embedded\n", true},
+        {"others can change where it points", 0646, "[A]\naddress = embedded\n", false},
         {"only a command", 0644, "[A]\naddress = tcp://h:1\nuser = U\npassword_command = get\n",
          true},
     };

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <thread>
 
+#include <ifaddrs.h>
+#include <net/if.h>
+
 #include "CwbTestSupport.h"
 #include "HostEngine.h"
 #include "HostdProcess.h"
@@ -112,6 +115,32 @@ TEST_F(TcpBackendTest, UnreachableOrSilentHostFailsInTime) {
         EXPECT_EQ(client.OpenQueue(), rc);
         EXPECT_NE(OnlyError(client.errors).find(says), std::string::npos);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+    }
+}
+
+// tcp:// carries the password itself, so it goes to another machine only when asked to.
+TEST_F(TcpBackendTest, PlainTextToAnotherMachineOnlyWhenTheSectionSaysSo) {
+    std::string other;
+    ifaddrs* all = nullptr;
+    ASSERT_EQ(::getifaddrs(&all), 0);
+    for (auto* a = all; a && other.empty(); a = a->ifa_next)
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET &&
+            !(a->ifa_flags & IFF_LOOPBACK) && (a->ifa_flags & IFF_UP))
+            other = asio::ip::make_address_v4(
+                        ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr))
+                        .to_string();
+    ::freeifaddrs(all);
+    if (other.empty())
+        GTEST_SKIP() << "this machine has no address but loopback";
+    asio::io_context io;
+    asio::ip::tcp::acceptor mute(io, {asio::ip::address_v4::any(), 0});
+    const auto address = "tcp://" + other + ":" + std::to_string(mute.local_endpoint().port());
+    for (const auto& [more, rc] : {std::pair{"", CWB_CONFIG_ERROR},
+                                   std::pair{"\ninsecure_plaintext = yes", CWB_TIMEOUT}}) {
+        ResetProcessState();
+        UseSystem(address + more, "secret42", 1);
+        Client client;
+        EXPECT_EQ(client.Connect(), rc) << more;
     }
 }
 

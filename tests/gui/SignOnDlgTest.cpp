@@ -2,10 +2,15 @@
 #include <QtWidgets>
 #include <functional>
 
+#include "ChangePasswordDlg.h"
+#include "MessagePresenter.h"
+#include "ProcessState.h"
 #include "Resource.h"
+#include "SignOn.h"
 #include "SignOnDlg.h"
 #include "TemplateWidgets.h"
 #include "UiResources.h"
+#include "cwbtest.h"
 
 namespace {
 
@@ -94,6 +99,32 @@ class SignOnDlgTest : public QObject {
             user, untouched);
         QVERIFY(!cancelled);
         QCOMPARE(untouched, std::string("keep"));
+    }
+
+    void changeDialogOpensFromTheExpiryWarningWithMaskedFields() {
+        cwbtest::UseSystems("[SYSA]\naddress = embedded\nuser = OPER\n");
+        CurrentSystem = "SYSA";
+        cwb::NotePasswordExpiry("SYSA", 2); // as a warned sign-on notes it
+        RecordingPresenter presenter;
+        presenter.answerYes = true;
+        SetMessagePresenter(&presenter);
+        bool opened = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<CChangePasswordDlg*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            opened = true;
+            QCOMPARE(dialog->UserId()->text(), QString("OPER"));
+            for (QLineEdit* secret :
+                 {dialog->OldPassword(), dialog->NewPassword(), dialog->Confirmation()})
+                QCOMPARE(secret->echoMode(), QLineEdit::Password);
+            dialog->reject();
+        });
+        OfferPasswordChange(nullptr, 0);
+        SetMessagePresenter(nullptr);
+        QVERIFY(opened);
+        QCOMPARE(presenter.shown, std::vector<std::string>{
+                                      "Your password on SYSA expires in 2 days. Change it now?"});
+        ResetProcessState();
     }
 };
 

@@ -24,11 +24,14 @@ class BackendParityTest : public HostFixture, public ::testing::WithParamInterfa
             daemon = std::make_unique<Daemon>(dir, db);
             cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() +
                                 "\nuser = OPER\npassword = secret42\ntimeout = 5\n");
-        } else if (GetParam().starts_with("ibmi")) {
-            const std::string level = GetParam().substr(4);
+        } else if (GetParam().starts_with("ibmi") || GetParam().starts_with("ccsid")) {
+            // "ibmiN": password level N; "ccsidN": a host whose CCSID is N
+            const bool national = GetParam().starts_with("ccsid");
             daemon = std::make_unique<Daemon>(
                 dir, db,
-                std::vector<std::string>{"--ibmi", "127.0.0.1:0", "--password-level", level});
+                std::vector<std::string>{"--ibmi", "127.0.0.1:0",
+                                         national ? "--ccsid" : "--password-level",
+                                         GetParam().substr(national ? 5 : 4)});
             cwbtest::UseSystems("[SYSA]\naddress = " + daemon->IbmiAddress() +
                                 "\nuser = OPER\npassword = secret42\ntimeout = 5\n");
         } else {
@@ -72,7 +75,8 @@ TEST_P(BackendParityTest, ListsArriveWholeAndInOrder) {
     tavo::server::HostEngine host(db.string());
     CHostLink link;
     EXPECT_EQ(cwbtest::CountCalls("cwbRC_CallPgm", "TVOCGET"), 1); // created the queue
-    EXPECT_EQ(cwbtest::CountCalls("cwbDQ_Open"), 2);
+    // A Danish host knows the queue only by its own '#': each time ours is tried first.
+    EXPECT_EQ(cwbtest::CountCalls("cwbDQ_Open"), GetParam() == "ccsid277" ? 4 : 2);
     for (const char* type : {"*RCPL", "*GRPL"}) {
         std::vector<ListItem> items;
         int count = 0;
@@ -96,7 +100,8 @@ TEST_P(BackendParityTest, ListsArriveWholeAndInOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BackendParityTest,
-                         ::testing::Values("embedded", "tcp", "ibmi0", "ibmi2", "ibmi3", "ibmi4"),
+                         ::testing::Values("embedded", "tcp", "ibmi0", "ibmi2", "ibmi3", "ibmi4",
+                                           "ccsid277"),
                          [](const auto& info) { return info.param; });
 
 namespace {
@@ -165,7 +170,11 @@ TEST_F(IbmiLinkTest, RefusedSignOnsShowTheirOwnCodes) {
         {nullptr, "NOBODY", "secret42", CWB_PASSWORD_INCORRECT},
         {"expire", "OPER", "secret42", CWB_PASSWORD_EXPIRED},
         {"disable", "OPER", "secret42", CWB_USER_DISABLED},
+        {nullptr, "OPER", "wrong", CWB_PASSWORD_INCORRECT}, // the second failure locks
+        {nullptr, "OPER", "secret42", CWB_USER_LOCKED_OUT},
     };
+    daemon = std::make_unique<Daemon>(
+        dir, db, std::vector<std::string>{"--ibmi", "127.0.0.1:0", "--max-sign-on-attempts", "2"});
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.rc) + " " + c.user);
         if (c.command) {
@@ -196,6 +205,100 @@ TEST_F(IbmiLinkTest, FailedCallCarriesTheHostMessageAndADroppedLinkIsReopened) {
     EXPECT_EQ(cwbRC_CallPgm(system, program, errors), CWBRC_HOST_PROGRAM_ERROR);
     cwbSV_DeleteErrHandle(errors);
     cwbRC_EndSys(system);
+}
+
+// Whichever generation of host the daemon stands for, the user reads the host's own
+// words, sent in that generation's forms: with a refused sign-on, none from the oldest.
+TEST_F(IbmiLinkTest, EachHostLevelGivesTheHostsOwnTexts) {
+    EXPECT_EQ(
+        RunHostd(dir, {"serve", "--db", db.string(), "--ibmi", "0", "--host-level", "5"}).status,
+        2);
+    const std::string refused = "refused: the password is not correct.";
+    const std::string cpf22e2 = refused + " CPF22E2 Password not correct for user profile OPER.";
+    for (const auto& [level, signOn, form] : {std::tuple{"2", refused, "0x1102"},
+                                              {"10", cpf22e2, "0x1106"},
+                                              {"18", cpf22e2, "0x1107"}}) {
+        daemon.reset();
+        daemon = std::make_unique<Daemon>(
+            dir, db, std::vector<std::string>{"--ibmi", "127.0.0.1:0", "--host-level", level});
+        char text[260] = "";
+        unsigned long length = 0;
+        UseUser("OPER", "wrong");
+        RestartProcess();
+        cwbSV_ErrHandle errors = 0;
+        cwbSV_CreateErrHandle(&errors);
+        cwbDQ_QueueHandle queue = 0;
+        cwbDQ_Open("#TVOCGET", "TAVO400", "SYSA", &queue, errors);
+        cwbSV_GetErrTextIndexed(errors, 1, text, sizeof text, &length);
+        EXPECT_TRUE(std::string(text).ends_with(signOn)) << level << ": " << text;
+
+        UseUser("OPER", "secret42");
+        RestartProcess(); // which drops every handle
+        cwbSV_CreateErrHandle(&errors);
+        cwbRC_SysHandle system = 0;
+        ASSERT_EQ(cwbRC_StartSys("SYSA", 0, &system), CWB_OK);
+        cwbRC_PgmHandle program = 0;
+        cwbRC_CreatePgm("NOSUCH", "TAVO400", &program);
+        EXPECT_EQ(cwbRC_CallPgm(system, program, errors), CWBRC_HOST_PROGRAM_ERROR);
+        cwbSV_GetErrTextIndexed(errors, 1, text, sizeof text, &length);
+        EXPECT_STREQ(text, "CPF9811 Program NOSUCH in library TAVO400 not found.") << level;
+        EXPECT_NE(daemon->Log().find(std::string("(message form ") + form), std::string::npos);
+    }
+}
+
+// A German or Danish host's texts read as it wrote them: a call's messages in the job's
+// CCSID (the fixed form of level 2) or their own (the full form of level 18), the data
+// queue's in the sign-on server's; and a name we spell in CCSID 37 is read by the host in
+// its own, where our '#' is a Danish 'Æ'.
+TEST_F(IbmiLinkTest, HostTextsAreReadInTheHostsCcsid) {
+    const std::string grosser = std::string("gr\xf6\xdf") + "er";
+    const struct {
+        const char* ccsid;
+        const char* level;
+        std::string function, action; // TVOCUPD's; none: "#TVOCGET" is opened instead
+        std::string text;
+    } cases[] = {
+        {"273", "2", "Empf\xe4nger", "*SNDTVO",
+         "CPF9898 Function 'Empf\xe4nger' is not supported by program TVOCUPD."},
+        {"273", "18", "*CA", grosser,
+         "CPF9898 Request '" + grosser + "' is not supported by program TVOCUPD."},
+        {"277", "18", "", "", "CPF9801 Object \xc6TVOCGET in library TAVO400 not found."},
+    };
+    for (const auto& c : cases) {
+        daemon.reset();
+        daemon =
+            std::make_unique<Daemon>(dir, db,
+                                     std::vector<std::string>{"--ibmi", "127.0.0.1:0", "--ccsid",
+                                                              c.ccsid, "--host-level", c.level});
+        UseUser("OPER", "secret42");
+        RestartProcess();
+        cwbSV_ErrHandle errors = 0;
+        cwbSV_CreateErrHandle(&errors);
+        if (c.function.empty()) {
+            cwbDQ_QueueHandle queue = 0;
+            EXPECT_EQ(cwbDQ_Open("#TVOCGET", "TAVO400", "SYSA", &queue, errors),
+                      CWBDQ_QUEUE_NOT_FOUND);
+        } else {
+            cwbRC_SysHandle system = 0;
+            ASSERT_EQ(cwbRC_StartSys("SYSA", 0, &system), CWB_OK);
+            cwbRC_PgmHandle program = 0;
+            cwbRC_CreatePgm("TVOCUPD", "TAVO400", &program);
+            std::string areas[] = {c.function, c.action, "", "", "", std::string(32000, '\0')};
+            for (std::size_t i = 0; i < 5; ++i) {
+                areas[i].resize(i < 3 ? 10 : i == 3 ? 30 : 32000, ' ');
+                areas[i] = tavo::codepage::ToEbcdic(areas[i]);
+            }
+            for (std::size_t i = 0; i < 6; ++i)
+                cwbRC_AddParm(program, i < 5 ? CWBRC_INPUT : CWBRC_OUTPUT,
+                              static_cast<unsigned long>(areas[i].size()),
+                              reinterpret_cast<unsigned char*>(areas[i].data()));
+            EXPECT_EQ(cwbRC_CallPgm(system, program, errors), CWBRC_HOST_PROGRAM_ERROR);
+        }
+        char text[260] = "";
+        unsigned long length = 0;
+        cwbSV_GetErrTextIndexed(errors, 1, text, sizeof text, &length);
+        EXPECT_EQ(text, c.text) << c.ccsid;
+    }
 }
 
 // A process signs on once and opens each server once, however often it connects; a wrong

@@ -42,9 +42,12 @@ TEST_F(HostLinkTest, WithoutASystemOrAConnectionNothingIsTried) {
     EXPECT_EQ(outcome.result, Outcome::Result::NotDone);
     EXPECT_EQ(outcome.cause, Outcome::Cause::Connection);
     EXPECT_EQ(outcome.returnCode, 8u);
-    // no set-up error on top, and no queue creation either
+    // no set-up at all: opening the reply queue would sign on again, and each refusal
+    // counts against the user profile
     EXPECT_EQ(outcome.texts, Texts{"Unable to obtain connection to SYSA, return code 8"});
     EXPECT_EQ(cwbtest::CountCalls("cwbRC_CallPgm"), 0);
+    EXPECT_EQ(cwbtest::CountCalls("cwbDQ_Open"), 0);
+    EXPECT_EQ(cwbtest::CountCalls("cwbSV_CreateErrHandle"), 0);
     EXPECT_TRUE(Submit(kToSmith).Done());
     EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 2);
 }

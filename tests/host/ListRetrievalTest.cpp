@@ -1,6 +1,7 @@
 // Fetching a list: the request and its key, reading entries under that key only, and
 // what a list that breaks off leaves.
 #include "HostFixture.h"
+#include "ListLock.h"
 
 namespace {
 
@@ -10,6 +11,21 @@ class ListRetrievalTest : public HostFixture {
         engine->ReplaceDirectory(
             {{"JSMITH", "John Smith"}, {"PRTROOM", "*NONE"}, {"OPS", ""}, {"ABLE", "*none"}},
             {{"NIGHT", "Night shift", {"OPS"}}});
+    }
+    // Another client's request under `stamp`, filed as the host files any; returns its key.
+    std::string FileRequest(const std::string& stamp) {
+        auto request = tavo::codepage::ToEbcdic("*RCPL     " + stamp + std::string(100, ' '));
+        std::string scratch(32000, '\0');
+        tavo::server::ProgramParameter parms[] = {
+            {tavo::server::ParmDirection::Input,
+             {reinterpret_cast<std::uint8_t*>(request.data()), request.size()}},
+            {tavo::server::ParmDirection::InOut,
+             {reinterpret_cast<std::uint8_t*>(scratch.data()), scratch.size()}}};
+        EXPECT_TRUE(engine->CallProgram("TVOCGET", "TAVO400", parms).ok);
+        return request.substr(0, 24);
+    }
+    std::size_t Take(const std::string& key, std::size_t most = 100) {
+        return engine->TakeEntries("#TVOCGET", "TAVO400", key, most).size();
     }
     std::shared_ptr<tavo::server::HostEngine> engine = cwbtest::Engine("SYSA");
     std::vector<ListItem> items{{"KEEP", "me"}}; // what the caller had stays
@@ -71,20 +87,82 @@ TEST_F(ListRetrievalTest, NoTwoListRequestsOfAProcessShareAStamp) {
 
 TEST_F(ListRetrievalTest, EntriesOfAnotherKeyAreNeverRead) {
     CHostLink link; // creates the queue
-    // another client's request, filed under its own key
-    auto request = tavo::codepage::ToEbcdic("*RCPL     12612061159590" + std::string(100, ' '));
-    std::string scratch(32000, '\0');
-    tavo::server::ProgramParameter parms[] = {
-        {tavo::server::ParmDirection::Input,
-         {reinterpret_cast<std::uint8_t*>(request.data()), request.size()}},
-        {tavo::server::ParmDirection::InOut,
-         {reinterpret_cast<std::uint8_t*>(scratch.data()), scratch.size()}}};
-    ASSERT_TRUE(engine->CallProgram("TVOCGET", "TAVO400", parms).ok);
-
+    const auto otherKey = FileRequest("12612061159590");
     ASSERT_TRUE(link.RetrieveList("*RCPL", items, count));
     EXPECT_EQ(count, 5);
-    // the other client's four entries and marker are all still there
-    EXPECT_EQ(engine->TakeEntries("#TVOCGET", "TAVO400", request.substr(0, 24), 100).size(), 5u);
+    EXPECT_EQ(Take(otherKey), 5u); // the other client's four entries and marker are all there
+}
+
+// Two processes listing in one tenth of a second: the second waits its turn and a tenth.
+TEST_F(ListRetrievalTest, ListsOfTwoProcessesTakeTurnsUnderKeysOfTheirOwn) {
+    now = At(2026, 12, 6, 12, 0, 0, 500); // waiting a little keeps the stamp's 5
+    CHostLink link;
+    auto other = std::make_unique<ListLock>(); // the other process, in the middle of its list
+    ASSERT_EQ(other->Take("Sysa", std::chrono::seconds(1)), "");
+    ASSERT_EQ(other->Record(records::FormatRequestStamp(now)), "");
+    const auto otherKey = FileRequest(records::FormatRequestStamp(now));
+    engine->ReplaceDirectory({{"MINE", ""}}, {});
+    SetClockWait([&](std::chrono::milliseconds d) {
+        now += d;
+        if (other) { // the other reads its whole list and ends while this one waits
+            EXPECT_EQ(Take(otherKey), 5u);
+            other.reset();
+        }
+    });
+    ASSERT_TRUE(link.RetrieveList("*RCPL", items, count));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].name, "MINE");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Host().Areas.key), 24),
+              tavo::codepage::ToEbcdic("*RCPL     12612061200006"));
+}
+
+// A list that cannot have its turn fails with a text, and never hangs.
+TEST_F(ListRetrievalTest, ListWithoutItsTurnFails) {
+    CHostLink link;
+    const auto lock = (dir / "tavo400/list-SYSA.lock").string(); // in $XDG_RUNTIME_DIR
+    auto other = std::make_unique<ListLock>();
+    ASSERT_EQ(other->Take("SYSA", std::chrono::seconds(1)), "");
+    EXPECT_FALSE(link.RetrieveList("*RCPL", items, count));
+    EXPECT_TRUE(link.TakeOutcome().texts.at(0).starts_with(
+        "Another list from this workstation to SYSA did not end within 60 seconds"));
+    other.reset();
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink(dir / "elsewhere", lock);
+    EXPECT_FALSE(link.RetrieveList("*RCPL", items, count));
+    EXPECT_TRUE(link.TakeOutcome().texts.at(0).starts_with("The list lock " + lock +
+                                                           " is a symbolic link, so it was not"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+}
+
+// Another workstation's list under the same key, mixed into this one, is never a list.
+TEST_F(ListRetrievalTest, MixedListsFail) {
+    CHostLink link; // creates the queue
+    const std::vector<tavo::server::Recipient> two{{"ABLE", ""}, {"BAKER", ""}};
+    const struct {
+        std::vector<tavo::server::Recipient> others, mine;
+        std::size_t taken; // by the other, after this list's first read
+        std::string held;
+    } cases[] = {{two, {{"CHARLIE", ""}}, 0, "an entry after its end marker"},
+                 {{}, {}, 0, "a second end marker"},
+                 {two, two, 2, "ABLE twice"}}; // the other took BAKER and its marker
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.held);
+        now += std::chrono::seconds(1);
+        engine->ReplaceDirectory(c.others, {});
+        const auto key = FileRequest(records::FormatRequestStamp(now));
+        engine->ReplaceDirectory(c.mine, {});
+        const int reads = cwbtest::CountCalls("cwbDQ_Read");
+        SetClockSource([&, taken = c.taken]() mutable {
+            if (taken && cwbtest::CountCalls("cwbDQ_Read") == reads + 1)
+                Take(key, std::exchange(taken, 0));
+            return now;
+        });
+        const auto list = FetchList(ListKind::Recipients);
+        EXPECT_EQ(list.result, Outcome::Result::NotDone);
+        EXPECT_EQ(list.cause, Outcome::Cause::Host);
+        EXPECT_TRUE(list.texts.size() == 1 &&
+                    list.texts[0].starts_with("The list SYSA sent held " + c.held + ": another"));
+    }
 }
 
 // A list without its end marker fails: the link keeps the entries read, a fetched list

@@ -2,6 +2,7 @@
 // client puts on the wire, and the shapes of the replies a host may choose.
 #include <gtest/gtest.h>
 
+#include "ChangePassword.h"
 #include "Messages.h"
 
 using namespace tavo::ibmi;
@@ -59,7 +60,9 @@ TEST(IbmiDatastream, EveryRequestAndReplySurvivesARoundTrip) {
     EXPECT_TRUE(infoBack.returnMessages);
 
     const HostMessage expired{"CPF22E3", 15, 40, "QCPFMSG", "QSYS", "Password expired.", {}, ""};
-    SignonInfoReply refused{1, kSignonPasswordExpired, 37, {expired}};
+    SignonInfoReply refused;
+    refused.returnCode = kSignonPasswordExpired;
+    refused.messages = {expired};
     const auto refusedBack = SignonInfoReply::Decode(refused.Encode());
     EXPECT_EQ(refusedBack.returnCode, kSignonPasswordExpired);
     EXPECT_EQ(refusedBack.serverCcsid, 37u);
@@ -141,6 +144,15 @@ TEST(IbmiDatastream, OutputsComeBackRawOrCompressedAndFailedCallsInEveryMessageF
         EXPECT_EQ(got.messages[0].severity, 30);
         EXPECT_EQ(got.messages[1].Display(), "CPF9811 " + missing);
         EXPECT_EQ(got.messages[1].type, 15);
+
+        // A German job's message: the fixed form is read in the CCSID the caller gives, the
+        // others in the one they name.
+        const std::string german = std::string("Empf\xe4nger gr\xf6\xdf") + "er";
+        failed.messages = {{"CPF9898", 15, 40, "QCPFMSG", "QSYS", german, {}, ""}};
+        const bool fixed = format == MessageFormat::Fixed;
+        EXPECT_EQ(CallProgramReply::Decode(failed.Encode(273), 273).messages[0].text, german);
+        EXPECT_EQ(CallProgramReply::Decode(failed.Encode(273), 37).messages[0].text,
+                  fixed ? "Empf{nger gr\xa6~er" : german);
     }
 }
 
@@ -157,11 +169,93 @@ TEST(IbmiDatastream, MalformedDatastreamsAreRefused) {
     for (const Bytes& bad :
          {shortLength, notAServer, zeroItem, overrun, Bytes(good.begin(), good.begin() + 30)})
         EXPECT_THROW(DqReadReply::Decode(bad), DatastreamError);
-    EXPECT_THROW(CallProgramReply::Decode(good), DatastreamError); // wrong reply ID
+    // a data queue's entry shares the call reply's ID, but holds no output a caller can take
+    EXPECT_TRUE(CallProgramReply::Decode(good).outputs.empty());
     EXPECT_THROW(DecodePortMapperReply(Bytes{'+', 0, 0}), DatastreamError);
     EXPECT_EQ(DecodePortMapperReply(Bytes{'-', 0, 0, 0, 0}), std::nullopt);
     ProgramParm lying{10, kUsageInput, Bytes(11, 1)};
     EXPECT_THROW(ExpandParm(lying), DatastreamError);
     ProgramParm huge{0xFFFFFFFF, kUsageOutputRleOk, {}};
     EXPECT_THROW(ExpandParm(huge), DatastreamError);
+}
+
+TEST(IbmiDatastream, ChangePasswordHasTheLayoutOfIbmsClient) {
+    // Items in the order and sizes of the Toolbox's ChangePasswordReq: user, substitute,
+    // old and new protected passwords, their UTF-16 lengths and CCSID (not for DES), and
+    // the message option for servers of level 5 and up.
+    ChangePasswordRequest sha;
+    sha.user = "OPER";
+    sha.change = {Bytes(20, 0xA1), Bytes(20, 0xB2), Bytes(40, 0xC3), 16, 26};
+    sha.returnMessages = true;
+    Bytes expected = Hex("000000AC 0000 E009 00000000 00000001 0001 7005 03 "
+                         "00000010 1104 D6D7C5D9404040404040 0000001A 1105");
+    expected.insert(expected.end(), 20, 0xA1);
+    const Bytes oldItem = Hex("0000001A 110C"), newItem = Hex("0000002E 110D");
+    expected.insert(expected.end(), oldItem.begin(), oldItem.end());
+    expected.insert(expected.end(), 20, 0xB2);
+    expected.insert(expected.end(), newItem.begin(), newItem.end());
+    expected.insert(expected.end(), 40, 0xC3);
+    const Bytes tail = Hex("0000000A 111C 00000010 0000000A 111D 0000001A 0000000A 111E 000034B0 "
+                           "00000007 1128 01");
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(sha.Encode(), expected);
+    const auto back = ChangePasswordRequest::Decode(expected);
+    EXPECT_EQ(back.user, "OPER");
+    EXPECT_EQ(back.change.protectedNew, sha.change.protectedNew);
+    EXPECT_EQ(back.change.newLength, 26u);
+    EXPECT_TRUE(back.returnMessages);
+
+    ChangePasswordRequest des;
+    des.authenticationType = 1;
+    des.user = "OPER";
+    des.change = {Bytes(8, 1), Bytes(16, 2), Bytes(8, 3), 0, 0};
+    EXPECT_EQ(des.Encode().size(), 63u + 16 + 8);
+    EXPECT_EQ(ChangePasswordRequest::Decode(des.Encode()).change.protectedOld, Bytes(16, 2));
+
+    const HostMessage tooShort{"", 15, 30, "", "", "New password too short.", {}, ""};
+    const auto reply =
+        ChangePasswordReply::Decode(ChangePasswordReply{5, 0x00030002, {tooShort}}.Encode());
+    EXPECT_EQ(reply.correlation, 5u);
+    EXPECT_EQ(reply.returnCode, 0x00030002u);
+    ASSERT_EQ(reply.messages.size(), 1u);
+    EXPECT_EQ(reply.messages[0].Display(), "New password too short.");
+
+    // Missing items, and lengths that are not four bytes, are refused.
+    Bytes noNew = des.Encode();
+    noNew.resize(noNew.size() - 14);
+    noNew[3] = static_cast<std::uint8_t>(noNew.size());
+    Bytes noLengths = sha.Encode();
+    noLengths.resize(noLengths.size() - 37);
+    noLengths[3] = static_cast<std::uint8_t>(noLengths.size());
+    for (const Bytes& bad : {noNew, noLengths})
+        EXPECT_THROW(ChangePasswordRequest::Decode(bad), DatastreamError);
+}
+
+TEST(IbmiDatastream, SignOnInfoTellsWhenThePasswordExpiresLeniently) {
+    SignonInfoReply info;
+    info.now = HostDate{2026, 12, 30, 9, 0, 0};
+    info.passwordExpires = HostDate{2027, 1, 2, 8, 59, 59};
+    info.expiryWarningDays = 14;
+    const Bytes bytes = info.Encode();
+    const auto back = SignonInfoReply::Decode(bytes);
+    ASSERT_TRUE(back.now && back.passwordExpires && back.expiryWarningDays);
+    EXPECT_EQ(back.passwordExpires->day, 2);
+    EXPECT_EQ(*back.expiryWarningDays, 14u);
+    EXPECT_EQ(DaysUntil(*back.now, *back.passwordExpires), 3); // a second short of three
+    EXPECT_EQ(DaysUntil(*back.now, HostDate{2026, 12, 30, 8, 0, 0}), -1);
+    EXPECT_EQ(DaysUntil(HostDate{2028, 2, 28}, HostDate{2028, 3, 1}), 2); // a leap year
+    EXPECT_EQ(DaysUntil(HostDate{2027, 2, 28}, HostDate{2027, 3, 1}), 1);
+    EXPECT_FALSE(SignonInfoReply::Decode(SignonInfoReply{}.Encode()).passwordExpires);
+
+    // A date with month 13, or a count cut short, is no date and no count.
+    Bytes odd = bytes;
+    const std::size_t expiry = 24 + 10 + 14 + 6; // after the CCSID and current-date items
+    ASSERT_EQ(Reader(odd, expiry - 2).U16(), 0x1108);
+    odd[expiry + 2] = 13;
+    EXPECT_FALSE(SignonInfoReply::Decode(odd).passwordExpires);
+    Bytes shortCount = bytes;
+    shortCount.resize(shortCount.size() - 1);
+    shortCount[3] -= 1;
+    shortCount[shortCount.size() - 9] -= 1; // the 0x112C item's LL
+    EXPECT_FALSE(SignonInfoReply::Decode(shortCount).expiryWarningDays);
 }

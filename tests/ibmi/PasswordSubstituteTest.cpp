@@ -140,3 +140,86 @@ TEST(PasswordSubstitute, LevelsPickTheirScheme) {
     EXPECT_EQ(AuthenticationType(SchemeForLevel(4)), 0x07);
     EXPECT_THROW(SchemeForLevel(5), PasswordError);
 }
+
+namespace {
+
+struct ChangeVector {
+    PasswordScheme scheme;
+    std::string_view user, oldPassword, newPassword;
+    std::string_view substitute, protectedOld, protectedNew;
+    std::uint32_t oldLength, newLength;
+    std::string_view unmaskedNew; // what the host learns
+};
+
+const ChangeVector kChanges[] = {
+    // IBM's Toolbox 9.1 itself, its private encryptNewPassword and generateShaProtected
+    // called by reflection.
+    {Des, "OPER", "secret", "newpass1", "C35A8CF962EC3AB6", "972BD3F984A919B8", "AD77945F7A484BD3",
+     0, 0, "NEWPASS1"},
+    {Des, "LONGUSER10", "password12", "changed123", "E3FAC24FF89E4057",
+     "2E83A915681EA9A65D60BB00219799D9", "6137D5F6B4A0E1A13E2502C5E3345788", 0, 0, "CHANGED123"},
+    {Sha1, "OPER", "secret42", "changed!99", "2C7F7DE41D8D72477AA896B8C4B183D47BBACEDB",
+     "D149B074C84F5245E1F43F04466A4337704BABB8", "933FC324FCAD679BEEBA1DF935698982AC0C0F4A", 16, 20,
+     "changed!99"},
+    {Sha1, "LONGUSER10", "pässwörd", "a much longer new password",
+     "2E1BE4891D4B43209744C1A00CF57532A5E846C4", "15F1D9924E7E36D3036817280884CE4837AB84EB",
+     "725D2437AA2CFF0510FD03C97C236465B2BC9B605ED7FBD59F18DF59BA0AB244307AE9303F6EA0073842B3BC"
+     "D9B41A305227FA70CF8B7CDFE4C6E557",
+     16, 52, "a much longer new password"},
+    // Python hashlib (pbkdf2_hmac over UTF-8, sha512 for each block) after the layout of the
+    // Toolbox's generateSha512Protected.
+    {Pbkdf2, "OPER", "secret42", "Grüße 2026",
+     "224DFB881454BD9CE6EBE04BBE2DA3C93D552944B90F222BE6441C11F6C24B9A"
+     "582B9BBF8AA546984DE81163C8C654CA6F624509D4AC708CE95F4067F2580C5C",
+     "9927455B7D3D8F8598841ED43EC9BB6CCE8826BFF5E01D90271073FE50F2E2B2"
+     "88D22158F203702BA316A62009966BAF7C4F389DC0B0FB93651DC611877F7EE1",
+     "E9C770C2CF386956E6690E59070A0EF7CE7642B2933AF7E0C2F26CAB6D50FFC9"
+     "3901860CC311AB39C95E4172798EE23449214DE9BF218B40EA408BC235F4161A",
+     16, 20, "Grüße 2026"},
+};
+
+} // namespace
+
+TEST(PasswordSubstitute, ChangesMatchIbmsClientAndUnmaskOnTheHost) {
+    for (const auto& v : kChanges) {
+        SCOPED_TRACE(std::string(v.user) + "/" + std::string(v.newPassword));
+        const auto change =
+            ProtectPasswordChange(v.scheme, v.user, v.oldPassword, v.newPassword, kServer, kClient);
+        EXPECT_EQ(change.substitute, FromHex(v.substitute));
+        EXPECT_EQ(change.protectedOld, FromHex(v.protectedOld));
+        EXPECT_EQ(change.protectedNew, FromHex(v.protectedNew));
+        EXPECT_EQ(change.oldLength, v.oldLength);
+        EXPECT_EQ(change.newLength, v.newLength);
+
+        const Bytes oldToken = MakeToken(v.scheme, v.user, v.oldPassword);
+        const std::string unmasked =
+            UnmaskNewPassword(v.scheme, v.user, oldToken, change, kServer, kClient);
+        EXPECT_EQ(unmasked, v.unmaskedNew);
+        const std::string old =
+            UnmaskOldPassword(v.scheme, v.user, unmasked, change, kServer, kClient);
+        EXPECT_EQ(ChangedPasswordToken(v.scheme, v.user, old), oldToken);
+    }
+}
+
+TEST(PasswordSubstitute, ChangeRefusesMaskedPasswordsThatDoNotFit) {
+    const auto good =
+        ProtectPasswordChange(Sha1, "OPER", "secret42", "changed!99", kServer, kClient);
+    const Bytes token = MakeToken(Sha1, "OPER", "secret42");
+    std::vector<PasswordChange> bad(5, good);
+    bad[0].newLength = 19;          // odd: not UTF-16
+    bad[1].newLength = 22;          // past the masked bytes
+    bad[2].newLength = 0;           // no password at all
+    bad[3].protectedNew.pop_back(); // not whole blocks
+    bad[4].protectedNew[0] ^= 0xD8; // 'c' becomes a lone surrogate
+    bad[4].protectedNew[1] ^= 'c';
+    for (const auto& change : bad)
+        EXPECT_THROW(UnmaskNewPassword(Sha1, "OPER", token, change, kServer, kClient),
+                     PasswordError);
+    auto des = ProtectPasswordChange(Des, "OPER", "secret", "newpass1", kServer, kClient);
+    des.protectedNew.resize(12);
+    EXPECT_THROW(
+        UnmaskNewPassword(Des, "OPER", MakeToken(Des, "OPER", "secret"), des, kServer, kClient),
+        PasswordError);
+    EXPECT_THROW(ProtectPasswordChange(Des, "OPER", "secret", "much too long", kServer, kClient),
+                 PasswordError);
+}

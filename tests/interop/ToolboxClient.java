@@ -64,19 +64,22 @@ public final class ToolboxClient {
     private final int mapperPort;
     private final String user;
     private final String password;
+    private final String newPassword; // null: the password is not changed
     private final CharConverter fromHost;
 
-    private ToolboxClient(String host, int mapperPort, String user, String password) throws IOException {
+    private ToolboxClient(String host, int mapperPort, String user, String password, String newPassword)
+            throws IOException {
         this.host = host;
         this.mapperPort = mapperPort;
         this.user = user;
         this.password = password;
+        this.newPassword = newPassword;
         this.fromHost = new CharConverter(CCSID);
     }
 
     public static void main(String[] args) {
-        if (args.length != 4) {
-            System.out.println("FAIL usage: ToolboxClient HOST PORTMAPPER-PORT USER PASSWORD");
+        if (args.length != 4 && args.length != 5) {
+            System.out.println("FAIL usage: ToolboxClient HOST PORTMAPPER-PORT USER PASSWORD [NEW-PASSWORD]");
             System.exit(2);
         }
         // The 9.1 Toolbox puts no read time-out on some sockets; a host that stops
@@ -95,7 +98,8 @@ public final class ToolboxClient {
         watchdog.start();
 
         try {
-            new ToolboxClient(args[0], Integer.parseInt(args[1]), args[2], args[3]).run();
+            new ToolboxClient(args[0], Integer.parseInt(args[1]), args[2], args[3],
+                    args.length == 5 ? args[4] : null).run();
             System.out.println("OK");
             System.out.flush();
             System.exit(0);
@@ -177,6 +181,48 @@ public final class ToolboxClient {
             System.out.println("WRONGPASSWORD refused, return code " + expected.getReturnCode());
         } finally {
             intruder.disconnectAllServices();
+        }
+        if (newPassword != null)
+            changePassword(signonPort, commandPort, queuePort);
+    }
+
+    // The host's rules first (a new password too short), then a change that must take: the
+    // new password signs on, the old one no longer does.
+    private void changePassword(int signonPort, int commandPort, int queuePort) throws Exception {
+        AS400 changer = connect(password, signonPort, commandPort, queuePort);
+        try {
+            changer.changePassword(password, "short");
+            throw new Failure("the host accepted the new password \"short\"");
+        } catch (AS400SecurityException expected) {
+            if (expected.getReturnCode() != AS400SecurityException.PASSWORD_NEW_TOO_SHORT)
+                throw new Failure("a new password too short was refused with return code "
+                        + expected.getReturnCode() + ": " + expected.getMessage());
+            System.out.println("TOOSHORT refused: " + expected.getMessage());
+        } finally {
+            changer.disconnectAllServices();
+        }
+        changer = connect(password, signonPort, commandPort, queuePort);
+        try {
+            changer.changePassword(password, newPassword);
+        } finally {
+            changer.disconnectAllServices();
+        }
+        System.out.println("CHANGED the password of " + user);
+        AS400 renewed = connect(newPassword, signonPort, commandPort, queuePort);
+        try {
+            if (!renewed.validateSignon())
+                throw new Failure("validateSignon with the new password returned false");
+        } finally {
+            renewed.disconnectAllServices();
+        }
+        AS400 stale = connect(password, signonPort, commandPort, queuePort);
+        try {
+            stale.validateSignon();
+            throw new Failure("the old password still signs on after the change");
+        } catch (AS400SecurityException expected) {
+            System.out.println("OLDPASSWORD refused, return code " + expected.getReturnCode());
+        } finally {
+            stale.disconnectAllServices();
         }
     }
 

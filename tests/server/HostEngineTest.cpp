@@ -357,6 +357,26 @@ TEST(DaemonLog, RepeatedLinesAreCountedOncePerWindow) {
                                         "disk full (repeated 2 more times)"}));
 }
 
+// A flood whose lines all differ costs a line and a count per kind, and one of any shape
+// no more than the kinds told apart.
+TEST(DaemonLog, FloodsAreCountedByKind) {
+    std::ostringstream out;
+    {
+        tavo::hostd::Log log(out);
+        for (int i = 0; i < 40000; ++i) {
+            log.Line(std::to_string(i) + ": too many checks waiting", tavo::hostd::Priority::Info,
+                     "too many checks waiting");
+            log.Line(std::to_string(i) + ": bad frame");
+        }
+    }
+    const std::string text = out.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 258); // 1 + 255 kinds, two counts
+    EXPECT_NE(text.find(" ... and 39999 more 'too many checks waiting' in the last minute\n"),
+              std::string::npos);
+    EXPECT_NE(text.find(" ... and 39745 more lines of other kinds in the last minute\n"),
+              std::string::npos);
+}
+
 TEST_F(HostEngineTest, ConcurrentCallsKeepStateConsistent) {
     ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
     const std::size_t listLength = host->Recipients().size() + 1;
@@ -498,6 +518,9 @@ TEST_F(HostEngineTest, VersionOneUsersKeepTheirHashAndGetTokensWithANewPassword)
         EXPECT_TRUE(oper->passwords.desToken.empty() && oper->passwords.shaToken.empty());
         EXPECT_FALSE(oper->disabled || oper->expired);
         EXPECT_TRUE(migrated.ExpirePassword("oper"));
+        EXPECT_TRUE(migrated.SetPasswordExpiry("oper", 1000));
+        EXPECT_TRUE(migrated.User("OPER")->ExpiredAt(0)); // marked, whatever the date
+        EXPECT_EQ(migrated.User("OPER")->passwordExpires, 1000);
         EXPECT_TRUE(migrated.SetUserDisabled("OPER", true));
         EXPECT_FALSE(migrated.SetUserDisabled("NOBODY", true));
         migrated.SetUser("Oper", UserPasswords{"new-hash", "des", "sha", "pbkdf2"});
@@ -507,7 +530,7 @@ TEST_F(HostEngineTest, VersionOneUsersKeepTheirHashAndGetTokensWithANewPassword)
     ASSERT_TRUE(oper);
     EXPECT_EQ(oper->passwords.shaToken, "sha");
     EXPECT_EQ(oper->passwords.pbkdf2Token, "pbkdf2");
-    EXPECT_FALSE(oper->expired); // a new password ends the expiry...
+    EXPECT_FALSE(oper->expired || oper->passwordExpires); // a new password ends the expiry...
     EXPECT_TRUE(oper->disabled); // ...but does not enable the user
 }
 

@@ -59,11 +59,13 @@ class RawClient {
     }
     // The refusal's text; empty when signed on.
     std::string SignOnRefusal(const std::string& password = "secret42",
-                              const std::string& user = "oper") {
+                              const std::string& user = "oper", pr::ErrorCode* code = nullptr) {
         if (!std::holds_alternative<pr::HelloOk>(Ask(pr::Hello{})))
             return "no greeting";
         const auto reply = Ask(pr::SignOn{user, password});
         const auto* error = std::get_if<pr::Error>(&reply);
+        if (error && code)
+            *code = error->code;
         return error ? error->text : std::holds_alternative<pr::Ok>(reply) ? "" : "no answer";
     }
     bool SignOn(const std::string& password = "secret42", const std::string& user = "oper") {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "HostdProcess.h"
+#include "HostdClients.h"
 
 using namespace hostdtest;
 
@@ -98,10 +98,30 @@ TEST_F(HostdCommandsTest, UserCommandsTellWhatTheyCouldNotDo) {
     const auto classic = Hostd({"user", "add", "OPER"}, "SECRET12\n");
     EXPECT_EQ(classic.status, 0);
     EXPECT_EQ(classic.err, "");
-    for (const char* change : {"disable", "enable", "expire"}) {
+    for (const char* change : {"disable", "enable", "expire", "unlock"}) {
         const auto unknown = Hostd({"user", change, "NOBODY"});
         EXPECT_EQ(unknown.status, 1) << change;
         EXPECT_NE(unknown.err.find("no user NOBODY"), std::string::npos) << unknown.err;
+    }
+}
+
+// A lock lives in the daemon's memory: unlock, and enable, reach it through the database.
+TEST_F(HostdCommandsTest, UnlockAndEnableLiftALockOnTheRunningDaemon) {
+    ASSERT_EQ(Hostd({"init"}).status, 0);
+    for (const char* user : {"OPER", "CLERK"})
+        ASSERT_EQ(Hostd({"user", "add", user}, "secret42\n").status, 0);
+    Daemon daemon(dir, Db(), {"--max-sign-on-attempts", "2"});
+    for (const auto& [command, user] : {std::pair{"unlock", "OPER"}, {"enable", "CLERK"}}) {
+        for (int i = 0; i < 2; ++i)
+            RawClient(daemon.Port()).SignOn("wrong", user);
+        pr::ErrorCode code{};
+        RawClient(daemon.Port()).SignOnRefusal("secret42", user, &code);
+        EXPECT_EQ(code, pr::ErrorCode::LockedOut);
+        EXPECT_EQ(Hostd({"user", command, user}).status, 0);
+        const std::string lifted = user + std::string(": sign-on lock lifted");
+        for (int i = 0; i < 100 && daemon.Log().find(lifted) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(RawClient(daemon.Port()).SignOn("secret42", user)) << daemon.Log();
     }
 }
 

@@ -145,6 +145,32 @@ TEST_F(IbmiServeTest, RefusalsTellNothingBeforeTheRightPassword) {
     EXPECT_NE(log.find("as-signon: OPER signed on"), std::string::npos);
 }
 
+// A name longer than a profile's is refused before the guard counts it or the log shows it.
+TEST_F(IbmiServeTest, AUserNameNoProfileCanHaveIsRefusedUnseen) {
+    Link link(signon);
+    ib::SignonXchgAttributesRequest hello;
+    hello.clientSeed = SeedOf(1);
+    link.Ask(hello.Encode());
+    ib::SignonInfoRequest info;
+    info.substitute = ib::Bytes(20, 1);
+    info.user = "ABCDEFGHIJ";
+    ib::Bytes request = info.Encode();
+    const ib::Bytes item{0, 0, 0x00, 16, 0x11, 0x04}; // the user's: 6 bytes, then 10
+    const auto at = std::search(request.begin(), request.end(), item.begin(), item.end());
+    ASSERT_NE(at, request.end());
+    const std::size_t offset = at - request.begin();
+    request.insert(request.erase(at + 6, at + 16), 8000, 0xC1); // 'A' in EBCDIC
+    for (const auto& [where, length] :
+         {std::pair<std::size_t, std::size_t>{offset, 8006}, {0, request.size()}})
+        for (int i = 0; i < 4; ++i)
+            request[where + i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    EXPECT_EQ(ib::SignonInfoReply::Decode(link.Ask(request)).returnCode,
+              ib::kSignonUserIdLengthNotValid);
+    const std::string log = daemon->Log();
+    EXPECT_NE(log.find("sign-on refused: a user name of 8000 bytes"), std::string::npos) << log;
+    EXPECT_EQ(log.find("AAAAAAAAAAA"), std::string::npos);
+}
+
 TEST_F(IbmiServeTest, ServiceConnectionsSignOnWithTheirOwnSeeds) {
     // a substitute made for other seeds is a replay, however right the password
     Link replay(rmtcmd);
@@ -163,7 +189,7 @@ TEST_F(IbmiServeTest, ServiceConnectionsSignOnWithTheirOwnSeeds) {
     const auto attributes =
         ib::RcXchgAttributesReply::Decode(command.Ask(ib::RcXchgAttributesRequest{}.Encode()));
     EXPECT_EQ(attributes.ccsid, 37u);
-    EXPECT_LT(attributes.serverLevel, 5);
+    EXPECT_EQ(attributes.serverLevel, 11); // beside the newest sign-on server
 
     // TVOCGET makes the reply queue; its in/out area comes back compressed when allowed
     auto call = ListProgramCall("*CRTDTAQ", 5);

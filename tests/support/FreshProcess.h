@@ -71,6 +71,8 @@ class FreshProcess {
 
     std::filesystem::path previous_ = std::filesystem::current_path();
     hostdtest::ScratchDir scratch_{"test"};
+    // List locks, and the stamps they keep, apart from the user's and from other tests'.
+    hostdtest::ScopedEnv runtime_{"XDG_RUNTIME_DIR", scratch_.path().string()};
 
   public:
     const std::filesystem::path dir = scratch_.path();
