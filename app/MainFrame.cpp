@@ -244,8 +244,7 @@ void CMainFrame::OnSend() {
     const std::string subject = SubjectEdit ? SubjectEdit->WindowText() : std::string();
     const std::string body = BodyEdit ? BodyEdit->WindowText() : std::string();
     const bool recipients = RecipientsRadio && RecipientsRadio->isChecked();
-    const auto outcome = SendFields(to, subject, body, recipients);
-    ShowOutcome(outcome);
+    const auto outcome = RunAndShow([&] { return SendFields(to, subject, body, recipients); });
     if (outcome.Done())
         ShowMessageBox("Message Successfully Delivered to TAVO/400");
     OfferPasswordChange(this, outcome.returnCode);

@@ -8,6 +8,7 @@
 #include <istream>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 #include "CliText.h"
@@ -50,6 +51,7 @@ struct Options {
     bool verbose = false;
     bool noPrompt = false;
     bool changePassword = false;
+    bool acceptPasswordLevel = false;
 };
 
 std::string Lower(std::string text) {
@@ -240,6 +242,20 @@ class Command {
         return false;
     }
 
+    // --accept-password-level: the level the chosen system's host announces in this run is
+    // taken, and kept in place of the one it used before.
+    bool AcceptPasswordLevel() {
+        if (!options_.acceptPasswordLevel || CurrentSystem.empty())
+            return true;
+        const unsigned rc = cwbCO_AcceptPasswordLevel(CurrentSystem.c_str());
+        if (rc == CWB_OK)
+            return true;
+        reporter_.Error("the password level of " + Latin1ToUtf8(CurrentSystem) +
+                        " cannot be accepted (return code " + std::to_string(rc) +
+                        "); nothing was sent");
+        return false;
+    }
+
     // A password about to expire is one line after the run's work, unless -q.
     void WarnOfExpiry() {
         long days = -1;
@@ -259,7 +275,7 @@ class Command {
                             "standard input or standard error is none; nothing was changed");
             return Finish(kExitBadInput, "invalid");
         }
-        if (!ChooseSystem())
+        if (!ChooseSystem() || !AcceptPasswordLevel())
             return Unreachable();
         if (CurrentSystem.empty()) {
             ShowMessageBox(LoadString(IDS_SELECT_HOST));
@@ -394,7 +410,7 @@ class Command {
         if (modesGiven && !(asked = ParseModes()))
             return Finish(kExitBadInput, "invalid");
 
-        if (!ChooseSystem())
+        if (!ChooseSystem() || !AcceptPasswordLevel())
             return Unreachable();
         if (asked) {
             for (const auto& mode : kModeNames)
@@ -446,7 +462,7 @@ class Command {
     int List() {
         json_.AddString("command", "list");
         json_.AddString("list", options_.list);
-        if (!ChooseSystem())
+        if (!ChooseSystem() || !AcceptPasswordLevel())
             return Unreachable();
         json_.AddString("system", Latin1ToUtf8(CurrentSystem));
         reporter_.Note("fetching the " + options_.list + " of " + Latin1ToUtf8(CurrentSystem));
@@ -484,6 +500,24 @@ class Command {
     TerminalSignOn signOn_;
     JsonObject json_;
 };
+
+// "--body --dry-run" would send the words "--dry-run": a value that is one of our own
+// options is taken only when written --body=VALUE.
+void RefuseOptionsAsValues(const CLI::App& app, const std::vector<std::string>& args) {
+    std::set<std::string, std::less<>> names, takingValues;
+    for (const CLI::Option* option : app.get_options()) {
+        for (const auto& name : option->get_lnames())
+            (option->get_items_expected_min() > 0 ? takingValues : names).insert("--" + name);
+        for (const auto& name : option->get_snames())
+            (option->get_items_expected_min() > 0 ? takingValues : names).insert("-" + name);
+    }
+    names.insert(takingValues.begin(), takingValues.end());
+    for (std::size_t i = 0; i + 1 < args.size() && args[i] != "--"; ++i)
+        if (takingValues.contains(args[i]) && names.contains(args[i + 1]))
+            throw CLI::ValidationError(args[i], "takes a value, and the next word is the option " +
+                                                    args[i + 1] + "; write " + args[i] + "=" +
+                                                    args[i + 1] + " if that is the value meant");
+}
 
 } // namespace
 
@@ -529,6 +563,9 @@ int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
                                  "say on stderr which system and modes are used");
     app.add_flag("--no-prompt", options.noPrompt,
                  "never ask for a password the systems file does not give; fail (exit 3)");
+    app.add_flag("--accept-password-level", options.acceptPasswordLevel,
+                 "take the password level the host announces now, even below the one it used "
+                 "before, and remember it (for a host lowered on purpose)");
     auto* changePassword =
         app.add_flag("--change-password", options.changePassword,
                      "change the password on the system; asks at the terminal for the current "
@@ -536,6 +573,7 @@ int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
+        RefuseOptionsAsValues(app, args);
         app.parse(reversed);
         if (quiet->count() > 0 && verbose->count() > 0)
             throw CLI::ValidationError("--quiet and --verbose", "give one of them, not both");

@@ -95,14 +95,16 @@ Reporter::~Reporter() {
     SetMessagePresenter(previous_);
 }
 
+// What the window would show in a box may hold the host's words, so it is indented:
+// only this program's own lines start at the margin, and a host cannot forge one.
 void Reporter::ShowMessage(std::string_view latin1) {
     ++boxes_;
     for (auto& line : SplitLines(Latin1ToUtf8(latin1)))
-        Emit(std::move(line));
+        Emit(std::move(line), "  ");
 }
 
 void Reporter::Error(const std::string& utf8) {
-    Emit(std::string(kProgram) + ": " + utf8);
+    Emit(std::string(kProgram) + ": " + utf8, "");
 }
 
 void Reporter::Note(const std::string& utf8) {
@@ -112,8 +114,8 @@ void Reporter::Note(const std::string& utf8) {
 
 // A terminal gets no control character a host or a file put there; the JSON result
 // keeps the text as it came, its own escaping being enough.
-void Reporter::Emit(std::string line) {
-    err_ << EscapeControls(line) << '\n';
+void Reporter::Emit(std::string line, std::string_view indent) {
+    err_ << indent << EscapeControls(line) << '\n';
     lines_.push_back(std::move(line));
 }
 

@@ -52,7 +52,7 @@ class Reporter final : public IMessagePresenter {
     const std::vector<std::string>& Lines() const { return lines_; }
 
   private:
-    void Emit(std::string line);
+    void Emit(std::string line, std::string_view indent);
 
     std::ostream& err_;
     bool verbose_;

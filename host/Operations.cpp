@@ -34,6 +34,27 @@ void ShowOutcome(const Outcome& outcome) {
         ShowMessageBox(text);
 }
 
+Outcome RunAndShow(const std::function<Outcome()>& operation) {
+    Outcome outcome = operation();
+    ShowOutcome(outcome);
+    if (outcome.cause != Outcome::Cause::Connection ||
+        outcome.returnCode != CWB_PASSWORD_LEVEL_LOWERED)
+        return outcome;
+    const std::string system = CurrentSystem;
+    const bool accept = MessagePresenter().AskYesNo(
+        system +
+        " announced a lower password level than it used before, so nothing was sent: "
+        "someone on the network may be trying to learn your password. Only if its "
+        "administrators lowered the level on purpose, accept it.\n\nAccept the new "
+        "password level for " +
+        system + "?");
+    if (!accept || cwbCO_AcceptPasswordLevel(system.c_str()) != CWB_OK)
+        return outcome;
+    outcome = operation();
+    ShowOutcome(outcome);
+    return outcome;
+}
+
 const char* ReturnCodeMeaning(unsigned long rc) {
     switch (rc) {
     case CWB_CONFIG_ERROR:
@@ -70,6 +91,11 @@ const char* ReturnCodeMeaning(unsigned long rc) {
         return "the host is busy checking other sign-ons; try again in a moment";
     case CWB_NEW_PASSWORD_REFUSED:
         return "the host refused the new password by its rules";
+    case CWB_PASSWORD_LEVEL_LOWERED:
+        return "the host announced a lower password level than it used before (or than the "
+               "system's min_password_level), so nothing was sent: someone on the network may be "
+               "trying to learn your password. Only if its administrators lowered the level on "
+               "purpose, run again with --accept-password-level";
     case CWB_PASSWORD_COMMAND_FAILED:
         return "the system's password_command gave no password (run it by hand to see why)";
     default:

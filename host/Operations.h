@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,6 +28,12 @@ ListOutcome FetchList(ListKind kind);
 
 // The outcome's texts, each in a message box, in order.
 void ShowOutcome(const Outcome& outcome);
+
+// Runs `operation` on CurrentSystem and shows its outcome. When the host announced a lower
+// password level than it used before, asks whether to accept it; on Yes it is accepted and
+// the operation, which had sent nothing, runs once more and its outcome is shown in turn.
+// Returns the last outcome.
+Outcome RunAndShow(const std::function<Outcome()>& operation);
 
 // What a return code of a failed connect means, in words, for the codes the layer
 // gives; null for others.

@@ -45,6 +45,11 @@ CREATE TABLE IF NOT EXISTS unlock_requests (
     number INTEGER PRIMARY KEY AUTOINCREMENT,
     user   TEXT NOT NULL
 );
+-- What a daemon serving the file recorded at its start, for the administration commands.
+CREATE TABLE IF NOT EXISTS settings (
+    name  TEXT PRIMARY KEY NOT NULL,
+    value TEXT NOT NULL
+);
 CREATE TABLE IF NOT EXISTS outbox (
     id          INTEGER PRIMARY KEY AUTOINCREMENT,
     accepted_at TEXT NOT NULL,

@@ -3,9 +3,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <ctime>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -40,19 +40,30 @@ CallOutcome Failed(std::string message) {
     return CallOutcome{false, std::move(message), {}};
 }
 
+// Where a list is filed within its owner's: no other queue and key can spell the same.
+std::string ListId(std::string_view library, std::string_view queue, std::string_view key) {
+    return FiledKey(library, FiledKey(queue, key));
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 
 struct HostEngine::Impl {
     using Clock = std::chrono::steady_clock;
-    // Entries under one key, oldest first, and when the newest of them was filed.
+    // Entries under one key, oldest first from `next` on (those before it were taken), when
+    // the newest of them was filed, and in which order the lists were filed.
     struct Filed {
-        std::deque<std::string> entries;
+        std::vector<std::string> entries;
+        std::size_t next = 0;
         Clock::time_point at;
+        std::uint64_t order = 0;
     };
-    using KeyedEntries = std::map<std::string, Filed, std::less<>>;
-    using QueueId = std::pair<std::string, std::string>; // library, queue
+    // One owner's unread lists by queue and key, and the memory they take.
+    struct Owned {
+        std::map<std::string, Filed, std::less<>> lists;
+        std::size_t bytes = 0;
+    };
 
     std::mutex mutex;
     // A second process (the daemon's administration commands) may hold the file briefly.
@@ -61,7 +72,9 @@ struct HostEngine::Impl {
     std::string file; // empty in memory
     std::optional<WriterTurns> turns;
     bool othersFirst = false;
-    std::map<QueueId, KeyedEntries> queues;
+    std::map<std::string, Owned, std::less<>> owners;
+    std::size_t unreadBytes = 0; // of every owner's lists
+    std::uint64_t filings = 0;
     QueueLimits limits;
 
     // The lists as filed, kept while nobody changes the directory: another process
@@ -207,20 +220,92 @@ struct HostEngine::Impl {
 
     Clock::time_point Now() const { return limits.now ? limits.now() : Clock::now(); }
 
+    // The memory a string's characters take beyond the string itself: short ones live
+    // inside it, the heap hands out 16-byte steps with a word of bookkeeping.
+    static std::size_t HeapBytes(const std::string& s) {
+        if (s.capacity() <= std::string().capacity())
+            return 0;
+        return (s.capacity() + 1 + sizeof(void*) + 15) / 16 * 16;
+    }
+    // A map node: the value, its links and colour, and the heap's word.
+    static constexpr std::size_t kNodeLinks = 5 * sizeof(void*);
+    static std::size_t ListBytes(const std::string& id, const Filed& filed) {
+        std::size_t bytes = kNodeLinks + sizeof(std::pair<const std::string, Filed>) +
+                            HeapBytes(id) + filed.entries.capacity() * sizeof(std::string);
+        for (std::size_t i = filed.next; i < filed.entries.size(); ++i)
+            bytes += HeapBytes(filed.entries[i]);
+        return bytes;
+    }
+    static std::size_t OwnerBytes(const std::string& owner) {
+        return kNodeLinks + sizeof(std::pair<const std::string, Owned>) + HeapBytes(owner);
+    }
+
+    using OwnerAt = std::map<std::string, Owned, std::less<>>::iterator;
+    using ListAt = std::map<std::string, Filed, std::less<>>::iterator;
+
+    // An owner's bytes count its own node too; it goes with its last list.
+    void DropList(OwnerAt owner, ListAt list) {
+        const std::size_t bytes = ListBytes(list->first, list->second);
+        owner->second.bytes -= bytes;
+        unreadBytes -= bytes;
+        owner->second.lists.erase(list);
+        if (owner->second.lists.empty()) {
+            unreadBytes -= owner->second.bytes;
+            owners.erase(owner);
+        }
+    }
+
+    void DropOldest(OwnerAt owner) {
+        auto& lists = owner->second.lists;
+        DropList(owner, std::min_element(lists.begin(), lists.end(), [](auto& a, auto& b) {
+                     return a.second.order < b.second.order;
+                 }));
+    }
+
     void DropExpired() {
         const auto oldest = Now() - limits.expiry;
-        for (auto& [id, keyed] : queues)
-            std::erase_if(keyed, [&](const auto& filed) {
-                const bool expired = filed.second.at < oldest;
-                if (expired)
-                    unreadBytes -= Bytes(filed.second.entries);
-                return expired;
-            });
+        for (auto o = owners.begin(); o != owners.end();) {
+            const auto nextOwner = std::next(o);
+            for (auto l = o->second.lists.begin(); l != o->second.lists.end();) {
+                const auto nextList = std::next(l);
+                const bool last = o->second.lists.size() == 1;
+                if (l->second.at < oldest) {
+                    DropList(o, l);
+                    if (last)
+                        break;
+                }
+                l = nextList;
+            }
+            o = nextOwner;
+        }
     }
-    static std::size_t Bytes(const std::deque<std::string>& entries) {
-        return entries.empty() ? 0 : entries.size() * entries.front().size();
+
+    // Every owner holding lists, and one filing its first, may hold an equal share of the
+    // memory: one that files without reading crowds out nobody but itself.
+    std::size_t Share(std::string_view owner) const {
+        return limits.totalBytes / (owners.size() + (owners.contains(owner) ? 0 : 1));
     }
-    std::size_t unreadBytes = 0; // of every entry filed and not yet taken
+
+    // Makes room for `adding` more bytes of `owner`'s, who fits its share: its own oldest
+    // lists go first, then those of owners above their share, never one within its share.
+    bool MakeRoom(const std::string& owner, std::size_t adding) {
+        const std::size_t share = Share(owner);
+        for (auto o = owners.find(owner); o != owners.end() && o->second.bytes + adding > share;
+             o = owners.find(owner))
+            DropOldest(o);
+        const auto needed = [&] {
+            return unreadBytes + adding + (owners.contains(owner) ? 0 : OwnerBytes(owner));
+        };
+        while (needed() > limits.totalBytes) {
+            const auto largest =
+                std::max_element(owners.begin(), owners.end(),
+                                 [](auto& a, auto& b) { return a.second.bytes < b.second.bytes; });
+            if (largest == owners.end() || largest->second.bytes <= share)
+                return false;
+            DropOldest(largest);
+        }
+        return true;
+    }
 
     CallOutcome RunList(std::span<ProgramParameter> parms, std::string_view owner) {
         if (auto problem = CheckParms(HostEngine::kListProgram, parms, kListParms))
@@ -244,26 +329,40 @@ struct HostEngine::Impl {
 
         const auto& entries = ListEntries(code == "*RCPL");
         DropExpired();
-        auto& keyed = queues[{library, queue}];
-        const std::string key = FiledKey(owner, Raw(request, kKeyLength));
-        const auto existing = keyed.find(key);
-        const std::size_t unread = existing == keyed.end() ? 0 : existing->second.entries.size();
-        if (unread + entries.size() > limits.perKeyCap)
+        const std::string owned(owner);
+        const std::string id = ListId(library, queue, Raw(request, kKeyLength));
+        const auto o = owners.find(owned);
+        const auto old = o == owners.end() ? ListAt() : o->second.lists.find(id);
+        const bool again = o != owners.end() && old != o->second.lists.end();
+        // The same request again before the first was read: both lists under the one key.
+        Filed filed;
+        if (again)
+            filed.entries.assign(old->second.entries.begin() + old->second.next,
+                                 old->second.entries.end());
+        if (filed.entries.size() + entries.size() > limits.perKeyCap)
             return Failed("Data queue " + queue +
-                          " holds too many unread entries for this "
-                          "request; at most " +
+                          " holds too many unread entries for this request; at most " +
                           std::to_string(limits.perKeyCap) + " are kept under one key.");
-        std::size_t adding = 0;
-        for (const auto& entry : entries)
-            adding += entry.size();
-        if (unreadBytes + adding > limits.totalBytes)
-            return Failed("Data queue " + queue + " holds " + std::to_string(unreadBytes >> 20) +
-                          " MiB of entries nobody has read yet, as much as the host keeps; "
-                          "try again in a few minutes.");
-        unreadBytes += adding;
-        Filed& filed = keyed[key];
         filed.entries.insert(filed.entries.end(), entries.begin(), entries.end());
         filed.at = Now();
+        filed.order = ++filings;
+        const std::size_t adding = ListBytes(id, filed);
+        if (adding + OwnerBytes(owned) > Share(owned))
+            return Failed("Data queue " + queue + " holds " + std::to_string(unreadBytes >> 20) +
+                          " MiB of entries nobody has read yet, as much as the host keeps "
+                          "while this many users are served; try again in a few minutes.");
+        if (again)
+            DropList(o, old);
+        if (!MakeRoom(owned, adding))
+            return Failed("Data queue " + queue + " cannot make room for this request.");
+        auto [at, added] = owners.try_emplace(owned);
+        if (added) {
+            at->second.bytes = OwnerBytes(owned);
+            unreadBytes += at->second.bytes;
+        }
+        at->second.lists[id] = std::move(filed);
+        at->second.bytes += adding;
+        unreadBytes += adding;
         return {};
     }
 
@@ -360,20 +459,21 @@ struct HostEngine::Impl {
                                   std::string_view key, std::size_t max, std::string_view owner) {
         std::vector<std::string> out;
         DropExpired();
-        const auto q = queues.find(QueueId{library, queue});
-        if (q == queues.end())
+        const auto o = owners.find(owner);
+        if (o == owners.end())
             return out;
-        const auto k = q->second.find(FiledKey(owner, key));
-        if (k == q->second.end())
+        const auto l = o->second.lists.find(ListId(library, queue, key));
+        if (l == o->second.lists.end())
             return out;
-        auto& entries = k->second.entries;
-        while (out.size() < max && !entries.empty()) {
-            unreadBytes -= entries.front().size();
-            out.push_back(std::move(entries.front()));
-            entries.pop_front();
+        Filed& filed = l->second;
+        while (out.size() < max && filed.next < filed.entries.size()) {
+            std::string& entry = filed.entries[filed.next++];
+            o->second.bytes -= HeapBytes(entry);
+            unreadBytes -= HeapBytes(entry);
+            out.push_back(std::move(entry));
         }
-        if (entries.empty())
-            q->second.erase(k);
+        if (filed.next == filed.entries.size())
+            DropList(o, l);
         return out;
     }
     CallOutcome Dispatch(std::string_view program, std::string_view library,
@@ -595,6 +695,30 @@ bool HostEngine::SetPasswordExpiry(std::string_view name, std::int64_t at) {
     Statement s(impl_->db, "UPDATE users SET password_expires = ?2 WHERE name = ?1");
     s.Text(1, ToUpper(name)).Int(2, at).Run();
     return sqlite3_changes(impl_->db) > 0;
+}
+
+void HostEngine::SetServedPasswordLevel(int level) {
+    std::lock_guard lock(impl_->mutex);
+    const auto announced = impl_->Announce();
+    Statement s(impl_->db, "INSERT INTO settings (name, value) VALUES ('password_level', ?1) "
+                           "ON CONFLICT (name) DO UPDATE SET value = excluded.value");
+    s.Text(1, std::to_string(level)).Run();
+}
+
+std::optional<int> HostEngine::ServedPasswordLevel() {
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db, "SELECT value FROM settings WHERE name = 'password_level'");
+    if (!s.Step())
+        return std::nullopt;
+    const std::string value = s.ColumnText(0);
+    int level = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), level);
+    if (ec != std::errc() || end != value.data() + value.size() || level < kNoIbmiSignOn ||
+        level > 4)
+        throw std::runtime_error("The host database records password level '" + value +
+                                 "', which no daemon serves; start the daemon again to "
+                                 "record its own.");
+    return level;
 }
 
 bool HostEngine::RequestUnlock(std::string_view name) {

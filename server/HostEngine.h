@@ -63,8 +63,9 @@ struct QueueLimits {
     // The largest directory and its end marker.
     std::size_t perKeyCap = kMaxDirectoryEntries + 1;
     std::function<std::chrono::steady_clock::time_point()> now; // empty: the steady clock
-    // All unread entries together, so that many clients that never read cannot exhaust
-    // the host's memory.
+    // The memory of all unread entries together (entries, keys and their containers), so
+    // that clients that never read cannot exhaust the host's. Each owner holding entries
+    // may keep an equal share; one over its share loses its own oldest lists first.
     std::size_t totalBytes = 64u << 20;
 };
 
@@ -194,6 +195,12 @@ class HostEngine {
     bool ExpirePassword(std::string_view name);
     // The password expires at `at` (seconds since 1970, UTC) unless set again before.
     bool SetPasswordExpiry(std::string_view name, std::int64_t at);
+    // The IBM i password level a daemon serving this database signs users on at, as the
+    // last one to start recorded it: kNoIbmiSignOn when it served no IBM i host servers,
+    // nullopt before any daemon served the file.
+    inline static constexpr int kNoIbmiSignOn = -1;
+    void SetServedPasswordLevel(int level);
+    std::optional<int> ServedPasswordLevel();
     // Asks the daemon serving this database, if any, to lift the sign-on lock of `name`:
     // the lock lives in the daemon's memory, and the daemon looks for such requests every
     // second. False when there is no such user.

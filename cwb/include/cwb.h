@@ -25,15 +25,19 @@ extern "C" {
 #define CWB_REPLY_LOST 4106u           /* a call was sent but its answer lost: it may have run */
 
 /* Sign-on refusals an IBM i host tells apart (ibmi:// systems) */
-#define CWB_USER_UNKNOWN 4110u          /* no user profile of that name */
-#define CWB_PASSWORD_INCORRECT 4111u    /* the password is not the user's */
-#define CWB_PASSWORD_EXPIRED 4112u      /* the password must be changed first (cwbCO_ChangePassword) */
-#define CWB_USER_DISABLED 4113u         /* the user profile is disabled */
-#define CWB_SIGNON_REFUSED 4114u        /* any other refusal; the host's code is in the text */
+#define CWB_USER_UNKNOWN 4110u       /* no user profile of that name */
+#define CWB_PASSWORD_INCORRECT 4111u /* the password is not the user's */
+#define CWB_PASSWORD_EXPIRED 4112u   /* the password must be changed first (cwbCO_ChangePassword) */
+#define CWB_USER_DISABLED 4113u      /* the user profile is disabled */
+#define CWB_SIGNON_REFUSED 4114u     /* any other refusal; the host's code is in the text */
 /* Sign-ons a host refused unchecked, to slow down guessing (4118 is cwbsignon.h's) */
 #define CWB_USER_LOCKED_OUT 4115u /* too many failed sign-ons; the text says until when */
 #define CWB_SIGNON_DELAYED 4116u  /* failed sign-ons: wait; the text says how long */
 #define CWB_HOST_BUSY 4117u       /* the host is busy checking sign-ons: retry shortly */
+/* The host announced a lower password level than it used before, or than the system's
+   min_password_level: a substitute at a weak level is what an eavesdropper would want, so
+   nothing was sent. cwbCO_AcceptPasswordLevel accepts a level lowered on purpose. */
+#define CWB_PASSWORD_LEVEL_LOWERED 4119u
 
 #ifdef __cplusplus
 }

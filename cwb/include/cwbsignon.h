@@ -62,6 +62,14 @@ unsigned int cwbCO_GetSignOnUserID(const char* systemName, char* userId, unsigne
    counts whole, so 1 on the last day), or -1 when no warning is due or nothing is known. */
 unsigned int cwbCO_GetPasswordExpiry(const char* systemName, long* daysLeft);
 
+/* Lets the next sign-on to the system in this run use whatever password level its host
+   announces, even below the one it used before (CWB_PASSWORD_LEVEL_LOWERED otherwise), and
+   remembers that level in place of the old one once the host has accepted the sign-on. For
+   a host whose administrators lowered its level on purpose. It never goes below the
+   systems file's min_password_level; systems other than ibmi:// and ibmis:// have no
+   levels, and for them it changes nothing. */
+unsigned int cwbCO_AcceptPasswordLevel(const char* systemName);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "IbmiReplies.h"
+#include "PasswordLevels.h"
 #include "SignOn.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
@@ -37,7 +38,6 @@ std::map<std::string, SignedOn>& SignOns() {
 std::string SignOnKey(const SystemConfig& system) {
     return system.address + '\0' + system.user;
 }
-
 
 std::string Hex32(std::uint32_t code) {
     char text[16];
@@ -210,8 +210,7 @@ Status IbmiBackend::SignOn(Deadline deadline) {
     try {
         ib::SignonXchgAttributesRequest hello;
         ib::SignonXchgAttributesReply attributes;
-        if (auto status = OpenSignon(signon, hello.clientSeed, attributes, deadline);
-            !status.ok())
+        if (auto status = OpenSignon(signon, hello.clientSeed, attributes, deadline); !status.ok())
             return status;
         ib::Bytes reply;
         passwordLevel_ = attributes.passwordLevel;
@@ -243,6 +242,9 @@ Status IbmiBackend::SignOn(Deadline deadline) {
         if (signedOn.serverCcsid == 0)
             return Unreadable(socket, "no CCSID");
         hostCcsid_ = signedOn.serverCcsid;
+        if (auto kept = PasswordLevels::OfUser().Remember(system_, system_.user, passwordLevel_);
+            !kept.ok())
+            return kept;
         NotePasswordExpiry(system_.name, ExpiryWarning(signedOn));
     } catch (const ib::DatastreamError& e) {
         return Unreadable(socket, e.what());
@@ -400,7 +402,8 @@ Status QueueProblem(const ib::DqCommonReply& reply, const std::string& where) {
     if (id == "CPF9802" || id == "CPF2189" || id == "CPF9820" || id == "CPF2182")
         return Status::Fail(CWB_ACCESS_DENIED, text);
     return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The data queue server of " + where +
-                                                      " answered " + ibmireplies::Hex16(reply.returnCode) +
+                                                      " answered " +
+                                                      ibmireplies::Hex16(reply.returnCode) +
                                                       (id.empty() ? "." : ": " + text));
 }
 
@@ -445,7 +448,12 @@ Status IbmiBackend::ReadAhead(const ib::DqReadRequest& read, std::size_t count,
     }
     std::vector<ib::Bytes> replies(count);
     Channel& channel = link.channel;
-    if (auto status = Transfer(channel, &batch, replies, NextDeadline()); !status.ok())
+    // Many reads are in flight, so each answer is held to what an entry of the reply queue
+    // can be (a directory record of 61 bytes; the API's area is 600), not to what any
+    // datastream may be: a hostile host cannot make a list cost gigabytes.
+    constexpr std::uint32_t kMostReadReply = 20 + 2 + 36 + 6 + 1024 + 6 + CWBDQ_MAX_KEY_LENGTH;
+    if (auto status = Transfer(channel, &batch, replies, NextDeadline(), nullptr, kMostReadReply);
+        !status.ok())
         return status;
 
     drained = false;

@@ -100,10 +100,10 @@ class IbmiBackend final : public Backend {
                   unsigned short& port, Deadline deadline);
     Status Dial(Channel& channel, unsigned short port, Deadline deadline);
     // Writes `request` (when given) while reading as many whole datastreams as `replies`
-    // has room for.
+    // has room for, each of at most `most` bytes.
     Status Transfer(Channel& channel, const tavo::ibmi::Bytes* request,
                     std::vector<tavo::ibmi::Bytes>& replies, Deadline deadline,
-                    bool* sent = nullptr);
+                    bool* sent = nullptr, std::uint32_t most = tavo::ibmi::kMaxDatastreamLength);
     // Sends `request`; then, unless `reply` is null, reads one whole datastream.
     Status Exchange(Channel& channel, const tavo::ibmi::Bytes& request, tavo::ibmi::Bytes* reply,
                     Deadline deadline, bool* sent = nullptr);

@@ -6,6 +6,7 @@
 
 #include "ChangePassword.h"
 #include "IbmiBackend.h"
+#include "PasswordLevels.h"
 #include "cwbsignon.h"
 
 namespace cwb {
@@ -16,7 +17,6 @@ namespace {
 
 // IBM i's shipped QPWDEXPWRN, for a host that does not say.
 constexpr std::uint32_t kDefaultWarningDays = 7;
-
 
 ib::HostDate Today() {
     return ib::HostDate::At(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()),
@@ -62,7 +62,12 @@ Status IbmiBackend::OpenSignon(Link& signon, ib::Seed& clientSeed,
         signon.channel.Close();
         return SignOnRefused(attributes.returnCode, {});
     }
-    return Status::Ok();
+    // Before anything is computed from the password: the level is the host's word alone.
+    auto levelAllowed =
+        PasswordLevels::OfUser().Check(system_, system_.user, attributes.passwordLevel);
+    if (!levelAllowed.ok())
+        signon.channel.Close();
+    return levelAllowed;
 }
 
 Status IbmiBackend::ChangePassword(std::string_view user, std::string_view oldPassword,
@@ -101,8 +106,12 @@ Status IbmiBackend::ChangePassword(std::string_view user, std::string_view oldPa
             return Unreadable(socket, "a reply to another request");
         Exchange(socket, ib::EncodeSignonEnd(2), nullptr, deadline);
         socket.Close();
-        if (reply.returnCode == 0)
+        if (reply.returnCode == 0) {
+            // The password has changed whatever becomes of the level: a file that cannot
+            // keep it fails the next sign-on, which says why.
+            PasswordLevels::OfUser().Remember(system_, system_.user, attributes.passwordLevel);
             return Status::Ok();
+        }
         if (!IsNewPasswordRule(reply.returnCode))
             return SignOnRefused(reply.returnCode, reply.messages);
         char code[16];

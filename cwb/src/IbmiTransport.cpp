@@ -48,7 +48,8 @@ Status IbmiBackend::Broken(Channel& channel, std::error_code error) {
 }
 
 Status IbmiBackend::Transfer(Channel& channel, const ib::Bytes* request,
-                             std::vector<ib::Bytes>& replies, Deadline deadline, bool* sent) {
+                             std::vector<ib::Bytes>& replies, Deadline deadline, bool* sent,
+                             std::uint32_t most) {
     // The replies are read while the request still goes out: with many requests in one
     // write, neither side may wait for the other to drain its socket.
     std::error_code wrote{}, read = asio::error::would_block;
@@ -73,7 +74,7 @@ Status IbmiBackend::Transfer(Channel& channel, const ib::Bytes* request,
                     return;
                 }
                 const std::uint32_t length = ib::Reader(header).U32();
-                if (length < ib::kHeaderLength || length > ib::kMaxDatastreamLength) {
+                if (length < ib::kHeaderLength || length > most) {
                     broken = "a datastream of " + std::to_string(length) + " bytes";
                     read = asio::error::invalid_argument;
                     return;

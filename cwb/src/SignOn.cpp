@@ -8,6 +8,7 @@
 #include <set>
 
 #include "PasswordCommand.h"
+#include "PasswordLevels.h"
 #include "State.h"
 #include "cwbsignon.h"
 
@@ -145,6 +146,7 @@ void ResetSignOns() {
     registry.expiring.clear();
     registry.prompt = nullptr;
     registry.context = nullptr;
+    PasswordLevels::ForgetAccepted();
 }
 
 } // namespace cwb
@@ -190,18 +192,32 @@ extern "C" unsigned int cwbCO_ChangePassword(const char* systemName, const char*
     return CWB_OK;
 }
 
+namespace {
+
+// The configured system `systemName` names, as the systems file spells it; or the
+// return code that says why there is none.
+unsigned FindSystem(const char* systemName, std::string& name) {
+    auto load = cwb::Systems();
+    if (!load.config)
+        return CWB_CONFIG_ERROR;
+    const cwb::SystemConfig* system = load.config->Find(systemName);
+    if (!system)
+        return CWB_UNKNOWN_SYSTEM;
+    name = system->name;
+    return CWB_OK;
+}
+
+} // namespace
+
 extern "C" unsigned int cwbCO_GetPasswordExpiry(const char* systemName, long* daysLeft) {
     using namespace cwb;
     if (!systemName || !daysLeft)
         return CWB_INVALID_POINTER;
     *daysLeft = -1;
-    auto load = Systems();
-    if (!load.config)
-        return CWB_CONFIG_ERROR;
-    const SystemConfig* system = load.config->Find(systemName);
-    if (!system)
-        return CWB_UNKNOWN_SYSTEM;
-    if (const auto days = PasswordExpiry(system->name))
+    std::string name;
+    if (const unsigned rc = FindSystem(systemName, name); rc != CWB_OK)
+        return rc;
+    if (const auto days = PasswordExpiry(name))
         *daysLeft = *days;
     return CWB_OK;
 }
@@ -219,4 +235,17 @@ extern "C" unsigned int cwbCO_GetSignOnUserID(const char* systemName, char* user
         return CWB_UNKNOWN_SYSTEM;
     const auto cached = CachedSignOn(system->name);
     return CopyOut(cached ? cached->user : system->user, userId, size, needed);
+}
+
+extern "C" unsigned int cwbCO_AcceptPasswordLevel(const char* systemName) {
+    using namespace cwb;
+    if (auto injected = Intercept("cwbCO_AcceptPasswordLevel", systemName ? systemName : ""))
+        return injected->rc;
+    if (!systemName)
+        return CWB_INVALID_POINTER;
+    std::string name;
+    if (const unsigned rc = FindSystem(systemName, name); rc != CWB_OK)
+        return rc;
+    PasswordLevels::Accept(name);
+    return CWB_OK;
 }

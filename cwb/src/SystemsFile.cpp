@@ -298,10 +298,15 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
             if (value != "yes" && value != "no")
                 return {std::nullopt, LineError(lineNo, "insecure_plaintext must be yes or no")};
             system.insecurePlaintext = value == "yes";
+        } else if (key == "min_password_level") {
+            if (value.size() != 1 || value[0] < '0' || value[0] > '4')
+                return {std::nullopt,
+                        LineError(lineNo, "min_password_level must be a level from 0 to 4")};
+            system.minPasswordLevel = value[0] - '0';
         } else if (key == "signon_port" || key == "rmtcmd_port" || key == "dtaq_port") {
             if (!ValidPort(value))
-                return {std::nullopt, LineError(lineNo, std::string(key) +
-                                                            " must be a port from 1 to 65535")};
+                return {std::nullopt,
+                        LineError(lineNo, std::string(key) + " must be a port from 1 to 65535")};
             const auto port = static_cast<unsigned short>(std::stoul(std::string(value)));
             (key == "signon_port"   ? system.signonPort
              : key == "rmtcmd_port" ? system.rmtcmdPort

@@ -21,9 +21,10 @@ struct SystemConfig {
     unsigned short signonPort = 0;
     unsigned short rmtcmdPort = 0;
     unsigned short dtaqPort = 0;
-    std::string caFile;      // TLS: a private CA to trust besides the system's store
-    unsigned pipeline = 1024; // ibmi: the most queue reads kept in flight (1: one at a time)
+    std::string caFile;             // TLS: a private CA to trust besides the system's store
+    unsigned pipeline = 1024;       // ibmi: the most queue reads kept in flight (1: one at a time)
     bool insecurePlaintext = false; // tcp:// to another machine, the password in the clear
+    int minPasswordLevel = 0;       // ibmi: a lower level announced by the host is refused
 };
 
 struct SystemsConfig {

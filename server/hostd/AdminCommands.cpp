@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -63,18 +66,18 @@ std::string Unusable(const server::UnusableDatabase& e, const std::string& db) {
            " For a new host database, give another file: tavo400-hostd init --db NEW-FILE";
 }
 
-// The users' IBM i tokens are password equivalents: a database other users can reach is
-// refused until its owner makes it private.
-void CheckPrivate(const std::string& db) {
+// A file of secrets that other users can reach is refused until its owner makes it
+// private: `named` is how it is named, `holds` what it holds.
+void CheckPrivate(const std::string& file, const std::string& named = {},
+                  const char* holds = "the users' password equivalents") {
     struct stat info {};
-    if (::stat(db.c_str(), &info) != 0 || (info.st_mode & (S_IRWXG | S_IRWXO)) == 0)
+    if (::stat(file.c_str(), &info) != 0 || (info.st_mode & (S_IRWXG | S_IRWXO)) == 0)
         return;
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    throw std::runtime_error(db + " can be read or changed by other users (mode " + mode +
-                             "), and it holds the users' password equivalents. Make it "
-                             "private with: chmod 600 " +
-                             ShellWord(db));
+    throw std::runtime_error(
+        (named.empty() ? file : named) + " can be read or changed by other users (mode " + mode +
+        "), and it holds " + holds + ". Make it private with: chmod 600 " + ShellWord(file));
 }
 
 // Opens an existing database; the administration commands never create one by a typo.
@@ -251,7 +254,7 @@ int ListDirectory(const std::string& db, std::ostream& out, std::ostream& err) {
 }
 
 int AddUser(const std::string& db, const std::string& name, std::istream& in, std::ostream& out,
-            std::ostream& err) {
+            std::ostream& err, std::optional<int> passwordLevel) {
     try {
         auto engine = Open(db);
         const bool terminal = &in == &std::cin && isatty(STDIN_FILENO);
@@ -269,7 +272,8 @@ int AddUser(const std::string& db, const std::string& name, std::istream& in, st
         }
         KeepPrivate(db);
         std::string note;
-        engine->SetUser(name, MakePasswords(name, password, note));
+        const int level = passwordLevel.value_or(LevelForNewPasswords(*engine));
+        engine->SetUser(name, MakePasswords(name, password, level, note));
         if (!note.empty())
             err << "Note: " << note << '\n';
         out << "User " << name << " can sign on.\n";
@@ -359,6 +363,50 @@ int ShowOutbox(const std::string& db, bool json, std::ostream& out, std::ostream
     }
 }
 
+namespace {
+
+// New passwords get only the token of the level served; those set under another level
+// have none for it until they are set again.
+void RecordPasswordLevel(server::HostEngine& engine, int level, Log& log) {
+    engine.SetServedPasswordLevel(level);
+    if (level == server::HostEngine::kNoIbmiSignOn)
+        return;
+    std::string without;
+    for (const std::string& name : engine.Users())
+        if (const auto user = engine.User(name);
+            user && PasswordToken(user->passwords, ibmi::SchemeForLevel(level)).empty())
+            without += (without.empty() ? "" : ", ") + name;
+    if (!without.empty())
+        log.Line("users without a password equivalent for password level " + std::to_string(level) +
+                     " cannot sign on through the IBM i host servers "
+                     "until their password is set again (tavo400-hostd user add): " +
+                     without,
+                 Priority::Warning);
+}
+
+// Past its limit on open files the daemon could not accept a connection to turn it away:
+// each connection holds a descriptor, the database, listeners and timers a few dozen.
+void RaiseOpenFilesLimit(std::size_t maxConnections) {
+    constexpr rlim_t kBeside = 64;
+    rlimit limit{};
+    const rlim_t needed = maxConnections + kBeside;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur >= needed)
+        return;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < needed)
+        throw std::runtime_error(
+            "--max-connections " + std::to_string(maxConnections) + " needs " +
+            std::to_string(needed) + " open files, but the daemon may open at most " +
+            std::to_string(limit.rlim_max) +
+            " (ulimit -Hn; LimitNOFILE= of a service): raise that or lower --max-connections");
+    limit.rlim_cur = needed;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        throw std::runtime_error("cannot raise the limit on open files to " +
+                                 std::to_string(needed) + ": " + std::strerror(errno));
+}
+
+} // namespace
+
 int Serve(const ServeOptions& options, std::ostream& err) {
     Log log(err);
     try {
@@ -401,6 +449,7 @@ int Serve(const ServeOptions& options, std::ostream& err) {
             daemon.tlsListen = ParseEndpoint(*options.listenTls, nullptr,
                                              "--listen-tls wants HOST:PORT, such as 0.0.0.0:7476");
         daemon.insecurePlaintext = options.insecurePlaintext;
+        RaiseOpenFilesLimit(options.maxConnections);
 
         auto engine = Open(options.db);
         engine->LetOtherWritersFirst();
@@ -410,8 +459,14 @@ int Serve(const ServeOptions& options, std::ostream& err) {
                                 .perKeyCap = options.queueCap,
                                 .now = {},
                                 .totalBytes = options.queueMemoryMiB << 20});
+        RecordPasswordLevel(
+            *engine, options.ibmi ? options.passwordLevel : server::HostEngine::kNoIbmiSignOn, log);
         {
             Daemon server(*engine, daemon, log);
+            // Once the daemon has read it as a key: a certificate given instead is told so.
+            if (daemon.tls)
+                CheckPrivate(options.tlsKey, "the TLS key " + options.tlsKey,
+                             "the key that lets anyone pose as this daemon");
             server.Listen();
             server.Run();
         }

@@ -19,9 +19,10 @@ int ImportDirectory(const std::string& db, const std::optional<std::string>& rec
                     const std::optional<std::string>& groupsCsv, std::ostream& out,
                     std::ostream& err);
 int ListDirectory(const std::string& db, std::ostream& out, std::ostream& err);
-// The password is the first line of `in`.
+// The password is the first line of `in`. The user gets the IBM i token of
+// `passwordLevel` only: by default that of the level the database was last served at.
 int AddUser(const std::string& db, const std::string& name, std::istream& in, std::ostream& out,
-            std::ostream& err);
+            std::ostream& err, std::optional<int> passwordLevel = std::nullopt);
 // Unlock (and Enable) lift a sign-on lock: the daemon serving the file, if any, takes the
 // request in within a second or two and logs it.
 enum class UserChange { Disable, Enable, Expire, Unlock };
@@ -48,7 +49,7 @@ struct ServeOptions {
     unsigned short ibmiDataQueueTlsPort = 0;
     std::optional<std::string> listenTls; // our protocol under TLS, ADDR:PORT
     bool insecurePlaintext = false;       // plain text on a non-loopback address too
-    std::string tlsCert; // PEM files every TLS listener presents
+    std::string tlsCert;                  // PEM files every TLS listener presents
     std::string tlsKey;
     unsigned frameTimeoutSeconds = 10;
     unsigned idleTimeoutSeconds = 900;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,10 @@ class Connection {
 };
 
 struct ConnectionLimits {
-    std::size_t max = 256; // in all: each costs memory and a descriptor
+    // In all: each costs memory and a descriptor. When they are all open, a stranger (a
+    // connection not signed on yet) makes room for the newcomer, as OpenSSH's early drop
+    // keeps a real user's chance under a flood; one signed on is never dropped.
+    std::size_t max = 256;
     // Connections not signed on yet from one address: one client that never signs on
     // cannot take the places of those who do.
     std::size_t waitingPerAddress = 16;
@@ -37,8 +42,16 @@ class Connections {
         : limits_(limits), guard_(guard) {}
     // Empty when a new connection from `address` may be served; else why not, for the log.
     std::string Refusal(const std::string& address) const;
+    // With every place taken, stops the stranger that makes room for a newcomer through
+    // `door` (the listener it came to), and returns its address, for the log. The listener
+    // whose strangers hold the most places gives one up, the newcomer's own on a tie, so a
+    // flood on one port takes no other's share; in it the address that holds the most, so
+    // a flood's own strangers go before a real user's; of those the one that has waited
+    // longest.
+    std::optional<std::string> MakeRoom(const void* door);
     std::size_t Size() const { return open_.size(); }
-    void Add(std::shared_ptr<Connection> connection, const std::string& address);
+    void Add(std::shared_ptr<Connection> connection, const std::string& address,
+             const void* door = nullptr);
     // A connection has signed on as `user`: false when that user has as many connections
     // from its address as it may have, and this one must be refused.
     bool SignedOn(const Connection* connection, const std::string& user);
@@ -49,11 +62,16 @@ class Connections {
     struct Entry {
         std::shared_ptr<Connection> connection;
         std::string address;
-        std::string owner; // "USER@ADDRESS" once signed on
+        std::string owner;          // "USER@ADDRESS" once signed on
+        const void* door = nullptr; // the listener it came to
+        std::uint64_t arrived = 0;  // the order of arrival
     };
+    // Forgets `it`, whose connection has closed or is being dropped.
+    void Forget(std::map<const Connection*, Entry>::iterator it);
 
     ConnectionLimits limits_;
     SignOnGuard* guard_;
+    std::uint64_t arrivals_ = 0;
     std::map<const Connection*, Entry> open_;
     std::map<std::string, std::size_t> waiting_; // by address
     std::map<std::string, std::size_t> owners_;

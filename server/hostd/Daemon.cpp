@@ -26,11 +26,9 @@ Daemon::Daemon(server::HostEngine& engine, DaemonOptions options, Log& log)
           &guard_),
       context_{io_,
                worker_,
-               signOnPool_,
+               checks_,
                guard_,
                verified_,
-               checksWaiting_,
-               checksByAddress_,
                recent_,
                engine_,
                log_,
@@ -61,13 +59,13 @@ Daemon::Daemon(server::HostEngine& engine, DaemonOptions options, Log& log)
             CheckPlainText(options_.ibmi->host, "--ibmi");
     }
     if (options_.ibmi)
-        ibmi_ = std::make_unique<IbmiServers>(io_, worker_, connections_, log_, guard_,
+        ibmi_ = std::make_unique<IbmiServers>(io_, worker_, connections_, log_, guard_, checks_,
                                               options_.frameTimeout, options_.idleTimeout,
                                               *options_.ibmi, tls_);
 }
 
 Daemon::~Daemon() {
-    signOnPool_.join();
+    checks_.Join();
     worker_.Stop();
 }
 
@@ -135,7 +133,7 @@ void Daemon::Run() {
     sd_notify(0, "READY=1");
     io_.run();
     // Every session is closed and its reply sent: nothing more can reach the engine.
-    signOnPool_.join();
+    checks_.Join();
     worker_.Stop();
     log_.Line("stopped");
 }

@@ -14,6 +14,7 @@
 #include "Listener.h"
 #include "Log.h"
 #include "Session.h"
+#include "SignOnChecks.h"
 #include "Stream.h"
 
 namespace tavo::hostd {
@@ -27,8 +28,8 @@ struct DaemonOptions {
     std::chrono::seconds idleTimeout{900}; // a signed-on connection between requests
     std::size_t maxConnections = 256; // more are closed at once: each costs memory and a descriptor
     std::size_t maxUserConnections = 16; // signed on as one user from one address
-    std::optional<IbmiOptions> ibmi;  // also serve the IBM i host servers
-    std::optional<TlsFiles> tls;      // what every TLS listener presents
+    std::optional<IbmiOptions> ibmi;     // also serve the IBM i host servers
+    std::optional<TlsFiles> tls;         // what every TLS listener presents
     // Our protocol under TLS too, on this address and port.
     std::optional<std::pair<std::string, unsigned short>> tlsListen;
     // Plain text on an address other hosts can reach carries passwords in the clear:
@@ -69,12 +70,8 @@ class Daemon {
     bool stopping_ = false; // io thread only
     asio::signal_set signals_;
     EngineWorker worker_;
-    // Two checks at once at most: hashing is costly on purpose and must not starve the
-    // engine's thread.
-    asio::thread_pool signOnPool_{2};
+    SignOnChecks checks_{io_, engine_};
     VerifiedPasswords verified_;
-    std::atomic<int> checksWaiting_{0};
-    std::map<std::string, int> checksByAddress_;
     RecentReplies recent_;
     Connections connections_;
     SessionContext context_;

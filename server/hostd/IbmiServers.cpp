@@ -21,14 +21,15 @@ template <typename S> Listener::Factory Make(IbmiContext& context, asio::ssl::co
 } // namespace
 
 IbmiServers::IbmiServers(asio::io_context& io, EngineWorker& worker, Connections& connections,
-                         Log& log, SignOnGuard& guard, std::chrono::seconds frameTimeout,
-                         std::chrono::seconds idleTimeout, IbmiOptions options,
-                         std::shared_ptr<asio::ssl::context> tls)
+                         Log& log, SignOnGuard& guard, SignOnChecks& checks,
+                         std::chrono::seconds frameTimeout, std::chrono::seconds idleTimeout,
+                         IbmiOptions options, std::shared_ptr<asio::ssl::context> tls)
     : options_(std::move(options)), log_(log),
       tls_(std::move(tls)), context_{io,
                                      worker,
                                      log,
                                      guard,
+                                     checks,
                                      frameTimeout,
                                      idleTimeout,
                                      options_.passwordLevel,

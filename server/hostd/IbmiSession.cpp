@@ -55,8 +55,8 @@ bool IbmiSession::HandleNext() {
     return !closed_;
 }
 
-void IbmiSession::LogLine(const std::string& line) const {
-    Log((user_.empty() ? "" : "(" + user_ + ") ") + line);
+void IbmiSession::LogLine(const std::string& line, std::string_view kind) const {
+    Log((user_.empty() ? "" : "(" + user_ + ") ") + line, kind);
 }
 
 void IbmiSession::Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose) {
@@ -123,6 +123,46 @@ void IbmiSession::OnEngine(std::function<Continuation(server::HostEngine&)> task
                     self->Resume();
             });
         });
+}
+
+void IbmiSession::OnCheck(std::function<Continuation(server::HostEngine&)> check,
+                          Continuation busy) {
+    busy_ = true;
+    checking_ = true;
+    // A check of a client that has gone is skipped: nobody is left to answer.
+    auto run = [self = Self(), check = std::move(check),
+                guard = asio::make_work_guard(context_.io)](server::HostEngine& engine) {
+        Continuation then;
+        try {
+            if (!self->gone_)
+                then = check(engine);
+        } catch (const std::exception& e) {
+            then = [self, why = std::string(e.what())] { self->Close("host failure: " + why); };
+        }
+        asio::post(self->context_.io, [self, then = std::move(then)] {
+            self->busy_ = false;
+            self->checking_ = false;
+            if (!self->closed_ && then)
+                then();
+            if (!self->busy_)
+                self->Resume();
+        });
+    };
+    auto refused = [self = Self(), busy = std::move(busy)] {
+        self->busy_ = false;
+        self->checking_ = false;
+        if (const auto ticket = std::move(self->ticket_)) {
+            if (auto locked = ticket->Busy(); !locked.empty())
+                self->context_.log.Line(locked, Priority::Warning);
+        }
+        if (self->closed_)
+            return;
+        self->Log("sign-on refused: too many checks waiting", "too many checks waiting");
+        busy();
+        if (!self->busy_)
+            self->Resume();
+    };
+    context_.checks.Submit(address_, {std::move(run), std::move(refused)});
 }
 
 void IbmiSession::OnCall(std::shared_ptr<CallJob> job, CallDone then) {

@@ -15,6 +15,7 @@
 #include "Log.h"
 #include "Messages.h"
 #include "SignOnCheck.h"
+#include "SignOnChecks.h"
 #include "SignOnGuard.h"
 #include "Stream.h"
 #include "StreamSession.h"
@@ -30,6 +31,7 @@ struct IbmiContext {
     EngineWorker& worker;
     Log& log;
     SignOnGuard& guard;
+    SignOnChecks& checks;
     std::chrono::seconds frameTimeout;
     std::chrono::seconds idleTimeout; // signed on, between requests
     int passwordLevel;
@@ -80,6 +82,10 @@ class IbmiSession : public StreamSession {
     std::optional<ibmi::Bytes> NextIf(const std::function<bool(ibmi::ByteView)>& same);
     // Runs `task` on the engine's thread, then what it returns on the io thread.
     void OnEngine(std::function<Continuation(server::HostEngine&)> task);
+    // Runs `check` in its turn among the password checks, then what it returns on the io
+    // thread; `busy` instead when too many checks wait. Either way the check Throttled
+    // admitted is settled: by the continuation, or as refused for being busy.
+    void OnCheck(std::function<Continuation(server::HostEngine&)> check, Continuation busy);
     using CallDone = std::function<void(server::CallOutcome, std::vector<std::string> areas)>;
     void OnCall(std::shared_ptr<CallJob> job, CallDone then);
     // `kind` groups lines a flood repeats with different words (see Log::Line).
@@ -114,12 +120,15 @@ class IbmiSession : public StreamSession {
     std::string Take(std::span<const std::uint8_t> bytes) override;
     bool HandleNext() override;
     bool Partial() const override { return !pending_.empty(); }
+    // A password check changes nothing, so it need not be waited for; a call must be.
+    bool MayCloseNow() const override { return !busy_ || checking_; }
     const char* Unit() const override { return "datastream"; }
-    void LogLine(const std::string& line) const override;
+    void LogLine(const std::string& line, std::string_view kind = {}) const override;
 
     std::vector<std::uint8_t> pending_;           // bytes of datastreams not yet handled
     std::unique_ptr<SignOnGuard::Ticket> ticket_; // the check under way, from Throttled
     std::string throttled_;                       // why Throttled refused
+    bool checking_ = false;                       // a password check is queued or under way
 };
 
 } // namespace tavo::hostd

@@ -57,9 +57,12 @@ void Listener::Accept() {
             Accept();
             return;
         }
+        if (const auto dropped = connections_.MakeRoom(this))
+            log_.Line(*dropped + ": waited longest without signing on; closed to make room",
+                      Priority::Info, "closed to make room");
         socket.set_option(asio::ip::tcp::no_delay(true), ec);
         auto connection = make_(std::move(socket));
-        connections_.Add(connection, address);
+        connections_.Add(connection, address, this);
         connection->Start();
         Accept();
     });

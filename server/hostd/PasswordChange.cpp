@@ -9,19 +9,6 @@ namespace tavo::hostd {
 
 namespace {
 
-const std::string& StoredToken(const server::UserPasswords& passwords,
-                               ibmi::PasswordScheme scheme) {
-    switch (scheme) {
-    case ibmi::PasswordScheme::Des:
-        return passwords.desToken;
-    case ibmi::PasswordScheme::Sha1:
-        return passwords.shaToken;
-    case ibmi::PasswordScheme::Pbkdf2:
-        break;
-    }
-    return passwords.pbkdf2Token;
-}
-
 PasswordChangeVerdict Refused(std::uint32_t code, std::string text, std::string reason,
                               bool oldPasswordRight = true) {
     return {code, oldPasswordRight, std::move(text), std::move(reason)};
@@ -62,7 +49,7 @@ PasswordChangeVerdict ChangePassword(server::HostEngine& engine, int passwordLev
     if (!account) // gone since the check
         return Refused(ibmi::kSignonPasswordIncorrect, "", "unknown user", false);
     const auto scheme = ibmi::SchemeForLevel(passwordLevel);
-    const std::string& stored = StoredToken(account->passwords, scheme);
+    const std::string& stored = PasswordToken(account->passwords, scheme);
     const ibmi::Bytes oldToken(stored.begin(), stored.end());
     const auto& user = attempt.signOn.user;
     const auto& seeds = attempt.signOn;
@@ -88,7 +75,7 @@ PasswordChangeVerdict ChangePassword(server::HostEngine& engine, int passwordLev
     if (auto refusal = RefuseNewPassword(oldPassword, newPassword))
         return Refused(refusal->returnCode, refusal->text, refusal->text);
     std::string note;
-    engine.SetUser(user, MakePasswords(user, newPassword, note));
+    engine.SetUser(user, MakePasswords(user, newPassword, passwordLevel, note));
     return {0, true, "", note.empty() ? "password changed" : "password changed; " + note};
 }
 

@@ -4,8 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
-
-#include "PasswordSubstitute.h"
+#include <utility>
 
 namespace tavo::hostd {
 namespace {
@@ -44,28 +43,47 @@ std::size_t Characters(std::string_view utf8) {
     }));
 }
 
-server::UserPasswords MakePasswords(const std::string& name, const std::string& password,
+const std::string& PasswordToken(const server::UserPasswords& passwords,
+                                 ibmi::PasswordScheme scheme) {
+    switch (scheme) {
+    case ibmi::PasswordScheme::Des:
+        return passwords.desToken;
+    case ibmi::PasswordScheme::Sha1:
+        return passwords.shaToken;
+    case ibmi::PasswordScheme::Pbkdf2:
+        break;
+    }
+    return passwords.pbkdf2Token;
+}
+
+std::string& PasswordToken(server::UserPasswords& passwords, ibmi::PasswordScheme scheme) {
+    return const_cast<std::string&>(PasswordToken(std::as_const(passwords), scheme));
+}
+
+int LevelForNewPasswords(server::HostEngine& engine) {
+    return engine.ServedPasswordLevel().value_or(kDefaultPasswordLevel);
+}
+
+server::UserPasswords MakePasswords(const std::string& name, const std::string& password, int level,
                                     std::string& note) {
     using ibmi::PasswordScheme;
     server::UserPasswords passwords{HashPassword(password), {}, {}, {}};
-    const auto token = [&](PasswordScheme scheme, std::string& into) {
-        if (!ibmi::Qualifies(scheme, name, password))
-            return false;
-        const auto bytes = ibmi::MakeToken(scheme, name, password);
-        into.assign(bytes.begin(), bytes.end());
-        return true;
-    };
-    const bool des = token(PasswordScheme::Des, passwords.desToken);
-    const bool sha = token(PasswordScheme::Sha1, passwords.shaToken);
-    const bool pbkdf2 = token(PasswordScheme::Pbkdf2, passwords.pbkdf2Token);
     note.clear();
-    if (!sha && !pbkdf2)
-        note = "this user cannot sign on through the IBM i host servers (serve --ibmi): user "
-               "names there are at most 10 characters from A-Z, 0-9, #, $, @, _, and passwords "
-               "do not start with '*'.";
-    else if (!des)
-        note = "this password cannot be used at password levels 0 and 1 (at most 10 "
-               "characters from A-Z, 0-9, #, $, @, _).";
+    if (level == server::HostEngine::kNoIbmiSignOn)
+        return passwords;
+    const PasswordScheme scheme = ibmi::SchemeForLevel(level);
+    if (!ibmi::Qualifies(scheme, name, password)) {
+        note = "this user cannot sign on through the IBM i host servers at password level " +
+               std::to_string(level) +
+               ": user names there are at most 10 characters from A-Z, 0-9, #, $, @, _, "
+               "passwords do not start with '*'" +
+               (scheme == PasswordScheme::Des ? ", and at levels 0 and 1 are at most 10 "
+                                                "characters from those too."
+                                              : ".");
+        return passwords;
+    }
+    const auto bytes = ibmi::MakeToken(scheme, name, password);
+    PasswordToken(passwords, scheme).assign(bytes.begin(), bytes.end());
     return passwords;
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "HostEngine.h"
+#include "PasswordSubstitute.h"
 
 namespace tavo::hostd {
 
@@ -24,9 +25,20 @@ inline constexpr std::size_t kMinPasswordLength = 8;
 // Characters of UTF-8 text.
 std::size_t Characters(std::string_view utf8);
 
-// What a user signs on with under a new password: its hash and one IBM i token per scheme
-// the password qualifies for. `note` says which sign-ons it cannot serve (empty: all).
-server::UserPasswords MakePasswords(const std::string& name, const std::string& password,
+const std::string& PasswordToken(const server::UserPasswords& passwords,
+                                 ibmi::PasswordScheme scheme);
+std::string& PasswordToken(server::UserPasswords& passwords, ibmi::PasswordScheme scheme);
+
+// The IBM i password level whose token a new password gets: the one the daemon serving
+// `engine`'s file recorded at its start, or serve's default before any daemon did.
+inline constexpr int kDefaultPasswordLevel = 3;
+int LevelForNewPasswords(server::HostEngine& engine);
+
+// What a user signs on with under a new password: its hash, for our own protocol, and the
+// IBM i token of `level` (none for HostEngine::kNoIbmiSignOn) if the password qualifies.
+// A token signs on as the user to whoever reads it, so no other level's is kept.
+// `note` says when the password cannot serve `level` (empty: it can).
+server::UserPasswords MakePasswords(const std::string& name, const std::string& password, int level,
                                     std::string& note);
 
 // Passwords that were verified lately, in memory only, so a client that signs on again

@@ -44,26 +44,35 @@ void ServiceSession::StartServer(const ibmi::Header& header, ibmi::ByteView data
         return Send(reply.Encode(), header.correlation, true);
     }
     auto self = std::static_pointer_cast<ServiceSession>(shared_from_this());
-    OnEngine([self, attempt = std::move(attempt), level,
-              correlation = header.correlation](server::HostEngine& engine) -> Continuation {
-        return [self, checked = CheckSignOn(engine, level, attempt), correlation,
-                user = ShownUser(attempt.user)] {
-            const SignOnVerdict verdict = self->Settle(user, checked);
-            ibmi::StartServerReply reply;
-            reply.serverId = self->serverId_;
-            reply.returnCode = verdict.returnCode;
-            if (verdict.returnCode != 0) {
-                self->Log("sign-on as " + user + " refused: " + verdict.reason);
-                return self->Send(reply.Encode(), correlation, true);
-            }
-            self->started_ = true;
-            self->user_ = user;
-            self->Log(user + " signed on");
-            reply.user = user;
-            reply.jobName = self->context_.JobName(user, self->jobProgram_);
-            self->Send(reply.Encode(), correlation);
-        };
-    });
+    const auto busy = [self, correlation = header.correlation] {
+        ibmi::StartServerReply reply;
+        reply.serverId = self->serverId_;
+        reply.returnCode = ibmi::kSignonHostBusy;
+        self->Send(reply.Encode(), correlation, true);
+    };
+    OnCheck(
+        [self, attempt = std::move(attempt), level,
+         correlation = header.correlation](server::HostEngine& engine) -> Continuation {
+            return [self, checked = CheckSignOn(engine, level, attempt), correlation,
+                    user = ShownUser(attempt.user)] {
+                const SignOnVerdict verdict = self->Settle(user, checked);
+                ibmi::StartServerReply reply;
+                reply.serverId = self->serverId_;
+                reply.returnCode = verdict.returnCode;
+                if (verdict.returnCode != 0) {
+                    self->Log("sign-on as " + user + " refused: " + verdict.reason,
+                              "sign-on refused: " + verdict.reason);
+                    return self->Send(reply.Encode(), correlation, true);
+                }
+                self->started_ = true;
+                self->user_ = user;
+                self->Log(user + " signed on");
+                reply.user = user;
+                reply.jobName = self->context_.JobName(user, self->jobProgram_);
+                self->Send(reply.Encode(), correlation);
+            };
+        },
+        busy);
 }
 
 } // namespace tavo::hostd

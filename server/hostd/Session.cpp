@@ -46,8 +46,9 @@ bool Session::HandleNext() {
     return true;
 }
 
-void Session::LogLine(const std::string& line) const {
-    context_.log.Line(peer_ + (user_.empty() ? "" : " (" + user_ + ")") + ": " + line);
+void Session::LogLine(const std::string& line, std::string_view kind) const {
+    context_.log.Line(peer_ + (user_.empty() ? "" : " (" + user_ + ")") + ": " + line,
+                      Priority::Info, kind);
 }
 
 void Session::Handle(pr::Message message) {
@@ -103,12 +104,6 @@ void Session::Handle(pr::Message message) {
 
 namespace {
 
-// Sign-on checks waiting for the pool at most, in all and from one client address; more
-// are refused at once, so a flood of sign-ons costs its senders a refusal, not every
-// other user a long wait.
-constexpr int kMostChecksWaiting = 64;
-constexpr int kMostChecksWaitingPerAddress = 16;
-
 // Stands in for the hash of a user who does not exist, so that a wrong user name costs
 // the same as a wrong password and its answer tells nothing.
 const std::string& DummyHash() {
@@ -134,31 +129,31 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
                                               : pr::ErrorCode::HostBusy,
                       admission.refusal.text);
     }
-    int& fromHere = context_.checksByAddress[address_];
-    if (context_.checksWaiting.load() >= kMostChecksWaiting ||
-        fromHere >= kMostChecksWaitingPerAddress) {
-        if (fromHere == 0)
-            context_.checksByAddress.erase(address_);
-        context_.log.Line(peer_ + ": sign-on refused for user '" + signOn.user +
-                              "': too many checks waiting",
-                          Priority::Info, "too many checks waiting");
-        return refuse(pr::ErrorCode::HostBusy,
-                      "the host is busy checking other sign-ons; try again in a moment.");
-    }
     auto ticket = std::make_shared<SignOnGuard::Ticket>(std::move(*admission.ticket));
-    ++fromHere;
-    ++context_.checksWaiting;
     busy_ = true;
     checking_ = true;
+    // Too many checks waiting: a flood costs its senders a refusal, not every other user
+    // a long wait, and the refusal counts against the sender's address.
+    auto refused = [self = Self(), ticket, user = signOn.user] {
+        self->busy_ = false;
+        self->checking_ = false;
+        if (auto locked = ticket->Busy(); !locked.empty())
+            self->context_.log.Line(locked, Priority::Warning);
+        if (self->closed_)
+            return;
+        self->context_.log.Line(self->peer_ + ": sign-on refused for user '" + user +
+                                    "': too many checks waiting",
+                                Priority::Info, "too many checks waiting");
+        self->Reply(pr::Error{pr::ErrorCode::HostBusy,
+                              "Sign-on as " + user +
+                                  " refused: the host is busy checking other sign-ons; try "
+                                  "again in a moment."},
+                    true);
+    };
     // Verifying a hash takes a good fraction of a second of one core, on purpose: it
     // runs beside the io thread so other clients are not held up.
-    asio::post(context_.signOnPool, [self = Self(), signOn = std::move(signOn),
-                                     newPassword = std::move(newPassword), ticket,
-                                     guard = asio::make_work_guard(context_.io)] {
-        struct Done {
-            std::atomic<int>& waiting;
-            ~Done() { --waiting; }
-        } done{self->context_.checksWaiting};
+    auto check = [self = Self(), signOn = std::move(signOn), newPassword = std::move(newPassword),
+                  ticket, guard = asio::make_work_guard(context_.io)](server::HostEngine&) {
         // A disabled user or an expired password shuts out this protocol as it does the
         // IBM i sign-on; only a caller who knows the password learns which it was.
         std::string refusal = "the user or password is not valid.";
@@ -188,8 +183,10 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
                         newRefused = true;
                     } else {
                         std::string note;
-                        self->context_.engine.SetUser(
-                            signOn.user, MakePasswords(signOn.user, *newPassword, note));
+                        auto& engine = self->context_.engine;
+                        engine.SetUser(signOn.user,
+                                       MakePasswords(signOn.user, *newPassword,
+                                                     LevelForNewPasswords(engine), note));
                         changed = true;
                     }
                 }
@@ -198,8 +195,6 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
             }
         asio::post(self->context_.io, [self, refusal, right, newRefused, changed, expired, ticket,
                                        user = signOn.user]() mutable {
-            if (--self->context_.checksByAddress[self->address_] <= 0)
-                self->context_.checksByAddress.erase(self->address_);
             self->busy_ = false;
             self->checking_ = false;
             if (self->closed_)
@@ -223,7 +218,8 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
             }
             if (!refusal.empty()) {
                 self->context_.log.Line(self->peer_ + ": sign-on refused for user '" + user +
-                                        "': " + refusal);
+                                            "': " + refusal,
+                                        Priority::Info, "sign-on refused: " + refusal);
                 return self->Reply(pr::Error{expired ? pr::ErrorCode::PasswordExpired
                                                      : pr::ErrorCode::SignOnRefused,
                                              "Sign-on as " + user + " refused: " + refusal},
@@ -238,7 +234,8 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
             self->context_.log.Line(self->peer_ + ": signed on as " + user);
             self->Reply(pr::Ok{});
         });
-    });
+    };
+    context_.checks.Submit(address_, {std::move(check), std::move(refused)});
 }
 
 void Session::HandleCall(pr::Call call) {

@@ -16,6 +16,7 @@
 #include "Log.h"
 #include "Passwords.h"
 #include "RecentReplies.h"
+#include "SignOnChecks.h"
 #include "SignOnGuard.h"
 #include "Stream.h"
 #include "StreamSession.h"
@@ -26,11 +27,9 @@ namespace tavo::hostd {
 struct SessionContext {
     asio::io_context& io;
     EngineWorker& worker;
-    asio::thread_pool& signOnPool;
+    SignOnChecks& checks;
     SignOnGuard& guard;
     VerifiedPasswords& verified;
-    std::atomic<int>& checksWaiting;             // sign-on checks queued or running on the pool
-    std::map<std::string, int>& checksByAddress; // the same by client address; io thread only
     RecentReplies& recent;
     server::HostEngine& engine;
     Log& log;
@@ -56,10 +55,9 @@ class Session : public StreamSession {
     bool Partial() const override { return decoder_.Partial(); }
     bool MayIdle() const override { return state_ == State::Ready; }
     const char* Unit() const override { return "frame"; }
-    void LogLine(const std::string& line) const override;
+    void LogLine(const std::string& line, std::string_view kind = {}) const override;
     // A sign-on check changes nothing, so it need not be waited for; a call must be.
     bool MayCloseNow() const override { return !busy_ || checking_; }
-    void Closing() override { gone_ = true; }
     std::shared_ptr<Session> Self() {
         return std::static_pointer_cast<Session>(shared_from_this());
     }
@@ -77,8 +75,7 @@ class Session : public StreamSession {
     protocol::FrameDecoder decoder_;
     std::string owner_; // of the list entries, once signed on: "USER@ADDRESS"
     State state_ = State::Hello;
-    bool checking_ = false;         // a sign-on check is on the pool
-    std::atomic<bool> gone_{false}; // closed: a check still queued for it is skipped
+    bool checking_ = false; // a sign-on check is queued or under way
 };
 
 } // namespace tavo::hostd

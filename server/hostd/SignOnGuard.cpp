@@ -64,6 +64,15 @@ void SignOnGuard::Ticket::Succeeded() {
         guard->Settle(user_, address_, false, nullptr);
 }
 
+std::string SignOnGuard::Ticket::Busy() {
+    auto* guard = std::exchange(guard_, nullptr);
+    if (!guard)
+        return "";
+    guard->Settle(user_, address_, std::nullopt, nullptr);
+    std::lock_guard lock(guard->mutex_);
+    return guard->Charge(address_, guard->now_());
+}
+
 SignOnGuard::SignOnGuard(Limits limits, std::function<Clock::time_point()> now)
     : limits_(limits), now_(now ? std::move(now) : [] { return Clock::now(); }) {}
 
@@ -98,10 +107,7 @@ SignOnGuard::Admission SignOnGuard::Begin(std::string_view user, std::string_vie
         blocked = Blocked(addresses_, from, now, "from this address");
     if (blocked) {
         out.refusal = std::move(*blocked);
-        Record* a = Make(addresses_, from, now);
-        if (a && !Locked(*a, now))
-            out.logged = Count(*a, limits_.addressFreeFailures, limits_.addressLockAfter,
-                               "address " + from, now);
+        out.logged = Charge(from, now);
         return out;
     }
     // Past the free failures a check waits for the verdict before it: that sets the wait.
@@ -113,11 +119,13 @@ SignOnGuard::Admission SignOnGuard::Begin(std::string_view user, std::string_vie
     if (full(users_, name, limits_.freeFailures)) {
         out.refusal = {SignOnRefusal::Kind::Busy, "sign-ons of this user are being checked; "
                                                   "try again in a moment."};
+        out.logged = Charge(from, now);
         return out;
     }
     if (full(addresses_, from, limits_.addressFreeFailures)) {
         out.refusal = {SignOnRefusal::Kind::Busy, "sign-ons from this address are being "
                                                   "checked; try again in a moment."};
+        out.logged = Charge(from, now);
         return out;
     }
     Record* u = Make(users_, name, now);
@@ -137,6 +145,14 @@ SignOnGuard::Admission SignOnGuard::Begin(std::string_view user, std::string_vie
     u->touched = a->touched = now;
     out.ticket.emplace(Ticket(this, name, from));
     return out;
+}
+
+std::string SignOnGuard::Charge(const std::string& address, Clock::time_point now) {
+    Record* a = Make(addresses_, address, now);
+    if (!a || Locked(*a, now))
+        return "";
+    return Count(*a, limits_.addressFreeFailures, limits_.addressLockAfter, "address " + address,
+                 now);
 }
 
 std::string SignOnGuard::Count(Record& r, int freeFailures, int lockAfter, const std::string& what,

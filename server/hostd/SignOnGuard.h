@@ -55,6 +55,9 @@ class SignOnGuard {
         // A line for the log when this failure locked the user or the address out.
         std::string Failed();
         void Succeeded();
+        // Not checked after all, for the host was too busy: counts against the address
+        // alone, as a refusal for being busy does. A line for the log as Failed gives.
+        std::string Busy();
 
       private:
         friend class SignOnGuard;
@@ -73,8 +76,9 @@ class SignOnGuard {
     explicit SignOnGuard(Limits limits = {}, std::function<Clock::time_point()> now = {});
 
     // Whether `user` may be checked from `address` now. An attempt refused during a
-    // wait or a lock still counts against its address (never its user, whose lock would
-    // never end while someone kept trying); one refused as busy counts against nobody.
+    // wait or a lock, or as busy, still counts against its address (never its user, whose
+    // lock would never end while someone kept trying): a flood ends in a lock of its own
+    // addresses, whose connections are then refused before they cost anything.
     Admission Begin(std::string_view user, std::string_view address);
     // Whether every connection from `address` may be refused at once.
     bool AddressLocked(std::string_view address);
@@ -96,6 +100,8 @@ class SignOnGuard {
                                          Clock::time_point now, const char* what);
     std::string Count(Record& record, int freeFailures, int lockAfter, const std::string& what,
                       Clock::time_point now);
+    // Counts a refusal against `address`; a line for the log when that locked it.
+    std::string Charge(const std::string& address, Clock::time_point now);
     // The record of `key`, made if need be; null when the table is full of what must be
     // kept.
     Record* Make(Records& records, const std::string& key, Clock::time_point now);

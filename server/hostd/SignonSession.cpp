@@ -38,6 +38,12 @@ std::vector<ibmi::HostMessage> RefusalMessages(std::uint32_t returnCode, const s
     return {message};
 }
 
+ibmi::HostMessage BusyMessage() {
+    ibmi::HostMessage message;
+    message.text = "The host is busy checking other sign-ons; try again in a moment.";
+    return message;
+}
+
 } // namespace
 
 SignonSession::SignonSession(std::shared_ptr<Stream> stream, IbmiContext& context)
@@ -87,31 +93,42 @@ void SignonSession::SignOn(ibmi::ByteView datastream) {
         return Send(reply.Encode(), request.correlation);
     }
     auto self = std::static_pointer_cast<SignonSession>(shared_from_this());
-    OnEngine([self, attempt = std::move(attempt), level, messages,
-              correlation = request.correlation](server::HostEngine& engine) -> Continuation {
-        return [self, checked = CheckSignOn(engine, level, attempt), correlation, messages,
-                user = ShownUser(attempt.user)] {
-            const SignOnVerdict verdict = self->Settle(user, checked);
-            if (verdict.returnCode == 0) {
-                self->signedOn_ = true;
-                self->user_ = user;
-                self->Log(user + " signed on");
-            } else {
-                self->Log("sign-on as " + user + " refused: " + verdict.reason);
-            }
-            ibmi::SignonInfoReply reply;
-            reply.returnCode = verdict.returnCode;
-            reply.serverCcsid = self->context_.ccsid;
-            if (messages)
-                reply.messages = RefusalMessages(verdict.returnCode, user);
-            if (verdict.returnCode == 0 && verdict.passwordExpires) {
-                reply.now = HostDateAt(SecondsNow());
-                reply.passwordExpires = HostDateAt(*verdict.passwordExpires);
-                reply.expiryWarningDays = kExpiryWarningDays;
-            }
-            self->Send(reply.Encode(), correlation);
-        };
-    });
+    const auto busy = [self, messages, correlation = request.correlation] {
+        ibmi::SignonInfoReply reply;
+        reply.returnCode = ibmi::kSignonHostBusy;
+        reply.serverCcsid = self->context_.ccsid;
+        if (messages)
+            reply.messages = {BusyMessage()};
+        self->Send(reply.Encode(), correlation);
+    };
+    OnCheck(
+        [self, attempt = std::move(attempt), level, messages,
+         correlation = request.correlation](server::HostEngine& engine) -> Continuation {
+            return [self, checked = CheckSignOn(engine, level, attempt), correlation, messages,
+                    user = ShownUser(attempt.user)] {
+                const SignOnVerdict verdict = self->Settle(user, checked);
+                if (verdict.returnCode == 0) {
+                    self->signedOn_ = true;
+                    self->user_ = user;
+                    self->Log(user + " signed on");
+                } else {
+                    self->Log("sign-on as " + user + " refused: " + verdict.reason,
+                              "sign-on refused: " + verdict.reason);
+                }
+                ibmi::SignonInfoReply reply;
+                reply.returnCode = verdict.returnCode;
+                reply.serverCcsid = self->context_.ccsid;
+                if (messages)
+                    reply.messages = RefusalMessages(verdict.returnCode, user);
+                if (verdict.returnCode == 0 && verdict.passwordExpires) {
+                    reply.now = HostDateAt(SecondsNow());
+                    reply.passwordExpires = HostDateAt(*verdict.passwordExpires);
+                    reply.expiryWarningDays = kExpiryWarningDays;
+                }
+                self->Send(reply.Encode(), correlation);
+            };
+        },
+        busy);
 }
 
 void SignonSession::ChangePassword(ibmi::ByteView datastream) {
@@ -138,24 +155,26 @@ void SignonSession::ChangePassword(ibmi::ByteView datastream) {
     if (const auto refused = Throttled(attempt.signOn.user))
         return reply(*refused, ThrottledMessages().front().text);
     auto self = std::static_pointer_cast<SignonSession>(shared_from_this());
-    OnEngine([self, attempt = std::move(attempt), level = context_.passwordLevel,
-              reply](server::HostEngine& engine) -> Continuation {
-        return [self, verdict = hostd::ChangePassword(engine, level, attempt), reply,
-                user = ShownUser(attempt.signOn.user)] {
-            // The guard counts a wrong old password as it counts a wrong sign-on.
-            const std::uint32_t proof = verdict.oldPasswordRight ? 0 : verdict.returnCode;
-            const SignOnVerdict settled = self->Settle(user, {proof, verdict.reason});
-            const std::uint32_t code =
-                settled.returnCode != 0 ? settled.returnCode : verdict.returnCode;
-            if (code == 0) {
-                self->Log("password of " + user + " changed");
-            } else {
-                self->Log("password change for " + user + " refused: " +
-                          (settled.returnCode != 0 ? settled.reason : verdict.reason));
-            }
-            reply(code, settled.returnCode != 0 ? "" : verdict.text);
-        };
-    });
+    OnCheck(
+        [self, attempt = std::move(attempt), level = context_.passwordLevel,
+         reply](server::HostEngine& engine) -> Continuation {
+            return [self, verdict = hostd::ChangePassword(engine, level, attempt), reply,
+                    user = ShownUser(attempt.signOn.user)] {
+                // The guard counts a wrong old password as it counts a wrong sign-on.
+                const std::uint32_t proof = verdict.oldPasswordRight ? 0 : verdict.returnCode;
+                const SignOnVerdict settled = self->Settle(user, {proof, verdict.reason});
+                const std::uint32_t code =
+                    settled.returnCode != 0 ? settled.returnCode : verdict.returnCode;
+                if (code == 0) {
+                    self->Log("password of " + user + " changed");
+                } else {
+                    self->Log("password change for " + user + " refused: " +
+                              (settled.returnCode != 0 ? settled.reason : verdict.reason));
+                }
+                reply(code, settled.returnCode != 0 ? "" : verdict.text);
+            };
+        },
+        [reply] { reply(ibmi::kSignonHostBusy, BusyMessage().text); });
 }
 
 } // namespace tavo::hostd

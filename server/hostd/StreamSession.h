@@ -1,6 +1,7 @@
 #pragma once
 
 #include <asio.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -42,16 +43,16 @@ class StreamSession : public Connection, public std::enable_shared_from_this<Str
     virtual bool MayIdle() const = 0;
     // What one request is called in the log: "frame", "datastream".
     virtual const char* Unit() const = 0;
-    virtual void LogLine(const std::string& line) const = 0;
+    // `kind`: see Log::Line.
+    virtual void LogLine(const std::string& line, std::string_view kind = {}) const = 0;
     // Whether Stop may close at once: when no work is under way, unless it may be dropped.
     virtual bool MayCloseNow() const { return !busy_; }
-    virtual void Closing() {}
 
     // Handles what has arrived, then reads on, unless work is under way or it closed.
     void Drain();
     // The work under way is done: on with the next request, or closed when stopping.
     void Resume();
-    void Close(const std::string& why);
+    void Close(const std::string& why, std::string_view kind = {});
 
     asio::io_context& io_;
     std::shared_ptr<Stream> stream_;
@@ -61,6 +62,7 @@ class StreamSession : public Connection, public std::enable_shared_from_this<Str
     bool busy_ = false;
     bool stopping_ = false;
     bool closed_ = false;
+    std::atomic<bool> gone_{false}; // closed_, for a sign-on check: one of a gone client is skipped
 
   private:
     void Read();

@@ -165,6 +165,12 @@ int main(int argc, char** argv) {
                                                 "is read from standard input");
     dbOption(userAdd);
     userAdd->add_option("NAME", userName, "user name")->required();
+    std::optional<int> userLevel;
+    userAdd
+        ->add_option("--password-level", userLevel,
+                     "the IBM i password level whose token to keep; default: the one the "
+                     "daemon last served the database at, else 3")
+        ->check(CLI::Range(0, 4));
     std::vector<std::pair<CLI::App*, UserChange>> userChanges;
     std::optional<unsigned> expireInDays;
     for (const auto& [name, change, help] :
@@ -215,7 +221,7 @@ int main(int argc, char** argv) {
     if (list->parsed())
         return ListDirectory(db, std::cout, std::cerr);
     if (userAdd->parsed())
-        return AddUser(db, userName, std::cin, std::cout, std::cerr);
+        return AddUser(db, userName, std::cin, std::cout, std::cerr, userLevel);
     for (const auto& [command, change] : userChanges)
         if (command->parsed())
             return ChangeUser(db, userName, change, std::cout, std::cerr, expireInDays);

@@ -14,7 +14,9 @@ class PromptTest : public CliFixture {
     void SetUp() override {
         CliFixture::SetUp();
         db = DemoDatabase(daemonDir);
-        daemon = std::make_unique<Daemon>(daemonDir, db);
+        // Serving the IBM i too, it keeps a changed password's token for the IBM i sign-on.
+        daemon = std::make_unique<Daemon>(daemonDir, db,
+                                          std::vector<std::string>{"--ibmi", "127.0.0.1:0"});
         cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() + "\nuser = OPER\n");
     }
     // As Run, with stdin and stderr each a terminal or not.
@@ -71,7 +73,7 @@ TEST_F(PromptTest, TerminalAnswerIsAskedAgainAfterARefusalAndNeverShown) {
     EXPECT_EQ(cancelled.code, kExitUnreachable);
     EXPECT_TRUE(
         cancelled.err.starts_with("User ID for Sysa: Password for OPER on Sysa: \n"
-                                  "Unable to obtain connection to Sysa, return code 4103\n"))
+                                  "  Unable to obtain connection to Sysa, return code 4103\n"))
         << cancelled.err;
 }
 

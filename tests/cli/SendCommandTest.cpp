@@ -54,6 +54,7 @@ TEST_F(SendCommandTest, BadUsageOrInputExitsTwoBeforeTheHost) {
         {{"--to", "jsmith", "--body", "caf\xc3"}, "", "not valid UTF-8 (byte 4)"},
         {{"--to", "jsmith", "--modes", "pager,pigeon"}, "", "unknown delivery mode \"pigeon\""},
         {{"--to", "jsmith", "--modes", ""}, "", LoadString(IDS_SELECT_DELIVERY_MODE)},
+        {{"--to", "jsmith", "--body", "--dry-run"}, "", "write --body=--dry-run if"},
         // the window's own checks, in their words
         {{"--to", "toolongname"}, "", PrepareSend("toolongname", "", "", true).refusal + "\n"},
     };
@@ -218,7 +219,7 @@ TEST_F(SendCommandTest, JsonResultCarriesWhatWasSentAndEveryMessage) {
                                       "[\"" +
                                           reason + "\"]}\n"))
         << refused.out;
-    EXPECT_EQ(refused.err, reason + "\n");
+    EXPECT_EQ(refused.err, "  " + reason + "\n"); // indented: a host cannot forge our lines
 }
 
 TEST_F(SendCommandTest, QuietPrintsNothingOnSuccessAndVerboseSaysWhy) {
@@ -247,7 +248,7 @@ TEST_F(SendCommandTest, HostCallFailuresExitThreeWithTheirTextEscaped) {
             args.push_back("--json");
         const auto r = Run(args);
         EXPECT_EQ(r.code, kExitUnreachable);
-        EXPECT_EQ(r.err, "Link \\x1b[2J\\x9b broke.\n");
+        EXPECT_EQ(r.err, "  Link \\x1b[2J\\x9b broke.\n");
         EXPECT_EQ(Contains(r.out, R"(["Link \u001b[2J\u009b broke."])"), json) << r.out;
     }
     EXPECT_TRUE(Outbox().empty());

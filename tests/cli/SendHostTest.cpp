@@ -98,7 +98,7 @@ TEST_P(SendHostTest, ListsPrintNameAndDescriptionAsThePickerShowsThem) {
 }
 
 TEST_P(SendHostTest, HostThatCannotBeReachedExitsThree) {
-    const std::string noConnection = "Unable to obtain connection to Sysa, return code ";
+    const std::string noConnection = "  Unable to obtain connection to Sysa, return code ";
     if (GetParam() == "tcp") {
         // Each refusal counts against the profile's sign-on attempts: one per failed run.
         const auto refusals = [this] {
@@ -123,12 +123,15 @@ TEST_P(SendHostTest, HostThatCannotBeReachedExitsThree) {
         UseHost(daemon->Address() + "\nuser = OPER\npassword = secret42\ntimeout = 2");
     } else {
         // refused unchecked, against guessing: each says what to do
-        for (const unsigned rc : {CWB_USER_LOCKED_OUT, CWB_SIGNON_DELAYED, CWB_HOST_BUSY}) {
+        for (const unsigned rc :
+             {CWB_USER_LOCKED_OUT, CWB_SIGNON_DELAYED, CWB_HOST_BUSY, CWB_PASSWORD_LEVEL_LOWERED}) {
             cwbtest::FailNext("cwbRC_StartSys", rc);
             const auto refused = Run({"--to", "jsmith", "--body", "b"});
             EXPECT_EQ(refused.code, kExitUnreachable);
             EXPECT_TRUE(Contains(refused.err, std::to_string(rc) + ": the host ")) << refused.err;
         }
+        EXPECT_EQ(Run({"--accept-password-level", "--to", "jsmith"}).code, kExitAccepted);
+        EXPECT_EQ(cwbtest::CountCalls("cwbCO_AcceptPasswordLevel", "Sysa"), 1);
         cwbtest::FailNext("cwbRC_StartSys", CWB_COMMUNICATIONS_ERROR);
     }
     const auto down = Run({"--to", "jsmith", "--body", "b"});

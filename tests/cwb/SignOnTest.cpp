@@ -84,6 +84,8 @@ class SignOnTest : public ::testing::Test {
     }
 
     TestPrompt prompt;
+    ScratchDir stateDir{"signon-state"}; // the password levels hosts used, this test's own
+    ScopedEnv state{"XDG_STATE_HOME", stateDir.path().string()};
 };
 
 } // namespace
@@ -199,8 +201,8 @@ TEST_F(SignOnTest, ConfiguredPasswordsAreUsedAndNeverAsked) {
 
 // The port mapper answers in plain TCP even under TLS, so anyone on the path can.
 TEST_F(SignOnTest, APortMapperAnswerIsAReturnCodeNeverACrash) {
-    for (const std::string answer : {std::string("+\0\0\0\0", 5), std::string("+\xff\xff\xff\xff"),
-                                     std::string("+\0\1", 3)}) {
+    for (const std::string answer :
+         {std::string("+\0\0\0\0", 5), std::string("+\xff\xff\xff\xff"), std::string("+\0\1", 3)}) {
         asio::io_context io;
         asio::ip::tcp::acceptor mapper(io, {asio::ip::address_v4::loopback(), 0});
         std::thread answering([&] {
@@ -219,4 +221,30 @@ TEST_F(SignOnTest, APortMapperAnswerIsAReturnCodeNeverACrash) {
         EXPECT_NE(OnlyError(errors).find("port mapper"), std::string::npos);
         answering.join();
     }
+}
+
+// Someone on the path rewrites the level the sign-on server announces, to get a DES
+// substitute of the password: below the level the host used before, nothing is sent.
+TEST_F(SignOnTest, ALoweredPasswordLevelIsRefusedBeforeTheSignOnUntilAccepted) {
+    const std::string section = "user = OPER\npassword = secret42";
+    UseSystem(daemon->IbmiAddress(), section);
+    ASSERT_EQ(OpenQueue(ErrHandle()), CWBDQ_QUEUE_NOT_FOUND); // signed on at level 3
+    ScratchDir lowDir("signon-level0");
+    Daemon low(lowDir, DemoDatabase(lowDir, 0), {"--ibmi", "127.0.0.1:0", "--password-level", "0"});
+    const std::string refusal = "SYSA announced password level 0, lower than the level 3 it used "
+                                "before: someone on the network may be trying";
+    for (const bool accepted : {false, true}) {
+        ResetProcessState(); // a new run
+        UseSystem(low.IbmiAddress(), section);
+        EXPECT_EQ(accepted ? cwbCO_AcceptPasswordLevel("sysa") : CWB_OK, CWB_OK);
+        const ErrHandle errors;
+        EXPECT_EQ(OpenQueue(errors), accepted ? CWBDQ_QUEUE_NOT_FOUND : CWB_PASSWORD_LEVEL_LOWERED);
+        EXPECT_EQ(OnlyError(errors).starts_with(refusal), !accepted) << OnlyError(errors);
+        // the host saw a sign-on only once its level was accepted
+        EXPECT_EQ(low.Log().find("signed on") != std::string::npos, accepted) << low.Log();
+        EXPECT_EQ(low.Log().find("sign-on as"), std::string::npos) << low.Log();
+    }
+    ResetProcessState(); // level 0 is the one remembered now
+    UseSystem(low.IbmiAddress(), section);
+    EXPECT_EQ(OpenQueue(ErrHandle()), CWBDQ_QUEUE_NOT_FOUND);
 }

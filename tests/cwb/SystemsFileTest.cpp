@@ -88,7 +88,9 @@ TEST(SystemsFileParse, AcceptedAddressesAndTimeouts) {
         EXPECT_EQ(config.systems[0].address, address);
         EXPECT_EQ(config.systems[0].timeoutSeconds, seconds);
     }
-    const auto direct = Parsed("[A]\naddress = ibmi://h\nsignon_port = 8476\ndtaq_port = 8472\n");
+    const auto direct = Parsed("[A]\naddress = ibmi://h\nsignon_port = 8476\ndtaq_port = 8472\n"
+                               "min_password_level = 4\n");
+    EXPECT_EQ(direct.systems[0].minPasswordLevel, 4);
     EXPECT_EQ(direct.systems[0].signonPort, 8476);
     EXPECT_EQ(direct.systems[0].rmtcmdPort, 0) << "unset: asked of the port mapper";
     EXPECT_EQ(direct.systems[0].dtaqPort, 8472);
@@ -108,6 +110,7 @@ TEST(SystemsFileParse, MalformedFilesNameTheLineAndTheProblem) {
         {"[A]\naddress = ibmi://\n", 2, "address must be"},
         {"[A]\naddress = ibmi://host:449\nrmtcmd_port = 0\n", 3, "rmtcmd_port must be a port"},
         {"[A]\naddress = ibmi://host\npipeline = 0\n", 3, "pipeline must be a number"},
+        {"[A]\naddress = ibmi://h\nmin_password_level = 5\n", 3, "min_password_level must be a"},
         {"[A]\naddress = tcp://host\n", 2, "not 'tcp://host'"},
         {"[A]\naddress = tcp://host:0\n", 2, "address must be"},
         {"[A]\naddress = tcp://host:65536\n", 2, "address must be"},

@@ -13,6 +13,7 @@
 #include "CwbTestSupport.h"
 #include "HostEngine.h"
 #include "HostdProcess.h"
+#include "Messages.h"
 #include "TestCerts.h"
 
 using namespace cwbtesting;
@@ -124,8 +125,8 @@ TEST_F(TcpBackendTest, PlainTextToAnotherMachineOnlyWhenTheSectionSaysSo) {
     ifaddrs* all = nullptr;
     ASSERT_EQ(::getifaddrs(&all), 0);
     for (auto* a = all; a && other.empty(); a = a->ifa_next)
-        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET &&
-            !(a->ifa_flags & IFF_LOOPBACK) && (a->ifa_flags & IFF_UP))
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET && !(a->ifa_flags & IFF_LOOPBACK) &&
+            (a->ifa_flags & IFF_UP))
             other = asio::ip::make_address_v4(
                         ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr))
                         .to_string();
@@ -135,8 +136,8 @@ TEST_F(TcpBackendTest, PlainTextToAnotherMachineOnlyWhenTheSectionSaysSo) {
     asio::io_context io;
     asio::ip::tcp::acceptor mute(io, {asio::ip::address_v4::any(), 0});
     const auto address = "tcp://" + other + ":" + std::to_string(mute.local_endpoint().port());
-    for (const auto& [more, rc] : {std::pair{"", CWB_CONFIG_ERROR},
-                                   std::pair{"\ninsecure_plaintext = yes", CWB_TIMEOUT}}) {
+    for (const auto& [more, rc] :
+         {std::pair{"", CWB_CONFIG_ERROR}, std::pair{"\ninsecure_plaintext = yes", CWB_TIMEOUT}}) {
         ResetProcessState();
         UseSystem(address + more, "secret42", 1);
         Client client;
@@ -264,4 +265,46 @@ TEST_F(TcpBackendTest, IbmiReadsManyEntriesAheadAndKeepsTheirOrder) {
         EXPECT_EQ(client.ReadList(rc).size(), 0u);
         EXPECT_EQ(rc, CWBDQ_TIMED_OUT);
     }
+}
+
+// Many reads are in flight during a list, so each answer is held to what an entry can be:
+// a host that announces 16 MiB per answer is refused at the first header.
+TEST_F(TcpBackendTest, IbmiRefusesAQueueAnswerNoEntryNeeds) {
+    Daemon daemon(dir, DemoDatabase(dir), {"--ibmi", "127.0.0.1:0"});
+    namespace ib = tavo::ibmi;
+    asio::io_context io;
+    asio::ip::tcp::acceptor dtaq(io, {asio::ip::address_v4::loopback(), 0});
+    std::thread hostile([&] {
+        auto peer = dtaq.accept();
+        std::error_code ec;
+        for (;;) {
+            std::array<std::uint8_t, 20> header{};
+            if (asio::read(peer, asio::buffer(header), ec) != header.size())
+                return;
+            ib::Bytes rest(ib::Reader(header).U32() - 20);
+            asio::read(peer, asio::buffer(rest), ec);
+            const auto id = ib::Reader(header, 18).U16();
+            ib::Bytes answer = id == ib::kXchgSeeds ? ib::SeedsReply{ib::kDataQueueServer}.Encode()
+                               : id == ib::kStartServer
+                                   ? ib::StartServerReply{ib::kDataQueueServer}.Encode()
+                               : id == ib::kDqXchgAttributes ? ib::DqXchgAttributesReply{}.Encode()
+                               : id == ib::kDqQueryAttributes
+                                   ? ib::DqQueryAttributesReply{}.Encode()
+                                   : ib::Bytes{0x01, 0x00, 0x00, 0x00}; // "16 MiB follow"
+            answer.resize(std::max<std::size_t>(answer.size(), 20));
+            std::copy(header.begin() + 12, header.begin() + 16, answer.begin() + 12);
+            asio::write(peer, asio::buffer(answer), ec);
+        }
+    });
+    cwbtest::UseSystems("[SYSA]\naddress = " + daemon.IbmiAddress() +
+                        "\nuser = oper\npassword = secret42\ndtaq_port = " +
+                        std::to_string(dtaq.local_endpoint().port()) + "\n");
+    Client client;
+    ASSERT_EQ(client.OpenQueue(), CWB_OK);
+    unsigned rc = 0;
+    EXPECT_TRUE(client.ReadList(rc).empty());
+    EXPECT_EQ(rc, CWB_COMMUNICATIONS_ERROR);
+    EXPECT_NE(OnlyError(client.errors).find("a datastream of 16777216 bytes"), std::string::npos);
+    ResetProcessState(); // closes the connection, which ends the hostile host
+    hostile.join();
 }

@@ -19,7 +19,8 @@ class BackendParityTest : public HostFixture, public ::testing::WithParamInterfa
   protected:
     void SetUp() override {
         HostFixture::SetUp();
-        db = DemoDatabase(dir);
+        const bool ibmi = GetParam().starts_with("ibmi");
+        db = DemoDatabase(dir, ibmi ? std::stoi(GetParam().substr(4)) : 3);
         if (GetParam() == "tcp") {
             daemon = std::make_unique<Daemon>(dir, db);
             cwbtest::UseSystems("[SYSA]\naddress = " + daemon->Address() +

@@ -129,3 +129,20 @@ TEST_F(SubmitMessageTest, ReplyIsReadToTheAreaEndAndShownInOneBox) {
         EXPECT_EQ(link.LastOutcome().texts, c.box ? Texts{*c.box} : Texts{});
     }
 }
+
+// The window's Send after the host lowered its password level: tried again only after a Yes.
+TEST_F(SubmitMessageTest, ALoweredPasswordLevelIsAcceptedAndTriedAgainOnlyOnYes) {
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes);
+        RestartProcess();
+        shown.answerYes = yes;
+        cwbtest::FailNext("cwbRC_StartSys", CWB_PASSWORD_LEVEL_LOWERED);
+        const auto outcome = RunAndShow([] { return Submit({1, 1, "SMITH     ", "b", "s"}); });
+        EXPECT_EQ(outcome.Done(), yes);
+        EXPECT_EQ(cwbtest::CountCalls("cwbCO_AcceptPasswordLevel", "SYSA"), yes ? 1 : 0);
+        EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), yes ? 2 : 1);
+        ASSERT_EQ(shown.shown.size(), 2u);
+        EXPECT_TRUE(shown.shown[0].ends_with("return code 4119")) << shown.shown[0];
+        EXPECT_TRUE(shown.shown[1].ends_with("Accept the new password level for SYSA?"));
+    }
+}

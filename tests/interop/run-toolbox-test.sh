@@ -90,7 +90,7 @@ for level in "${levels[@]}"; do
   level_started=$(date +%s%N)
 
   "$hostd" init --db "$db" --demo >"$run/init.log" 2>&1 || { cat "$run/init.log" >&2; fail "level $level: init --demo failed"; }
-  printf 'secret42\n' | "$hostd" user add OPER --db "$db" >"$run/user.log" 2>&1 ||
+  printf 'secret42\n' | "$hostd" user add OPER --db "$db" --password-level "$level" >"$run/user.log" 2>&1 ||
     { cat "$run/user.log" >&2; fail "level $level: user add OPER failed"; }
 
   "$hostd" serve --db "$db" --listen 127.0.0.1:0 --ibmi 127.0.0.1:0 --password-level "$level" \

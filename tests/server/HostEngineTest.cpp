@@ -1,4 +1,5 @@
 #include "HostEngine.h"
+#include "AdminCommands.h"
 #include "Ccsid37.h"
 #include "HostdProcess.h"
 #include "Log.h"
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <sstream>
 #include <sys/stat.h>
 
 using namespace tavo::server;
@@ -465,15 +467,35 @@ TEST_F(HostEngineTest, UnreadEntriesExpireAndAreCappedByKeyAndInAll) {
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.message.find("at most 20"), std::string::npos) << refused.message;
     EXPECT_EQ(twice.Take(*host).size(), 13u);
+}
 
-    // room for two lists of 13 in all, whatever their keys; a list read frees its room
-    host->SetQueueLimits({std::chrono::seconds(600), 20, [&] { return now; }, 26 * 61});
-    ListCall a("*RCPL", "12612061200003"), b("*RCPL", "12612061200004");
-    ASSERT_TRUE(a.Run(*host).ok);
-    ASSERT_TRUE(b.Run(*host).ok);
-    EXPECT_FALSE(fresh.Run(*host).ok);
-    EXPECT_EQ(a.Take(*host).size(), 13u);
-    EXPECT_TRUE(fresh.Run(*host).ok);
+// Owners share the memory for unread lists: one that files without reading loses its own
+// oldest lists, never another's, and a list counts what it takes, not its length.
+TEST_F(HostEngineTest, AnOwnerFilingWithoutReadingCrowdsOutOnlyItself) {
+    ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
+    const std::size_t length = host->Recipients().size() + 1;
+    // The budget in lists by the entries' length; the owner of each list filed in turn;
+    // whether each is kept (y), dropped (n), refused (-) or either (?).
+    const std::tuple<double, std::string, std::string> rows[] = {
+        {8, "BAAAAAAAAAAAAAAAAAAAAC", "yn???????????????????yy"}, {2.5, "AA", "ny"}, {1, "A", "-"}};
+    int stamp = 0;
+    for (const auto& [budget, owner, kept] : rows) {
+        QueueLimits limits;
+        limits.totalBytes = std::size_t(budget * double(length * 61));
+        host->SetQueueLimits(limits);
+        std::vector<ListCall> calls;
+        calls.reserve(owner.size());
+        for (std::size_t i = 0; i < owner.size(); ++i)
+            EXPECT_EQ(calls.emplace_back("*RCPL", std::to_string(++stamp))
+                          .Run(*host, owner.substr(i, 1))
+                          .ok,
+                      kept[i] != '-')
+                << budget << " #" << i;
+        for (std::size_t i = 0; i < owner.size(); ++i) {
+            const auto n = calls[i].Take(*host, owner.substr(i, 1)).size();
+            EXPECT_TRUE(kept[i] == '?' || n == (kept[i] == 'y' ? length : 0)) << budget << i;
+        }
+    }
 }
 
 // Workstations asking at the same moment send equal keys. Each owner (the daemon's
@@ -531,7 +553,31 @@ TEST_F(HostEngineTest, VersionOneUsersKeepTheirHashAndGetTokensWithANewPassword)
     EXPECT_EQ(oper->passwords.shaToken, "sha");
     EXPECT_EQ(oper->passwords.pbkdf2Token, "pbkdf2");
     EXPECT_FALSE(oper->expired || oper->passwordExpires); // a new password ends the expiry...
-    EXPECT_TRUE(oper->disabled); // ...but does not enable the user
+    EXPECT_TRUE(oper->disabled);                          // ...but does not enable the user
+}
+
+// A token signs on as its user to whoever reads the file: a new password keeps only the
+// one of the level a daemon last served at (3 before any did), and says when it has none.
+TEST_F(HostEngineTest, ANewPasswordKeepsOnlyTheTokenOfTheLevelServed) {
+    const std::tuple<int, std::string, std::string> rows[] = {
+        {99, "SECRET12", "-S-"},
+        {HostEngine::kNoIbmiSignOn, "SECRET12", "---"},
+        {1, "SECRET12", "D--"},
+        {1, "correct horse battery", "--- level 1"},
+        {4, "SECRET12", "--P"}};
+    for (const auto& [served, password, tokens] : rows) {
+        if (served != 99) // 99: none recorded
+            host->SetServedPasswordLevel(served);
+        std::istringstream in(password + "\n");
+        std::ostringstream out, err;
+        ASSERT_EQ(tavo::hostd::AddUser(path, "OPER", in, out, err), 0) << err.str();
+        const auto p = host->User("OPER")->passwords;
+        const bool told = err.str().find("at password level 1") != std::string::npos;
+        EXPECT_EQ((std::string{p.desToken.empty() ? '-' : 'D', p.shaToken.empty() ? '-' : 'S',
+                               p.pbkdf2Token.empty() ? '-' : 'P'} +
+                   (told ? " level 1" : "")),
+                  tokens);
+    }
 }
 
 // A daemon on a slow disk (a trigger stands in for the flush) frees SQLite's write lock only

@@ -88,12 +88,16 @@ TEST_F(HostdCommandsTest, UserPasswordComesFromStandardInputAndIsHashed) {
     EXPECT_EQ(Hostd({"user", "add", "much-too-long-name"}, "long enough\n").status, 1);
 }
 
-// IBM i clients sign on with tokens made from the password: the ones it cannot have are told.
+// IBM i clients sign on with a token made from the password, for the level the daemon
+// last served at: a password that cannot have it is told.
 TEST_F(HostdCommandsTest, UserCommandsTellWhatTheyCouldNotDo) {
     ASSERT_EQ(Hostd({"init"}).status, 0);
+    EXPECT_EQ(Hostd({"user", "add", "OPER"}, "correct horse battery\n").err, "");
+    Daemon(dir, Db(), {"--ibmi", "127.0.0.1:0", "--password-level", "0"}).Stop();
     const auto longer = Hostd({"user", "add", "OPER"}, "correct horse battery\n");
     EXPECT_EQ(longer.status, 0);
-    EXPECT_NE(longer.err.find("cannot be used at password levels 0 and 1"), std::string::npos)
+    EXPECT_NE(longer.err.find("cannot sign on through the IBM i host servers at password level 0"),
+              std::string::npos)
         << longer.err;
     const auto classic = Hostd({"user", "add", "OPER"}, "SECRET12\n");
     EXPECT_EQ(classic.status, 0);

@@ -241,16 +241,19 @@ TEST(HostdLimits, ConnectionsAndQueueAreBounded) {
     Daemon daemon(dir, db, {"--max-connections", "2", "--queue-cap", "5"});
     RawClient first(daemon.Port()), second(daemon.Port());
     ASSERT_TRUE(first.SignOn());
+    // Full: the stranger makes room for a newcomer, the one signed on never does; once all
+    // are signed on, a newcomer is refused.
     RawClient third(daemon.Port());
-    EXPECT_TRUE(third.Closed());
-    ASSERT_TRUE(second.SignOn());
+    EXPECT_TRUE(second.Closed());
+    ASSERT_TRUE(third.SignOn());
+    EXPECT_TRUE(RawClient(daemon.Port()).Closed());
 
     ASSERT_TRUE(std::get<pr::CallReply>(first.Ask(ListCall("*CRTDTAQ"))).ok);
     // the demo's twelve recipients and the end marker do not fit under a cap of five
     const auto list = std::get<pr::CallReply>(first.Ask(ListCall("*RCPL")));
     EXPECT_FALSE(list.ok);
     EXPECT_NE(list.message.find("at most 5"), std::string::npos) << list.message;
-    EXPECT_NE(daemon.Log().find("already serving 2 connections"), std::string::npos);
+    EXPECT_NE(daemon.Log().find("already serving 2 signed-on connections"), std::string::npos);
     EXPECT_EQ(daemon.Stop(SIGINT), 0); // Ctrl-C stops it as cleanly as SIGTERM
     EXPECT_TRUE(first.Closed());
 }

@@ -2,12 +2,14 @@
 // with priorities only when standard error is the journal.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <regex>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 
 #include "HostdProcess.h"
+#include "TestCerts.h"
 
 using namespace hostdtest;
 
@@ -47,6 +49,58 @@ std::string StreamId(const std::filesystem::path& file) {
 
 } // namespace
 
+// The manual's network recipes and limits on open files, run as the unit's commands with its
+// and a drop-in's variables (sh expands them as systemd does); the log gets the limits.
+TEST(HostdSystemd, TheDocumentedDropInsServeTheNetworkAndEnoughConnections) {
+    ScratchDir dir("unit");
+    const auto& [cert, key] = certtest::Shared().localhost;
+    const auto here = [&](std::string text) {
+        for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+                 {"\\-", "-"},
+                 {":7475", ":0"},
+                 {":7476", ":0"},
+                 {"/etc/tavo400-hostd/host.pem", cert},
+                 {"/etc/tavo400-hostd/host.key", key},
+                 {"/var/lib/tavo400-hostd", dir.path()},
+                 {"@sbindir@/tavo400-hostd", HostdBinary()},
+                 {"Environment=", "export "},
+                 {"ExecStartPre=", ""},
+                 {"ExecStart=", "$PRLIMIT "}})
+            for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, from.size(), to);
+        return text;
+    };
+    std::vector<std::array<std::string, 3>> rows; // drop-in, prlimit, expected
+    std::istringstream manual(ReadText(TAVO_PACKAGING_DIR "/man/tavo400-hostd.8.in"));
+    for (std::string line, last; std::getline(manual, line); last = line)
+        if (line.starts_with("Environment=") && last == "[Service]")
+            rows.push_back({here(line), "", "listening on 0.0.0.0:"});
+    ASSERT_EQ(rows.size(), 2u);
+    rows[0][2] = "listening under TLS on 0.0.0.0:";
+    const std::string connections = "export \"TAVO400_HOSTD_OPTIONS=--max-connections 1000\"";
+    rows.push_back({"export TAVO400_HOSTD_LISTEN=0.0.0.0:0", "", "--insecure-plaintext"});
+    rows.push_back({connections, "prlimit --nofile=64:4096", "Max open files            1064 "});
+    rows.push_back({connections, "prlimit --nofile=64:1000",
+                    "needs 1064 open files, but the daemon may open at most 1000"});
+    std::string variables, commands; // the unit's
+    std::istringstream lines(ReadText(TAVO_PACKAGING_DIR "/systemd/tavo400-hostd.service.in"));
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("Environment=") || line.starts_with("ExecStart"))
+            (line.starts_with("En") ? variables : commands) += "\n" + here(line);
+    const std::string port = (dir / "port").string(), log = (dir / "log").string();
+    for (const auto& [dropIn, prlimit, expected] : rows) {
+        std::filesystem::remove(port);
+        std::filesystem::remove(log);
+        WaitExit(Spawn({"/bin/sh", "-c",
+                        variables + "\n" + dropIn + "\nPRLIMIT='" + prlimit + "'" + commands +
+                            " --port-file " + port + " & until [ -f " + port +
+                            " ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done; cat "
+                            "/proc/$!/limits; kill $!; wait"},
+                       "", log, log));
+        EXPECT_NE(ReadText(log).find(expected), std::string::npos) << dropIn << ReadText(log);
+    }
+}
+
 TEST(HostdSystemd, ReportsReadyAndStoppingAndLogsWithPriorities) {
     ScratchDir dir("systemd");
     const auto db = DemoDatabase(dir);
@@ -54,8 +108,9 @@ TEST(HostdSystemd, ReportsReadyAndStoppingAndLogsWithPriorities) {
     ScopedEnv socket("NOTIFY_SOCKET", (dir / "notify").string());
     ScopedEnv journal("JOURNAL_STREAM", StreamId(dir / "hostd.log")); // the daemon's stderr
 
-    Daemon daemon(dir, db);
+    Daemon daemon(dir, db, {"--ibmi", "0"});
     EXPECT_EQ(notify.Next(), "READY=1");
+    EXPECT_NE(daemon.ServicePort("as-signon"), 0);
     EXPECT_EQ(daemon.Stop(), 0);
     EXPECT_EQ(notify.Next(), "STOPPING=1");
     const auto log = daemon.Log();

@@ -396,9 +396,13 @@ TEST(IbmiTlsStart, RefusesToServeWithoutAGoodCertificateAndKey) {
     ScratchDir dir("ibmi-tls-start");
     const auto db = DemoDatabase(dir);
     const std::string cert = certs.localhost.cert.string(), key = certs.localhost.key.string();
+    const std::string shared = (dir / "shared.key").string(); // the key, for a group to read
+    std::filesystem::copy_file(key, shared);
+    std::filesystem::permissions(shared, std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
     struct Case {
         std::vector<std::string> args;
-        const char* error;
+        std::string error;
     };
     for (const Case& c : {
              Case{{"--ibmi-tls"}, "--tls-cert"},
@@ -409,6 +413,7 @@ TEST(IbmiTlsStart, RefusesToServeWithoutAGoodCertificateAndKey) {
                   "cannot read the TLS certificate"},
              Case{{"--ibmi-tls", "--tls-cert", cert, "--tls-key", cert}, "cannot be used"},
              Case{{"--ibmi-tls", "--tls-cert", key, "--tls-key", key}, "cannot be used"},
+             Case{{"--ibmi-tls", "--tls-cert", cert, "--tls-key", shared}, "chmod 600 " + shared},
          }) {
         std::vector<std::string> args{"serve",       "--db",   db.string(), "--listen",
                                       "127.0.0.1:0", "--ibmi", "0"};

@@ -71,8 +71,9 @@ class FreshProcess {
 
     std::filesystem::path previous_ = std::filesystem::current_path();
     hostdtest::ScratchDir scratch_{"test"};
-    // List locks, and the stamps they keep, apart from the user's and from other tests'.
+    // List locks, their stamps and the hosts' password levels, apart from the user's and others'.
     hostdtest::ScopedEnv runtime_{"XDG_RUNTIME_DIR", scratch_.path().string()};
+    hostdtest::ScopedEnv state_{"XDG_STATE_HOME", scratch_.path().string()};
 
   public:
     const std::filesystem::path dir = scratch_.path();

@@ -263,11 +263,16 @@ inline std::vector<std::string> TlsArgs(const std::filesystem::path& cert,
             "--tls-cert", cert.string(), "--tls-key",  key.string()};
 }
 
-// A database with the demo directory and one user, OPER with password "secret42".
-inline std::filesystem::path DemoDatabase(const ScratchDir& dir) {
+// A database with the demo directory and one user, OPER with password "secret42", who can
+// sign on to the IBM i servers at `passwordLevel`.
+inline std::filesystem::path DemoDatabase(const ScratchDir& dir, int passwordLevel = 3) {
     const auto db = dir / "host.db";
     if (RunHostd(dir, {"init", "--db", db.string(), "--demo"}).status != 0 ||
-        RunHostd(dir, {"user", "add", "OPER", "--db", db.string()}, "secret42\n").status != 0)
+        RunHostd(dir,
+                 {"user", "add", "OPER", "--db", db.string(), "--password-level",
+                  std::to_string(passwordLevel)},
+                 "secret42\n")
+                .status != 0)
         throw std::runtime_error("cannot prepare " + db.string());
     return db;
 }
