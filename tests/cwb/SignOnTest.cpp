@@ -201,7 +201,7 @@ TEST_F(SignOnTest, ConfiguredPasswordsAreUsedAndNeverAsked) {
 
 // The port mapper answers in plain TCP even under TLS, so anyone on the path can.
 TEST_F(SignOnTest, APortMapperAnswerIsAReturnCodeNeverACrash) {
-    for (const std::string answer :
+    for (const auto& answer :
          {std::string("+\0\0\0\0", 5), std::string("+\xff\xff\xff\xff"), std::string("+\0\1", 3)}) {
         asio::io_context io;
         asio::ip::tcp::acceptor mapper(io, {asio::ip::address_v4::loopback(), 0});

@@ -284,9 +284,10 @@ TEST_F(TcpBackendTest, IbmiRefusesAQueueAnswerNoEntryNeeds) {
             ib::Bytes rest(ib::Reader(header).U32() - 20);
             asio::read(peer, asio::buffer(rest), ec);
             const auto id = ib::Reader(header, 18).U16();
-            ib::Bytes answer = id == ib::kXchgSeeds ? ib::SeedsReply{ib::kDataQueueServer}.Encode()
+            ib::Bytes answer = id == ib::kXchgSeeds
+                                   ? ib::SeedsReply{ib::kDataQueueServer, 0, {}}.Encode()
                                : id == ib::kStartServer
-                                   ? ib::StartServerReply{ib::kDataQueueServer}.Encode()
+                                   ? ib::StartServerReply{ib::kDataQueueServer, 0, {}, {}}.Encode()
                                : id == ib::kDqXchgAttributes ? ib::DqXchgAttributesReply{}.Encode()
                                : id == ib::kDqQueryAttributes
                                    ? ib::DqQueryAttributesReply{}.Encode()

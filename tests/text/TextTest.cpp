@@ -107,8 +107,9 @@ TEST(Text, EbcdicCodePagesMatchIconv) {
             const char32_t code = u[0] << 24 | u[1] << 16 | u[2] << 8 | u[3];
             EXPECT_EQ(page.CodePoint(static_cast<std::uint8_t>(byte)), code)
                 << name << " byte " << byte;
-            if (code < 256)
+            if (code < 256) {
                 EXPECT_EQ(page.ByteOf(static_cast<char>(code)), byte) << name;
+            }
         }
         iconv_close(cd);
     }
