@@ -8,10 +8,10 @@
 #include <istream>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <sstream>
 
 #include "CliText.h"
+#include "CommandLine.h"
 #include "MessagePresenter.h"
 #include "Operations.h"
 #include "PasswordChange.h"
@@ -500,24 +500,6 @@ class Command {
     TerminalSignOn signOn_;
     JsonObject json_;
 };
-
-// "--body --dry-run" would send the words "--dry-run": a value that is one of our own
-// options is taken only when written --body=VALUE.
-void RefuseOptionsAsValues(const CLI::App& app, const std::vector<std::string>& args) {
-    std::set<std::string, std::less<>> names, takingValues;
-    for (const CLI::Option* option : app.get_options()) {
-        for (const auto& name : option->get_lnames())
-            (option->get_items_expected_min() > 0 ? takingValues : names).insert("--" + name);
-        for (const auto& name : option->get_snames())
-            (option->get_items_expected_min() > 0 ? takingValues : names).insert("-" + name);
-    }
-    names.insert(takingValues.begin(), takingValues.end());
-    for (std::size_t i = 0; i + 1 < args.size() && args[i] != "--"; ++i)
-        if (takingValues.contains(args[i]) && names.contains(args[i + 1]))
-            throw CLI::ValidationError(args[i], "takes a value, and the next word is the option " +
-                                                    args[i + 1] + "; write " + args[i] + "=" +
-                                                    args[i + 1] + " if that is the value meant");
-}
 
 } // namespace
 
