@@ -1,4 +1,5 @@
 #include "HostEngine.h"
+#include "UnreadLists.h"
 
 #include <sqlite3.h>
 
@@ -50,21 +51,6 @@ std::string ListId(std::string_view library, std::string_view queue, std::string
 // ---------------------------------------------------------------------------------------------
 
 struct HostEngine::Impl {
-    using Clock = std::chrono::steady_clock;
-    // Entries under one key, oldest first from `next` on (those before it were taken), when
-    // the newest of them was filed, and in which order the lists were filed.
-    struct Filed {
-        std::vector<std::string> entries;
-        std::size_t next = 0;
-        Clock::time_point at;
-        std::uint64_t order = 0;
-    };
-    // One owner's unread lists by queue and key, and the memory they take.
-    struct Owned {
-        std::map<std::string, Filed, std::less<>> lists;
-        std::size_t bytes = 0;
-    };
-
     std::mutex mutex;
     // A second process (the daemon's administration commands) may hold the file briefly.
     BusyWait busy{std::chrono::seconds(5)};
@@ -72,10 +58,7 @@ struct HostEngine::Impl {
     std::string file; // empty in memory
     std::optional<WriterTurns> turns;
     bool othersFirst = false;
-    std::map<std::string, Owned, std::less<>> owners;
-    std::size_t unreadBytes = 0; // of every owner's lists
-    std::uint64_t filings = 0;
-    QueueLimits limits;
+    UnreadLists unread;
 
     // The lists as filed, kept while nobody changes the directory: another process
     // (the daemon's administration commands) shows up in data_version.
@@ -218,95 +201,6 @@ struct HostEngine::Impl {
         return *cached;
     }
 
-    Clock::time_point Now() const { return limits.now ? limits.now() : Clock::now(); }
-
-    // The memory a string's characters take beyond the string itself: short ones live
-    // inside it, the heap hands out 16-byte steps with a word of bookkeeping.
-    static std::size_t HeapBytes(const std::string& s) {
-        if (s.capacity() <= std::string().capacity())
-            return 0;
-        return (s.capacity() + 1 + sizeof(void*) + 15) / 16 * 16;
-    }
-    // A map node: the value, its links and colour, and the heap's word.
-    static constexpr std::size_t kNodeLinks = 5 * sizeof(void*);
-    static std::size_t ListBytes(const std::string& id, const Filed& filed) {
-        std::size_t bytes = kNodeLinks + sizeof(std::pair<const std::string, Filed>) +
-                            HeapBytes(id) + filed.entries.capacity() * sizeof(std::string);
-        for (std::size_t i = filed.next; i < filed.entries.size(); ++i)
-            bytes += HeapBytes(filed.entries[i]);
-        return bytes;
-    }
-    static std::size_t OwnerBytes(const std::string& owner) {
-        return kNodeLinks + sizeof(std::pair<const std::string, Owned>) + HeapBytes(owner);
-    }
-
-    using OwnerAt = std::map<std::string, Owned, std::less<>>::iterator;
-    using ListAt = std::map<std::string, Filed, std::less<>>::iterator;
-
-    // An owner's bytes count its own node too; it goes with its last list.
-    void DropList(OwnerAt owner, ListAt list) {
-        const std::size_t bytes = ListBytes(list->first, list->second);
-        owner->second.bytes -= bytes;
-        unreadBytes -= bytes;
-        owner->second.lists.erase(list);
-        if (owner->second.lists.empty()) {
-            unreadBytes -= owner->second.bytes;
-            owners.erase(owner);
-        }
-    }
-
-    void DropOldest(OwnerAt owner) {
-        auto& lists = owner->second.lists;
-        DropList(owner, std::min_element(lists.begin(), lists.end(), [](auto& a, auto& b) {
-                     return a.second.order < b.second.order;
-                 }));
-    }
-
-    void DropExpired() {
-        const auto oldest = Now() - limits.expiry;
-        for (auto o = owners.begin(); o != owners.end();) {
-            const auto nextOwner = std::next(o);
-            for (auto l = o->second.lists.begin(); l != o->second.lists.end();) {
-                const auto nextList = std::next(l);
-                const bool last = o->second.lists.size() == 1;
-                if (l->second.at < oldest) {
-                    DropList(o, l);
-                    if (last)
-                        break;
-                }
-                l = nextList;
-            }
-            o = nextOwner;
-        }
-    }
-
-    // Every owner holding lists, and one filing its first, may hold an equal share of the
-    // memory: one that files without reading crowds out nobody but itself.
-    std::size_t Share(std::string_view owner) const {
-        return limits.totalBytes / (owners.size() + (owners.contains(owner) ? 0 : 1));
-    }
-
-    // Makes room for `adding` more bytes of `owner`'s, who fits its share: its own oldest
-    // lists go first, then those of owners above their share, never one within its share.
-    bool MakeRoom(const std::string& owner, std::size_t adding) {
-        const std::size_t share = Share(owner);
-        for (auto o = owners.find(owner); o != owners.end() && o->second.bytes + adding > share;
-             o = owners.find(owner))
-            DropOldest(o);
-        const auto needed = [&] {
-            return unreadBytes + adding + (owners.contains(owner) ? 0 : OwnerBytes(owner));
-        };
-        while (needed() > limits.totalBytes) {
-            const auto largest =
-                std::max_element(owners.begin(), owners.end(),
-                                 [](auto& a, auto& b) { return a.second.bytes < b.second.bytes; });
-            if (largest == owners.end() || largest->second.bytes <= share)
-                return false;
-            DropOldest(largest);
-        }
-        return true;
-    }
-
     CallOutcome RunList(std::span<ProgramParameter> parms, std::string_view owner) {
         if (auto problem = CheckParms(HostEngine::kListProgram, parms, kListParms))
             return Failed(*problem);
@@ -328,41 +222,9 @@ struct HostEngine::Impl {
             return Failed("Data queue " + queue + " in library " + library + " not found.");
 
         const auto& entries = ListEntries(code == "*RCPL");
-        DropExpired();
-        const std::string owned(owner);
-        const std::string id = ListId(library, queue, Raw(request, kKeyLength));
-        const auto o = owners.find(owned);
-        const auto old = o == owners.end() ? ListAt() : o->second.lists.find(id);
-        const bool again = o != owners.end() && old != o->second.lists.end();
-        // The same request again before the first was read: both lists under the one key.
-        Filed filed;
-        if (again)
-            filed.entries.assign(old->second.entries.begin() + old->second.next,
-                                 old->second.entries.end());
-        if (filed.entries.size() + entries.size() > limits.perKeyCap)
-            return Failed("Data queue " + queue +
-                          " holds too many unread entries for this request; at most " +
-                          std::to_string(limits.perKeyCap) + " are kept under one key.");
-        filed.entries.insert(filed.entries.end(), entries.begin(), entries.end());
-        filed.at = Now();
-        filed.order = ++filings;
-        const std::size_t adding = ListBytes(id, filed);
-        if (adding + OwnerBytes(owned) > Share(owned))
-            return Failed("Data queue " + queue + " holds " + std::to_string(unreadBytes >> 20) +
-                          " MiB of entries nobody has read yet, as much as the host keeps "
-                          "while this many users are served; try again in a few minutes.");
-        if (again)
-            DropList(o, old);
-        if (!MakeRoom(owned, adding))
-            return Failed("Data queue " + queue + " cannot make room for this request.");
-        auto [at, added] = owners.try_emplace(owned);
-        if (added) {
-            at->second.bytes = OwnerBytes(owned);
-            unreadBytes += at->second.bytes;
-        }
-        at->second.lists[id] = std::move(filed);
-        at->second.bytes += adding;
-        unreadBytes += adding;
+        if (auto refused = unread.File(owner, ListId(library, queue, Raw(request, kKeyLength)),
+                                       entries, queue))
+            return Failed(*refused);
         return {};
     }
 
@@ -455,27 +317,6 @@ struct HostEngine::Impl {
         return out;
     }
 
-    std::vector<std::string> Take(std::string_view queue, std::string_view library,
-                                  std::string_view key, std::size_t max, std::string_view owner) {
-        std::vector<std::string> out;
-        DropExpired();
-        const auto o = owners.find(owner);
-        if (o == owners.end())
-            return out;
-        const auto l = o->second.lists.find(ListId(library, queue, key));
-        if (l == o->second.lists.end())
-            return out;
-        Filed& filed = l->second;
-        while (out.size() < max && filed.next < filed.entries.size()) {
-            std::string& entry = filed.entries[filed.next++];
-            o->second.bytes -= HeapBytes(entry);
-            unreadBytes -= HeapBytes(entry);
-            out.push_back(std::move(entry));
-        }
-        if (filed.next == filed.entries.size())
-            DropList(o, l);
-        return out;
-    }
     CallOutcome Dispatch(std::string_view program, std::string_view library,
                          std::span<ProgramParameter> parms, std::string_view owner,
                          std::string_view requestKey = {}) {
@@ -576,7 +417,7 @@ void HostEngine::SetFailureReport(std::function<void(const std::string&)> report
 
 void HostEngine::SetQueueLimits(QueueLimits limits) {
     std::lock_guard lock(impl_->mutex);
-    impl_->limits = std::move(limits);
+    impl_->unread.SetLimits(std::move(limits));
 }
 
 bool HostEngine::QueueExists(std::string_view queue, std::string_view library) {
@@ -587,7 +428,7 @@ bool HostEngine::QueueExists(std::string_view queue, std::string_view library) {
 std::optional<std::string> HostEngine::TakeEntry(std::string_view queue, std::string_view library,
                                                  std::string_view key, std::string_view owner) {
     std::lock_guard lock(impl_->mutex);
-    auto taken = impl_->Take(queue, library, key, 1, owner);
+    auto taken = impl_->unread.Take(owner, ListId(library, queue, key), 1);
     if (taken.empty())
         return std::nullopt;
     return std::move(taken.front());
@@ -597,7 +438,7 @@ std::vector<std::string> HostEngine::TakeEntries(std::string_view queue, std::st
                                                  std::string_view key, std::size_t max,
                                                  std::string_view owner) {
     std::lock_guard lock(impl_->mutex);
-    return impl_->Take(queue, library, key, max, owner);
+    return impl_->unread.Take(owner, ListId(library, queue, key), max);
 }
 
 std::vector<Recipient> HostEngine::Recipients() {
