@@ -15,7 +15,9 @@
 #include "DeliveryModesDlg.h"
 #include "ExtEdit.h"
 #include "MessagePresenter.h"
+#include "OperationProgress.h"
 #include "Operations.h"
+#include "ProcessState.h"
 #include "Resource.h"
 #include "SendOperation.h"
 #include "StatusBar.h"
@@ -200,6 +202,8 @@ void CMainFrame::CreateClient() {
     initialTopHeight_ = static_cast<int>(clientHeight * kTopPaneShare);
     topPane_ = new CTopPaneView(splitter_);
     topPane_->SetPicker([this](const std::string& listType, std::vector<std::string>& picked) {
+        if (WaitingForHost())
+            return static_cast<int>(QDialog::Rejected);
         CBrowseOptionsDlg dialog(this);
         dialog.m_strListType = listType;
         const int result = dialog.exec();
@@ -230,6 +234,12 @@ void CMainFrame::InitialUpdate() {
     topPane_->To()->setFocus(Qt::OtherFocusReason);
 }
 
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // The window goes at once; what it waited for ends with it.
+    CQtOperationRunner::CancelRunning();
+    QMainWindow::closeEvent(event);
+}
+
 bool CMainFrame::event(QEvent* event) {
     if (event->type() == QEvent::EnterWhatsThisMode)
         statusBar()->showMessage(Latin1(LoadString(IDS_HELP_MODE_MESSAGE)));
@@ -238,24 +248,38 @@ bool CMainFrame::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
+bool CMainFrame::WaitingForHost() {
+    if (!CQtOperationRunner::Busy())
+        return false;
+    QApplication::beep();
+    return true;
+}
+
 void CMainFrame::OnSend() {
+    if (WaitingForHost())
+        return;
     WaitCursor wait;
     const std::string to = ToEdit ? ToEdit->WindowText() : std::string();
     const std::string subject = SubjectEdit ? SubjectEdit->WindowText() : std::string();
     const std::string body = BodyEdit ? BodyEdit->WindowText() : std::string();
     const bool recipients = RecipientsRadio && RecipientsRadio->isChecked();
-    const auto outcome = RunAndShow([&] { return SendFields(to, subject, body, recipients); });
+    const auto outcome = RunAndShow(SendProgress(CurrentSystem),
+                                    [=] { return SendFields(to, subject, body, recipients); });
     if (outcome.Done())
         ShowMessageBox("Message Successfully Delivered to TAVO/400");
     OfferPasswordChange(this, outcome.returnCode);
 }
 
 void CMainFrame::OnChangeSystem() {
+    if (WaitingForHost())
+        return;
     CChangeSystemDlg dialog(this);
     dialog.exec();
 }
 
 void CMainFrame::OnChangeDelivery() {
+    if (WaitingForHost())
+        return;
     CDeliveryModesDlg dialog(this);
     dialog.exec();
 }

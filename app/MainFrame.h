@@ -49,9 +49,12 @@ class CMainFrame : public QMainWindow, public IHelpHitTest {
     void OnContextHelp();
     void OnHelp();
     void OnNextPane();
+    // True, with a beep, while a host operation runs: another must wait for its end.
+    static bool WaitingForHost();
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
 
   private:

@@ -20,6 +20,7 @@ CTVOExtApp::CTVOExtApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 CTVOExtApp::~CTVOExtApp() {
     mainFrame_.reset();
+    SetOperationRunner(nullptr);
     SetSignOnPrompter(nullptr);
     SetMessagePresenter(nullptr);
 }
@@ -32,6 +33,7 @@ bool CTVOExtApp::InitInstance() {
     presenter_ = std::make_unique<QtMessagePresenter>();
     SetMessagePresenter(presenter_.get());
     SetSignOnPrompter(&signOnPrompter_);
+    SetOperationRunner(&operationRunner_);
     mainFrame_ = std::make_unique<CMainFrame>();
     mainFrame_->InitialUpdate();
     mainFrame_->show();

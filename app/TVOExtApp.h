@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <memory>
 
+#include "OperationProgress.h"
 #include "SignOnDlg.h"
 
 class CMainFrame;
@@ -22,5 +23,6 @@ class CTVOExtApp : public QApplication {
   private:
     std::unique_ptr<QtMessagePresenter> presenter_;
     CWindowSignOn signOnPrompter_;
+    CQtOperationRunner operationRunner_;
     std::unique_ptr<CMainFrame> mainFrame_;
 };

@@ -12,6 +12,7 @@
 
 #include "CliText.h"
 #include "CommandLine.h"
+#include "Interrupt.h"
 #include "MessagePresenter.h"
 #include "Operations.h"
 #include "PasswordChange.h"
@@ -88,6 +89,23 @@ class Command {
         return code;
     }
     int Unreachable() { return Finish(kExitUnreachable, "unreachable"); }
+
+    // After Ctrl+C or SIGTERM, an operation that had not sent anything ends the run so.
+    std::optional<int> Interrupted(const Outcome& outcome) {
+        const int signal = InterruptingSignal();
+        if (signal == 0 || outcome.result != Outcome::Result::NotDone)
+            return std::nullopt;
+        reporter_.Error("interrupted: nothing was sent");
+        return Finish(kExitSignalBase + signal, "interrupted");
+    }
+
+    // What a failed operation shows: a prompt that was never allowed to ask cancelled
+    // nothing, and is explained instead.
+    void Show(Outcome outcome) {
+        if (signOn_.Declined() && outcome.cause == Outcome::Cause::Cancelled)
+            outcome.status.clear();
+        ShowOutcome(outcome);
+    }
 
     // Text the user gave, as the Latin-1 a field would hold: what Latin-1 cannot carry is
     // sent as "?", as the window shows it, and said unless -q.
@@ -429,7 +447,9 @@ class Command {
 
         reporter_.Note("sending to " + Latin1ToUtf8(CurrentSystem));
         const auto outcome = Submit(message);
-        ShowOutcome(outcome);
+        if (auto interrupted = Interrupted(outcome))
+            return *interrupted;
+        Show(outcome);
         WarnOfExpiry();
         switch (outcome.result) {
         case Outcome::Result::Done:
@@ -454,7 +474,7 @@ class Command {
         if (outcome.cause == Outcome::Cause::Input)
             return Finish(kExitBadInput, "invalid");
         ExplainConnectFailure(outcome);
-        if (outcome.texts.empty())
+        if (outcome.texts.empty() && outcome.status.empty())
             reporter_.Error("the call of the host program failed");
         return Unreachable();
     }
@@ -466,14 +486,17 @@ class Command {
             return Unreachable();
         json_.AddString("system", Latin1ToUtf8(CurrentSystem));
         reporter_.Note("fetching the " + options_.list + " of " + Latin1ToUtf8(CurrentSystem));
-        const auto list =
-            FetchList(options_.list == "groups" ? ListKind::Groups : ListKind::Recipients);
-        ShowOutcome(list);
+        auto list = FetchList(options_.list == "groups" ? ListKind::Groups : ListKind::Recipients);
+        if (InterruptingSignal() != 0)
+            list.result = Outcome::Result::NotDone; // a list cut short is no list
+        if (auto interrupted = Interrupted(list))
+            return *interrupted;
+        Show(list);
         WarnOfExpiry();
         // As in the picker, a list that broke off shows nothing.
         if (!list.Done()) {
             ExplainConnectFailure(list);
-            if (list.texts.empty())
+            if (list.texts.empty() && list.status.empty())
                 reporter_.Error("the " + options_.list + " list could not be fetched");
             return Unreachable();
         }

@@ -10,11 +10,12 @@
 namespace tavo::cli {
 
 enum ExitCode : int {
-    kExitAccepted = 0,    // accepted by the host, which is not yet delivered
-    kExitRefused = 1,     // the host refused the message
-    kExitBadInput = 2,    // bad usage or input; nothing was sent
-    kExitUnreachable = 3, // no system, connect, sign-on or set-up failed, or the call failed
-    kExitUnknown = 4,     // sent, but the answer was lost: the host may have accepted it
+    kExitAccepted = 0,     // accepted by the host, which is not yet delivered
+    kExitRefused = 1,      // the host refused the message
+    kExitBadInput = 2,     // bad usage or input; nothing was sent
+    kExitUnreachable = 3,  // no system, connect, sign-on or set-up failed, or the call failed
+    kExitUnknown = 4,      // sent, but the answer was lost: the host may have accepted it
+    kExitSignalBase = 128, // interrupted before anything was sent: plus the signal's number
 };
 
 struct CommandIo {

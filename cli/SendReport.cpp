@@ -37,6 +37,7 @@ Exit status:
      call itself failed; the texts are on standard error.
   4  sent, but the host's answer was lost: it may have accepted the message. Check
      the host before sending it again.
+  130, 143  interrupted by Ctrl+C or SIGTERM before anything was sent (or in a list).
 
 Examples:
   tavo400-send --to jsmith,mjones --subject "Disk full" --body "ASP 1 is at 95%"
@@ -101,6 +102,10 @@ void Reporter::ShowMessage(std::string_view latin1) {
     ++boxes_;
     for (auto& line : SplitLines(Latin1ToUtf8(latin1)))
         Emit(std::move(line), "  ");
+}
+
+void Reporter::ShowStatus(std::string_view latin1) {
+    Error(Latin1ToUtf8(latin1));
 }
 
 void Reporter::Error(const std::string& utf8) {

@@ -46,6 +46,8 @@ class Reporter final : public IMessagePresenter {
 
     // A box's words, unchanged but for the line ends.
     void ShowMessage(std::string_view latin1) override;
+    // A status line is the command's own line, as an error.
+    void ShowStatus(std::string_view latin1) override;
     void Error(const std::string& utf8);
     void Note(const std::string& utf8);
     int Boxes() const { return boxes_; }

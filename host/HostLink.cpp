@@ -10,6 +10,8 @@
 #include "ListLock.h"
 #include "ProcessState.h"
 #include "Strings.h"
+#include "cwbco.h"
+#include "cwbsignon.h"
 
 namespace {
 
@@ -192,7 +194,12 @@ CHostLink::CHostLink() {
     } else {
         cwbRC_SysHandle connection = 0;
         const unsigned rc = cwbRC_StartSys(CurrentSystem.c_str(), 0, &connection);
-        if (rc != 0) {
+        if (rc == CWB_SIGNON_CANCELLED) {
+            // The user said no: nothing to explain in a box, and the host never heard of it.
+            outcome_.cause = Outcome::Cause::Cancelled;
+            outcome_.returnCode = rc;
+            outcome_.status = "Sign-on to " + CurrentSystem + " cancelled; nothing was sent.";
+        } else if (rc != 0) {
             outcome_.NotDoneBecause(
                 Outcome::Cause::Connection,
                 FormatString(LoadString(IDS_NO_CONNECTION), {CurrentSystem, std::to_string(rc)}));
@@ -288,7 +295,8 @@ bool CHostLink::RetrieveList(std::string listType, std::vector<ListItem>& entrie
     // The turn is waited for up to the list deadline, not the system's timeout: that bounds
     // one network step, while the list ahead may rightly take up to the deadline.
     ListLock turn;
-    if (auto refused = turn.Take(systemName_, kListDeadline); !refused.empty()) {
+    if (auto refused = turn.Take(systemName_, kListDeadline, [] { return cwbCO_Cancelled() != 0; });
+        !refused.empty()) {
         outcome_.NotDoneBecause(Outcome::Cause::Host, std::move(refused));
         return false;
     }

@@ -1,6 +1,9 @@
 #include "Operations.h"
 
+#include <cctype>
+
 #include "HostLink.h"
+#include "HostOperation.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "Records.h"
@@ -32,11 +35,56 @@ ListOutcome FetchList(ListKind kind) {
 void ShowOutcome(const Outcome& outcome) {
     for (const auto& text : outcome.texts)
         ShowMessageBox(text);
+    if (!outcome.status.empty())
+        MessagePresenter().ShowStatus(outcome.status);
 }
 
-Outcome RunAndShow(const std::function<Outcome()>& operation) {
-    Outcome outcome = operation();
-    ShowOutcome(outcome);
+std::string SendProgress(const std::string& system) {
+    return "Sending to " + system;
+}
+
+std::string ListProgress(ListKind kind, const std::string& system) {
+    return std::string("Fetching the ") + (kind == ListKind::Recipients ? "recipient" : "group") +
+           " list from " + system;
+}
+
+std::string PasswordChangeProgress(const std::string& system) {
+    return "Changing the password on " + system;
+}
+
+std::string EmptyListText(ListKind kind, const std::string& system) {
+    return "The directory on " + system + " holds no " +
+           (kind == ListKind::Recipients ? "recipients." : "groups.");
+}
+
+std::vector<std::string> WindowTexts(const Outcome& outcome) {
+    auto texts = outcome.texts;
+    // A lowered level is explained by the question that follows.
+    const char* meaning = outcome.returnCode == CWB_PASSWORD_LEVEL_LOWERED
+                              ? nullptr
+                              : ReturnCodeMeaning(outcome.returnCode);
+    if (outcome.cause == Outcome::Cause::Connection && meaning && !texts.empty()) {
+        std::string line = meaning;
+        line.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(line.front())));
+        texts.front() += "\n" + line + ".";
+    }
+    return texts;
+}
+
+namespace {
+
+Outcome RunAndShowOnce(const std::string& progress, const std::function<Outcome()>& operation) {
+    Outcome outcome = RunHostOperation(progress, operation);
+    Outcome shown = outcome;
+    shown.texts = WindowTexts(outcome);
+    ShowOutcome(shown);
+    return outcome;
+}
+
+} // namespace
+
+Outcome RunAndShow(const std::string& progress, const std::function<Outcome()>& operation) {
+    Outcome outcome = RunAndShowOnce(progress, operation);
     if (outcome.cause != Outcome::Cause::Connection ||
         outcome.returnCode != CWB_PASSWORD_LEVEL_LOWERED)
         return outcome;
@@ -50,9 +98,7 @@ Outcome RunAndShow(const std::function<Outcome()>& operation) {
         system + "?");
     if (!accept || cwbCO_AcceptPasswordLevel(system.c_str()) != CWB_OK)
         return outcome;
-    outcome = operation();
-    ShowOutcome(outcome);
-    return outcome;
+    return RunAndShowOnce(progress, operation);
 }
 
 const char* ReturnCodeMeaning(unsigned long rc) {
@@ -69,6 +115,10 @@ const char* ReturnCodeMeaning(unsigned long rc) {
         return "the host did not answer in time";
     case CWB_REPLY_LOST:
         return "the request reached the host, but its answer was lost";
+    case CWB_CANCELLED:
+        return "the wait for the host was cancelled before the request left";
+    case CWB_SIGNON_CANCELLED:
+        return "the sign-on was cancelled; the host was not asked";
     case CWB_CERTIFICATE_ERROR:
         return "the host's TLS certificate was not trusted (see ca_file in the systems file)";
     case CWB_USER_UNKNOWN:

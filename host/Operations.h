@@ -26,14 +26,27 @@ enum class ListKind { Recipients, Groups };
 // host ended the list.
 ListOutcome FetchList(ListKind kind);
 
-// The outcome's texts, each in a message box, in order.
+// The outcome's texts, each in a message box, in order, and its status line.
 void ShowOutcome(const Outcome& outcome);
 
-// Runs `operation` on CurrentSystem and shows its outcome. When the host announced a lower
+// What the progress of each operation on `system` says (Latin-1, without an ellipsis).
+std::string SendProgress(const std::string& system);
+std::string ListProgress(ListKind kind, const std::string& system);
+std::string PasswordChangeProgress(const std::string& system);
+
+// What the picker shows for a list the host ended without a single entry.
+std::string EmptyListText(ListKind kind, const std::string& system);
+
+// The window's boxes for an outcome: a failed connect's box (its fixed words and code)
+// gets a line that says what the code means.
+std::vector<std::string> WindowTexts(const Outcome& outcome);
+
+// Runs `operation` on CurrentSystem through the operation runner, saying `progress` while
+// it waits, and shows its outcome with the window's texts. When the host announced a lower
 // password level than it used before, asks whether to accept it; on Yes it is accepted and
 // the operation, which had sent nothing, runs once more and its outcome is shown in turn.
 // Returns the last outcome.
-Outcome RunAndShow(const std::function<Outcome()>& operation);
+Outcome RunAndShow(const std::string& progress, const std::function<Outcome()>& operation);
 
 // What a return code of a failed connect means, in words, for the codes the layer
 // gives; null for others.

@@ -20,12 +20,14 @@ struct Outcome {
         NoSystem,   // no system is chosen
         Connection, // connecting or signing on failed, with its return code
         Host,       // the set-up, the call or the list failed
+        Cancelled,  // the user cancelled a sign-on or the wait before the request left
     };
 
     Result result = Result::NotDone;
     Cause cause = Cause::None;
     unsigned returnCode = 0;        // of the failed connect
     std::vector<std::string> texts; // the message boxes' texts, in order (Latin-1)
+    std::string status;             // a line for the status bar rather than a box (Latin-1)
 
     bool Done() const { return result == Result::Done; }
     void NotDoneBecause(Cause why, std::string text) {

@@ -17,6 +17,9 @@ class IMessagePresenter {
         ShowMessage(text);
         return false;
     }
+    // A line the user needs no box for (a cancel's result): the window's status bar.
+    // Elsewhere it is shown as a message.
+    virtual void ShowStatus(std::string_view text) { ShowMessage(text); }
 };
 
 // Null restores the default presenter, which writes to stderr.

@@ -23,6 +23,7 @@ extern "C" {
 #define CWB_TIMEOUT 4104u              /* the host did not answer in time */
 #define CWB_CERTIFICATE_ERROR 4105u    /* TLS: the host's certificate was not trusted */
 #define CWB_REPLY_LOST 4106u           /* a call was sent but its answer lost: it may have run */
+#define CWB_CANCELLED 4107u            /* cwbCO_Cancel ended the wait before the request left */
 
 /* Sign-on refusals an IBM i host tells apart (ibmi:// systems) */
 #define CWB_USER_UNKNOWN 4110u       /* no user profile of that name */
@@ -30,7 +31,7 @@ extern "C" {
 #define CWB_PASSWORD_EXPIRED 4112u   /* the password must be changed first (cwbCO_ChangePassword) */
 #define CWB_USER_DISABLED 4113u      /* the user profile is disabled */
 #define CWB_SIGNON_REFUSED 4114u     /* any other refusal; the host's code is in the text */
-/* Sign-ons a host refused unchecked, to slow down guessing (4118 is cwbsignon.h's) */
+/* Sign-ons a host refused unchecked, to slow down guessing (4118 and 4120 are cwbsignon.h's) */
 #define CWB_USER_LOCKED_OUT 4115u /* too many failed sign-ons; the text says until when */
 #define CWB_SIGNON_DELAYED 4116u  /* failed sign-ons: wait; the text says how long */
 #define CWB_HOST_BUSY 4117u       /* the host is busy checking sign-ons: retry shortly */

@@ -23,6 +23,15 @@ unsigned int cwbCO_GetNextSysName(cwbCO_SysListHandle listHandle, char* systemNa
                                   unsigned long bufferSize, unsigned long* needed);
 unsigned int cwbCO_DeleteSysListHandle(cwbCO_SysListHandle listHandle);
 
+/* Extension: ends the waits of this process's host calls. Every wait on the network, on a
+   password_command or on a data queue, now or later, ends within a few tens of milliseconds:
+   the call fails with CWB_CANCELLED while its request had not left, CWB_REPLY_LOST once it
+   had (the host may have acted on it). It lasts until cwbCO_ResetCancel. Any thread may call
+   it, and so may a signal handler. */
+void cwbCO_Cancel(void);
+void cwbCO_ResetCancel(void);
+int cwbCO_Cancelled(void);
+
 #ifdef __cplusplus
 }
 #endif

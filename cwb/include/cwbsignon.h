@@ -18,7 +18,10 @@ extern "C" {
 
 /* The host refused the new password of cwbCO_ChangePassword by its rules (too short, the
    same as the old one, ...); the error handle holds the host's own text. */
-#define CWB_NEW_PASSWORD_REFUSED 4118u
+#define CWB_NEW_PASSWORD_REFUSED 4120u
+
+/* The prompt was cancelled (or could not ask): nothing reached the host. */
+#define CWB_SIGNON_CANCELLED 4118u
 
 /* Longest user id and password, in characters. The areas a prompt fills hold that many
    in UTF-8 (at most four bytes each) and a terminator. */
@@ -31,7 +34,8 @@ extern "C" {
    user to show (possibly empty) and receives the one chosen; `password` receives the
    password. Both are terminated within their sizes and hold the bytes the systems file
    would hold (UTF-8). Returns non-zero for OK, 0 for Cancel: the connect then fails with
-   the refusal's code, or CWB_SECURITY_ERROR when nothing was refused yet. */
+   CWB_SIGNON_CANCELLED, and the host is not asked again. The call may come on any thread
+   that connects; a window shows its dialog on its own thread. */
 typedef int (*cwbCO_SignOnPrompt)(const char* systemName, const char* reason, char* userId,
                                   unsigned long userIdSize, char* password,
                                   unsigned long passwordSize, void* context);

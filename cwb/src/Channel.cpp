@@ -4,6 +4,8 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 
+#include "Cancel.h"
+
 namespace cwb {
 
 namespace {
@@ -34,6 +36,8 @@ std::string CertificateProblem(SSL* ssl) {
 } // namespace
 
 Status TimedOut(const Peer& peer) {
+    if (Cancelled())
+        return Status::Fail(CWB_CANCELLED, "The wait for " + peer.where + " was cancelled.");
     return Status::Fail(CWB_TIMEOUT, "No answer from " + peer.where + " within " +
                                          std::to_string(peer.timeoutSeconds) +
                                          " s; the connection was closed.");
@@ -61,9 +65,15 @@ void Channel::Close() {
 
 bool Channel::RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver) {
     io_.restart();
-    io_.run_until(deadline);
-    if (io_.stopped())
-        return true;
+    // In slices, so that a cancel from another thread or a signal ends the wait soon.
+    while (!Cancelled()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            break;
+        io_.run_until(std::min(deadline, now + kCancelCheck));
+        if (io_.stopped())
+            return true;
+    }
     // Closing the socket completes its pending operations as aborted.
     if (resolver)
         resolver->cancel();

@@ -1,7 +1,20 @@
+#include <atomic>
+
+#include "Cancel.h"
 #include "State.h"
 #include "cwbco.h"
 
 using namespace cwb;
+
+namespace {
+// Lock-free, so that a signal handler may set it.
+std::atomic<bool> cancelled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+} // namespace
+
+bool cwb::Cancelled() {
+    return cancelled.load(std::memory_order_relaxed);
+}
 
 extern "C" {
 
@@ -87,6 +100,18 @@ unsigned int cwbCO_DeleteSysListHandle(cwbCO_SysListHandle listHandle) {
     if (auto injected = Intercept("cwbCO_DeleteSysListHandle"))
         return injected->rc;
     return SysLists().Remove(listHandle) ? CWB_OK : CWB_INVALID_HANDLE;
+}
+
+void cwbCO_Cancel(void) {
+    cancelled.store(true, std::memory_order_relaxed);
+}
+
+void cwbCO_ResetCancel(void) {
+    cancelled.store(false, std::memory_order_relaxed);
+}
+
+int cwbCO_Cancelled(void) {
+    return Cancelled() ? 1 : 0;
 }
 
 } // extern "C"

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <thread>
 
+#include "Cancel.h"
 #include "State.h"
 #include "cwbdq.h"
 
@@ -123,6 +124,11 @@ unsigned int cwbDQ_Read(cwbDQ_QueueHandle queueHandle, cwbDQ_Data data, long wai
         if (status.rc != CWBDQ_TIMED_OUT || waitTime == 0 ||
             (waitTime > 0 && Clock::now() >= deadline))
             break;
+        if (Cancelled()) {
+            status = Status::Fail(CWB_CANCELLED,
+                                  "The wait on data queue " + queue->name + " was cancelled.");
+            break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!status.ok())

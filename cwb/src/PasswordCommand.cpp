@@ -1,5 +1,6 @@
 #include "PasswordCommand.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Cancel.h"
 #include "cwbsignon.h"
 
 extern char** environ;
@@ -53,12 +55,16 @@ bool ReadOutput(int fd, std::string& output, Clock::time_point deadline) {
     char buffer[4096];
     bool inTime = true;
     while (output.size() < kMostOutput) {
-        const int wait = MillisecondsUntil(deadline);
+        const int wait = Cancelled() ? 0
+                                     : std::min(MillisecondsUntil(deadline),
+                                                static_cast<int>(kCancelCheck.count()));
         pollfd ready{fd, POLLIN, 0};
         const int n = wait > 0 ? ::poll(&ready, 1, wait) : 0;
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0) {
+            if (!Cancelled() && MillisecondsUntil(deadline) > 0)
+                continue;
             inTime = false;
             break;
         }
@@ -82,7 +88,7 @@ std::optional<int> WaitForExit(pid_t pid, Clock::time_point deadline) {
             return status;
         if (done < 0 && errno != EINTR)
             return 0; // reaped elsewhere (SIGCHLD ignored): what it printed decides
-        if (Clock::now() >= deadline)
+        if (Clock::now() >= deadline || Cancelled())
             return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -142,6 +148,8 @@ Status RunPasswordCommand(const SystemConfig& system, std::string& password) {
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
         Wipe(output);
+        if (Cancelled())
+            return Status::Fail(CWB_CANCELLED, who + " was stopped: the wait was cancelled.");
         return failed("did not finish within " + std::to_string(system.timeoutSeconds) +
                       " s (the system's timeout).");
     }

@@ -14,6 +14,8 @@
 #include "ProcessState.h"
 #include "SignOn.h"
 #include "TcpBackend.h"
+#include "cwbco.h"
+#include "cwbsignon.h"
 #include "cwbtest.h"
 
 namespace cwb {
@@ -216,9 +218,8 @@ std::unique_ptr<Backend> SignOnAsked(std::string_view systemName, const SystemCo
             }
             credentials = AskSignOn(systemName, user, reason);
             if (!credentials) {
-                status = refused ? *refused
-                                 : Status::Fail(CWB_SECURITY_ERROR,
-                                                "Sign-on to " + system.name + " was cancelled.");
+                status = Status::Fail(CWB_SIGNON_CANCELLED,
+                                      "Sign-on to " + system.name + " was cancelled.");
                 return nullptr;
             }
             if (credentials->user.empty()) {
@@ -347,6 +348,7 @@ namespace cwbtest {
 
 void Reset() {
     ForgetProcess();
+    cwbCO_ResetCancel();
     cwb::EmbeddedBackend::ForgetEngines();
     auto& seam = cwb::TheSeam();
     seam.active = true;

@@ -8,6 +8,8 @@
 
 #include "MessagePresenter.h"
 #include "Operations.h"
+#include "ProcessState.h"
+#include "QtMessagePresenter.h"
 #include "Resource.h"
 #include "Strings.h"
 #include "TemplateWidgets.h"
@@ -24,18 +26,11 @@ QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QWidget* MainWindow() {
-    for (auto* window : QApplication::topLevelWidgets())
-        if (qobject_cast<QMainWindow*>(window) && window->isVisible())
-            return window;
-    return QApplication::activeWindow();
-}
-
 } // namespace
 
 // Without a parent the dialog belongs to the main window, as the other dialogs do: it
 // opens centred over it and stays above it.
-CBrowseOptionsDlg::CBrowseOptionsDlg(QWidget* parent) : QDialog(parent ? parent : MainWindow()) {
+CBrowseOptionsDlg::CBrowseOptionsDlg(QWidget* parent) : QDialog(parent ? parent : DialogParent()) {
     InstallContextHelp();
     ApplyDialogTemplate(this, *FindDialogTemplate(IDD_BROWSE_OPTIONS));
     m_listCtrl = Control<QTreeWidget>(this, IDC_LIST);
@@ -67,16 +62,33 @@ void CBrowseOptionsDlg::OnInitDialog() {
          Latin1(LoadString(recipients ? IDS_DESCRIPTION_HEADING : IDS_GROUP_DESCRIPTION_HEADING))});
     m_listCtrl->header()->resizeSection(0, 100);
     m_listCtrl->header()->resizeSection(1, 300);
+    const auto kind = recipients ? ListKind::Recipients : ListKind::Groups;
+    ListOutcome list;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    auto list = FetchList(recipients ? ListKind::Recipients : ListKind::Groups);
+    const auto outcome = RunAndShow(ListProgress(kind, CurrentSystem), [&list, kind]() -> Outcome {
+        list = FetchList(kind);
+        return list;
+    });
     QApplication::restoreOverrideCursor();
-    m_arrEntries = std::move(list.entries);
+    if (outcome.cause == Outcome::Cause::Cancelled) {
+        // Nothing was listed, so nothing can be added to To:.
+        QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
+        return;
+    }
+    if (outcome.Done())
+        m_arrEntries = std::move(list.entries);
     for (const auto& entry : m_arrEntries) {
         auto* row = new QTreeWidgetItem(m_listCtrl);
         row->setText(0, Latin1(entry.name));
         row->setText(1, Latin1(entry.description));
     }
-    ShowOutcome(list);
+    if (outcome.Done() && m_arrEntries.empty()) {
+        // Said in the list itself, on a row that cannot be picked.
+        auto* row = new QTreeWidgetItem(m_listCtrl);
+        row->setText(0, Latin1(EmptyListText(kind, CurrentSystem)));
+        row->setFlags(Qt::NoItemFlags);
+        row->setFirstColumnSpanned(true);
+    }
 }
 
 void CBrowseOptionsDlg::accept() {

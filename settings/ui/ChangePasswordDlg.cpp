@@ -5,7 +5,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "HostOperation.h"
 #include "MessagePresenter.h"
+#include "Operations.h"
 #include "PasswordChange.h"
 #include "ProcessState.h"
 #include "Resource.h"
@@ -55,9 +57,12 @@ void CChangePasswordDlg::OnOk() {
                             TakeSecret(new_), TakeSecret(confirmation_)};
     PasswordChangeResult result;
     {
-        // The host is asked on this thread, as a send is: the wait cursor says so.
+        // The host is asked off the window's thread, as a send is: the wait cursor says so.
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        result = ChangePassword(form);
+        RunHostOperation(PasswordChangeProgress(system_), [&form, &result] {
+            result = ChangePassword(form);
+            return Outcome{};
+        });
         QApplication::restoreOverrideCursor();
     }
     for (std::string* secret : {&form.oldPassword, &form.newPassword, &form.confirmation})

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <cstring>
 
+#include "HostOperation.h"
+#include "QtMessagePresenter.h"
 #include "Resource.h"
 #include "Strings.h"
 #include "TemplateWidgets.h"
@@ -47,11 +49,15 @@ quint32 CSignOnDlg::HelpHitTest(const QPoint& clientPoint) const {
 
 bool CWindowSignOn::AskSignOn(const std::string& system, const std::string& reason,
                               std::string& user, std::string& password) {
-    QWidget* parent = QApplication::activeModalWidget();
-    if (!parent)
-        parent = QApplication::activeWindow();
+    // Asked on the host operation's thread; the dialog is the window's.
+    HostOperation::AskingUser asking;
+    return OnGuiThread([&] { return Ask(system, reason, user, password); });
+}
+
+bool CWindowSignOn::Ask(const std::string& system, const std::string& reason, std::string& user,
+                        std::string& password) {
     CSignOnDlg dialog(QString::fromLatin1(system.c_str()), QString::fromStdString(user),
-                      QString::fromLatin1(reason.c_str()), parent);
+                      QString::fromLatin1(reason.c_str()), DialogParent());
     // The host call's wait cursor would say the program is busy while it waits for the user.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     const bool ok = dialog.exec() == QDialog::Accepted;

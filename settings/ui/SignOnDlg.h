@@ -34,4 +34,8 @@ class CWindowSignOn final : public ISignOnPrompter {
   public:
     bool AskSignOn(const std::string& system, const std::string& reason, std::string& user,
                    std::string& password) override;
+
+  private:
+    static bool Ask(const std::string& system, const std::string& reason, std::string& user,
+                    std::string& password);
 };

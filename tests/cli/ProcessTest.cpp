@@ -2,6 +2,10 @@
 // tavo400-hostd on a loopback port: real standard streams, exit statuses and files.
 #include "CliFixture.h"
 
+#include <asio.hpp>
+#include <csignal>
+#include <thread>
+
 using namespace hostdtest;
 
 namespace {
@@ -88,4 +92,26 @@ TEST_F(ProcessTest, ExitStatusesOfAProcess) {
     EXPECT_TRUE(unasked.err.ends_with("run at a terminal without --no-prompt to be asked for it\n"))
         << unasked.err;
     EXPECT_TRUE(Outbox().empty());
+}
+
+// Ctrl+C or SIGTERM while the host is silent: the wait ends at once, nothing was sent.
+TEST_F(ProcessTest, InterruptedWaitsEndAtOnceAndSaySo) {
+    asio::io_context io;
+    asio::ip::tcp::acceptor silent(io, {asio::ip::make_address("127.0.0.1"), 0});
+    const auto mute =
+        SystemsFile(daemonDir, "tcp://127.0.0.1:" + std::to_string(silent.local_endpoint().port()),
+                    "secret42", 30);
+    const std::vector<std::vector<std::string>> commands = {{"--to", "ops", "--body", "b"},
+                                                            {"--list", "groups"}};
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}})
+        for (auto args : commands) {
+            SCOPED_TRACE(args[0] + " " + std::to_string(signal));
+            args.insert(args.begin(), {SendBinary(), "--config", mute.string()});
+            const auto err = dir / ("interrupted-err" + std::to_string(signal) + args[3]);
+            const pid_t pid = Spawn(args, "/dev/null", "/dev/null", err.string());
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ::kill(pid, signal);
+            EXPECT_EQ(WaitExit(pid), status);
+            EXPECT_EQ(ReadText(err), "tavo400-send: interrupted: nothing was sent\n");
+        }
 }

@@ -112,7 +112,7 @@ TEST_F(SignOnTest, AskedOnceARunAndTheAcceptedPasswordServesLaterConnects) {
     EXPECT_EQ(Connect(), CWB_SECURITY_ERROR);
     prompt.Register();
     prompt.answers = {kCancel, kRight};
-    EXPECT_EQ(Connect(), CWB_SECURITY_ERROR) << "Cancel fails the connect";
+    EXPECT_EQ(Connect(), CWB_SIGNON_CANCELLED) << "Cancel fails the connect";
     EXPECT_EQ(OpenQueue(errors), CWB_SECURITY_ERROR) << "and caches nothing";
     EXPECT_EQ(Connect(), CWB_OK);
     EXPECT_EQ(prompt.shown.size(), 3u);
@@ -130,17 +130,13 @@ TEST_F(SignOnTest, RefusalIsAskedAgainWithItsReasonUntilAcceptedOrCancelled) {
     const std::string ibmiRefusal = "the password is not correct.";
     const Case cases[] = {
         {daemon->Address(), {kWrong, kRight}, CWB_OK, {"", tcpRefusal}, "OPER"},
-        {daemon->Address(), {kWrong, kCancel}, CWB_SECURITY_ERROR, {"", tcpRefusal}, "OPER"},
+        {daemon->Address(), {kWrong, kCancel}, CWB_SIGNON_CANCELLED, {"", tcpRefusal}, "OPER"},
         {daemon->IbmiAddress(),
          {kWrong, kWrong, kRight},
          CWB_OK,
          {"", ibmiRefusal, ibmiRefusal},
          "OPER"},
-        {daemon->IbmiAddress(),
-         {kWrong, kCancel},
-         CWB_PASSWORD_INCORRECT,
-         {"", ibmiRefusal},
-         "OPER"},
+        {daemon->IbmiAddress(), {kWrong, kCancel}, CWB_SIGNON_CANCELLED, {"", ibmiRefusal}, "OPER"},
         // the user typed is shown again; an empty one is not sent to the host
         {daemon->Address(),
          {{true, "NOBODY", "x"}, {true, "", "x"}, kRight},

@@ -1,5 +1,6 @@
 #include <QtTest>
 #include <QtWidgets>
+#include <asio.hpp>
 #include <optional>
 
 #include "AboutDlg.h"
@@ -10,12 +11,14 @@
 #include "HostEngine.h"
 #include "KeyIndicators.h"
 #include "MainFrame.h"
+#include "OperationProgress.h"
 #include "Resource.h"
 #include "StatusBar.h"
 #include "TemplateWidgets.h"
 #include "TextToolBar.h"
 #include "TopPaneView.h"
 #include "UiResources.h"
+#include "cwb.h"
 
 namespace {
 
@@ -163,13 +166,57 @@ class MainFrameTest : public QObject {
 
     void aFailureIsNotConfirmedAndGroupsGoAsGroups() {
         frame->InitialUpdate();
-        cwbtest::FailNext("cwbRC_StartSys", 8);
         Compose("network", "", "Shift change", false);
-        frame->Action(ID_SEND)->trigger();
+        for (const unsigned rc : {8u, CWB_TIMEOUT}) {
+            cwbtest::FailNext("cwbRC_StartSys", rc);
+            frame->Action(ID_SEND)->trigger();
+        }
+        // a code the layer explains gets a line that says what it means
         QCOMPARE(client->shown.shown,
-                 (std::vector<std::string>{"Unable to obtain connection to Demo, return code 8"}));
+                 (std::vector<std::string>{"Unable to obtain connection to Demo, return code 8",
+                                           "Unable to obtain connection to Demo, return code "
+                                           "4104\nThe host did not answer in time."}));
         frame->Action(ID_SEND)->trigger();
         QVERIFY(Host400()->Outbox().at(0).groups);
+    }
+
+    // A host that takes the connection and never answers, with a long timeout: the window
+    // keeps drawing, shows what it waits for, and Cancel ends the wait with nothing sent.
+    void aSilentHostNeitherFreezesTheWindowNorOutlastsCancel() {
+        asio::io_context io;
+        asio::ip::tcp::acceptor silent(io, {asio::ip::make_address("127.0.0.1"), 0});
+        client.emplace("[SILENT]\naddress = tcp://127.0.0.1:" +
+                       std::to_string(silent.local_endpoint().port()) +
+                       "\nuser = oper\npassword = secret42\ntimeout = 30\n");
+        CurrentSystem = "SILENT";
+        CQtOperationRunner runner;
+        SetOperationRunner(&runner);
+        frame->show();
+        frame->InitialUpdate();
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+        tick.start(20);
+        QStringList waitedFor;
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, [&waitedFor] {
+            if (auto* progress =
+                    qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
+                waitedFor << progress->labelText();
+                QTest::keyClick(progress, Qt::Key_Escape);
+            }
+        });
+        cancel.start(50);
+        Compose("SMITH", "Subject", "Body");
+        frame->Action(ID_SEND)->trigger();
+        QTest::mouseClick(frame->TopPane()->ToButton(), Qt::LeftButton);
+        QCOMPARE(waitedFor, (QStringList{QString::fromUtf8("Sending to Silent\u2026"),
+                                         QString::fromUtf8("Fetching the recipient list from "
+                                                           "Silent\u2026")}));
+        QVERIFY2(ticks >= 40, qPrintable(QString::number(ticks))); // two half-second waits
+        QCOMPARE(client->shown.shown, (std::vector<std::string>{"Not sent.", "Not sent."}));
+        QCOMPARE(QByteArray::fromStdString(ToEdit->WindowText()), QByteArray("SMITH"));
+        SetOperationRunner(nullptr);
     }
 
     void toButtonPicksFromTheHostsList() {

@@ -106,6 +106,14 @@ class PanesTest : public QObject {
         QCOMPARE(groups->windowTitle(), QString("Select Groups"));
         QCOMPARE(groups->List()->headerItem()->text(0), QString("Group"));
         QCOMPARE(Column(groups->List(), 0), (QStringList{"Day", "Night"}));
+
+        // an empty directory says so, on a row that cannot be picked
+        cwbtest::Engine("DEMO")->ReplaceDirectory({}, {});
+        const auto empty = Picker("*GRPL");
+        QCOMPARE(Column(empty->List(), 0), (QStringList{"The directory on Demo holds no groups."}));
+        empty->List()->selectAll();
+        empty->accept();
+        QVERIFY(empty->m_arrSelected.empty());
     }
 
     void pickerReturnsSelectionInRowOrder() {

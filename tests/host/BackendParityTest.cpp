@@ -4,7 +4,10 @@
 #include "HostFixture.h"
 
 #include <algorithm>
+#include <csignal>
+#include <thread>
 
+#include "HostOperation.h"
 #include "HostdProcess.h"
 #include "Latin1Text.h"
 #include "cwbdq.h"
@@ -98,6 +101,52 @@ TEST_P(BackendParityTest, ListsArriveWholeAndInOrder) {
             EXPECT_TRUE(item.name != "PRTROOM" || item.description.empty());
     }
     EXPECT_TRUE(link.LastOutcome().texts.empty());
+}
+
+// A host that stops answering: Cancel ends the wait long before the 30 s timeout, and the
+// outcome says how far the operation got, as the outbox shows it afterwards.
+TEST_P(BackendParityTest, CancelTellsWhetherTheRequestHadLeft) {
+    if (!daemon)
+        GTEST_SKIP() << "the embedded host never waits";
+    const auto address = GetParam() == "tcp" ? daemon->Address() : daemon->IbmiAddress();
+    const auto section =
+        "\naddress = " + address + "\nuser = OPER\npassword = secret42\ntimeout = 30\n";
+    cwbtest::UseSystems("[SYSA]" + section + "[SYSB]" + section);
+    ASSERT_TRUE(Submit({1, 1, "ops       ", "first", ""}).Done());
+    ::kill(daemon->Pid(), SIGSTOP);
+    const auto cancelled = [](const std::function<Outcome()>& work) {
+        HostOperation operation("Waiting", work);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        operation.Cancel();
+        return operation.Result();
+    };
+    const auto start = std::chrono::steady_clock::now();
+    // SYSA's connection is open: the message has left when Cancel comes.
+    const auto sent = cancelled([] { return Submit({1, 1, "ops       ", "second", ""}); });
+    EXPECT_EQ(sent.result, Outcome::Result::Unknown);
+    ListOutcome list;
+    const auto listed =
+        cancelled([&list]() -> Outcome { return list = FetchList(ListKind::Groups); });
+    EXPECT_EQ(listed.cause, Outcome::Cause::Cancelled);
+    EXPECT_EQ(listed.status, "Not sent.");
+    EXPECT_TRUE(list.entries.empty());
+    // SYSB still signs on: nothing of the message has left.
+    CurrentSystem = "SYSB";
+    const auto unsent = cancelled([] { return Submit({1, 1, "ops       ", "third", ""}); });
+    EXPECT_EQ(unsent.cause, Outcome::Cause::Cancelled);
+    EXPECT_TRUE(unsent.texts.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    ::kill(daemon->Pid(), SIGCONT);
+    std::vector<std::string> bodies;
+    for (int i = 0; i < 100 && bodies.size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        bodies.clear();
+        for (const auto& message : Outbox())
+            bodies.push_back(message.body);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // nothing more comes
+    EXPECT_EQ(Outbox().size(), 2u);
+    EXPECT_EQ(bodies, (std::vector<std::string>{"second", "first"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BackendParityTest,

@@ -137,7 +137,9 @@ TEST_F(SubmitMessageTest, ALoweredPasswordLevelIsAcceptedAndTriedAgainOnlyOnYes)
         RestartProcess();
         shown.answerYes = yes;
         cwbtest::FailNext("cwbRC_StartSys", CWB_PASSWORD_LEVEL_LOWERED);
-        const auto outcome = RunAndShow([] { return Submit({1, 1, "SMITH     ", "b", "s"}); });
+        const auto outcome = RunAndShow("Sending to SYSA", [] {
+            return Submit({1, 1, "SMITH     ", "b", "s"});
+        });
         EXPECT_EQ(outcome.Done(), yes);
         EXPECT_EQ(cwbtest::CountCalls("cwbCO_AcceptPasswordLevel", "SYSA"), yes ? 1 : 0);
         EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), yes ? 2 : 1);
