@@ -229,11 +229,13 @@ class Command {
     }
 
     // CurrentSystem as the window would start with it, or the one named by --system.
-    // False when the named one is not configured.
+    // False when the named one is not configured, or when the systems file cannot be used:
+    // the layer's own text, shown then, says what is wrong with the file and where.
     bool ChooseSystem() {
         const std::string stored = LoadStartupSettings(); // restores saved delivery modes
         if (options_.system.empty()) {
-            ChooseStartupSystem();
+            if (ChooseStartupSystem() == CWB_CONFIG_ERROR)
+                return false;
             if (!CurrentSystem.empty())
                 reporter_.Note("system " + Latin1ToUtf8(CurrentSystem) +
                                (CurrentSystem == stored ? " (stored in ./dftsys.ini)"

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "Resource.h"
+
 namespace {
 
 // NEL (0x85) is a line break too: left in, it would reach the host as its new-line code.
@@ -77,6 +79,19 @@ std::size_t FieldLength(std::string_view text) {
         }
     }
     return length;
+}
+
+std::string PasteRefusal(int controlId, std::size_t limit, std::size_t kept, std::size_t pasted) {
+    const std::size_t room = kept < limit ? limit - kept : 0;
+    if (pasted <= room)
+        return {};
+    // named as the window labels them, the body by what it is
+    const char* field = controlId == IDC_TO        ? "To"
+                        : controlId == IDC_SUBJECT ? "Subject"
+                        : controlId == IDC_BODY    ? "the body"
+                                                   : "the field";
+    return "Not pasted: " + std::string(field) + " holds at most " + std::to_string(limit) +
+           (limit == 1 ? " character." : " characters.");
 }
 
 std::string AppendPickedNames(std::string_view toText, const std::vector<std::string>& picked) {

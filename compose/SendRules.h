@@ -41,6 +41,11 @@ std::string FlattenText(std::string_view text);
 // written.
 std::size_t FieldLength(std::string_view text);
 
+// A paste of `pasted` characters (as FieldLength counts) into the field `controlId`
+// (IDC_TO, IDC_SUBJECT, IDC_BODY) that keeps `kept` of at most `limit`: empty when it
+// fits, else the status-bar words that say why it is refused whole.
+std::string PasteRefusal(int controlId, std::size_t limit, std::size_t kept, std::size_t pasted);
+
 // The To: text after the picker's OK: the old text without trailing white space, then
 // the picked names one per line. An empty first name still starts a line.
 std::string AppendPickedNames(std::string_view toText, const std::vector<std::string>& picked);

@@ -34,6 +34,7 @@ struct Walk {
     cwbSV_ErrHandle errors = 0;
     cwbCO_SysListHandle list = 0;
     std::string defaultName;
+    unsigned rc = CWB_OK; // of the step that failed
 };
 
 // The error text of a failed call: "%s" on success, else the fetch's own failure.
@@ -49,7 +50,8 @@ bool FetchErrorText(cwbSV_ErrHandle errors, std::string& text, unsigned& rc) {
 }
 
 bool StartWalk(Walk& walk) {
-    unsigned rc = cwbSV_CreateErrHandle(&walk.errors);
+    unsigned& rc = walk.rc;
+    rc = cwbSV_CreateErrHandle(&walk.errors);
     if (rc != CWB_OK) {
         ShowMessageBox(Format("cwbSV_CreateErrHandle failed with return code %d.", rc));
         return false;
@@ -83,13 +85,11 @@ bool StartWalk(Walk& walk) {
     return true;
 }
 
-bool ListSize(cwbCO_SysListHandle list, unsigned long& size) {
+unsigned ListSize(cwbCO_SysListHandle list, unsigned long& size) {
     const unsigned rc = cwbCO_GetSysListSize(list, &size);
-    if (rc != CWB_OK) {
+    if (rc != CWB_OK)
         ShowMessageBox(Format("cwbCO_GetSysListSize failed with return code %d.", rc));
-        return false;
-    }
-    return true;
+    return rc;
 }
 
 // One entry; a failure costs that entry only.
@@ -110,13 +110,11 @@ bool NextName(cwbCO_SysListHandle list, std::string& name) {
     return true;
 }
 
-bool EndWalk(cwbCO_SysListHandle list) {
+unsigned EndWalk(cwbCO_SysListHandle list) {
     const unsigned rc = cwbCO_DeleteSysListHandle(list);
-    if (rc != CWB_OK) {
+    if (rc != CWB_OK)
         ShowMessageBox(Format("cwbCO_DeleteSysListHandle failed with return code %d.\n\r", rc));
-        return false;
-    }
-    return true;
+    return rc;
 }
 
 } // namespace
@@ -126,17 +124,17 @@ std::string NormalizeSystemName(std::string_view name) {
     return records::DisplayName(name);
 }
 
-void ChooseStartupSystem() {
+unsigned ChooseStartupSystem() {
     const std::string stored = LoadStartupSettings();
     Walk walk;
     if (!StartWalk(walk))
-        return;
+        return walk.rc;
     std::string candidate = NormalizeSystemName(walk.defaultName);
     if (stored != candidate) {
         cwbSV_DeleteErrHandle(walk.errors);
         unsigned long size = 0;
-        if (!ListSize(walk.list, size))
-            return;
+        if (const unsigned rc = ListSize(walk.list, size); rc != CWB_OK)
+            return rc;
         for (unsigned long i = 1; i <= size; ++i) {
             std::string name;
             if (NextName(walk.list, name) && name == stored) {
@@ -144,11 +142,12 @@ void ChooseStartupSystem() {
                 break;
             }
         }
-        if (!EndWalk(walk.list))
-            return;
+        if (const unsigned rc = EndWalk(walk.list); rc != CWB_OK)
+            return rc;
     }
     CurrentSystem = candidate;
     ShowSystemInTitle();
+    return CWB_OK;
 }
 
 std::string SystemTitle() {
@@ -194,7 +193,7 @@ std::optional<std::vector<std::string>> ConfiguredSystems() {
     cwbSV_DeleteErrHandle(errors);
     std::vector<std::string> names;
     unsigned long size = 0;
-    if (ListSize(list, size))
+    if (ListSize(list, size) == CWB_OK)
         for (unsigned long i = 1; i <= size; ++i)
             if (std::string name; NextName(list, name))
                 names.push_back(std::move(name));
@@ -210,14 +209,14 @@ SystemChoices LoadSystemChoices() {
     const std::string preselection = NormalizeSystemName(walk.defaultName);
     cwbSV_DeleteErrHandle(walk.errors);
     unsigned long size = 0;
-    if (!ListSize(walk.list, size))
+    if (ListSize(walk.list, size) != CWB_OK)
         return choices;
     for (unsigned long i = 1; i <= size; ++i) {
         std::string name;
         if (NextName(walk.list, name))
             choices.names.push_back(std::move(name));
     }
-    if (!EndWalk(walk.list))
+    if (EndWalk(walk.list) != CWB_OK)
         return choices;
     choices.selection = FindByPrefix(choices.names, preselection);
     const auto stored = ReadStoredSystemName();

@@ -13,8 +13,10 @@
 std::string NormalizeSystemName(std::string_view name);
 
 // At start-up: the stored system if it is still configured under exactly that
-// (normalised) name, else the default system. May restore saved delivery modes.
-void ChooseStartupSystem();
+// (normalised) name, else the default system. May restore saved delivery modes. Returns
+// CWB_OK, or the return code of the layer's step that failed (CWB_CONFIG_ERROR: the
+// systems file cannot be used), whose text was shown.
+unsigned ChooseStartupSystem();
 
 // "TAVO/400 Express" or "TAVO/400 Express (Mysys)".
 std::string SystemTitle();

@@ -2,13 +2,16 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTextBlock>
 
 #include "Latin1Text.h"
 #include "Resource.h"
+#include "SendRules.h"
 
 CExtEdit* ToEdit = nullptr;
 CExtEdit* SubjectEdit = nullptr;
@@ -186,19 +189,23 @@ bool CExtEdit::canInsertFromMimeData(const QMimeData* source) const {
 
 void CExtEdit::insertFromMimeData(const QMimeData* source) {
     if (source->hasText())
-        Insert(source->text());
+        Insert(source->text(), true);
 }
 
-void CExtEdit::Insert(QString text) {
+void CExtEdit::Insert(QString text, bool pasted) {
     if (isReadOnly())
         return;
     text = Admit(text, multiLine_);
     QTextCursor cursor = textCursor();
     const std::size_t kept =
         Length() - Counted(cursor.selectedText().replace(QChar::ParagraphSeparator, QChar('\n')));
-    const std::size_t room = kept < limit_ ? limit_ - kept : 0;
-    if (Counted(text) > room) {
-        QApplication::beep(); // nothing cut: what does not fit is not taken at all
+    // nothing cut: what does not fit is not taken at all
+    if (const auto refusal = PasteRefusal(controlId_, limit_, kept, Counted(text));
+        !refusal.empty()) {
+        QApplication::beep();
+        // a typed key explains itself; a paste that vanished whole needs the words
+        if (auto* frame = qobject_cast<QMainWindow*>(window()); frame && pasted)
+            frame->statusBar()->showMessage(QString::fromStdString(refusal));
         return;
     }
     cursor.insertText(text);

@@ -40,8 +40,9 @@ class CExtEdit : public QPlainTextEdit {
 
   private:
     bool MoveFocusOnTab(bool shift);
-    // Inserts `text` at the cursor if all of it fits, characters outside Latin-1 made "?".
-    void Insert(QString text);
+    // Inserts `text` at the cursor if all of it fits, characters outside Latin-1 made "?";
+    // a paste that does not fit says why in the main window's status bar.
+    void Insert(QString text, bool pasted = false);
 
     int controlId_;
     bool multiLine_;

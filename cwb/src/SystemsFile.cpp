@@ -337,6 +337,11 @@ std::string EnvOr(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
     return value && *value ? value : fallback;
 }
+// The command that fixes a file others can reach, on a line of its own: a message box
+// wraps before it, never inside it.
+std::string MakePrivate(const std::string& path) {
+    return " Make it private with:\nchmod 600 " + path;
+}
 } // namespace
 
 std::string SystemsFilePath() {
@@ -354,25 +359,25 @@ SystemsLoad LoadSystems() {
         const char* explicitPath = std::getenv("TAVO400_SYSTEMS");
         if (error == ENOENT && !(explicitPath && *explicitPath))
             return {BuiltInSystems(), {}};
-        return {std::nullopt, "cannot read systems file " + path + ": " + std::strerror(error)};
+        return {std::nullopt, "Cannot read the systems file " + path + ": " + std::strerror(error)};
     }
     if (!S_ISREG(info.st_mode))
-        return {std::nullopt, "systems file " + path + " is not a regular file"};
+        return {std::nullopt, "The systems file " + path + " is not a regular file."};
     if (static_cast<std::size_t>(info.st_size) > kMaxFileSize)
-        return {std::nullopt, "systems file " + path + " is larger than 1 MiB"};
+        return {std::nullopt, "The systems file " + path + " is larger than 1 MiB."};
     // Whoever can write the file chooses where passwords go and which commands run.
     if (info.st_uid != ::geteuid() && info.st_uid != 0)
-        return {std::nullopt, "systems file " + path +
+        return {std::nullopt, "The systems file " + path +
                                   " belongs to another user, who could choose where your "
-                                  "passwords go; copy it to a file of your own"};
+                                  "passwords go. Copy it to a file of your own."};
     if (info.st_mode & (S_IWGRP | S_IWOTH))
-        return {std::nullopt, "systems file " + path +
+        return {std::nullopt, "The systems file " + path +
                                   " may be changed by group or others, who could choose where "
-                                  "your passwords go; run: chmod 600 " +
-                                  path};
+                                  "your passwords go." +
+                                  MakePrivate(path)};
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        return {std::nullopt, "cannot read systems file " + path};
+        return {std::nullopt, "Cannot read the systems file " + path + "."};
     std::ostringstream text;
     text << in.rdbuf();
     auto load = ParseSystemsFile(text.str());
@@ -381,10 +386,9 @@ SystemsLoad LoadSystems() {
     const bool holdsPassword = std::any_of(load.config->systems.begin(), load.config->systems.end(),
                                            [](const SystemConfig& s) { return s.hasPassword; });
     if (holdsPassword && (info.st_mode & (S_IRWXG | S_IRWXO)))
-        return {std::nullopt, "systems file " + path +
-                                  " holds a password but group or others may read it; "
-                                  "run: chmod 600 " +
-                                  path};
+        return {std::nullopt, "The systems file " + path +
+                                  " holds a password, but group or others may read it." +
+                                  MakePrivate(path)};
     return load;
 }
 

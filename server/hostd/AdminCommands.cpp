@@ -31,6 +31,7 @@ namespace {
 using text::Hex;
 
 constexpr std::size_t kMaxCsvSize = 64u << 20;
+constexpr std::size_t kErrorsShown = 10;
 
 // `path` as one word of a shell command line.
 std::string ShellWord(const std::string& path) {
@@ -80,8 +81,36 @@ void CheckPrivate(const std::string& file, const std::string& named = {},
         "), and it holds " + holds + ". Make it private with: chmod 600 " + ShellWord(file));
 }
 
+// SQLite would say only that it cannot open it, and the mode check would ask for a chmod.
+void RefuseFolder(const std::string& db) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(db, ec))
+        throw std::runtime_error(db + " is a folder; give the database file in it, such as --db " +
+                                 ShellWord((std::filesystem::path(db) / "host.db").string()));
+}
+
+// init makes the folder the database goes in, private, but only that last one: a path
+// whose higher folders are missing is more likely a typo than a wish.
+void MakeFolderFor(const std::string& db, std::ostream& out) {
+    const auto folder = std::filesystem::path(db).parent_path();
+    std::error_code ec;
+    if (folder.empty() || std::filesystem::exists(folder, ec))
+        return;
+    const auto above = folder.parent_path();
+    if (!above.empty() && !std::filesystem::exists(above, ec))
+        throw std::runtime_error("the folder " + above.string() +
+                                 " is missing; create it first (init makes only the folder " +
+                                 folder.string() + " the database goes in)");
+    if (::mkdir(folder.c_str(), 0700) != 0)
+        throw std::runtime_error("cannot create the folder " + folder.string() + ": " +
+                                 std::strerror(errno));
+    ::chmod(folder.c_str(), 0700); // whatever the umask left
+    out << "Created folder " << folder.string() << ".\n";
+}
+
 // Opens an existing database; the administration commands never create one by a typo.
 std::unique_ptr<server::HostEngine> Open(const std::string& db) {
+    RefuseFolder(db);
     if (!std::filesystem::exists(db))
         throw std::runtime_error("no host database at " + db +
                                  "; create it with: tavo400-hostd init --db " + ShellWord(db));
@@ -172,6 +201,8 @@ std::pair<std::string, unsigned short> ParseEndpoint(const std::string& text,
 
 int InitDatabase(const std::string& db, bool demo, std::ostream& out, std::ostream& err) {
     try {
+        RefuseFolder(db);
+        MakeFolderFor(db, out);
         const bool existed = std::filesystem::exists(db);
         std::unique_ptr<server::HostEngine> engine;
         try {
@@ -206,10 +237,22 @@ int ImportDirectory(const std::string& db, const std::optional<std::string>& rec
         else
             import.groups = engine->Groups();
         if (!import.errors.empty()) {
-            for (const auto& e : import.errors)
-                err << text::EscapeControls(e) << '\n';
-            err << "Nothing was imported (" << import.errors.size()
-                << (import.errors.size() == 1 ? " error" : " errors") << ").\n";
+            const auto& errors = import.errors;
+            // A file of the wrong shape is wrong on every line: the first few tell why.
+            const std::size_t shown = std::min(errors.size(), kErrorsShown);
+            for (std::size_t i = 0; i < shown; ++i)
+                err << text::EscapeControls(errors[i]) << '\n';
+            if (errors.size() > shown)
+                err << "\u2026 and " << errors.size() - shown << " more\n";
+            const std::size_t good = (recipientsCsv ? import.recipients.size() : 0) +
+                                     (groupsCsv ? import.groups.size() : 0);
+            err << "Nothing was imported: " << errors.size()
+                << (errors.size() == 1 ? " error." : " errors.");
+            if (good > 0)
+                err << " An import is all or nothing, so the " << good
+                    << (good == 1 ? " good line was" : " good lines were")
+                    << " not imported either.";
+            err << '\n';
             return 1;
         }
         engine->ReplaceDirectory(import.recipients, import.groups);

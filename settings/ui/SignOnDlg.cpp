@@ -28,6 +28,7 @@ CSignOnDlg::CSignOnDlg(const QString& system, const QString& user, const QString
     password_->setMaxLength(kMaxPassword);
     user_->setText(user);
     reason_->setWordWrap(true);
+    reason_->setAlignment(Qt::AlignLeft | Qt::AlignTop); // right under the fields, as drawn
     reason_->setText(reason);
     if (reason.isEmpty()) { // the first ask has nothing to explain: no empty band
         reason_->hide();

@@ -83,6 +83,14 @@ TEST_F(ProcessTest, ExitStatusesOfAProcess) {
         Send({"--config", systems.string(), "--to", "jsmith", "--subject", std::string(31, 's')});
     EXPECT_EQ(invalid.status, 2);
 
+    // a systems file that cannot be used: what is wrong with it and where, and nothing else
+    const auto malformed = dir / "malformed.ini";
+    std::ofstream(malformed) << "[SYSA]\naddress embedded\n";
+    const auto broken = Send({"--config", malformed.string(), "--to", "jsmith", "--body", "b"});
+    EXPECT_EQ(broken.status, 3);
+    EXPECT_EQ(broken.err,
+              "  " + malformed.string() + ": systems file, line 2: expected 'key = value'\n");
+
     // a password the systems file does not give is asked for at a terminal only
     const auto noPassword = dir / "no-password.ini";
     std::ofstream(noPassword) << "[SYSA]\naddress = " << daemon->Address() << "\nuser = OPER\n";

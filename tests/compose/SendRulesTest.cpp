@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FreshProcess.h"
+#include "Resource.h"
 #include "SendOperation.h"
 #include "SendRules.h"
 
@@ -44,6 +45,22 @@ TEST(FieldLength, LineBreaksCountTwo) {
     EXPECT_EQ(FieldLength("a\nb"), 4u);
     EXPECT_EQ(FieldLength("\r\n\r\n"), 4u);
     EXPECT_EQ(FieldLength("a\x85"), 3u);
+}
+
+TEST(PasteRefusal, WhatDoesNotFitIsRefusedWholeWithItsReason) {
+    struct Case {
+        int field;
+        std::size_t limit, kept, pasted;
+        std::string says; // empty: it fits
+    } cases[] = {
+        {IDC_SUBJECT, 30, 0, 31, "Not pasted: Subject holds at most 30 characters."},
+        {IDC_SUBJECT, 30, 25, 5, ""},
+        {IDC_TO, 500, 499, 2, "Not pasted: To holds at most 500 characters."},
+        {IDC_BODY, 967, 967, 1, "Not pasted: the body holds at most 967 characters."},
+        {IDC_BODY, 5, 7, 0, ""}, // the program's text may exceed the limit
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PasteRefusal(c.field, c.limit, c.kept, c.pasted), c.says) << c.kept;
 }
 
 TEST(AppendPickedNames, AsTheToButtonDoes) {

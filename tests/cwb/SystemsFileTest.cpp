@@ -270,8 +270,9 @@ TEST_F(SystemsFileOnDisk, PasswordFileMustBePrivate) {
         Write(defaultPath, c.text, c.mode);
         auto load = cwb::LoadSystems();
         EXPECT_EQ(static_cast<bool>(load.config), c.accepted) << load.error;
-        if (!c.accepted) {
-            EXPECT_NE(load.error.find("chmod 600 " + defaultPath.string()), std::string::npos);
+        if (!c.accepted) { // a sentence, the command on a line of its own to copy
+            EXPECT_TRUE(load.error.starts_with("The systems file ")) << load.error;
+            EXPECT_TRUE(load.error.ends_with("\nchmod 600 " + defaultPath.string()));
         }
         fs::permissions(defaultPath, fs::perms(0600));
     }

@@ -4,11 +4,11 @@
 #include "ExtEdit.h"
 #include "Resource.h"
 
-// The three fields side by side in one window, as the panes hold them.
+// The three fields side by side in a main window, as the panes hold them.
 class ExtEditTest : public QObject {
     Q_OBJECT
 
-    QWidget* window = nullptr;
+    QMainWindow* window = nullptr;
     CExtEdit* to = nullptr;
     CExtEdit* subject = nullptr;
     CExtEdit* body = nullptr;
@@ -31,10 +31,11 @@ class ExtEditTest : public QObject {
 
   private slots:
     void init() {
-        window = new QWidget;
-        to = new CExtEdit(IDC_TO, true, window);
-        subject = new CExtEdit(IDC_SUBJECT, false, window);
-        body = new CExtEdit(IDC_BODY, true, window);
+        window = new QMainWindow;
+        window->setCentralWidget(new QWidget);
+        to = new CExtEdit(IDC_TO, true, window->centralWidget());
+        subject = new CExtEdit(IDC_SUBJECT, false, window->centralWidget());
+        body = new CExtEdit(IDC_BODY, true, window->centralWidget());
         subject->move(0, 100);
         body->move(0, 200);
         window->resize(400, 400);
@@ -98,7 +99,9 @@ class ExtEditTest : public QObject {
         subject->SetLimitText(30);
         subject->setFocus();
         Paste(subject, QString(31, 'y'));
-        QCOMPARE(subject->Length(), std::size_t{0}); // refused whole, never cut
+        QCOMPARE(subject->Length(), std::size_t{0}); // refused whole, never cut, and said
+        QCOMPARE(window->statusBar()->currentMessage(),
+                 QString("Not pasted: Subject holds at most 30 characters."));
         QTest::keyClicks(subject, QString(35, 'x'));
         QCOMPARE(subject->Length(), std::size_t{30});
         to->SetLimitText(6);

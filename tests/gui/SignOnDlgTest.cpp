@@ -62,6 +62,8 @@ class SignOnDlgTest : public QObject {
             QVERIFY(dialog.height() < dialog.Reason()->geometry().bottom());
         } else {
             QCOMPARE(dialog.Reason()->text(), reason);
+            // under the fields, and the dialog grown down to hold all of it
+            QVERIFY(dialog.Reason()->y() > dialog.Password()->geometry().bottom());
             QVERIFY(dialog.rect().contains(dialog.Reason()->geometry()));
             QVERIFY(dialog.Reason()->heightForWidth(dialog.Reason()->width()) <=
                     dialog.Reason()->height());

@@ -43,6 +43,20 @@ TEST_F(HostdCommandsTest, AdministrationNeedsAnExistingDatabase) {
     EXPECT_EQ(Hostd({"init", "--demo"}).status, 0);
     EXPECT_NE(Hostd({"directory", "list"}).out.find("JSMITH"), std::string::npos);
     EXPECT_NE(RunHostd(dir, {"init"}).status, 0); // --db is required
+
+    // init makes the database's own folder, private, but no folder above it; a folder
+    // given for the database is said to be one, once
+    const auto nested = dir / "new" / "host.db";
+    EXPECT_EQ(RunHostd(dir, {"init", "--db", nested.string()}).status, 0);
+    EXPECT_EQ(std::filesystem::status(dir / "new").permissions(),
+              std::filesystem::perms::owner_all);
+    EXPECT_TRUE(RunHostd(dir, {"init", "--db", (dir / "a/b/host.db").string()})
+                    .err.starts_with("tavo400-hostd init: the folder " + (dir / "a").string() +
+                                     " is missing; create it first"));
+    EXPECT_EQ(RunHostd(dir, {"outbox", "--db", (dir / "new").string()}).err,
+              "tavo400-hostd outbox: " + (dir / "new").string() +
+                  " is a folder; give the database file in it, such as --db " + nested.string() +
+                  "\n");
 }
 
 TEST_F(HostdCommandsTest, ImportIsAllOrNothing) {
@@ -56,6 +70,18 @@ TEST_F(HostdCommandsTest, ImportIsAllOrNothing) {
         << refused.err;
     EXPECT_NE(refused.err.find("Nothing was imported"), std::string::npos);
     EXPECT_NE(Hostd({"directory", "list"}).out.find("JSMITH"), std::string::npos); // unchanged
+    // a file wrong throughout: the first ten lines tell why, and nothing is called imported
+    std::string bad = "ANNA,Anna\n";
+    for (int i = 0; i < 12; ++i)
+        bad += "NO COMMA\n";
+    Write("bad.csv", bad);
+    const auto many = Hostd({"directory", "import", "--recipients", (dir / "bad.csv").string()});
+    EXPECT_EQ(many.status, 1);
+    EXPECT_EQ(many.err.find("line 12:"), std::string::npos) << many.err;
+    EXPECT_TRUE(many.err.ends_with("line 11: expected NAME,DESCRIPTION, found 1 fields\n\u2026 and "
+                                   "2 more\nNothing was imported: 12 errors. An import is all or "
+                                   "nothing, so the 1 good line was not imported either.\n"))
+        << many.err;
 
     Write("g.csv", "TEAM,The team,ANNA BEN\n");
     const auto done = Hostd({"directory", "import", "--recipients", (dir / "r.csv").string(),
