@@ -350,7 +350,7 @@ class Command {
     void DescribeSubmission(const Submission& message) {
         std::vector<std::string> sentNames;
         std::string upper = message.addressList;
-        records::UpperCaseAnsi(upper.data(), upper.size());
+        tavo::text::FoldName(upper.data(), upper.size());
         for (std::size_t i = 0; i + kNameWidth <= upper.size(); i += kNameWidth) {
             auto name = upper.substr(i, kNameWidth);
             name.erase(name.find_last_not_of(' ') + 1);

@@ -4,6 +4,7 @@
 
 #include "HostLink.h"
 #include "HostOperation.h"
+#include "Latin1Text.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
 #include "Records.h"
@@ -28,7 +29,7 @@ ListOutcome FetchList(ListKind kind) {
     if (!complete)
         list.entries.clear(); // a list that broke off is no list
     for (auto& entry : list.entries)
-        entry.name = records::DisplayName(entry.name);
+        entry.name = tavo::text::DisplayName(entry.name);
     return list;
 }
 

@@ -1,4 +1,5 @@
 #include "Records.h"
+#include "Latin1Text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -38,15 +39,6 @@ long ParseNumber(const char* field, std::size_t width) {
     return std::strtol(copy.c_str(), nullptr, 10);
 }
 
-void UpperCaseAnsi(char* text, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        // a-z, and the accented letters U+00E0..U+00FE except the division sign
-        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-            text[i] = static_cast<char>(c - 0x20);
-    }
-}
-
 std::string MessageText(std::string_view subject, std::string_view body) {
     if (subject.empty())
         return std::string(body);
@@ -80,7 +72,7 @@ bool BuildSendRecord(int kind, int count, std::string_view recipients, std::stri
     std::snprintf(digits, sizeof digits, "%02d", count);
     std::memcpy(record, digits, 2);
     std::memcpy(record + kRecipientsOffset, recipients.data(), recipients.size());
-    UpperCaseAnsi(record + kRecipientsOffset, kRecipientsLength);
+    tavo::text::FoldName(record + kRecipientsOffset, kRecipientsLength);
     std::memcpy(record + kTextOffset, messageText.data(), messageText.size());
     return true;
 }
@@ -107,21 +99,6 @@ std::string CleanField(const char* text) {
     if (field == "*NONE" || field == "*BLANK" || field == "*BLANKS" || field == "*")
         return {};
     return field;
-}
-
-char LowerAnsi(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    // A-Z and the accented capitals U+00C0..U+00DE except the multiplication sign
-    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7))
-        return static_cast<char>(u + 0x20);
-    return c;
-}
-
-std::string DisplayName(std::string_view name) {
-    std::string shown(name);
-    for (std::size_t i = 1; i < shown.size(); ++i)
-        shown[i] = LowerAnsi(shown[i]);
-    return shown;
 }
 
 ReplyTexts ReadReplyTexts(const unsigned char* area, std::size_t length,

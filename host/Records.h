@@ -57,11 +57,6 @@ void BuildListRequest(std::string_view functionCode, std::string_view stamp, cha
 // Reads a decimal field as atol does: leading white space, a sign, digits; else 0.
 long ParseNumber(const char* field, std::size_t width);
 
-// The platform's ANSI upper-casing for Latin-1 text.
-void UpperCaseAnsi(char* text, std::size_t length);
-// Its lower-casing of one Latin-1 character.
-char LowerAnsi(char c);
-
 // Subject (its first 60 characters), "@@" and body; the body alone for no subject.
 std::string MessageText(std::string_view subject, std::string_view body);
 
@@ -82,10 +77,6 @@ ListEntryFields ReadListEntry(const char* converted);
 
 // Trailing white space removed; the host's words for "nothing" become empty.
 std::string CleanField(const char* text);
-
-// A list entry's name as the picker shows it: the first character as received, the rest
-// in lower case. Whatever lists names for a user shows them this one way.
-std::string DisplayName(std::string_view name);
 
 // The conversion a reader applies to each piece of a reply, with FromHost's contract:
 // a target distinct from the source has room for a terminator after targetLength.

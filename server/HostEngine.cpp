@@ -1,4 +1,5 @@
 #include "HostEngine.h"
+#include "Latin1Text.h"
 #include "UnreadLists.h"
 
 #include <sqlite3.h>
@@ -463,7 +464,7 @@ std::vector<OutboxMessage> HostEngine::Outbox() {
 }
 
 void HostEngine::SetUser(std::string_view name, const UserPasswords& passwords) {
-    const std::string upper = ToUpper(name);
+    const std::string upper = tavo::text::FoldName(name);
     CheckName("User", upper);
     std::lock_guard lock(impl_->mutex);
     const auto announced = impl_->Announce();
@@ -495,7 +496,7 @@ std::optional<UserAccount> HostEngine::User(std::string_view name) {
     Statement s(impl_->db, "SELECT password_hash, des_token, sha_token, pbkdf2_token, disabled, "
                            "expired, password_expires, password_expires IS NULL FROM users "
                            "WHERE name = ?1");
-    s.Text(1, ToUpper(name));
+    s.Text(1, tavo::text::FoldName(name));
     if (!s.Step())
         return std::nullopt;
     UserAccount account{{s.ColumnText(0), s.ColumnText(1), s.ColumnText(2), s.ColumnText(3)},
@@ -518,7 +519,7 @@ bool HostEngine::SetUserDisabled(std::string_view name, bool disabled) {
     std::lock_guard lock(impl_->mutex);
     const auto announced = impl_->Announce();
     Statement s(impl_->db, "UPDATE users SET disabled = ?2 WHERE name = ?1");
-    s.Text(1, ToUpper(name)).Int(2, disabled ? 1 : 0).Run();
+    s.Text(1, tavo::text::FoldName(name)).Int(2, disabled ? 1 : 0).Run();
     return sqlite3_changes(impl_->db) > 0;
 }
 
@@ -526,7 +527,7 @@ bool HostEngine::ExpirePassword(std::string_view name) {
     std::lock_guard lock(impl_->mutex);
     const auto announced = impl_->Announce();
     Statement s(impl_->db, "UPDATE users SET expired = 1 WHERE name = ?1");
-    s.Text(1, ToUpper(name)).Run();
+    s.Text(1, tavo::text::FoldName(name)).Run();
     return sqlite3_changes(impl_->db) > 0;
 }
 
@@ -534,7 +535,7 @@ bool HostEngine::SetPasswordExpiry(std::string_view name, std::int64_t at) {
     std::lock_guard lock(impl_->mutex);
     const auto announced = impl_->Announce();
     Statement s(impl_->db, "UPDATE users SET password_expires = ?2 WHERE name = ?1");
-    s.Text(1, ToUpper(name)).Int(2, at).Run();
+    s.Text(1, tavo::text::FoldName(name)).Int(2, at).Run();
     return sqlite3_changes(impl_->db) > 0;
 }
 
@@ -567,7 +568,7 @@ bool HostEngine::RequestUnlock(std::string_view name) {
     const auto announced = impl_->Announce();
     Statement s(impl_->db, "INSERT INTO unlock_requests (user) SELECT name FROM users "
                            "WHERE name = ?1");
-    s.Text(1, ToUpper(name)).Run();
+    s.Text(1, tavo::text::FoldName(name)).Run();
     return sqlite3_changes(impl_->db) > 0;
 }
 

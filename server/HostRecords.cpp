@@ -1,4 +1,5 @@
 #include "HostRecords.h"
+#include "Latin1Text.h"
 
 #include <algorithm>
 #include <ctime>
@@ -25,19 +26,6 @@ std::string_view Trim(std::string_view text) {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
     return text;
-}
-
-unsigned char UpperLatin1(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return static_cast<unsigned char>(c - 0x20);
-    return c;
-}
-
-std::string ToUpper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(UpperLatin1(static_cast<unsigned char>(c)));
-    return out;
 }
 
 bool IsControl(char c) {
@@ -93,7 +81,7 @@ void CheckName(std::string_view what, std::string_view name) {
     if (std::any_of(name.begin(), name.end(), [](char c) { return c == ' ' || IsControl(c); }))
         throw std::invalid_argument(label + " name '" + std::string(name) +
                                     "' contains a blank or control character.");
-    if (ToUpper(name) != name)
+    if (tavo::text::FoldName(name) != name)
         throw std::invalid_argument(label + " name " + std::string(name) + " is not upper case.");
 }
 
@@ -236,7 +224,7 @@ CheckSendRequest(const SendRequest& request,
                                                         " is neither *RCP nor *GRP."});
     } else {
         for (const std::string& name : request.names) {
-            if (!known(ToUpper(name), groups))
+            if (!known(tavo::text::FoldName(name), groups))
                 errors.push_back({"TVO0104", "Unknown " + std::string(noun) + " " + name + "."});
         }
     }

@@ -72,10 +72,6 @@ std::string_view TrimTrailing(std::string_view text);
 
 std::string_view Trim(std::string_view text);
 
-unsigned char UpperLatin1(unsigned char c);
-
-std::string ToUpper(std::string_view text);
-
 bool IsControl(char c);
 
 std::string Padded(std::string_view text, std::size_t width);

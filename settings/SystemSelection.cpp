@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "Latin1Text.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
-#include "Records.h"
 #include "SettingsFile.h"
 #include "Strings.h"
 #include "cwbco.h"
@@ -121,7 +121,7 @@ unsigned EndWalk(cwbCO_SysListHandle list) {
 
 std::string NormalizeSystemName(std::string_view name) {
     // the rule by which the picker shows names, too
-    return records::DisplayName(name);
+    return tavo::text::DisplayName(name);
 }
 
 unsigned ChooseStartupSystem() {
@@ -171,7 +171,8 @@ int FindByPrefix(const std::vector<std::string>& names, std::string_view prefix)
             continue;
         bool match = true;
         for (std::size_t j = 0; j < prefix.size() && match; ++j)
-            match = records::LowerAnsi(name[j]) == records::LowerAnsi(prefix[j]);
+            match = tavo::text::LowerLatin1(static_cast<unsigned char>(name[j])) ==
+                    tavo::text::LowerLatin1(static_cast<unsigned char>(prefix[j]));
         if (match)
             return static_cast<int>(i);
     }

@@ -138,6 +138,36 @@ std::string Latin1ToUtf8(std::string_view latin1) {
     return utf8;
 }
 
+unsigned char UpperLatin1(unsigned char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return static_cast<unsigned char>(c - 0x20);
+    return c;
+}
+
+unsigned char LowerLatin1(unsigned char c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return static_cast<unsigned char>(c + 0x20);
+    return c;
+}
+
+std::string DisplayName(std::string_view latin1) {
+    std::string shown(latin1);
+    for (std::size_t i = 1; i < shown.size(); ++i)
+        shown[i] = static_cast<char>(LowerLatin1(static_cast<unsigned char>(shown[i])));
+    return shown;
+}
+
+void FoldName(char* latin1, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
+        latin1[i] = static_cast<char>(UpperLatin1(static_cast<unsigned char>(latin1[i])));
+}
+
+std::string FoldName(std::string_view latin1) {
+    std::string folded(latin1);
+    FoldName(folded.data(), folded.size());
+    return folded;
+}
+
 std::string Hex(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;

@@ -33,6 +33,18 @@ std::string Utf8ToLatin1Shown(std::string_view utf8);
 // "U+20AC", as a message names a character.
 std::string CodePointName(unsigned long code);
 
+// The one rule for the case of a user, recipient or group name (Latin-1), wherever names
+// are compared, stored, counted or logged: a-z and the accented small letters U+00E0 to
+// U+00FE but the division sign become capitals; ß and ÿ have none in Latin-1 and stay.
+unsigned char UpperLatin1(unsigned char c);
+std::string FoldName(std::string_view latin1);
+void FoldName(char* latin1, std::size_t length);
+// The same rule backwards, for one character.
+unsigned char LowerLatin1(unsigned char c);
+// A name as a list shows it: the first character as received, the rest in lower case.
+// Whatever lists names for a user shows them this one way.
+std::string DisplayName(std::string_view latin1);
+
 // Lower-case hex, two digits a byte: how raw records are printed for scripts.
 std::string Hex(std::string_view bytes);
 

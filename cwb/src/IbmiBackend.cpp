@@ -348,8 +348,7 @@ Status IbmiBackend::EnsureOpen(Service& service) {
 
 Status IbmiBackend::Request(Link& link, ib::Bytes request, ib::Bytes& reply, bool* sent) {
     const std::uint32_t correlation = ++link.correlation;
-    for (int i = 0; i < 4; ++i)
-        request[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
+    ib::SetCorrelation(request, correlation);
     if (auto status = Exchange(link.channel, request, &reply, NextDeadline(), sent); !status.ok())
         return status;
     if (ib::ReadHeader(reply).correlation != correlation)

@@ -1,4 +1,5 @@
 #include "Connection.h"
+#include "Latin1Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -68,9 +69,7 @@ bool Connections::SignedOn(const Connection* connection, const std::string& user
     auto it = open_.find(connection);
     if (it == open_.end() || !it->second.owner.empty())
         return true;
-    std::string owner = user + "@" + it->second.address;
-    for (char& c : owner)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string owner = tavo::text::FoldName(user) + "@" + it->second.address;
     if (owners_[owner] >= limits_.perUser)
         return false;
     ++owners_[owner];

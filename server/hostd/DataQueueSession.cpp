@@ -96,8 +96,7 @@ void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastrea
             try {
                 const auto same = ibmi::DqReadRequest::Decode(datastream, ccsid);
                 return same.queue == request.queue && same.library == request.library &&
-                       same.key == request.key && same.keyed && same.search == "EQ" &&
-                       !same.peek;
+                       same.key == request.key && same.keyed && same.search == "EQ" && !same.peek;
             } catch (const ibmi::DatastreamError&) {
                 return false;
             }
@@ -110,17 +109,15 @@ void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastrea
     OnEngine([self, request, correlations, owner = Owner(), ccsid](server::HostEngine& engine) {
         ibmi::Bytes replies;
         const auto answer = [&](ibmi::Bytes reply, std::uint32_t correlation) {
-            for (int i = 0; i < 4; ++i)
-                reply[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
+            ibmi::SetCorrelation(reply, correlation);
             replies.insert(replies.end(), reply.begin(), reply.end());
         };
         if (!engine.QueueExists(request.queue, request.library)) {
             for (auto correlation : correlations)
                 answer(NotFound(request.queue, request.library, ccsid), correlation);
         } else {
-            const auto entries = engine.TakeEntries(request.queue, request.library,
-                                                    AsText(request.key), correlations.size(),
-                                                    owner);
+            const auto entries = engine.TakeEntries(
+                request.queue, request.library, AsText(request.key), correlations.size(), owner);
             for (std::size_t i = 0; i < correlations.size(); ++i) {
                 if (i >= entries.size()) {
                     ibmi::DqCommonReply none;

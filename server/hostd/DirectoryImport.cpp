@@ -23,15 +23,6 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(first, s.find_last_not_of(" \t\r") - first + 1));
 }
 
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7))
-            c = static_cast<char>(u - 0x20);
-    }
-    return text;
-}
-
 bool HasControl(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) {
         const auto u = static_cast<unsigned char>(c);
@@ -95,7 +86,7 @@ std::vector<Row> Rows(std::string_view csv) {
         }
         for (auto& f : row.fields)
             f = Trim(f);
-        const bool header = first && !row.fields.empty() && Upper(row.fields[0]) == "NAME";
+        const bool header = first && !row.fields.empty() && text::FoldName(row.fields[0]) == "NAME";
         first = false;
         if (!header)
             rows.push_back(std::move(row));
@@ -175,7 +166,7 @@ void DirectoryImport::ReadRecipients(std::string_view fileName, std::string_view
                              std::to_string(row.fields.size()) + " fields");
             continue;
         }
-        server::Recipient r{Upper(row.fields[0]), row.fields[1]};
+        server::Recipient r{text::FoldName(row.fields[0]), row.fields[1]};
         if (auto problem = NameProblem("the recipient", r.name); !problem.empty()) {
             errors.push_back(where + problem);
             continue;
@@ -211,13 +202,13 @@ void DirectoryImport::ReadGroups(std::string_view fileName, std::string_view csv
                              std::to_string(row.fields.size()) + " fields");
             continue;
         }
-        server::Group g{Upper(row.fields[0]), row.fields[1], {}};
+        server::Group g{text::FoldName(row.fields[0]), row.fields[1], {}};
         std::string problem = NameProblem("the group", g.name);
         if (problem.empty())
             problem = DescriptionProblem(g.description);
         if (problem.empty() && row.fields.size() == 3) {
             std::set<std::string> members;
-            const std::string list = Upper(row.fields[2]);
+            const std::string list = text::FoldName(row.fields[2]);
             std::size_t at = 0;
             while (problem.empty() && at < list.size()) {
                 const auto end = std::min(list.find(' ', at), list.size());

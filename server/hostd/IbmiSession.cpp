@@ -62,8 +62,7 @@ void IbmiSession::LogLine(const std::string& line, std::string_view kind) const 
 void IbmiSession::Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose) {
     if (closed_)
         return;
-    for (int i = 0; i < 4; ++i)
-        reply[12 + i] = static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
+    ibmi::SetCorrelation(reply, correlation);
     auto bytes = std::make_shared<ibmi::Bytes>(std::move(reply));
     busy_ = true;
     stream_->Write(asio::buffer(*bytes),

@@ -1,4 +1,5 @@
 #include "Session.h"
+#include "Latin1Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -228,9 +229,7 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
             self->state_ = State::Ready;
             self->decoder_.Limit(pr::kMaxFrameLength);
             self->user_ = user;
-            self->owner_ = user + "@" + self->address_;
-            for (char& c : self->owner_) // a user name is the same in any case
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            self->owner_ = tavo::text::FoldName(user) + "@" + self->address_;
             self->context_.log.Line(self->peer_ + ": signed on as " + user);
             self->Reply(pr::Ok{});
         });

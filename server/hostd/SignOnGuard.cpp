@@ -1,5 +1,7 @@
 #include "SignOnGuard.h"
 
+#include "Latin1Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <ctime>
@@ -13,13 +15,6 @@ namespace {
 
 // Records this old with no lock are forgotten, so the maps stay small.
 constexpr auto kMemory = std::chrono::hours(1);
-
-std::string Upper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper;
-}
 
 std::string Span(SignOnGuard::Clock::duration wait) {
     const auto s = std::max<long long>(std::chrono::ceil<std::chrono::seconds>(wait).count(), 1);
@@ -100,7 +95,7 @@ std::optional<SignOnRefusal> SignOnGuard::Blocked(Records& records, const std::s
 SignOnGuard::Admission SignOnGuard::Begin(std::string_view user, std::string_view address) {
     std::lock_guard lock(mutex_);
     const auto now = now_();
-    const std::string name = Upper(user), from(address);
+    const std::string name = tavo::text::FoldName(user), from(address);
     Admission out;
     auto blocked = Blocked(users_, name, now, "for this user");
     if (!blocked)
@@ -215,7 +210,7 @@ bool SignOnGuard::AddressLocked(std::string_view address) {
 bool SignOnGuard::Unlock(std::string_view user) {
     std::lock_guard lock(mutex_);
     const auto now = now_();
-    const auto it = users_.find(Upper(user));
+    const auto it = users_.find(tavo::text::FoldName(user));
     if (it == users_.end())
         return false;
     Record& r = it->second;

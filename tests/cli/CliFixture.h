@@ -49,7 +49,7 @@ class CliFixture : public ::testing::Test, protected testsupport::FreshProcess {
         if (!prepared.submission)
             return {};
         auto m = *prepared.submission;
-        records::UpperCaseAnsi(m.addressList.data(), m.addressList.size());
+        tavo::text::FoldName(m.addressList.data(), m.addressList.size());
         std::vector<std::string> names;
         for (std::size_t i = 0; i < m.addressList.size(); i += 10)
             names.push_back(m.addressList.substr(i, 10));

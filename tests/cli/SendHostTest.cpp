@@ -68,8 +68,8 @@ TEST_P(SendHostTest, ListsPrintNameAndDescriptionAsThePickerShowsThem) {
     ASSERT_EQ(recipients.code, kExitAccepted) << recipients.err;
     std::string expected;
     for (const auto& r : tavo::server::HostEngine(db.string()).Recipients())
-        expected +=
-            records::DisplayName(r.name) + "\t" + records::CleanField(r.description.c_str()) + "\n";
+        expected += tavo::text::DisplayName(r.name) + "\t" +
+                    records::CleanField(r.description.c_str()) + "\n";
     EXPECT_EQ(recipients.out, expected);
     EXPECT_TRUE(recipients.out.starts_with("Adamsk\tKaren Adams, help desk\n")) << recipients.out;
     EXPECT_TRUE(Contains(recipients.out, "Prtroom\t\n")); // "*NONE" is empty

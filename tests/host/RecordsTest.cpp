@@ -78,13 +78,6 @@ TEST(CleanField, SpecialValuesAndLookAlikes) {
         EXPECT_EQ(CleanField(c.in), c.out) << c.in;
 }
 
-TEST(DisplayName, FirstCharacterAsReceivedTheRestLowerCase) {
-    EXPECT_EQ(DisplayName("jSMITH"), "jsmith");
-    EXPECT_EQ(DisplayName("O'BRIEN-2"), "O'brien-2");
-    EXPECT_EQ(DisplayName("\xc9MILE\xc0\xde\xd7"), "\xc9mile\xe0\xfe\xd7"); // not the x sign
-    EXPECT_EQ(DisplayName(""), "");
-}
-
 TEST(SendReply, ClaimsPastTheAreaOrItsEntriesStopThere) {
     const auto read = [](const std::string& latin1, std::size_t length) {
         const auto ebcdic = tavo::codepage::ToEbcdic(Pad(latin1, length));

@@ -145,3 +145,11 @@ TEST(Text, EbcdicCodePagesPlaceTheVariantCharacters) {
     EXPECT_EQ(EbcdicCodePage::Find(1047), nullptr);
     EXPECT_EQ(EbcdicCodePage::FindOr37(1047).Ccsid(), 37u);
 }
+
+// The one case rule for names, both ways: what the engine stores is what a list shows.
+TEST(NameCase, FoldedToCapitalsAndShownLowerAfterTheFirst) {
+    EXPECT_EQ(FoldName("jos\xe9 \xdf\xff\xf7x"), "JOS\xc9 \xdf\xff\xf7X"); // not ß, ÿ, ÷
+    EXPECT_EQ(DisplayName("jSMITH"), "jsmith");
+    EXPECT_EQ(DisplayName("\xc9MILE\xc0\xde\xd7"), "\xc9mile\xe0\xfe\xd7"); // not the x sign
+    EXPECT_EQ(DisplayName(""), "");
+}

@@ -48,6 +48,11 @@ struct Header {
 // against the span, so it can be read from the first 20 bytes alone).
 Header ReadHeader(ByteView data);
 
+// Where a whole datastream's correlation ID sits, and how one is set on a datastream made
+// before its correlation was known (at least 20 bytes).
+inline constexpr std::size_t kCorrelationOffset = 12;
+void SetCorrelation(Bytes& datastream, std::uint32_t correlation);
+
 // Builds one datastream; Finish() writes the total length into the header.
 class Writer {
   public:

@@ -265,7 +265,7 @@ struct CallProgramReply {
     std::uint32_t correlation = 2;
     std::uint16_t replyId = kRcCallProgramReply;
     std::uint16_t returnCode = 0;
-    std::vector<ProgramParm> outputs; // return code 0: one per output and in/out parameter
+    std::vector<ProgramParm> outputs;  // return code 0: one per output and in/out parameter
     std::vector<HostMessage> messages; // otherwise
     MessageFormat messageFormat = MessageFormat::Fixed;
     // The messages in the job's CCSID.

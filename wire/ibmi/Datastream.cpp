@@ -7,6 +7,12 @@
 
 namespace tavo::ibmi {
 
+void SetCorrelation(Bytes& datastream, std::uint32_t correlation) {
+    for (std::size_t i = 0; i < 4; ++i)
+        datastream.at(kCorrelationOffset + i) =
+            static_cast<std::uint8_t>(correlation >> (24 - 8 * i));
+}
+
 Header ReadHeader(ByteView data) {
     Reader in(data);
     Header h;
@@ -119,9 +125,8 @@ const Item* FindItem(const std::vector<Item>& items, std::uint16_t cp) {
 
 Bytes ToEbcdic(std::string_view latin1) {
     Bytes out(latin1.size());
-    std::transform(latin1.begin(), latin1.end(), out.begin(), [](char c) {
-        return codepage::kLatin1ToEbcdic[static_cast<std::uint8_t>(c)];
-    });
+    std::transform(latin1.begin(), latin1.end(), out.begin(),
+                   [](char c) { return codepage::kLatin1ToEbcdic[static_cast<std::uint8_t>(c)]; });
     return out;
 }
 
@@ -134,7 +139,8 @@ std::string FromEbcdic(ByteView ebcdic) {
 
 Bytes ObjectName(std::string_view latin1) {
     if (latin1.size() > 10)
-        throw DatastreamError("the name '" + std::string(latin1) + "' is longer than 10 characters");
+        throw DatastreamError("the name '" + std::string(latin1) +
+                              "' is longer than 10 characters");
     Bytes out = ToEbcdic(latin1);
     out.resize(10, codepage::kEbcdicBlank);
     return out;

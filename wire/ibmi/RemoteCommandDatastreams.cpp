@@ -122,8 +122,8 @@ Bytes ExpandParm(const ProgramParm& p) {
     if (p.maxLength > kMaxDatastreamLength)
         throw DatastreamError("a parameter of " + std::to_string(p.maxLength) +
                               " bytes is larger than any this program exchanges");
-    const bool compressed = p.usage == kUsageInputRle || p.usage == kUsageOutputRleOk ||
-                            p.usage == kUsageInOutRle;
+    const bool compressed =
+        p.usage == kUsageInputRle || p.usage == kUsageOutputRleOk || p.usage == kUsageInOutRle;
     if (compressed && !p.data.empty()) {
         auto area = DecompressRle(p.data, p.maxLength);
         if (!area)
@@ -138,8 +138,8 @@ Bytes ExpandParm(const ProgramParm& p) {
 }
 
 void ExpandParmInto(const ProgramParm& p, std::span<std::uint8_t> area) {
-    const bool compressed = p.usage == kUsageInputRle || p.usage == kUsageOutputRleOk ||
-                            p.usage == kUsageInOutRle;
+    const bool compressed =
+        p.usage == kUsageInputRle || p.usage == kUsageOutputRleOk || p.usage == kUsageInOutRle;
     Bytes expanded;
     ByteView data = p.data;
     if (compressed && !p.data.empty()) {

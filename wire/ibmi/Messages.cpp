@@ -186,11 +186,33 @@ HostMessage DecodeDescribedFields(ByteView data, std::uint32_t ccsid) {
 // The full form follows the order in which the host's receive-message API lays out a
 // message; what we do not use is written as blanks and skipped when read.
 enum FullField {
-    kSeverity, kId, kType, kKey, kFile, kLibrarySpecified, kLibraryUsed, kSendingJob,
-    kSendingUser, kSendingJobNumber, kSendingProgram, kSendingInstruction, kDateSent,
-    kTimeSent, kReceivingProgram, kReceivingInstruction, kSendingType, kReceivingType,
-    kTextConversion, kDataConversion, kAlertOption, kTextCcsid, kDataCcsid, kReplacement,
-    kText, kHelp, kFullFields
+    kSeverity,
+    kId,
+    kType,
+    kKey,
+    kFile,
+    kLibrarySpecified,
+    kLibraryUsed,
+    kSendingJob,
+    kSendingUser,
+    kSendingJobNumber,
+    kSendingProgram,
+    kSendingInstruction,
+    kDateSent,
+    kTimeSent,
+    kReceivingProgram,
+    kReceivingInstruction,
+    kSendingType,
+    kReceivingType,
+    kTextConversion,
+    kDataConversion,
+    kAlertOption,
+    kTextCcsid,
+    kDataCcsid,
+    kReplacement,
+    kText,
+    kHelp,
+    kFullFields
 };
 
 void EncodeFullFields(Writer& w, const HostMessage& m, std::uint32_t ccsid) {
@@ -402,8 +424,8 @@ Bytes SignonInfoReply::Encode() const {
     Writer w(Make(kSignonServer, kSignonInfoReply, correlation, 0));
     w.U32(returnCode);
     w.ItemU32(0x1114, serverCcsid);
-    for (const auto& [cp, date] :
-         {std::pair{0x1106, now}, std::pair{0x1107, lastSignOn}, std::pair{0x1108, passwordExpires}})
+    for (const auto& [cp, date] : {std::pair{0x1106, now}, std::pair{0x1107, lastSignOn},
+                                   std::pair{0x1108, passwordExpires}})
         if (date)
             w.Item(static_cast<std::uint16_t>(cp),
                    Bytes{static_cast<std::uint8_t>(date->year >> 8),
