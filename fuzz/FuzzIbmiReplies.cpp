@@ -14,8 +14,7 @@ namespace ib = tavo::ibmi;
 
 namespace {
 
-template <typename Reply>
-void Try(ib::ByteView data) {
+template <typename Reply> void Try(ib::ByteView data) {
     try {
         Reply::Decode(data);
     } catch (const ib::DatastreamError&) {

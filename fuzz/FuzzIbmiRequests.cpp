@@ -11,8 +11,7 @@ namespace ib = tavo::ibmi;
 
 namespace {
 
-template <typename Request>
-void Try(ib::ByteView data) {
+template <typename Request> void Try(ib::ByteView data) {
     try {
         Request::Decode(data);
     } catch (const ib::DatastreamError&) {

@@ -25,10 +25,10 @@ enum StringId : unsigned {
     IDS_PASSWORD_EXPIRES_SOON = 144,   // %1 system, %2 days
     IDS_NEW_PASSWORDS_DIFFER = 145,
     IDS_PASSWORD_FIELDS_EMPTY = 146,
-    IDS_PASSWORD_CHANGED = 147,       // %1 system
+    IDS_PASSWORD_CHANGED = 147,        // %1 system
     IDS_PASSWORD_EXPIRED_CHANGE = 148, // %1 system
-    IDS_APP_TITLE = 57344,     // caption of every message box
-    IDS_IDLE_MESSAGE = 57345,  // "For Help, press F1"
+    IDS_APP_TITLE = 57344,             // caption of every message box
+    IDS_IDLE_MESSAGE = 57345,          // "For Help, press F1"
     IDS_HELP_MODE_MESSAGE = 57346,
 };
 
