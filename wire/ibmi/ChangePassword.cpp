@@ -49,17 +49,17 @@ std::int64_t Seconds(const HostDate& d) {
 Bytes ChangePasswordRequest::Encode() const {
     Writer w(Make(kSignonServer, kChangePassword, correlation, 1));
     w.U8(authenticationType);
-    w.Item(0x1104, ObjectName(user));
-    w.Item(0x1105, change.substitute);
-    w.Item(0x110C, change.protectedOld);
-    w.Item(0x110D, change.protectedNew);
+    w.Item(kCpUserId, ObjectName(user));
+    w.Item(kCpPassword, change.substitute);
+    w.Item(kCpProtectedOldPassword, change.protectedOld);
+    w.Item(kCpProtectedNewPassword, change.protectedNew);
     if (authenticationType != kDesAuthentication) {
-        w.ItemU32(0x111C, change.oldLength);
-        w.ItemU32(0x111D, change.newLength);
-        w.ItemU32(0x111E, kProtectedCcsid);
+        w.ItemU32(kCpOldPasswordLength, change.oldLength);
+        w.ItemU32(kCpNewPasswordLength, change.newLength);
+        w.ItemU32(kCpPasswordCcsid, kProtectedCcsid);
     }
     if (returnMessages)
-        w.U32(7).U16(0x1128).U8(1);
+        w.U32(7).U16(kCpReturnMessages).U8(1);
     return std::move(w).Finish();
 }
 
@@ -69,15 +69,15 @@ ChangePasswordRequest ChangePasswordRequest::Decode(ByteView data) {
     r.correlation = h.correlation;
     r.authenticationType = data[20];
     const auto items = ReadItems(data, 21);
-    r.user = FromObjectName(Required(items, 0x1104, "user").data);
-    r.change.substitute = Copy(Required(items, 0x1105, "password substitute").data);
-    r.change.protectedOld = Copy(Required(items, 0x110C, "old password").data);
-    r.change.protectedNew = Copy(Required(items, 0x110D, "new password").data);
+    r.user = FromObjectName(Required(items, kCpUserId, "user").data);
+    r.change.substitute = Copy(Required(items, kCpPassword, "password substitute").data);
+    r.change.protectedOld = Copy(Required(items, kCpProtectedOldPassword, "old password").data);
+    r.change.protectedNew = Copy(Required(items, kCpProtectedNewPassword, "new password").data);
     if (r.authenticationType != kDesAuthentication) {
-        r.change.oldLength = LengthItem(items, 0x111C, "old password length");
-        r.change.newLength = LengthItem(items, 0x111D, "new password length");
+        r.change.oldLength = LengthItem(items, kCpOldPasswordLength, "old password length");
+        r.change.newLength = LengthItem(items, kCpNewPasswordLength, "new password length");
     }
-    r.returnMessages = FindItem(items, 0x1128) != nullptr;
+    r.returnMessages = FindItem(items, kCpReturnMessages) != nullptr;
     return r;
 }
 
@@ -94,7 +94,7 @@ ChangePasswordReply ChangePasswordReply::Decode(ByteView data) {
     r.correlation = h.correlation;
     r.returnCode = Reader(data, 20).U32();
     for (const Item& item : ReadItems(data, 24))
-        if (item.cp == 0x112B)
+        if (item.cp == kCpMessage)
             r.messages.push_back(ReadMessage(item));
     return r;
 }

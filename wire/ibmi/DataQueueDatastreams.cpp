@@ -79,7 +79,7 @@ Bytes DqReadRequest::Encode() const {
         w.U16(0);
     }
     w.U32(static_cast<std::uint32_t>(wait)).U8(peek ? 0xF1 : 0xF0);
-    w.Item(0x5002, key);
+    w.Item(kCpDqKey, key);
     return std::move(w).Finish();
 }
 
@@ -96,7 +96,7 @@ DqReadRequest DqReadRequest::Decode(ByteView data, std::uint32_t ccsid) {
     r.wait = static_cast<std::int32_t>(in.U32());
     r.peek = in.U8() == 0xF1;
     const auto items = ReadItems(data, in.Offset());
-    if (const Item* key = FindItem(items, 0x5002))
+    if (const Item* key = FindItem(items, kCpDqKey))
         r.key = Copy(key->data);
     return r;
 }
@@ -104,8 +104,8 @@ DqReadRequest DqReadRequest::Decode(ByteView data, std::uint32_t ccsid) {
 Bytes DqReadReply::Encode() const {
     Writer w(Make(kDataQueueServer, kDqReadReply, correlation, 38));
     w.U16(0).Fill(36, kBlank);
-    w.Item(0x5001, entry);
-    w.Item(0x5002, key);
+    w.Item(kCpDqEntry, entry);
+    w.Item(kCpDqKey, key);
     return std::move(w).Finish();
 }
 
@@ -114,11 +114,11 @@ DqReadReply DqReadReply::Decode(ByteView data) {
     DqReadReply r;
     r.correlation = h.correlation;
     const auto items = ReadItems(data, 58);
-    const Item* entry = FindItem(items, 0x5001);
+    const Item* entry = FindItem(items, kCpDqEntry);
     if (!entry)
         throw DatastreamError("the data queue sent an entry reply without the entry");
     r.entry = Copy(entry->data);
-    if (const Item* key = FindItem(items, 0x5002))
+    if (const Item* key = FindItem(items, kCpDqKey))
         r.key = Copy(key->data);
     return r;
 }
@@ -129,7 +129,7 @@ Bytes DqCommonReply::Encode(std::uint32_t ccsid) const {
     if (!messageId.empty()) {
         std::string id = messageId;
         id.resize(7, ' ');
-        w.Item(0x5003, ToEbcdic(id + "  " + text, ccsid));
+        w.Item(kCpDqMessage, ToEbcdic(id + "  " + text, ccsid));
     }
     return std::move(w).Finish();
 }

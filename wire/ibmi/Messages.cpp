@@ -305,7 +305,7 @@ void EncodeMessage(Writer& out, const HostMessage& m, MessageFormat format, std:
 }
 
 HostMessage DecodeMessage(const Item& item, std::uint32_t ccsid) {
-    if ((item.cp & 0xFF) == 0x06 || item.cp == 0x112B)
+    if ((item.cp & 0xFF) == 0x06 || item.cp == kCpMessage)
         return DecodeDescribedFields(item.data, ccsid);
     if ((item.cp & 0xFF) == 0x07)
         return DecodeFullFields(item.data, ccsid);
@@ -329,7 +329,7 @@ HostMessage ReadMessage(const Item& item, std::uint32_t ccsid) {
         return DecodeMessage(item, ccsid);
     } catch (const DatastreamError&) {
         HostMessage m;
-        if ((item.cp & 0xFF) != 0x06 && (item.cp & 0xFF) != 0x07 && item.cp != 0x112B &&
+        if ((item.cp & 0xFF) != 0x06 && (item.cp & 0xFF) != 0x07 && item.cp != kCpMessage &&
             item.data.size() >= 7)
             m.id = TrimRight(FromEbcdic(item.data.first(7)));
         m.text = "(the rest of this message from the host cannot be read)";
@@ -341,9 +341,9 @@ HostMessage ReadMessage(const Item& item, std::uint32_t ccsid) {
 
 Bytes SignonXchgAttributesRequest::Encode() const {
     Writer w(Make(kSignonServer, kSignonXchgAttributes, 0, 0));
-    w.ItemU32(0x1101, 1);
-    w.U32(8).U16(0x1102).U16(clientLevel);
-    w.Item(0x1103, clientSeed);
+    w.ItemU32(kCpVersion, 1);
+    w.U32(8).U16(kCpDatastreamLevel).U16(clientLevel);
+    w.Item(kCpSeed, clientSeed);
     return std::move(w).Finish();
 }
 
@@ -351,9 +351,9 @@ SignonXchgAttributesRequest SignonXchgAttributesRequest::Decode(ByteView data) {
     Expect(data, kSignonXchgAttributes);
     const auto items = ReadItems(data, kHeaderLength);
     SignonXchgAttributesRequest r;
-    if (const Item* level = FindItem(items, 0x1102); level && level->data.size() >= 2)
+    if (const Item* level = FindItem(items, kCpDatastreamLevel); level && level->data.size() >= 2)
         r.clientLevel = Reader(level->data).U16();
-    const Item* seed = FindItem(items, 0x1103);
+    const Item* seed = FindItem(items, kCpSeed);
     if (!seed)
         throw DatastreamError("the sign-on request carries no client seed");
     r.clientSeed = ReadSeed(seed->data);
@@ -364,12 +364,12 @@ Bytes SignonXchgAttributesReply::Encode() const {
     Writer w(Make(kSignonServer, kSignonXchgAttributesReply, 0, 0));
     // IBM's client reads the version and level by position, so they come first and fixed.
     w.U32(returnCode);
-    w.ItemU32(0x1101, vrm);
-    w.U32(8).U16(0x1102).U16(serverLevel);
-    w.Item(0x1103, serverSeed);
-    w.U32(7).U16(0x1119).U8(passwordLevel);
+    w.ItemU32(kCpVersion, vrm);
+    w.U32(8).U16(kCpDatastreamLevel).U16(serverLevel);
+    w.Item(kCpSeed, serverSeed);
+    w.U32(7).U16(kCpPasswordLevel).U8(passwordLevel);
     if (!jobName.empty())
-        w.Item(0x111F, WithCcsid(jobName));
+        w.Item(kCpJobName, WithCcsid(jobName));
     return std::move(w).Finish();
 }
 
@@ -382,13 +382,13 @@ SignonXchgAttributesReply SignonXchgAttributesReply::Decode(ByteView data) {
     r.vrm = Reader(data, 30).U32();
     r.serverLevel = Reader(data, 40).U16();
     const auto items = ReadItems(data, 42);
-    const Item* seed = FindItem(items, 0x1103);
+    const Item* seed = FindItem(items, kCpSeed);
     if (!seed)
         throw DatastreamError("the sign-on server sent no seed");
     r.serverSeed = ReadSeed(seed->data);
-    if (const Item* level = FindItem(items, 0x1119); level && !level->data.empty())
+    if (const Item* level = FindItem(items, kCpPasswordLevel); level && !level->data.empty())
         r.passwordLevel = level->data[0];
-    if (const Item* job = FindItem(items, 0x111F))
+    if (const Item* job = FindItem(items, kCpJobName))
         r.jobName = FromCcsidItem(*job);
     return r;
 }
@@ -396,11 +396,11 @@ SignonXchgAttributesReply SignonXchgAttributesReply::Decode(ByteView data) {
 Bytes SignonInfoRequest::Encode() const {
     Writer w(Make(kSignonServer, kSignonInfo, correlation, 1));
     w.U8(authenticationType);
-    w.ItemU32(0x1113, 1200);
-    w.Item(0x1105, substitute);
-    w.Item(0x1104, ObjectName(user));
+    w.ItemU32(kCpClientCcsid, 1200);
+    w.Item(kCpPassword, substitute);
+    w.Item(kCpUserId, ObjectName(user));
     if (returnMessages)
-        w.U32(7).U16(0x1128).U8(1);
+        w.U32(7).U16(kCpReturnMessages).U8(1);
     return std::move(w).Finish();
 }
 
@@ -410,29 +410,29 @@ SignonInfoRequest SignonInfoRequest::Decode(ByteView data) {
     r.correlation = h.correlation;
     r.authenticationType = data[20];
     const auto items = ReadItems(data, 21);
-    const Item* substitute = FindItem(items, 0x1105);
-    const Item* user = FindItem(items, 0x1104);
+    const Item* substitute = FindItem(items, kCpPassword);
+    const Item* user = FindItem(items, kCpUserId);
     if (!substitute || !user)
         throw DatastreamError("the sign-on request lacks a user or a password substitute");
     r.substitute = Copy(substitute->data);
     r.user = FromObjectName(user->data);
-    r.returnMessages = FindItem(items, 0x1128) != nullptr;
+    r.returnMessages = FindItem(items, kCpReturnMessages) != nullptr;
     return r;
 }
 
 Bytes SignonInfoReply::Encode() const {
     Writer w(Make(kSignonServer, kSignonInfoReply, correlation, 0));
     w.U32(returnCode);
-    w.ItemU32(0x1114, serverCcsid);
-    for (const auto& [cp, date] : {std::pair{0x1106, now}, std::pair{0x1107, lastSignOn},
-                                   std::pair{0x1108, passwordExpires}})
+    w.ItemU32(kCpServerCcsid, serverCcsid);
+    for (const auto& [cp, date] : {std::pair{kCpSignonDate, now}, std::pair{kCpLastSignonDate, lastSignOn},
+                                   std::pair{kCpPasswordExpirationDate, passwordExpires}})
         if (date)
             w.Item(static_cast<std::uint16_t>(cp),
                    Bytes{static_cast<std::uint8_t>(date->year >> 8),
                          static_cast<std::uint8_t>(date->year), date->month, date->day, date->hour,
                          date->minute, date->second, 0});
     if (expiryWarningDays)
-        w.ItemU32(0x112C, *expiryWarningDays);
+        w.ItemU32(kCpPasswordExpiryWarning, *expiryWarningDays);
     EncodeSignonMessages(w, messages, serverCcsid);
     return std::move(w).Finish();
 }
@@ -444,17 +444,17 @@ SignonInfoReply SignonInfoReply::Decode(ByteView data) {
     r.returnCode = Reader(data, 20).U32();
     r.serverCcsid = 0;
     for (const Item& item : ReadItems(data, 24)) {
-        if (item.cp == 0x1114 && item.data.size() >= 4)
+        if (item.cp == kCpServerCcsid && item.data.size() >= 4)
             r.serverCcsid = ItemU32(item);
-        else if (item.cp == 0x112B)
+        else if (item.cp == kCpMessage)
             r.messages.push_back(ReadMessage(item, r.serverCcsid)); // when they name none
-        else if (item.cp == 0x1106)
+        else if (item.cp == kCpSignonDate)
             r.now = ReadDate(item);
-        else if (item.cp == 0x1107)
+        else if (item.cp == kCpLastSignonDate)
             r.lastSignOn = ReadDate(item);
-        else if (item.cp == 0x1108)
+        else if (item.cp == kCpPasswordExpirationDate)
             r.passwordExpires = ReadDate(item);
-        else if (item.cp == 0x112C && item.data.size() >= 4)
+        else if (item.cp == kCpPasswordExpiryWarning && item.data.size() >= 4)
             r.expiryWarningDays = ItemU32(item);
     }
     return r;
@@ -468,12 +468,12 @@ void EncodeSignonMessages(Writer& w, const std::vector<HostMessage>& messages,
                           std::uint32_t ccsid) {
     if (messages.empty())
         return;
-    w.U32(8).U16(0x112A).U16(static_cast<std::uint16_t>(messages.size()));
+    w.U32(8).U16(kCpMessageCount).U16(static_cast<std::uint16_t>(messages.size()));
     for (const auto& m : messages) {
         Writer fields{Header{}};
         EncodeDescribedFields(fields, m, ccsid);
         const Bytes bytes = std::move(fields).Finish();
-        w.Item(0x112B, ByteView(bytes).subspan(kHeaderLength));
+        w.Item(kCpMessage, ByteView(bytes).subspan(kHeaderLength));
     }
 }
 
@@ -516,8 +516,8 @@ SeedsReply SeedsReply::Decode(ByteView data) {
 Bytes StartServerRequest::Encode() const {
     Writer w(Make(serverId, kStartServer, 0, 2, 2));
     w.U8(authenticationType).U8(1);
-    w.Item(0x1105, substitute);
-    w.Item(0x1104, ObjectName(user));
+    w.Item(kCpPassword, substitute);
+    w.Item(kCpUserId, ObjectName(user));
     return std::move(w).Finish();
 }
 
@@ -527,8 +527,8 @@ StartServerRequest StartServerRequest::Decode(ByteView data) {
     r.serverId = h.serverId;
     r.authenticationType = data[20];
     const auto items = ReadItems(data, 22);
-    const Item* substitute = FindItem(items, 0x1105);
-    const Item* user = FindItem(items, 0x1104);
+    const Item* substitute = FindItem(items, kCpPassword);
+    const Item* user = FindItem(items, kCpUserId);
     if (!substitute || !user)
         throw DatastreamError("the start request lacks a user or a password substitute");
     r.substitute = Copy(substitute->data);
@@ -540,9 +540,9 @@ Bytes StartServerReply::Encode() const {
     Writer w(Make(serverId, kStartServerReply, 0, 0));
     w.U32(returnCode);
     if (!user.empty())
-        w.Item(0x1104, WithCcsid(user, true));
+        w.Item(kCpUserId, WithCcsid(user, true));
     if (!jobName.empty())
-        w.Item(0x111F, WithCcsid(jobName));
+        w.Item(kCpJobName, WithCcsid(jobName));
     return std::move(w).Finish();
 }
 
@@ -555,9 +555,9 @@ StartServerReply StartServerReply::Decode(ByteView data) {
     for (const Item& item : ReadItems(data, 24)) {
         if (item.data.size() < 4)
             continue;
-        if (item.cp == 0x1104)
+        if (item.cp == kCpUserId)
             r.user = FromCcsidItem(item);
-        else if (item.cp == 0x111F)
+        else if (item.cp == kCpJobName)
             r.jobName = FromCcsidItem(item);
     }
     return r;

@@ -70,6 +70,38 @@ enum SignonReturnCode : std::uint32_t {
 };
 
 // ---- port mapper ------------------------------------------------------------------------
+// The code points of the items the sign-on server's datastreams carry.
+enum SignonCodePoint : std::uint16_t {
+    kCpVersion = 0x1101, // the version, release and modification
+    kCpDatastreamLevel = 0x1102,
+    kCpSeed = 0x1103,
+    kCpUserId = 0x1104,
+    kCpPassword = 0x1105, // the password substitute
+    kCpSignonDate = 0x1106,
+    kCpLastSignonDate = 0x1107,
+    kCpPasswordExpirationDate = 0x1108,
+    kCpProtectedOldPassword = 0x110C,
+    kCpProtectedNewPassword = 0x110D,
+    kCpClientCcsid = 0x1113,
+    kCpServerCcsid = 0x1114,
+    kCpPasswordLevel = 0x1119,
+    kCpOldPasswordLength = 0x111C,
+    kCpNewPasswordLength = 0x111D,
+    kCpPasswordCcsid = 0x111E,
+    kCpJobName = 0x111F,
+    kCpReturnMessages = 0x1128, // the client asks for messages with a refusal
+    kCpMessageCount = 0x112A,
+    kCpMessage = 0x112B,
+    kCpPasswordExpiryWarning = 0x112C, // days
+};
+
+// Those of the data queue server's.
+enum DataQueueCodePoint : std::uint16_t {
+    kCpDqEntry = 0x5001,
+    kCpDqKey = 0x5002,
+    kCpDqMessage = 0x5003,
+};
+
 inline constexpr std::string_view kSignonService = "as-signon";
 inline constexpr std::string_view kRemoteCommandService = "as-rmtcmd";
 inline constexpr std::string_view kDataQueueService = "as-dtaq";
