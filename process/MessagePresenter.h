@@ -28,15 +28,3 @@ IMessagePresenter& MessagePresenter();
 inline void ShowMessageBox(std::string_view text) {
     MessagePresenter().ShowMessage(text);
 }
-
-// Keeps what would have been shown, for tests.
-class RecordingPresenter : public IMessagePresenter {
-  public:
-    void ShowMessage(std::string_view text) override { shown.emplace_back(text); }
-    bool AskYesNo(std::string_view text) override {
-        shown.emplace_back(text);
-        return answerYes;
-    }
-    std::vector<std::string> shown;
-    bool answerYes = false; // what every question is answered
-};

@@ -60,9 +60,7 @@ class CliFixture : public ::testing::Test, protected testsupport::FreshProcess {
 
     // A settings file as the Delivery modes dialog writes it.
     static void WriteSettings(const std::string& system, const std::string& flags) {
-        std::string record = system + "\r\n" + flags;
-        record.resize(300, ' ');
-        std::ofstream("dftsys.ini", std::ios::binary | std::ios::trunc) << record;
+        testsupport::WriteFile(testsupport::Record(system + "\r\n" + flags));
     }
 
     hostdtest::ScratchDir daemonDir{"cli"}; // for a tavo400-hostd the test starts

@@ -28,12 +28,7 @@ class ChangePasswordTest : public ::testing::Test {
     }
     // A systems file of one system SYSA for `user`, whose password is "secret42".
     static std::filesystem::path Systems(const std::string& user, const std::string& address) {
-        const auto path = *dir / (user + ".ini");
-        std::ofstream(path) << "[SYSA]\naddress = " << address << "\nuser = " << user
-                            << "\npassword = secret42\ntimeout = 10\n";
-        std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                               std::filesystem::perms::owner_write);
-        return path;
+        return SystemsFile(*dir, address, "secret42", 10, user);
     }
     static unsigned Connect() {
         cwbRC_SysHandle connection = 0;
@@ -109,12 +104,6 @@ TEST_F(ChangePasswordTest, TheHostsRulesThenTheNewPasswordForTheRestOfTheRun) {
 }
 
 TEST_F(ChangePasswordTest, AWarningOnlyWithinTheHostsPeriodAndOnlyFromTheIbmiSignOn) {
-    const ErrHandle errors;
-    cwbtest::UseSystems("[SYSA]\naddress = embedded\n");
-    EXPECT_EQ(cwbCO_ChangePassword("SYSA", "OPER", "secret42", "newpass99", errors),
-              CWB_INVALID_PARAMETER);
-    EXPECT_NE(OnlyError(errors).find("has no passwords to change"), std::string::npos);
-
     const struct {
         const char* user;
         std::string address;

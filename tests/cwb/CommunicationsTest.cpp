@@ -114,23 +114,3 @@ TEST_F(Communications, MalformedFileFailsWithItsText) {
     EXPECT_EQ(cwbCO_GetDefaultSysName(name, sizeof name, &needed, errors), CWB_CONFIG_ERROR);
     EXPECT_EQ(OnlyError(errors), text);
 }
-
-TEST_F(Communications, BadHandlesAndPointers) {
-    EXPECT_EQ(cwbCO_CreateSysListHandle(nullptr, errors), CWB_INVALID_POINTER);
-    EXPECT_FALSE(OnlyError(errors).empty());
-    const auto list = List(), gone = List();
-    ASSERT_EQ(cwbCO_DeleteSysListHandle(gone), CWB_OK);
-    char name[64];
-    unsigned long needed = 0, size = 0;
-    const std::pair<unsigned, unsigned> cases[] = {
-        {cwbCO_GetNextSysName(gone, name, sizeof name, &needed), CWB_INVALID_HANDLE},
-        {cwbCO_GetSysListSize(gone, &size), CWB_INVALID_HANDLE},
-        {cwbCO_DeleteSysListHandle(gone), CWB_INVALID_HANDLE},
-        {cwbCO_GetSysListSize(list, nullptr), CWB_INVALID_POINTER},
-        {cwbCO_GetNextSysName(list, nullptr, 64, &needed), CWB_INVALID_POINTER},
-        {cwbCO_GetNextSysName(list, name, sizeof name, nullptr), CWB_INVALID_POINTER},
-        {cwbCO_GetDefaultSysName(nullptr, 64, &needed, errors), CWB_INVALID_POINTER},
-    };
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
-}

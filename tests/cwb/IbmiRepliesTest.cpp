@@ -4,22 +4,16 @@
 
 #include <functional>
 
+#include "HexBytes.h"
 #include "IbmiReplies.h"
 #include "Messages.h"
 #include "cwbrc.h"
 
 using namespace cwb;
 namespace ib = tavo::ibmi;
+using testsupport::Hex;
 
 namespace {
-
-ib::Bytes Hex(std::string hex) {
-    std::erase(hex, ' ');
-    ib::Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 // A reply of `server` with ID `id`: the 20-byte header, its length filled in.
 ib::Bytes Reply(const char* server, const char* id, const std::string& body) {
@@ -49,12 +43,13 @@ TEST(IbmiReplies, ReadLikeIbmsClients) {
     } cases[] = {
         {"outputs", Reply("E008", "8003", "0000 0000 " + kInOut + kOutput), CWB_OK, "",
          "ABCDEFXYZ"},
-        {"items after the outputs", Reply("E008", "8003", "0000 0000 " + kInOut + kOutput +
-                                                              kFixedMessage + "7FFFFFFF 1102"),
+        {"items after the outputs",
+         Reply("E008", "8003", "0000 0000 " + kInOut + kOutput + kFixedMessage + "7FFFFFFF 1102"),
          CWB_OK, "", "ABCDEFXYZ"},
         {"an output shorter and one longer than its area",
-         Reply("E008", "8003", "0000 0000 0000000E 1103 00000002 000D C1C2 "
-                               "00000011 1103 00000005 000C E7E8E9E7E8"),
+         Reply("E008", "8003",
+               "0000 0000 0000000E 1103 00000002 000D C1C2 "
+               "00000011 1103 00000005 000C E7E8E9E7E8"),
          CWB_OK, "", std::string("AB\0\0\0\0XYZ", 9)},
         {"an output missing", Reply("E008", "8003", "0000 0000 " + kInOut), CWB_REPLY_LOST,
          "1 of 2 output parameters", "........."},
@@ -62,9 +57,11 @@ TEST(IbmiReplies, ReadLikeIbmsClients) {
          "........."},
         {"program not found", Reply("E008", "8003", "0500 0001 " + kFixedMessage),
          CWBRC_HOST_PROGRAM_ERROR, "CPF9811 Program X", "........."},
-        {"a message cut short", Reply("E008", "9003", "0501 0001 00000025 1106 00000025 00000025"
-                                                      "0028 00000002 F1F5 00000007 C3D7C6F9F8F9F8"
-                                                      " 000000FF"),
+        {"a message cut short",
+         Reply("E008", "9003",
+               "0501 0001 00000025 1106 00000025 00000025"
+               "0028 00000002 F1F5 00000007 C3D7C6F9F8F9F8"
+               " 000000FF"),
          CWBRC_HOST_PROGRAM_ERROR, "CPF9898", "........."},
         {"a refused call", Reply("E008", "8003", "0303 0000"), CWB_COMMUNICATIONS_ERROR,
          "refused the call (0x0303)", "........."},
@@ -88,13 +85,15 @@ TEST(IbmiReplies, ReadLikeIbmsClients) {
     }
 
     std::uint16_t level = 0;
-    EXPECT_EQ(ibmireplies::ReadRcAttributes(Reply("E008", "8001", "0104 00000025 F2F9F2F4 "
-                                                                  "00000001 000A"),
+    EXPECT_EQ(ibmireplies::ReadRcAttributes(Reply("E008", "8001",
+                                                  "0104 00000025 F2F9F2F4 "
+                                                  "00000001 000A"),
                                             where, level)
                   .rc,
               CWB_OK);
     EXPECT_EQ(level, 10);
-    const auto badLevel = ibmireplies::ReadRcAttributes(Reply("E008", "8001", "0102"), where, level);
+    const auto badLevel =
+        ibmireplies::ReadRcAttributes(Reply("E008", "8001", "0102"), where, level);
     EXPECT_EQ(badLevel.rc, CWB_COMMUNICATIONS_ERROR);
     EXPECT_NE(badLevel.text.find("datastream level is not valid"), std::string::npos);
 

@@ -41,7 +41,7 @@ class PasswordCommandTest : public ::testing::Test {
 TEST_F(PasswordCommandTest, SectionGivesWordsOrIsRefusedWithItsLine) {
     const std::pair<const char*, std::vector<std::string>> split[] = {
         {"secret-tool lookup service tavo400", {"secret-tool", "lookup", "service", "tavo400"}},
-        {"  pass\tshow   \"ops/as 400\"  ", {"pass", "show", "ops/as 400"}},
+        {"  pass\tshow   \"ops/as 400 ;x\"  ; comment", {"pass", "show", "ops/as 400 ;x"}},
         {"\"/opt/my tools/get\" --label=\"a b\"c \"\"", {"/opt/my tools/get", "--label=a bc", ""}},
         {"printf %s $HOME ~ '*'", {"printf", "%s", "$HOME", "~", "'*'"}},
     };
@@ -107,7 +107,8 @@ TEST_F(PasswordCommandTest, FirstLineIsThePasswordAndFailuresNeverQuoteTheOutput
     // what a timed-out command started is ended with it (a zombie left to init is ended)
     const auto child = hostdtest::ReadText(childPid);
     const auto ended = [&] {
-        const auto state = hostdtest::ReadText("/proc/" + child.substr(0, child.find('\n')) + "/stat");
+        const auto state =
+            hostdtest::ReadText("/proc/" + child.substr(0, child.find('\n')) + "/stat");
         return state.empty() || state.find(") Z") != std::string::npos;
     };
     for (int i = 0; i < 200 && !ended(); ++i) // SIGKILL takes effect when it is scheduled

@@ -24,37 +24,13 @@ class Service : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Service, RefusalsOfEachCall) {
-    cwbSV_ErrHandle gone = 0;
-    ASSERT_EQ(cwbSV_CreateErrHandle(&gone), CWB_OK);
-    ASSERT_NE(gone, 0u);
-    ASSERT_EQ(cwbSV_DeleteErrHandle(gone), CWB_OK);
-    char text[16];
-    unsigned long n = 99;
-    const std::pair<unsigned, unsigned> cases[] = {
-        {cwbSV_GetErrCount(errors, &n), CWB_OK},
-        {static_cast<unsigned>(n), 0u},
-        {cwbSV_GetErrText(errors, text, sizeof text, &n), CWBSV_NO_ERROR_MESSAGES},
-        {cwbSV_GetErrTextIndexed(errors, 1, text, sizeof text, &n), CWBSV_NO_ERROR_MESSAGES},
-        {cwbSV_GetErrCount(gone, &n), CWB_INVALID_HANDLE},
-        {cwbSV_GetErrCount(0, &n), CWB_INVALID_HANDLE},
-        {cwbSV_GetErrText(gone, text, sizeof text, &n), CWB_INVALID_HANDLE},
-        {cwbSV_GetErrTextIndexed(gone, 1, text, sizeof text, &n), CWB_INVALID_HANDLE},
-        {cwbSV_DeleteErrHandle(gone), CWB_INVALID_HANDLE},
-        {cwbSV_CreateErrHandle(nullptr), CWB_INVALID_POINTER},
-        {cwbSV_GetErrCount(errors, nullptr), CWB_INVALID_POINTER},
-        {cwbSV_GetErrText(errors, nullptr, 10, &n), CWB_INVALID_POINTER},
-        {cwbSV_GetErrTextIndexed(errors, 1, nullptr, 10, &n), CWB_INVALID_POINTER},
-    };
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
-}
-
 TEST_F(Service, IndexOneIsTheOldestAndGetErrTextTheNewest) {
-    Fill({"first", "second", "third"});
-    EXPECT_EQ(ErrorTexts(errors), (std::vector<std::string>{"first", "second", "third"}));
     char text[32];
     unsigned long needed = 0;
+    EXPECT_TRUE(ErrorTexts(errors).empty());
+    EXPECT_EQ(cwbSV_GetErrText(errors, text, sizeof text, &needed), CWBSV_NO_ERROR_MESSAGES);
+    Fill({"first", "second", "third"});
+    EXPECT_EQ(ErrorTexts(errors), (std::vector<std::string>{"first", "second", "third"}));
     EXPECT_EQ(cwbSV_GetErrText(errors, text, sizeof text, &needed), CWB_OK);
     EXPECT_STREQ(text, "third");
     EXPECT_EQ(needed, 6u);

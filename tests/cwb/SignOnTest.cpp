@@ -129,7 +129,6 @@ TEST_F(SignOnTest, RefusalIsAskedAgainWithItsReasonUntilAcceptedOrCancelled) {
     const std::string tcpRefusal = "Sign-on as OPER refused: the user or password is not valid.";
     const std::string ibmiRefusal = "the password is not correct.";
     const Case cases[] = {
-        {daemon->Address(), {kWrong, kRight}, CWB_OK, {"", tcpRefusal}, "OPER"},
         {daemon->Address(), {kWrong, kCancel}, CWB_SIGNON_CANCELLED, {"", tcpRefusal}, "OPER"},
         {daemon->IbmiAddress(),
          {kWrong, kWrong, kRight},

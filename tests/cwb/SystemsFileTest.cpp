@@ -64,12 +64,6 @@ TEST(SystemsFileParse, QuotedValuesAreLiteral) {
                       .password,
                   password)
             << written;
-    // password_command quotes its words itself
-    const auto command = Parsed("[A]\naddress = \"embedded\"\n"
-                                "password_command = \"/opt/pass word\" \"a ;b\" ; comment\n");
-    EXPECT_EQ(command.systems.at(0).address, "embedded");
-    EXPECT_EQ(command.systems.at(0).passwordCommand,
-              (std::vector<std::string>{"/opt/pass word", "a ;b"}));
 }
 
 TEST(SystemsFileParse, AcceptedAddressesAndTimeouts) {
@@ -276,11 +270,4 @@ TEST_F(SystemsFileOnDisk, PasswordFileMustBePrivate) {
         }
         fs::permissions(defaultPath, fs::perms(0600));
     }
-    // and through the API, as a caller sees it
-    Write(defaultPath, "[A]\naddress = embedded\npassword = secret\n", 0644);
-    cwbtest::UseSystemsFile();
-    ErrHandle errors;
-    cwbCO_SysListHandle list = 0;
-    EXPECT_EQ(cwbCO_CreateSysListHandle(&list, errors), CWB_CONFIG_ERROR);
-    EXPECT_NE(OnlyError(errors).find("chmod 600"), std::string::npos);
 }

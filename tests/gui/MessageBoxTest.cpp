@@ -11,7 +11,7 @@ class MessageBoxTest : public QObject {
     // Host texts and typed names that look like markup are shown as they are.
     void textIsShownAsItIs() {
         const char* texts[] = {
-            "Unknown recipient X<BR>Y.",
+            "No such name: X<BR>Y.",
             "The name \"<b>abc</b>\" is longer than 10 characters.",
             "M\xfcller &amp; <i>sons</i>",
         };

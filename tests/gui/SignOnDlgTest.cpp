@@ -3,8 +3,8 @@
 #include <functional>
 
 #include "ChangePasswordDlg.h"
-#include "MessagePresenter.h"
 #include "ProcessState.h"
+#include "RecordingPresenter.h"
 #include "Resource.h"
 #include "SignOn.h"
 #include "SignOnDlg.h"

@@ -3,19 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "ChangePassword.h"
+#include "HexBytes.h"
 #include "Messages.h"
 
 using namespace tavo::ibmi;
+using testsupport::Hex;
 
 namespace {
-
-Bytes Hex(std::string hex) {
-    std::erase(hex, ' ');
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 const Seed kSeed{1, 2, 3, 4, 5, 6, 7, 8};
 

@@ -1,4 +1,5 @@
 #include "PasswordSubstitute.h"
+#include "HexBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -6,15 +7,9 @@
 #include <vector>
 
 using namespace tavo::ibmi;
+using testsupport::Hex;
 
 namespace {
-
-Bytes FromHex(std::string_view hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), {}, 16)));
-    return out;
-}
 
 constexpr Seed kClient = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 constexpr Seed kServer = {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
@@ -96,7 +91,7 @@ const Vector kVectors[] = {
 TEST(PasswordSubstitute, MatchesKnownVectorsAlongBothPaths) {
     for (const auto& v : kVectors) {
         SCOPED_TRACE(std::string(v.user) + "/" + std::string(v.password));
-        const Bytes expected = FromHex(v.substitute);
+        const Bytes expected = Hex(v.substitute);
         ASSERT_EQ(expected.size(), SubstituteLength(v.scheme));
         EXPECT_TRUE(Qualifies(v.scheme, v.user, v.password));
         EXPECT_EQ(Substitute(v.scheme, v.user, v.password, v.server, v.client), expected);
@@ -185,9 +180,9 @@ TEST(PasswordSubstitute, ChangesMatchIbmsClientAndUnmaskOnTheHost) {
         SCOPED_TRACE(std::string(v.user) + "/" + std::string(v.newPassword));
         const auto change =
             ProtectPasswordChange(v.scheme, v.user, v.oldPassword, v.newPassword, kServer, kClient);
-        EXPECT_EQ(change.substitute, FromHex(v.substitute));
-        EXPECT_EQ(change.protectedOld, FromHex(v.protectedOld));
-        EXPECT_EQ(change.protectedNew, FromHex(v.protectedNew));
+        EXPECT_EQ(change.substitute, Hex(v.substitute));
+        EXPECT_EQ(change.protectedOld, Hex(v.protectedOld));
+        EXPECT_EQ(change.protectedNew, Hex(v.protectedNew));
         EXPECT_EQ(change.oldLength, v.oldLength);
         EXPECT_EQ(change.newLength, v.newLength);
 

@@ -72,8 +72,6 @@ class RawClient {
         return SignOnRefusal(password, user).empty();
     }
     bool Closed() { return !Receive(); }
-    // No more requests; the replies still come.
-    void HangUp() { socket_.shutdown(asio::ip::tcp::socket::shutdown_send); }
 
   private:
     asio::io_context io_;
@@ -180,8 +178,16 @@ ib::StartServerReply Start(L& link, std::uint16_t server, const std::string& pas
     return ib::StartServerReply::Decode(link.Ask(start.Encode()));
 }
 
-// TVOCGET with `request` ("*CRTDTAQ", or a list code and its stamp), its in/out area
-// offered for compression.
+// TVOCGET's two areas with `request` ("*CRTDTAQ", or a list code and its stamp): in our
+// protocol, and over the host servers with the in/out area offered for compression.
+inline pr::Call ListCall(std::string request) {
+    request.resize(124, ' ');
+    return {"TVOCGET",
+            "TAVO400",
+            {{pr::Direction::Input, 124, tavo::codepage::ToEbcdic(request)},
+             {pr::Direction::InOut, 32000, std::string(32000, '\0')}},
+            ""};
+}
 inline ib::CallProgramRequest ListProgramCall(const std::string& request,
                                               std::uint32_t correlation = 1) {
     std::vector<std::uint8_t> area(124, 0x40);

@@ -40,6 +40,8 @@ TEST_F(HostdCommandsTest, AdministrationNeedsAnExistingDatabase) {
 
     EXPECT_EQ(Hostd({"init"}).status, 0);
     EXPECT_NE(Hostd({"directory", "list"}).out.find("Recipients (0)"), std::string::npos);
+    EXPECT_EQ(Hostd({"outbox"}).out, "The outbox is empty.\n");
+    EXPECT_EQ(Hostd({"outbox", "--json"}).out, "[]\n");
     EXPECT_EQ(Hostd({"init", "--demo"}).status, 0);
     EXPECT_NE(Hostd({"directory", "list"}).out.find("JSMITH"), std::string::npos);
     EXPECT_NE(RunHostd(dir, {"init"}).status, 0); // --db is required
@@ -118,16 +120,12 @@ TEST_F(HostdCommandsTest, UserPasswordComesFromStandardInputAndIsHashed) {
 // last served at: a password that cannot have it is told.
 TEST_F(HostdCommandsTest, UserCommandsTellWhatTheyCouldNotDo) {
     ASSERT_EQ(Hostd({"init"}).status, 0);
-    EXPECT_EQ(Hostd({"user", "add", "OPER"}, "correct horse battery\n").err, "");
     Daemon(dir, Db(), {"--ibmi", "127.0.0.1:0", "--password-level", "0"}).Stop();
     const auto longer = Hostd({"user", "add", "OPER"}, "correct horse battery\n");
     EXPECT_EQ(longer.status, 0);
     EXPECT_NE(longer.err.find("cannot sign on through the IBM i host servers at password level 0"),
               std::string::npos)
         << longer.err;
-    const auto classic = Hostd({"user", "add", "OPER"}, "SECRET12\n");
-    EXPECT_EQ(classic.status, 0);
-    EXPECT_EQ(classic.err, "");
     for (const char* change : {"disable", "enable", "expire", "unlock"}) {
         const auto unknown = Hostd({"user", change, "NOBODY"});
         EXPECT_EQ(unknown.status, 1) << change;
@@ -153,12 +151,6 @@ TEST_F(HostdCommandsTest, UnlockAndEnableLiftALockOnTheRunningDaemon) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_TRUE(RawClient(daemon.Port()).SignOn("secret42", user)) << daemon.Log();
     }
-}
-
-TEST_F(HostdCommandsTest, OutboxIsEmptyAtFirst) {
-    ASSERT_EQ(Hostd({"init"}).status, 0);
-    EXPECT_EQ(Hostd({"outbox"}).out, "The outbox is empty.\n");
-    EXPECT_EQ(Hostd({"outbox", "--json"}).out, "[]\n");
 }
 
 // The users' password equivalents are in the file: a file others can read is served or

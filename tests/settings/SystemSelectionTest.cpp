@@ -72,37 +72,24 @@ TEST_F(SystemSelectionTest, SavedModesComeBackEvenWhenEverythingElseFails) {
 }
 
 TEST_F(SystemSelectionTest, FailureMessagesAreExact) {
-    struct Case {
-        const char* what;
-        std::function<void()> arm;
+    const struct {
+        const char* call; // fails with `rc` and `text`, needing `needed` bytes
+        unsigned rc;
+        const char* text;
+        unsigned long needed;
+        unsigned errTextRc; // the failure's text cannot be read either: cwbSV_GetErrText's
         std::string message;
     } cases[] = {
-        {"list handle",
-         [] { cwbtest::FailNext("cwbCO_CreateSysListHandle", 4100, "Bad systems file."); },
-         "Bad systems file."},
-        {"list handle, no text",
-         [] {
-             cwbtest::FailNext("cwbCO_CreateSysListHandle", 4100, "x");
-             cwbtest::FailNext("cwbSV_GetErrText", 6200);
-         },
+        {"cwbCO_CreateSysListHandle", 4100, "Bad systems file.", 0, 0, "Bad systems file."},
+        {"cwbCO_CreateSysListHandle", 4100, "x", 0, 6200,
          "cwbSV_GetErrText failed with return code 6200."},
-        {"default name too long",
-         [] {
-             cwbtest::FailNext("cwbCO_GetDefaultSysName", 111, "Name needs 300 bytes.", 1, {}, 300);
-         },
+        {"cwbCO_GetDefaultSysName", 111, "Name needs 300 bytes.", 300, 0,
          "Buffer size to small, recommended size is 300.\r\nName needs 300 bytes.\r\n"},
-        {"no default",
-         [] { cwbtest::FailNext("cwbCO_GetDefaultSysName", 6601, "No default system."); },
-         "No default system.\r\n"},
-        {"no default, no text",
-         [] {
-             cwbtest::FailNext("cwbCO_GetDefaultSysName", 6601, "x");
-             cwbtest::FailNext("cwbSV_GetErrText", 6);
-         },
+        {"cwbCO_GetDefaultSysName", 6601, "No default system.", 0, 0, "No default system.\r\n"},
+        {"cwbCO_GetDefaultSysName", 6601, "x", 0, 6,
          "cwbSV_GetErrText failed with return code 6.\r\n"},
-        {"list size", [] { cwbtest::FailNext("cwbCO_GetSysListSize", 6); },
-         "cwbCO_GetSysListSize failed with return code 6."},
-        {"delete list", [] { cwbtest::FailNext("cwbCO_DeleteSysListHandle", 6); },
+        {"cwbCO_GetSysListSize", 6, "", 0, 0, "cwbCO_GetSysListSize failed with return code 6."},
+        {"cwbCO_DeleteSysListHandle", 6, "", 0, 0,
          "cwbCO_DeleteSysListHandle failed with return code 6.\n\r"},
     };
     WriteFile(Record("Sysb\r\nN")); // so the list is walked
@@ -110,12 +97,14 @@ TEST_F(SystemSelectionTest, FailureMessagesAreExact) {
         CurrentSystem.clear();
         shown.clear();
         titles.clear();
-        c.arm();
+        cwbtest::FailNext(c.call, c.rc, c.text, 1, {}, c.needed);
+        if (c.errTextRc)
+            cwbtest::FailNext("cwbSV_GetErrText", c.errTextRc);
         ChooseStartupSystem();
-        EXPECT_EQ(CurrentSystem, "") << c.what;
-        EXPECT_TRUE(titles.empty()) << c.what;
-        ASSERT_EQ(shown.size(), 1u) << c.what;
-        EXPECT_EQ(shown[0], c.message) << c.what;
+        EXPECT_EQ(CurrentSystem, "") << c.message;
+        EXPECT_TRUE(titles.empty()) << c.message;
+        ASSERT_EQ(shown.size(), 1u) << c.message;
+        EXPECT_EQ(shown[0], c.message);
     }
 }
 

@@ -9,8 +9,8 @@
 
 #include "Clock.h"
 #include "HostdProcess.h"
-#include "MessagePresenter.h"
 #include "ProcessState.h"
+#include "RecordingPresenter.h"
 #include "SendRecord.h"
 #include "cwbtest.h"
 
@@ -25,6 +25,19 @@ inline std::chrono::system_clock::time_point At(int y, int mo, int d, int h, int
                                                 int ms) {
     using namespace std::chrono;
     return sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
+}
+
+// The settings file "dftsys.ini" in the working directory, byte for byte.
+inline std::string ReadFile() {
+    return hostdtest::ReadText("dftsys.ini");
+}
+inline void WriteFile(const std::string& bytes) {
+    std::ofstream("dftsys.ini", std::ios::binary | std::ios::trunc) << bytes;
+}
+// A whole settings record: `head` blank-padded to its 300 bytes.
+inline std::string Record(std::string head) {
+    head.resize(300, ' ');
+    return head;
 }
 
 // A new process with `systems` configured (none: the systems file, as a user has it), in

@@ -277,14 +277,14 @@ inline std::filesystem::path DemoDatabase(const ScratchDir& dir, int passwordLev
     return db;
 }
 
-// A systems file for one tcp system SYSA, readable by its owner only.
+// A systems file for one system SYSA, readable by its owner only.
 inline std::filesystem::path SystemsFile(const ScratchDir& dir, const std::string& address,
-                                         const std::string& password = "secret42",
-                                         int timeout = 10) {
+                                         const std::string& password = "secret42", int timeout = 10,
+                                         const std::string& user = "OPER") {
     const auto path = dir / "systems.ini";
     std::ofstream(path) << "[systems]\ndefault = SYSA\n[SYSA]\naddress = " << address
-                        << "\nuser = OPER\npassword = " << password << "\ntimeout = " << timeout
-                        << "\n";
+                        << "\nuser = " << user << "\npassword = " << password
+                        << "\ntimeout = " << timeout << "\n";
     std::filesystem::permissions(path, std::filesystem::perms::owner_read |
                                            std::filesystem::perms::owner_write);
     return path;
