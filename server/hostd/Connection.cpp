@@ -1,5 +1,4 @@
 #include "Connection.h"
-#include "Latin1Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -65,11 +64,11 @@ void Connections::Add(std::shared_ptr<Connection> connection, const std::string&
     ++waiting_[address];
 }
 
-bool Connections::SignedOn(const Connection* connection, const std::string& user) {
+bool Connections::SignedOn(const Connection* connection, const std::string& key) {
     auto it = open_.find(connection);
     if (it == open_.end() || !it->second.owner.empty())
         return true;
-    std::string owner = tavo::text::FoldName(user) + "@" + it->second.address;
+    std::string owner = key + "@" + it->second.address;
     if (owners_[owner] >= limits_.perUser)
         return false;
     ++owners_[owner];

@@ -52,9 +52,10 @@ class Connections {
     std::size_t Size() const { return open_.size(); }
     void Add(std::shared_ptr<Connection> connection, const std::string& address,
              const void* door = nullptr);
-    // A connection has signed on as `user`: false when that user has as many connections
-    // from its address as it may have, and this one must be refused.
-    bool SignedOn(const Connection* connection, const std::string& user);
+    // A connection has signed on as the user of `key` (SignOnService::UserKey): false when
+    // that user has as many connections from its address as it may have, and this one
+    // must be refused.
+    bool SignedOn(const Connection* connection, const std::string& key);
     void Remove(const Connection* gone);
     void StopAll();
 

@@ -24,20 +24,20 @@ Daemon::Daemon(server::HostEngine& engine, DaemonOptions options, Log& log)
       connections_(
           ConnectionLimits{.max = options_.maxConnections, .perUser = options_.maxUserConnections},
           &guard_),
+      signOn_(io_, guard_, checks_, log_,
+              [this](const Connection* c, const std::string& key) {
+                  return connections_.SignedOn(c, key);
+              }),
       context_{io_,
                worker_,
-               checks_,
-               guard_,
+               signOn_,
                verified_,
                recent_,
                engine_,
                log_,
                options_.frameTimeout,
                options_.idleTimeout,
-               [this](const Connection* gone) { connections_.Remove(gone); },
-               [this](const Connection* c, const std::string& user) {
-                   return connections_.SignedOn(c, user);
-               }},
+               [this](const Connection* gone) { connections_.Remove(gone); }},
       listener_(io_, connections_, log_,
                 [this](asio::ip::tcp::socket socket) {
                     return std::make_shared<Session>(PlainStream(std::move(socket)), context_);
@@ -59,7 +59,7 @@ Daemon::Daemon(server::HostEngine& engine, DaemonOptions options, Log& log)
             CheckPlainText(options_.ibmi->host, "--ibmi");
     }
     if (options_.ibmi)
-        ibmi_ = std::make_unique<IbmiServers>(io_, worker_, connections_, log_, guard_, checks_,
+        ibmi_ = std::make_unique<IbmiServers>(io_, worker_, connections_, log_, signOn_,
                                               options_.frameTimeout, options_.idleTimeout,
                                               *options_.ibmi, tls_);
 }

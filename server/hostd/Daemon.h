@@ -74,6 +74,7 @@ class Daemon {
     VerifiedPasswords verified_;
     RecentReplies recent_;
     Connections connections_;
+    SignOnService signOn_;
     SessionContext context_;
     Listener listener_;
     Listener tlsListener_;

@@ -21,24 +21,20 @@ template <typename S> Listener::Factory Make(IbmiContext& context, asio::ssl::co
 } // namespace
 
 IbmiServers::IbmiServers(asio::io_context& io, EngineWorker& worker, Connections& connections,
-                         Log& log, SignOnGuard& guard, SignOnChecks& checks,
-                         std::chrono::seconds frameTimeout, std::chrono::seconds idleTimeout,
-                         IbmiOptions options, std::shared_ptr<asio::ssl::context> tls)
+                         Log& log, SignOnService& signOn, std::chrono::seconds frameTimeout,
+                         std::chrono::seconds idleTimeout, IbmiOptions options,
+                         std::shared_ptr<asio::ssl::context> tls)
     : options_(std::move(options)), log_(log),
       tls_(std::move(tls)), context_{io,
                                      worker,
                                      log,
-                                     guard,
-                                     checks,
+                                     signOn,
                                      frameTimeout,
                                      idleTimeout,
                                      options_.passwordLevel,
                                      options_.hostLevel,
                                      [&connections](const Connection* gone) {
                                          connections.Remove(gone);
-                                     },
-                                     [&connections](const Connection* c, const std::string& user) {
-                                         return connections.SignedOn(c, user);
                                      }},
       portMapper_(io, connections, log, [this](asio::ip::tcp::socket socket) {
           return std::make_shared<PortMapperSession>(std::move(socket), context_, ports_);

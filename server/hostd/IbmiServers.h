@@ -40,7 +40,7 @@ class IbmiServers {
   public:
     // `tls` is the daemon's TLS context; needed when options.tls is set.
     IbmiServers(asio::io_context& io, EngineWorker& worker, Connections& connections, Log& log,
-                SignOnGuard& guard, SignOnChecks& checks, std::chrono::seconds frameTimeout,
+                SignOnService& signOn, std::chrono::seconds frameTimeout,
                 std::chrono::seconds idleTimeout, IbmiOptions options,
                 std::shared_ptr<asio::ssl::context> tls = nullptr);
 

@@ -124,44 +124,74 @@ void IbmiSession::OnEngine(std::function<Continuation(server::HostEngine&)> task
         });
 }
 
-void IbmiSession::OnCheck(std::function<Continuation(server::HostEngine&)> check,
-                          Continuation busy) {
-    busy_ = true;
-    checking_ = true;
-    // A check of a client that has gone is skipped: nobody is left to answer.
-    auto run = [self = Self(), check = std::move(check),
-                guard = asio::make_work_guard(context_.io)](server::HostEngine& engine) {
-        Continuation then;
-        try {
-            if (!self->gone_)
-                then = check(engine);
-        } catch (const std::exception& e) {
-            then = [self, why = std::string(e.what())] { self->Close("host failure: " + why); };
-        }
-        asio::post(self->context_.io, [self, then = std::move(then)] {
-            self->busy_ = false;
-            self->checking_ = false;
-            if (!self->closed_ && then)
-                then();
-            if (!self->busy_)
-                self->Resume();
-        });
-    };
-    auto refused = [self = Self(), busy = std::move(busy)] {
+void IbmiSession::SignOn(const std::string& user, std::string signedOnLine, std::string refusedLine,
+                         SignOnService::Check check, const Refused& refused,
+                         std::function<void(const SignOnDecision&)> answer) {
+    // Refused before it is counted, kept or logged: a stranger's long names cost nothing.
+    if (user.size() > kMostUserNameLength) {
+        Log("sign-on refused: a user name of " + std::to_string(user.size()) + " bytes",
+            "user name too long");
+        return refused(ibmi::kSignonUserIdLengthNotValid, "A user profile name has at most " +
+                                                              std::to_string(kMostUserNameLength) +
+                                                              " characters.");
+    }
+    SignOnService::Attempt attempt{
+        user,
+        address_,
+        this,
+        &gone_,
+        [this](const std::string& line, std::string_view kind) { Log(line, kind); },
+        std::move(signedOnLine),
+        std::move(refusedLine)};
+    auto done = [self = Self(), answer = std::move(answer)](const SignOnDecision& decision) {
         self->busy_ = false;
         self->checking_ = false;
-        if (const auto ticket = std::move(self->ticket_)) {
-            if (auto locked = ticket->Busy(); !locked.empty())
-                self->context_.log.Line(locked, Priority::Warning);
+        if (!self->closed_) {
+            if (decision.kind != SignOnDecision::Kind::Failed)
+                answer(decision);
+            else if (!decision.failure.empty())
+                self->Close("host failure: " + decision.failure);
         }
-        if (self->closed_)
-            return;
-        self->Log("sign-on refused: too many checks waiting", "too many checks waiting");
-        busy();
         if (!self->busy_)
             self->Resume();
     };
-    context_.checks.Submit(address_, {std::move(run), std::move(refused)});
+    const auto throttled =
+        context_.signOn.SignOn(std::move(attempt), std::move(check), std::move(done));
+    if (!throttled) {
+        busy_ = true;
+        checking_ = true;
+        return;
+    }
+    std::string text = throttled->refusal.text;
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A'); // a sentence of its own
+    switch (throttled->refusal.kind) {
+    case SignOnRefusal::Kind::LockedOut:
+        return refused(ibmi::kSignonLockedOut, text);
+    case SignOnRefusal::Kind::Wait:
+        return refused(ibmi::kSignonDelay, text);
+    case SignOnRefusal::Kind::Busy:
+        break;
+    }
+    refused(ibmi::kSignonHostBusy, text);
+}
+
+SignOnService::Check IbmiSession::Checking(SignOnAttempt attempt,
+                                           std::shared_ptr<SignOnVerdict> verdict) const {
+    return [attempt = std::move(attempt), level = context_.passwordLevel,
+            verdict = std::move(verdict)](server::HostEngine& engine) {
+        *verdict = CheckSignOn(engine, level, attempt);
+        const auto code = verdict->returnCode;
+        return SignOnFinding{code == 0 || code == ibmi::kSignonUserDisabled ||
+                                 code == ibmi::kSignonPasswordExpired,
+                             code == 0, code == 0 ? "" : verdict->reason};
+    };
+}
+
+std::uint32_t IbmiSession::ReturnCode(const SignOnDecision& decision, std::uint32_t checked) {
+    return decision.kind == SignOnDecision::Kind::Busy      ? ibmi::kSignonHostBusy
+           : decision.kind == SignOnDecision::Kind::Crowded ? ibmi::kSignonGeneralError
+                                                            : checked;
 }
 
 void IbmiSession::OnCall(std::shared_ptr<CallJob> job, CallDone then) {
@@ -211,59 +241,6 @@ std::string IbmiSession::ShownUser(std::string_view user) {
             c = static_cast<char>(c - 'a' + 'A');
     }
     return shown;
-}
-
-std::optional<std::uint32_t> IbmiSession::Throttled(const std::string& user) {
-    ticket_.reset();
-    // Refused before it is counted, kept or logged: a stranger's long names cost nothing.
-    if (user.size() > kMostUserNameLength) {
-        throttled_ = "A user profile name has at most " + std::to_string(kMostUserNameLength) +
-                     " characters.";
-        Log("sign-on refused: a user name of " + std::to_string(user.size()) + " bytes",
-            "user name too long");
-        return ibmi::kSignonUserIdLengthNotValid;
-    }
-    auto admission = context_.guard.Begin(user, address_);
-    // Not logged one by one: a flood would fill the log; a lock is logged once.
-    if (!admission.logged.empty())
-        context_.log.Line(admission.logged, Priority::Warning);
-    if (admission.ticket) {
-        ticket_ = std::make_unique<SignOnGuard::Ticket>(std::move(*admission.ticket));
-        return std::nullopt;
-    }
-    throttled_ = admission.refusal.text;
-    switch (admission.refusal.kind) {
-    case SignOnRefusal::Kind::LockedOut:
-        return ibmi::kSignonLockedOut;
-    case SignOnRefusal::Kind::Wait:
-        return ibmi::kSignonDelay;
-    case SignOnRefusal::Kind::Busy:
-        break;
-    }
-    return ibmi::kSignonHostBusy;
-}
-
-std::vector<ibmi::HostMessage> IbmiSession::ThrottledMessages() const {
-    ibmi::HostMessage message;
-    message.text = throttled_;
-    if (!message.text.empty() && message.text[0] >= 'a' && message.text[0] <= 'z')
-        message.text[0] = static_cast<char>(message.text[0] - 'a' + 'A'); // a sentence of its own
-    return {message};
-}
-
-SignOnVerdict IbmiSession::Settle(const std::string& user, SignOnVerdict verdict) {
-    const auto ticket = std::move(ticket_); // a verdict left untold lets the check go
-    if (verdict.returnCode == 0) {
-        if (ticket)
-            ticket->Succeeded();
-        if (!context_.signedOn(this, user))
-            return {ibmi::kSignonGeneralError,
-                    "as many connections of this user from this address as are allowed"};
-    } else if (verdict.returnCode == ibmi::kSignonPasswordIncorrect && ticket) {
-        if (auto locked = ticket->Failed(); !locked.empty())
-            context_.log.Line(locked, Priority::Warning);
-    } // disabled or expired: the password was right
-    return verdict;
 }
 
 } // namespace tavo::hostd

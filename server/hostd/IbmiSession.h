@@ -15,8 +15,7 @@
 #include "Log.h"
 #include "Messages.h"
 #include "SignOnCheck.h"
-#include "SignOnChecks.h"
-#include "SignOnGuard.h"
+#include "SignOnService.h"
 #include "Stream.h"
 #include "StreamSession.h"
 
@@ -30,15 +29,12 @@ struct IbmiContext {
     asio::io_context& io;
     EngineWorker& worker;
     Log& log;
-    SignOnGuard& guard;
-    SignOnChecks& checks;
+    SignOnService& signOn;
     std::chrono::seconds frameTimeout;
     std::chrono::seconds idleTimeout; // signed on, between requests
     int passwordLevel;
     int hostLevel; // the sign-on server's datastream level
     std::function<void(const Connection*)> closed;
-    // False when the user may not have another connection from its address.
-    std::function<bool(const Connection*, const std::string& user)> signedOn;
     unsigned nextJob = 1; // io thread only
     // The host's CCSID: what the sign-on and the job report, the messages' and the object
     // names' code page.
@@ -82,10 +78,20 @@ class IbmiSession : public StreamSession {
     std::optional<ibmi::Bytes> NextIf(const std::function<bool(ibmi::ByteView)>& same);
     // Runs `task` on the engine's thread, then what it returns on the io thread.
     void OnEngine(std::function<Continuation(server::HostEngine&)> task);
-    // Runs `check` in its turn among the password checks, then what it returns on the io
-    // thread; `busy` instead when too many checks wait. Either way the check Throttled
-    // admitted is settled: by the continuation, or as refused for being busy.
-    void OnCheck(std::function<Continuation(server::HostEngine&)> check, Continuation busy);
+    // Signs `user` on through the daemon's sign-on service, with the two lines it logs.
+    // Refused before any check (a name no profile can have, or the guard's word):
+    // `refused` at once, with the return code and a sentence for the client. Else `answer`
+    // later, unless the client has gone or the check failed, which closes the connection.
+    // The check of a sign-on's substitute, its verdict left in `verdict`, as the sign-on
+    // service weighs it: a disabled user or an expired password had the password right.
+    SignOnService::Check Checking(SignOnAttempt attempt,
+                                  std::shared_ptr<SignOnVerdict> verdict) const;
+    // The return code to answer a checked attempt with.
+    static std::uint32_t ReturnCode(const SignOnDecision& decision, std::uint32_t checked);
+    using Refused = std::function<void(std::uint32_t returnCode, const std::string& text)>;
+    void SignOn(const std::string& user, std::string signedOnLine, std::string refusedLine,
+                SignOnService::Check check, const Refused& refused,
+                std::function<void(const SignOnDecision&)> answer);
     using CallDone = std::function<void(server::CallOutcome, std::vector<std::string> areas)>;
     void OnCall(std::shared_ptr<CallJob> job, CallDone then);
     // `kind` groups lines a flood repeats with different words (see Log::Line).
@@ -94,19 +100,10 @@ class IbmiSession : public StreamSession {
     // A user name from the wire as the log and job names show it: upper case, and no
     // control character that could forge a log line.
     static std::string ShownUser(std::string_view user);
-    // The refusal of `user` from this client before any check, as a sign-on return code:
-    // a name no profile can have, or the sign-on guard's word; nullopt when the attempt
-    // may go ahead, its check then counted by the guard until Settle.
-    std::optional<std::uint32_t> Throttled(const std::string& user);
-    // Why Throttled refused, for the client: until when, or how long to wait.
-    std::vector<ibmi::HostMessage> ThrottledMessages() const;
-    // Tells the guard how a checked attempt went, and the daemon's connections that a
-    // right one signed on; the verdict to answer with.
-    SignOnVerdict Settle(const std::string& user, SignOnVerdict verdict);
     static std::string Hex(std::uint16_t id); // "0x7003", as IBM documents its IDs
     // Whose list entries this connection files and reads: "USER@ADDRESS", so the remote
     // command and data queue connections of one workstation share them.
-    std::string Owner() const { return user_ + "@" + address_; }
+    std::string Owner() const { return SignOnService::UserKey(user_) + "@" + address_; }
 
     std::shared_ptr<IbmiSession> Self() {
         return std::static_pointer_cast<IbmiSession>(shared_from_this());
@@ -125,10 +122,8 @@ class IbmiSession : public StreamSession {
     const char* Unit() const override { return "datastream"; }
     void LogLine(const std::string& line, std::string_view kind = {}) const override;
 
-    std::vector<std::uint8_t> pending_;           // bytes of datastreams not yet handled
-    std::unique_ptr<SignOnGuard::Ticket> ticket_; // the check under way, from Throttled
-    std::string throttled_;                       // why Throttled refused
-    bool checking_ = false;                       // a password check is queued or under way
+    std::vector<std::uint8_t> pending_; // bytes of datastreams not yet handled
+    bool checking_ = false;             // a password check is queued or under way
 };
 
 } // namespace tavo::hostd

@@ -36,43 +36,32 @@ void ServiceSession::StartServer(const ibmi::Header& header, ibmi::ByteView data
     auto request = ibmi::StartServerRequest::Decode(datastream);
     SignOnAttempt attempt{request.authenticationType, std::move(request.substitute), request.user,
                           serverSeed_, *clientSeed_};
-    const int level = context_.passwordLevel;
-    if (const auto refused = Throttled(attempt.user)) {
-        ibmi::StartServerReply reply;
-        reply.serverId = serverId_;
-        reply.returnCode = *refused;
-        return Send(reply.Encode(), header.correlation, true);
-    }
+    const std::string user = ShownUser(attempt.user);
     auto self = std::static_pointer_cast<ServiceSession>(shared_from_this());
-    const auto busy = [self, correlation = header.correlation] {
-        ibmi::StartServerReply reply;
-        reply.serverId = self->serverId_;
-        reply.returnCode = ibmi::kSignonHostBusy;
-        self->Send(reply.Encode(), correlation, true);
+    const auto reply = [self, correlation = header.correlation](std::uint32_t code) {
+        ibmi::StartServerReply out;
+        out.serverId = self->serverId_;
+        out.returnCode = code;
+        self->Send(out.Encode(), correlation, true);
     };
-    OnCheck(
-        [self, attempt = std::move(attempt), level,
-         correlation = header.correlation](server::HostEngine& engine) -> Continuation {
-            return [self, checked = CheckSignOn(engine, level, attempt), correlation,
-                    user = ShownUser(attempt.user)] {
-                const SignOnVerdict verdict = self->Settle(user, checked);
-                ibmi::StartServerReply reply;
-                reply.serverId = self->serverId_;
-                reply.returnCode = verdict.returnCode;
-                if (verdict.returnCode != 0) {
-                    self->Log("sign-on as " + user + " refused: " + verdict.reason,
-                              "sign-on refused: " + verdict.reason);
-                    return self->Send(reply.Encode(), correlation, true);
-                }
-                self->started_ = true;
-                self->user_ = user;
-                self->Log(user + " signed on");
-                reply.user = user;
-                reply.jobName = self->context_.JobName(user, self->jobProgram_);
-                self->Send(reply.Encode(), correlation);
-            };
-        },
-        busy);
+    auto verdict = std::make_shared<SignOnVerdict>();
+    const std::string sent = attempt.user; // before the check takes the attempt
+    IbmiSession::SignOn(
+        sent, user + " signed on",
+        "sign-on as " + user + " refused: ", Checking(std::move(attempt), verdict),
+        [reply](std::uint32_t code, const std::string&) { reply(code); },
+        [self, verdict, user, correlation = header.correlation](const SignOnDecision& decision) {
+            ibmi::StartServerReply out;
+            out.serverId = self->serverId_;
+            out.returnCode = ReturnCode(decision, verdict->returnCode);
+            if (out.returnCode != 0)
+                return self->Send(out.Encode(), correlation, true);
+            self->started_ = true;
+            self->user_ = user;
+            out.user = user;
+            out.jobName = self->context_.JobName(user, self->jobProgram_);
+            self->Send(out.Encode(), correlation);
+        });
 }
 
 } // namespace tavo::hostd

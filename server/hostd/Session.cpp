@@ -1,5 +1,4 @@
 #include "Session.h"
-#include "Latin1Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -103,138 +102,108 @@ void Session::Handle(pr::Message message) {
     Close("a message only the host sends");
 }
 
-namespace {
-
-// Stands in for the hash of a user who does not exist, so that a wrong user name costs
-// the same as a wrong password and its answer tells nothing.
-const std::string& DummyHash() {
-    static const std::string hash = HashPassword("no such user");
-    return hash;
-}
-
-} // namespace
-
 void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPassword) {
-    const auto refuse = [this, &signOn](pr::ErrorCode code, const std::string& why) {
-        Reply(pr::Error{code, "Sign-on as " + signOn.user + " refused: " + why}, true);
+    const bool change = newPassword.has_value();
+    const std::string user = signOn.user;
+    const auto refuse = [this, user](pr::ErrorCode code, const std::string& why) {
+        Reply(pr::Error{code, "Sign-on as " + user + " refused: " + why}, true);
     };
-    // Not logged one by one: a flood would fill the log; a lock is logged once.
-    auto admission = context_.guard.Begin(signOn.user, address_);
-    if (!admission.logged.empty())
-        context_.log.Line(admission.logged, Priority::Warning);
-    if (!admission.ticket) {
-        using Kind = SignOnRefusal::Kind;
-        const Kind kind = admission.refusal.kind;
-        return refuse(kind == Kind::LockedOut ? pr::ErrorCode::LockedOut
-                      : kind == Kind::Wait    ? pr::ErrorCode::SignOnDelay
-                                              : pr::ErrorCode::HostBusy,
-                      admission.refusal.text);
-    }
-    auto ticket = std::make_shared<SignOnGuard::Ticket>(std::move(*admission.ticket));
-    busy_ = true;
-    checking_ = true;
-    // Too many checks waiting: a flood costs its senders a refusal, not every other user
-    // a long wait, and the refusal counts against the sender's address.
-    auto refused = [self = Self(), ticket, user = signOn.user] {
+    SignOnService::Attempt attempt{
+        user,
+        address_,
+        this,
+        &gone_,
+        [this](const std::string& line, std::string_view kind) {
+            context_.log.Line(peer_ + ": " + line, Priority::Info, kind);
+        },
+        change ? "password of " + user + " changed" : "signed on as " + user,
+        (change ? "password change for user '" : "sign-on refused for user '") + user + "': "};
+    // What the check found besides its finding, read once it is answered.
+    struct Found {
+        bool newRefused = false, changed = false, expired = false;
+    };
+    auto found = std::make_shared<Found>();
+    // A disabled user or an expired password shuts out this protocol as it does the IBM i
+    // sign-on; only a caller who knows the password learns which it was.
+    auto check = [self = Self(), signOn = std::move(signOn), newPassword = std::move(newPassword),
+                  found](server::HostEngine& engine) {
+        SignOnFinding finding{false, false, "the user or password is not valid."};
+        const auto account = engine.User(signOn.user);
+        const std::string& hash = account ? account->passwords.hash : SignOnService::DummyHash();
+        auto& verified = self->context_.verified;
+        finding.proven = (verified.Known(signOn.user, hash, signOn.password) ||
+                          VerifyPassword(hash, signOn.password)) &&
+                         account;
+        if (!finding.proven)
+            return finding;
+        verified.Remember(signOn.user, hash, signOn.password);
+        // An expired password is what a change is for.
+        found->expired = !account->disabled && account->ExpiredAt(SecondsNow()) && !newPassword;
+        finding.refusal = account->disabled ? "the user is disabled."
+                          : found->expired  ? "the password has expired."
+                                            : "";
+        finding.signsOn = finding.refusal.empty() && !newPassword;
+        if (!finding.refusal.empty() || !newPassword)
+            return finding;
+        if (const auto bad = RefuseNewPassword(signOn.password, *newPassword)) {
+            finding.refusal = bad->text;
+            found->newRefused = true;
+        } else {
+            std::string note;
+            engine.SetUser(signOn.user, MakePasswords(signOn.user, *newPassword,
+                                                      LevelForNewPasswords(engine), note));
+            found->changed = true;
+        }
+        return finding;
+    };
+    auto answer = [self = Self(), found, user, refuse](const SignOnDecision& decision) {
+        using Kind = SignOnDecision::Kind;
         self->busy_ = false;
         self->checking_ = false;
-        if (auto locked = ticket->Busy(); !locked.empty())
-            self->context_.log.Line(locked, Priority::Warning);
         if (self->closed_)
             return;
-        self->context_.log.Line(self->peer_ + ": sign-on refused for user '" + user +
-                                    "': too many checks waiting",
-                                Priority::Info, "too many checks waiting");
-        self->Reply(pr::Error{pr::ErrorCode::HostBusy,
-                              "Sign-on as " + user +
-                                  " refused: the host is busy checking other sign-ons; try "
-                                  "again in a moment."},
-                    true);
+        switch (decision.kind) {
+        case Kind::Busy:
+            return self->Reply(
+                pr::Error{pr::ErrorCode::HostBusy, "Sign-on as " + user +
+                                                       " refused: the host is busy checking other "
+                                                       "sign-ons; try again in a moment."},
+                true);
+        case Kind::Failed:
+            self->context_.log.Line(self->peer_ +
+                                    ": cannot check the sign-on: " + decision.failure);
+            return refuse(pr::ErrorCode::SignOnRefused, "the user or password is not valid.");
+        case Kind::Throttled:
+        case Kind::Crowded:
+        case Kind::Checked:
+            break;
+        }
+        if (found->newRefused)
+            return self->Reply(pr::Error{pr::ErrorCode::PasswordRefused, decision.reason}, true);
+        if (!decision.reason.empty())
+            return refuse(found->expired && decision.kind == Kind::Checked
+                              ? pr::ErrorCode::PasswordExpired
+                              : pr::ErrorCode::SignOnRefused,
+                          decision.reason);
+        if (found->changed)
+            return self->Reply(pr::Ok{}, true);
+        self->state_ = State::Ready;
+        self->decoder_.Limit(pr::kMaxFrameLength);
+        self->user_ = user;
+        self->owner_ = SignOnService::UserKey(user) + "@" + self->address_;
+        self->Reply(pr::Ok{});
     };
-    // Verifying a hash takes a good fraction of a second of one core, on purpose: it
-    // runs beside the io thread so other clients are not held up.
-    auto check = [self = Self(), signOn = std::move(signOn), newPassword = std::move(newPassword),
-                  ticket, guard = asio::make_work_guard(context_.io)](server::HostEngine&) {
-        // A disabled user or an expired password shuts out this protocol as it does the
-        // IBM i sign-on; only a caller who knows the password learns which it was.
-        std::string refusal = "the user or password is not valid.";
-        bool right = false;
-        // A change of password: whether the host's rules refused the new one, or it is stored.
-        bool newRefused = false, changed = false, expired = false;
-        // A check for a connection that has gone is skipped: nobody is left to answer.
-        if (!self->gone_)
-            try {
-                const auto account = self->context_.engine.User(signOn.user);
-                const std::string& hash = account ? account->passwords.hash : DummyHash();
-                right = (self->context_.verified.Known(signOn.user, hash, signOn.password) ||
-                         VerifyPassword(hash, signOn.password)) &&
-                        account;
-                if (right) {
-                    self->context_.verified.Remember(signOn.user, hash, signOn.password);
-                    // An expired password is what a change is for.
-                    expired =
-                        !account->disabled && account->ExpiredAt(SecondsNow()) && !newPassword;
-                    refusal = account->disabled ? "the user is disabled."
-                              : expired         ? "the password has expired."
-                                                : "";
-                }
-                if (right && refusal.empty() && newPassword) {
-                    if (const auto bad = RefuseNewPassword(signOn.password, *newPassword)) {
-                        refusal = bad->text;
-                        newRefused = true;
-                    } else {
-                        std::string note;
-                        auto& engine = self->context_.engine;
-                        engine.SetUser(signOn.user,
-                                       MakePasswords(signOn.user, *newPassword,
-                                                     LevelForNewPasswords(engine), note));
-                        changed = true;
-                    }
-                }
-            } catch (const std::exception& e) {
-                self->context_.log.Line(self->peer_ + ": cannot check the sign-on: " + e.what());
-            }
-        asio::post(self->context_.io, [self, refusal, right, newRefused, changed, expired, ticket,
-                                       user = signOn.user]() mutable {
-            self->busy_ = false;
-            self->checking_ = false;
-            if (self->closed_)
-                return;
-            if (!right) {
-                if (auto locked = ticket->Failed(); !locked.empty())
-                    self->context_.log.Line(locked, Priority::Warning);
-            } else {
-                ticket->Succeeded();
-                if (changed) {
-                    self->context_.log.Line(self->peer_ + ": password of " + user + " changed");
-                    return self->Reply(pr::Ok{}, true);
-                }
-                if (refusal.empty() && !self->context_.signedOn(self.get(), user))
-                    refusal = "this user has as many connections from this address as it may.";
-            }
-            if (newRefused) {
-                self->context_.log.Line(self->peer_ + ": password change for user '" + user +
-                                        "' refused: " + refusal);
-                return self->Reply(pr::Error{pr::ErrorCode::PasswordRefused, refusal}, true);
-            }
-            if (!refusal.empty()) {
-                self->context_.log.Line(self->peer_ + ": sign-on refused for user '" + user +
-                                            "': " + refusal,
-                                        Priority::Info, "sign-on refused: " + refusal);
-                return self->Reply(pr::Error{expired ? pr::ErrorCode::PasswordExpired
-                                                     : pr::ErrorCode::SignOnRefused,
-                                             "Sign-on as " + user + " refused: " + refusal},
-                                   true);
-            }
-            self->state_ = State::Ready;
-            self->decoder_.Limit(pr::kMaxFrameLength);
-            self->user_ = user;
-            self->owner_ = tavo::text::FoldName(user) + "@" + self->address_;
-            self->context_.log.Line(self->peer_ + ": signed on as " + user);
-            self->Reply(pr::Ok{});
-        });
-    };
-    context_.checks.Submit(address_, {std::move(check), std::move(refused)});
+    const auto refused = context_.signOn.SignOn(std::move(attempt), std::move(check), answer);
+    if (!refused) {
+        busy_ = true;
+        checking_ = true;
+        return;
+    }
+    const auto kind = refused->refusal.kind;
+    refuse(kind == SignOnRefusal::Kind::LockedOut ? pr::ErrorCode::LockedOut
+           : kind == SignOnRefusal::Kind::Wait    ? pr::ErrorCode::SignOnDelay
+                                                  : pr::ErrorCode::HostBusy,
+           refused->refusal.text);
 }
 
 void Session::HandleCall(pr::Call call) {

@@ -16,8 +16,7 @@
 #include "Log.h"
 #include "Passwords.h"
 #include "RecentReplies.h"
-#include "SignOnChecks.h"
-#include "SignOnGuard.h"
+#include "SignOnService.h"
 #include "Stream.h"
 #include "StreamSession.h"
 
@@ -27,8 +26,7 @@ namespace tavo::hostd {
 struct SessionContext {
     asio::io_context& io;
     EngineWorker& worker;
-    SignOnChecks& checks;
-    SignOnGuard& guard;
+    SignOnService& signOn;
     VerifiedPasswords& verified;
     RecentReplies& recent;
     server::HostEngine& engine;
@@ -36,8 +34,6 @@ struct SessionContext {
     std::chrono::seconds frameTimeout;
     std::chrono::seconds idleTimeout; // signed on, between requests
     std::function<void(const Connection*)> closed;
-    // False when the user may not have another connection from its address.
-    std::function<bool(const Connection*, const std::string& user)> signedOn;
 };
 
 // One client connection of our own protocol, in the clear or under TLS: hello, sign-on,

@@ -81,54 +81,47 @@ void SignonSession::SignOn(ibmi::ByteView datastream) {
     auto request = ibmi::SignonInfoRequest::Decode(datastream);
     SignOnAttempt attempt{request.authenticationType, std::move(request.substitute), request.user,
                           serverSeed_, *clientSeed_};
-    const int level = context_.passwordLevel;
+    const std::string user = ShownUser(attempt.user);
     // A server below the level that offers messages does not know the item asking for them.
     const bool messages = request.returnMessages && context_.hostLevel >= kSignonMessagesLevel;
-    if (const auto refused = Throttled(attempt.user)) {
-        ibmi::SignonInfoReply reply;
-        reply.returnCode = *refused;
-        reply.serverCcsid = context_.ccsid;
-        if (messages)
-            reply.messages = ThrottledMessages();
-        return Send(reply.Encode(), request.correlation);
-    }
     auto self = std::static_pointer_cast<SignonSession>(shared_from_this());
-    const auto busy = [self, messages, correlation = request.correlation] {
+    const auto refused = [self, messages, correlation = request.correlation](
+                             std::uint32_t code, const std::string& text) {
         ibmi::SignonInfoReply reply;
-        reply.returnCode = ibmi::kSignonHostBusy;
+        reply.returnCode = code;
         reply.serverCcsid = self->context_.ccsid;
-        if (messages)
-            reply.messages = {BusyMessage()};
+        if (messages) {
+            ibmi::HostMessage message;
+            message.text = text;
+            reply.messages = {message};
+        }
         self->Send(reply.Encode(), correlation);
     };
-    OnCheck(
-        [self, attempt = std::move(attempt), level, messages,
-         correlation = request.correlation](server::HostEngine& engine) -> Continuation {
-            return [self, checked = CheckSignOn(engine, level, attempt), correlation, messages,
-                    user = ShownUser(attempt.user)] {
-                const SignOnVerdict verdict = self->Settle(user, checked);
-                if (verdict.returnCode == 0) {
-                    self->signedOn_ = true;
-                    self->user_ = user;
-                    self->Log(user + " signed on");
-                } else {
-                    self->Log("sign-on as " + user + " refused: " + verdict.reason,
-                              "sign-on refused: " + verdict.reason);
-                }
-                ibmi::SignonInfoReply reply;
-                reply.returnCode = verdict.returnCode;
-                reply.serverCcsid = self->context_.ccsid;
-                if (messages)
-                    reply.messages = RefusalMessages(verdict.returnCode, user);
-                if (verdict.returnCode == 0 && verdict.passwordExpires) {
-                    reply.now = HostDateAt(SecondsNow());
-                    reply.passwordExpires = HostDateAt(*verdict.passwordExpires);
-                    reply.expiryWarningDays = kExpiryWarningDays;
-                }
-                self->Send(reply.Encode(), correlation);
-            };
-        },
-        busy);
+    auto verdict = std::make_shared<SignOnVerdict>();
+    const std::string sent = attempt.user; // before the check takes the attempt
+    IbmiSession::SignOn(sent, user + " signed on",
+                        "sign-on as " + user + " refused: ", Checking(std::move(attempt), verdict),
+                        refused,
+                        [self, verdict, user, messages, refused,
+                         correlation = request.correlation](const SignOnDecision& decision) {
+                            if (decision.kind == SignOnDecision::Kind::Busy)
+                                return refused(ibmi::kSignonHostBusy, BusyMessage().text);
+                            ibmi::SignonInfoReply reply;
+                            reply.returnCode = ReturnCode(decision, verdict->returnCode);
+                            reply.serverCcsid = self->context_.ccsid;
+                            if (messages)
+                                reply.messages = RefusalMessages(reply.returnCode, user);
+                            if (reply.returnCode == 0) {
+                                self->signedOn_ = true;
+                                self->user_ = user;
+                                if (verdict->passwordExpires) {
+                                    reply.now = HostDateAt(SecondsNow());
+                                    reply.passwordExpires = HostDateAt(*verdict->passwordExpires);
+                                    reply.expiryWarningDays = kExpiryWarningDays;
+                                }
+                            }
+                            self->Send(reply.Encode(), correlation);
+                        });
 }
 
 void SignonSession::ChangePassword(ibmi::ByteView datastream) {
@@ -139,9 +132,10 @@ void SignonSession::ChangePassword(ibmi::ByteView datastream) {
                                    request.user, serverSeed_, *clientSeed_},
                                   std::move(request.change)};
     const bool messages = request.returnMessages && context_.hostLevel >= kSignonMessagesLevel;
-    const auto reply = [this, correlation = request.correlation, messages,
-                        user = ShownUser(request.user)](std::uint32_t code,
-                                                        const std::string& text) {
+    const std::string user = ShownUser(request.user);
+    auto self = std::static_pointer_cast<SignonSession>(shared_from_this());
+    const auto reply = [self, correlation = request.correlation, messages,
+                        user](std::uint32_t code, const std::string& text) {
         ibmi::ChangePasswordReply out{correlation, code, {}};
         if (messages && !text.empty()) {
             ibmi::HostMessage message;
@@ -150,31 +144,28 @@ void SignonSession::ChangePassword(ibmi::ByteView datastream) {
         } else if (messages) {
             out.messages = RefusalMessages(code, user);
         }
-        Send(out.Encode(), correlation);
+        self->Send(out.Encode(), correlation);
     };
-    if (const auto refused = Throttled(attempt.signOn.user))
-        return reply(*refused, ThrottledMessages().front().text);
-    auto self = std::static_pointer_cast<SignonSession>(shared_from_this());
-    OnCheck(
-        [self, attempt = std::move(attempt), level = context_.passwordLevel,
-         reply](server::HostEngine& engine) -> Continuation {
-            return [self, verdict = hostd::ChangePassword(engine, level, attempt), reply,
-                    user = ShownUser(attempt.signOn.user)] {
-                // The guard counts a wrong old password as it counts a wrong sign-on.
-                const std::uint32_t proof = verdict.oldPasswordRight ? 0 : verdict.returnCode;
-                const SignOnVerdict settled = self->Settle(user, {proof, verdict.reason});
-                const std::uint32_t code =
-                    settled.returnCode != 0 ? settled.returnCode : verdict.returnCode;
-                if (code == 0) {
-                    self->Log("password of " + user + " changed");
-                } else {
-                    self->Log("password change for " + user + " refused: " +
-                              (settled.returnCode != 0 ? settled.reason : verdict.reason));
-                }
-                reply(code, settled.returnCode != 0 ? "" : verdict.text);
-            };
+    auto verdict = std::make_shared<PasswordChangeVerdict>();
+    const std::string sent = attempt.signOn.user; // before the check takes the attempt
+    IbmiSession::SignOn(
+        sent, "password of " + user + " changed", "password change for " + user + " refused: ",
+        [attempt = std::move(attempt), level = context_.passwordLevel,
+         verdict](server::HostEngine& engine) {
+            *verdict = hostd::ChangePassword(engine, level, attempt);
+            // The guard counts a wrong old password as it counts a wrong sign-on; a right
+            // one signs the connection on, whether or not the new password is taken.
+            return SignOnFinding{verdict->oldPasswordRight, verdict->oldPasswordRight,
+                                 verdict->returnCode == 0 ? "" : verdict->reason};
         },
-        [reply] { reply(ibmi::kSignonHostBusy, BusyMessage().text); });
+        reply,
+        [verdict, reply](const SignOnDecision& decision) {
+            if (decision.kind == SignOnDecision::Kind::Busy)
+                return reply(ibmi::kSignonHostBusy, BusyMessage().text);
+            const bool proven =
+                verdict->oldPasswordRight && decision.kind != SignOnDecision::Kind::Crowded;
+            reply(ReturnCode(decision, verdict->returnCode), proven ? verdict->text : "");
+        });
 }
 
 } // namespace tavo::hostd
