@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "SystemsFile.h"
 #include "cwb.h"
+#include "cwbrc.h"
 
 namespace cwb {
 
@@ -29,6 +31,17 @@ struct BoundParm {
     unsigned char* area; // the caller's area, bound for the life of the program object
     unsigned long length;
 };
+
+// How many of `parms` the host fills.
+std::size_t OutputCount(std::span<const BoundParm> parms);
+// Writes `outputs`, in order, to the areas of the parameters that are not input only:
+// only once each has been checked to fit its area exactly, so that a caller's areas are
+// written all or not at all.
+template <class Area>
+void CopyOutputs(std::span<BoundParm> parms, const std::vector<Area>& outputs);
+
+// A data queue with no entry under the key.
+Status NoEntry(std::string_view queue, std::string_view library);
 
 // What a connection will be used for, so a backend can open that service's connection
 // while it signs on.
@@ -53,7 +66,17 @@ class Backend {
     virtual std::uint32_t HostCcsid() const { return 37; }
 };
 
-// Picks the backend by the system's address.
+// Picks the backend by the system's address; null for a system whose address was not
+// parsed.
 std::unique_ptr<Backend> MakeBackend(const SystemConfig& system);
+
+template <class Area>
+void CopyOutputs(std::span<BoundParm> parms, const std::vector<Area>& outputs) {
+    for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
+        if (parms[i].type != CWBRC_INPUT) {
+            const Area& area = outputs[o++];
+            std::memcpy(parms[i].area, area.data(), area.size());
+        }
+}
 
 } // namespace cwb

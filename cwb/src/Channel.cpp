@@ -35,6 +35,12 @@ std::string CertificateProblem(SSL* ssl) {
 
 } // namespace
 
+Peer Peer::Of(const SystemConfig& system, bool withPort) {
+    const Endpoint& at = system.endpoint;
+    return {system.name + " (" + at.host + (withPort ? ":" + std::to_string(at.port) : "") + ")",
+            system.timeoutSeconds};
+}
+
 Status TimedOut(const Peer& peer) {
     if (Cancelled())
         return Status::Fail(CWB_CANCELLED, "The wait for " + peer.where + " was cancelled.");
@@ -44,6 +50,8 @@ Status TimedOut(const Peer& peer) {
 }
 
 Status ClientTlsContext(const SystemConfig& system, std::shared_ptr<asio::ssl::context>& context) {
+    if (!system.endpoint.tls || context)
+        return Status::Ok();
     auto made = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client);
     SSL_CTX_set_min_proto_version(made->native_handle(), TLS1_2_VERSION);
     made->set_default_verify_paths();
@@ -93,12 +101,13 @@ bool Channel::StillOpen() {
     return ::poll(&fd, 1, 0) == 0 || (tls_ && !(fd.revents & closed));
 }
 
-Status Channel::Dial(const std::string& host, const std::string& port, asio::ssl::context* tls,
-                     Deadline deadline, const Peer& peer) {
+Status Channel::Dial(const std::string& host, unsigned short port,
+                     std::shared_ptr<asio::ssl::context> tls, Deadline deadline, const Peer& peer) {
     Close();
     tls_.reset();
-    if (tls) {
-        tls_ = std::make_unique<asio::ssl::stream<Socket>>(io_, *tls);
+    tlsContext_ = std::move(tls);
+    if (tlsContext_) {
+        tls_ = std::make_unique<asio::ssl::stream<Socket>>(io_, *tlsContext_);
         SSL* ssl = tls_->native_handle();
         asio::error_code isAddress;
         asio::ip::make_address(host, isAddress);
@@ -112,8 +121,9 @@ Status Channel::Dial(const std::string& host, const std::string& port, asio::ssl
     Socket& socket = Lowest();
     std::error_code result = asio::error::would_block;
     asio::ip::tcp::resolver resolver(io_);
+    const std::string service = std::to_string(port);
     resolver.async_resolve(
-        host, port, [&](std::error_code ec, asio::ip::tcp::resolver::results_type found) {
+        host, service, [&](std::error_code ec, asio::ip::tcp::resolver::results_type found) {
             if (ec) {
                 result = ec;
                 return;
@@ -137,7 +147,7 @@ Status Channel::Dial(const std::string& host, const std::string& port, asio::ssl
                                                            " was not trusted: " + certificate +
                                                            ".");
         return Status::Fail(CWB_COMMUNICATIONS_ERROR, "Cannot connect to " + peer.where + " port " +
-                                                          port + ": " + result.message() + ".");
+                                                          service + ": " + result.message() + ".");
     }
     std::error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);

@@ -19,22 +19,30 @@ using Deadline = std::chrono::steady_clock::time_point;
 struct Peer {
     std::string where;
     unsigned timeoutSeconds;
+
+    // The system's name and host, and its port when `withPort`.
+    static Peer Of(const SystemConfig& system, bool withPort = false);
+    // Each exchange has the system's timeout from when it starts.
+    Deadline Next() const {
+        return std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    }
 };
 
-// A client's connection to one server, in the clear or under TLS, driven by the
-// io_context it was made on; every wait on it has a deadline.
+// A client's connection to one server, in the clear or under TLS; every wait on it has a
+// deadline. It has an io_context of its own, so that connections can be used at the same
+// time on different threads and handed from one backend to the next.
 class Channel {
   public:
     using Socket = asio::ip::tcp::socket;
 
-    explicit Channel(asio::io_context& io) : io_(io), plain_(io) {}
+    Channel() : plain_(io_) {}
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
     // Connects to `host`, then, with `tls`, shakes hands and checks that the certificate
     // is trusted and names `host`: CWB_CERTIFICATE_ERROR names what failed.
-    Status Dial(const std::string& host, const std::string& port, asio::ssl::context* tls,
-                Deadline deadline, const Peer& peer);
+    Status Dial(const std::string& host, unsigned short port,
+                std::shared_ptr<asio::ssl::context> tls, Deadline deadline, const Peer& peer);
     // Runs the io_context until its work is done, or, at the deadline, closes the
     // connection (and cancels `resolver`) and returns false.
     bool RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver = nullptr);
@@ -44,7 +52,6 @@ class Channel {
     bool StillOpen();
     void Close();
 
-    asio::io_context& Io() { return io_; }
     Socket& Lowest() { return tls_ ? tls_->next_layer() : plain_; }
     // Calls `f` with the stream to read and write: the TLS one or the socket.
     template <class F> void With(F&& f) {
@@ -55,13 +62,15 @@ class Channel {
     }
 
   private:
-    asio::io_context& io_;
+    asio::io_context io_;
+    std::shared_ptr<asio::ssl::context> tlsContext_; // what tls_ was made with
     Socket plain_;
     std::unique_ptr<asio::ssl::stream<Socket>> tls_;
 };
 
 // What a TLS client of `system` trusts: TLS 1.2 or later, the system's trust store and
-// its ca_file.
+// its ca_file. Made once, before any thread dials, so that threads only read it; nothing
+// for a system in the clear.
 Status ClientTlsContext(const SystemConfig& system, std::shared_ptr<asio::ssl::context>& context);
 
 Status TimedOut(const Peer& peer);
@@ -71,6 +80,12 @@ Status TimedOut(const Peer& peer);
 // each connection once: a few at most, the newest taken first.
 template <class Connection> class IdleConnections {
   public:
+    // This process's; never destroyed, so none is closed behind a thread at exit.
+    static IdleConnections& OfProcess() {
+        static auto* idle = new IdleConnections;
+        return *idle;
+    }
+
     void Keep(std::string key, std::unique_ptr<Connection> connection) {
         std::unique_ptr<Connection> oldest; // closed once the lock is let go
         std::lock_guard lock(mutex_);
@@ -88,6 +103,13 @@ template <class Connection> class IdleConnections {
                 idle_.erase(std::next(it).base());
                 return connection;
             }
+        return nullptr;
+    }
+    // One the server has not closed meanwhile; the others are let go.
+    std::unique_ptr<Connection> TakeOpen(const std::string& key) {
+        while (auto connection = Take(key))
+            if (connection->StillOpen())
+                return connection;
         return nullptr;
     }
     void Clear() {

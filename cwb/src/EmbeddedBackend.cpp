@@ -11,8 +11,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "IbmiBackend.h"
-#include "TcpBackend.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
 
@@ -30,7 +28,7 @@ std::string EngineKey(const SystemConfig& system, const std::string& path) {
 // The demo directory belongs to the system a new user starts with, and only to a
 // database it creates: never to a site's host, nor to one whose directory was emptied.
 bool IsDemoSystem(const SystemConfig& system) {
-    return system.address == "embedded" && system.name.size() == 4 &&
+    return system.endpoint.kind == Endpoint::Kind::Embedded && system.name.size() == 4 &&
            std::equal(system.name.begin(), system.name.end(), "DEMO", [](char a, char b) {
                return std::toupper(static_cast<unsigned char>(a)) == b;
            });
@@ -137,21 +135,9 @@ Status EmbeddedBackend::TakeEntry(std::string_view queue, std::string_view libra
         return opened;
     auto taken = engine_->TakeEntry(queue, library, key);
     if (!taken)
-        return Status::Fail(CWBDQ_TIMED_OUT, "No entry with the requested key on data queue " +
-                                                 std::string(queue) + " in library " +
-                                                 std::string(library) + ".");
+        return NoEntry(queue, library);
     entry = std::move(*taken);
     return Status::Ok();
-}
-
-std::unique_ptr<Backend> MakeBackend(const SystemConfig& system) {
-    if (system.address == "embedded")
-        return std::make_unique<EmbeddedBackend>(system);
-    if (system.address.starts_with("tcp://") || system.address.starts_with("tcps://"))
-        return std::make_unique<TcpBackend>(system);
-    if (system.address.starts_with("ibmi://") || system.address.starts_with("ibmis://"))
-        return std::make_unique<IbmiBackend>(system);
-    return nullptr;
 }
 
 } // namespace cwb

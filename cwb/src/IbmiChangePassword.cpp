@@ -44,40 +44,35 @@ std::optional<int> ExpiryWarning(const ib::SignonInfoReply& info) {
     return days;
 }
 
-Status IbmiBackend::OpenSignon(Link& signon, ib::Seed& clientSeed,
+Status IbmiBackend::OpenSignon(IbmiConnection& signon, ib::Seed& clientSeed,
                                ib::SignonXchgAttributesReply& attributes, Deadline deadline) {
-    unsigned short port = 0;
-    if (auto status = PortOf(signon.io, ib::kSignonService, system_.signonPort, port, deadline);
-        !status.ok())
-        return status;
-    if (auto status = Dial(signon.channel, port, deadline); !status.ok())
+    if (auto status = signon.Dial(ib::kSignonService, system_.signonPort, deadline); !status.ok())
         return status;
     ib::SignonXchgAttributesRequest hello;
     hello.clientSeed = clientSeed = NewSeed();
     ib::Bytes reply;
-    if (auto status = Exchange(signon.channel, hello.Encode(), &reply, deadline); !status.ok())
+    if (auto status = signon.Exchange(hello.Encode(), &reply, deadline); !status.ok())
         return status;
     attributes = ib::SignonXchgAttributesReply::Decode(reply);
     if (attributes.returnCode != 0) {
-        signon.channel.Close();
-        return SignOnRefused(attributes.returnCode, {});
+        signon.Close();
+        return SignOnRefused(attributes.returnCode);
     }
     // Before anything is computed from the password: the level is the host's word alone.
     auto levelAllowed =
         PasswordLevels::OfUser().Check(system_, system_.user, attributes.passwordLevel);
     if (!levelAllowed.ok())
-        signon.channel.Close();
+        signon.Close();
     return levelAllowed;
 }
 
 Status IbmiBackend::ChangePassword(std::string_view user, std::string_view oldPassword,
                                    std::string_view newPassword) {
-    if (auto status = TlsReady(); !status.ok())
+    if (auto status = ClientTlsContext(system_, tlsContext_); !status.ok())
         return status;
     system_.user = std::string(user);
-    const Deadline deadline = NextDeadline();
-    Link signon(ib::kSignonServer);
-    Channel& socket = signon.channel;
+    const Deadline deadline = peer_.Next();
+    IbmiConnection signon(ib::kSignonServer, system_, tlsContext_);
     try {
         ib::Seed clientSeed{};
         ib::SignonXchgAttributesReply attributes;
@@ -91,21 +86,21 @@ Status IbmiBackend::ChangePassword(std::string_view user, std::string_view oldPa
             request.change = ib::ProtectPasswordChange(scheme, user, oldPassword, newPassword,
                                                        attributes.serverSeed, clientSeed);
         } catch (const ib::PasswordError& e) {
-            socket.Close();
+            signon.Close();
             return Status::Fail(CWB_NEW_PASSWORD_REFUSED,
-                                "The password of " + system_.user + " on " + Where() +
+                                "The password of " + system_.user + " on " + peer_.where +
                                     " cannot be changed at its password level " +
                                     std::to_string(attributes.passwordLevel) + ": " + e.what());
         }
         request.returnMessages = attributes.serverLevel >= 5;
         ib::Bytes bytes;
-        if (auto status = Exchange(socket, request.Encode(), &bytes, deadline); !status.ok())
+        if (auto status = signon.Exchange(request.Encode(), &bytes, deadline); !status.ok())
             return status;
         const auto reply = ib::ChangePasswordReply::Decode(bytes);
         if (reply.correlation != request.correlation)
-            return Unreadable(socket, "a reply to another request");
-        Exchange(socket, ib::EncodeSignonEnd(2), nullptr, deadline);
-        socket.Close();
+            return signon.Unreadable("a reply to another request");
+        signon.Exchange(ib::EncodeSignonEnd(2), nullptr, deadline);
+        signon.Close();
         if (reply.returnCode == 0) {
             // The password has changed whatever becomes of the level: a file that cannot
             // keep it fails the next sign-on, which says why.
@@ -117,17 +112,17 @@ Status IbmiBackend::ChangePassword(std::string_view user, std::string_view oldPa
         char code[16];
         std::snprintf(code, sizeof code, "0x%08X", reply.returnCode);
         Status refused = Status::Fail(CWB_NEW_PASSWORD_REFUSED,
-                                      "The host " + Where() + " refused the new password of " +
+                                      "The host " + peer_.where + " refused the new password of " +
                                           system_.user + " (" + code + ").");
         for (const auto& m : reply.messages)
             refused.messages.push_back(m.Display());
         return refused;
     } catch (const ib::DatastreamError& e) {
-        return Unreadable(socket, e.what());
+        return signon.Unreadable(e.what());
     } catch (const ib::PasswordError& e) {
-        socket.Close();
+        signon.Close();
         return Status::Fail(CWB_SECURITY_ERROR,
-                            "Cannot change the password on " + Where() + ": " + e.what());
+                            "Cannot change the password on " + peer_.where + ": " + e.what());
     }
 }
 

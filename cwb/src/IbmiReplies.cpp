@@ -17,14 +17,14 @@ std::string Hex16(std::uint16_t code) {
     return text;
 }
 
-namespace {
-
 std::string Joined(const std::vector<ib::HostMessage>& messages) {
     std::string text;
     for (const auto& m : messages)
         text += (text.empty() ? "" : " ") + m.Display();
     return text;
 }
+
+namespace {
 
 std::string RcAttributesRefusal(std::uint16_t code) {
     switch (code) {
@@ -75,8 +75,8 @@ Status ReadCallReply(ib::ByteView reply, std::span<BoundParm> parms, std::string
             outputs += p.type != CWBRC_INPUT;
         if (result.outputs.size() < outputs)
             return ReplyLost(program, where,
-                             "the host returned " + std::to_string(result.outputs.size()) +
-                                 " of " + std::to_string(outputs) + " output parameters.");
+                             "the host returned " + std::to_string(result.outputs.size()) + " of " +
+                                 std::to_string(outputs) + " output parameters.");
         std::vector<ib::Bytes> areas;
         for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
             if (parms[i].type != CWBRC_INPUT) {
@@ -101,9 +101,9 @@ Status ReadRcAttributes(ib::ByteView reply, const std::string& where, std::uint1
         // 0x0100-0x0108 are warnings a client lives with, but for the first three.
         const std::uint16_t code = ib::ReadReturnCode16(reply, ib::kRcXchgAttributesReply);
         if (code != 0 && (code < 0x0100 || code > 0x0108 || code <= 0x0103))
-            return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                                "The remote command server of " + where + " refused us (" +
-                                    Hex16(code) + ": " + RcAttributesRefusal(code) + ").");
+            return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The remote command server of " + where +
+                                                              " refused us (" + Hex16(code) + ": " +
+                                                              RcAttributesRefusal(code) + ").");
         serverLevel = ib::RcXchgAttributesReply::Decode(reply).serverLevel;
     } catch (const ib::DatastreamError& e) {
         return Status::Fail(CWB_COMMUNICATIONS_ERROR,
@@ -117,12 +117,11 @@ Status ReadDqAttributes(ib::ByteView reply, const std::string& where) {
     try {
         if (ib::ReadHeader(reply).requestId == ib::kDqCommonReply) {
             const auto refusal = ib::DqCommonReply::Decode(reply);
-            return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                                "The data queue server of " + where + " refused us (" +
-                                    Hex16(refusal.returnCode) +
-                                    (refusal.messageId.empty()
-                                         ? ")."
-                                         : "): " + refusal.messageId + " " + refusal.text));
+            return Status::Fail(
+                CWB_COMMUNICATIONS_ERROR,
+                "The data queue server of " + where + " refused us (" + Hex16(refusal.returnCode) +
+                    (refusal.messageId.empty() ? ")."
+                                               : "): " + refusal.messageId + " " + refusal.text));
         }
         ib::DqXchgAttributesReply::Decode(reply);
     } catch (const ib::DatastreamError& e) {

@@ -8,9 +8,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Backend.h"
 #include "Datastream.h"
+#include "Messages.h"
 
 namespace cwb::ibmireplies {
 
@@ -33,5 +35,7 @@ Status ReadRcAttributes(tavo::ibmi::ByteView reply, const std::string& where,
 Status ReadDqAttributes(tavo::ibmi::ByteView reply, const std::string& where);
 
 std::string Hex16(std::uint16_t code);
+// The host's messages as one text, as a failure quotes them.
+std::string Joined(const std::vector<tavo::ibmi::HostMessage>& messages);
 
 } // namespace cwb::ibmireplies

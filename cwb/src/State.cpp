@@ -261,7 +261,7 @@ std::unique_ptr<Backend> OpenBackend(std::string_view systemName, Use use, Statu
         return nullptr;
     }
     // The embedded host signs nobody on.
-    if (system->address == "embedded")
+    if (system->endpoint.kind == Endpoint::Kind::Embedded)
         return Connected(*system, use, status);
     // A password changed in this run replaces the file's, which is never rewritten.
     if (const auto changed = ChangedPassword(system->name)) {
@@ -412,7 +412,7 @@ std::shared_ptr<tavo::server::HostEngine> Engine(std::string_view systemName) {
     if (!load.config)
         return nullptr;
     const auto* system = load.config->Find(systemName);
-    if (!system || system->address != "embedded")
+    if (!system || system->endpoint.kind != cwb::Endpoint::Kind::Embedded)
         return nullptr;
     return cwb::EmbeddedBackend::EngineFor(*system);
 }

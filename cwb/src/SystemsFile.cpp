@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t kMaxFileSize = 1 << 20;
 constexpr std::size_t kMaxNameLength = 255;
+constexpr unsigned short kPortMapperPort = 449;
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -70,23 +71,44 @@ bool ValidPort(std::string_view port) {
     return ec == std::errc() && end == port.data() + port.size() && value >= 1 && value <= 65535;
 }
 
-// tcp:// and tcps:// need a port; ibmi:// may leave it to the port mapper's well-known one.
-bool ValidAddress(std::string_view address) {
+} // namespace
+
+std::optional<Endpoint> ParseAddress(std::string_view address) {
     if (address == "embedded")
-        return true;
+        return Endpoint{Endpoint::Kind::Embedded, false, {}, 0};
     for (std::string_view scheme : {"tcp://", "tcps://", "ibmi://", "ibmis://"}) {
         if (!address.starts_with(scheme))
             continue;
-        auto rest = address.substr(scheme.size());
-        auto colon = rest.rfind(':');
+        Endpoint endpoint;
+        endpoint.kind = scheme.starts_with("ibmi") ? Endpoint::Kind::Ibmi : Endpoint::Kind::Tcp;
+        endpoint.tls = scheme.ends_with("s://");
+        const auto rest = address.substr(scheme.size());
+        const auto colon = rest.rfind(':');
         const bool bracketed = !rest.empty() && rest.front() == '[';
-        if (scheme.starts_with("ibmi") && !rest.empty() &&
-            (colon == std::string_view::npos || (bracketed && rest.back() == ']')))
-            return true;
-        return colon != std::string_view::npos && colon != 0 && ValidPort(rest.substr(colon + 1));
+        const bool portless =
+            endpoint.kind == Endpoint::Kind::Ibmi && !rest.empty() &&
+            (colon == std::string_view::npos || (bracketed && rest.back() == ']'));
+        if (!portless &&
+            (colon == std::string_view::npos || colon == 0 || !ValidPort(rest.substr(colon + 1))))
+            return std::nullopt;
+        // Several colons without brackets are an IPv6 address: ibmi:// asks the port mapper.
+        const auto bracket = rest.rfind(']');
+        const bool hasPort =
+            !portless && (endpoint.kind == Endpoint::Kind::Tcp ||
+                          ((bracket == std::string_view::npos || colon > bracket) &&
+                           (bracketed || rest.find(':') == colon)));
+        endpoint.host = std::string(hasPort ? rest.substr(0, colon) : rest);
+        endpoint.port =
+            hasPort ? static_cast<unsigned short>(std::stoul(std::string(rest.substr(colon + 1))))
+                    : kPortMapperPort;
+        if (endpoint.host.size() > 2 && endpoint.host.front() == '[' && endpoint.host.back() == ']')
+            endpoint.host = endpoint.host.substr(1, endpoint.host.size() - 2);
+        return endpoint;
     }
-    return false;
+    return std::nullopt;
 }
+
+namespace {
 
 std::string LineError(int line, const std::string& what) {
     return "systems file, line " + std::to_string(line) + ": " + what;
@@ -165,6 +187,7 @@ SystemsConfig BuiltInSystems() {
     SystemConfig demo;
     demo.name = "DEMO";
     demo.address = "embedded";
+    demo.endpoint.kind = Endpoint::Kind::Embedded;
     config.systems.push_back(std::move(demo));
     config.defaultSystem = "DEMO";
     return config;
@@ -248,13 +271,15 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
         }
         auto& system = config.systems.back();
         if (key == "address") {
-            if (!ValidAddress(value))
+            auto endpoint = ParseAddress(value);
+            if (!endpoint)
                 return {std::nullopt,
                         LineError(lineNo, "address must be 'embedded', 'tcp://HOST:PORT', "
                                           "'tcps://HOST:PORT', 'ibmi://HOST[:PORT]' or "
                                           "'ibmis://HOST[:PORT]', not '" +
                                               std::string(value) + "'")};
             system.address = std::string(value);
+            system.endpoint = std::move(*endpoint);
         } else if (key == "user") {
             system.user = std::string(value);
         } else if (key == "password" || key == "password_command") {

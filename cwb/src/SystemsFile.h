@@ -7,9 +7,24 @@
 
 namespace cwb {
 
+// What a system's address names, read once when the file is.
+struct Endpoint {
+    enum class Kind { None, Embedded, Tcp, Ibmi };
+    Kind kind = Kind::None;
+    bool tls = false;        // tcps://, ibmis://
+    std::string host;        // an IPv6 address without its brackets
+    unsigned short port = 0; // tcp: the daemon's; ibmi: the port mapper's
+};
+
+// Nullopt for an address no backend can use. tcp:// and tcps:// need a port; ibmi://
+// may leave it to the port mapper's well-known one, and takes an IPv6 address without
+// brackets as the host alone.
+std::optional<Endpoint> ParseAddress(std::string_view address);
+
 struct SystemConfig {
     std::string name;    // as written in the file
     std::string address; // "embedded", "tcp://HOST:PORT", "ibmi://HOST[:PORT]" or "ibmis://…"
+    Endpoint endpoint;   // the address, parsed
     std::string user;
     std::string password;
     bool hasPassword = false;

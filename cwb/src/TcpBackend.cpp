@@ -1,6 +1,5 @@
 #include "TcpBackend.h"
 
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <random>
@@ -24,32 +23,13 @@ std::string NewRequestId() {
     return id;
 }
 
-std::string QueueKey(std::string_view queue, std::string_view library, std::string_view key) {
-    std::string id(queue);
-    id += '\0';
-    id += library;
-    id += '\0';
-    id += key;
-    return id;
-}
-
 } // namespace
 
 TcpBackend::TcpBackend(SystemConfig system)
-    : system_(std::move(system)), tls_(system_.address.starts_with("tcps://")) {
-    auto rest = std::string_view(system_.address);
-    rest.remove_prefix(rest.find("://") + 3);
-    const auto colon = rest.rfind(':');
-    host_ = std::string(rest.substr(0, colon));
-    port_ = std::string(rest.substr(colon + 1));
-    if (host_.size() > 2 && host_.front() == '[' && host_.back() == ']')
-        host_ = host_.substr(1, host_.size() - 2);
-}
+    : system_(std::move(system)), peer_(Peer::Of(system_, true)) {}
 
-// Never destroyed, so none is closed behind a thread at exit.
-IdleConnections<TcpBackend::Line>& IdleLines() {
-    static auto* idle = new IdleConnections<TcpBackend::Line>;
-    return *idle;
+IdleConnections<Channel>& IdleLines() {
+    return IdleConnections<Channel>::OfProcess();
 }
 
 void ForgetTcpConnections() {
@@ -66,28 +46,15 @@ std::string TcpBackend::LineKey() const {
     return system_.address + '\0' + system_.user + '\0' + system_.password;
 }
 
-std::string TcpBackend::Where() const {
-    return system_.name + " (" + host_ + ":" + port_ + ")";
-}
-
-Peer TcpBackend::ThePeer() const {
-    return {Where(), system_.timeoutSeconds};
-}
-
-Deadline TcpBackend::NextDeadline() const {
-    return std::chrono::steady_clock::now() + std::chrono::seconds(system_.timeoutSeconds);
-}
-
 void TcpBackend::Drop() {
     Wire().Close();
 }
 
 Status TcpBackend::Connect(Use) {
-    while (auto idle = IdleLines().Take(LineKey()))
-        if (idle->channel.StillOpen()) {
-            line_ = std::move(idle);
-            return Status::Ok();
-        }
+    if (auto idle = IdleLines().TakeOpen(LineKey())) {
+        line_ = std::move(idle);
+        return Status::Ok();
+    }
     return Open();
 }
 
@@ -97,7 +64,7 @@ Status TcpBackend::Open() {
         return Status::Fail(CWB_SECURITY_ERROR, "The systems file gives no user for " +
                                                     system_.name +
                                                     "; its host needs a user and a password.");
-    const Deadline deadline = NextDeadline();
+    const Deadline deadline = peer_.Next();
     if (auto status = Greet(deadline); !status.ok())
         return status;
     pr::Message reply;
@@ -110,21 +77,19 @@ Status TcpBackend::Open() {
 }
 
 Status TcpBackend::Greet(Deadline deadline) {
-    if (tls_ && !tlsContext_)
-        if (auto status = ClientTlsContext(system_, tlsContext_); !status.ok())
-            return status;
-    line_->tls = tlsContext_;
-    if (auto status = Wire().Dial(host_, port_, tlsContext_.get(), deadline,
-                                  {system_.name + " (" + host_ + ")", system_.timeoutSeconds});
+    if (auto status = ClientTlsContext(system_, tlsContext_); !status.ok())
+        return status;
+    const Endpoint& at = system_.endpoint;
+    if (auto status = Wire().Dial(at.host, at.port, tlsContext_, deadline, Peer::Of(system_));
         !status.ok())
         return status;
     // tcp:// carries the password itself: only to this machine, unless the site says so.
     std::error_code ignored;
-    if (!tls_ && !system_.insecurePlaintext &&
+    if (!at.tls && !system_.insecurePlaintext &&
         !Wire().Lowest().remote_endpoint(ignored).address().is_loopback()) {
         Drop();
         return Status::Fail(CWB_CONFIG_ERROR,
-                            "System " + system_.name + " is at " + host_ +
+                            "System " + system_.name + " is at " + at.host +
                                 ", another machine, and tcp:// would send the password there "
                                 "in the clear. Use tcps://, or, on a network you trust, add "
                                 "insecure_plaintext = yes to its section of the systems file.");
@@ -140,7 +105,7 @@ Status TcpBackend::Greet(Deadline deadline) {
 Status TcpBackend::ChangePassword(std::string_view user, std::string_view oldPassword,
                                   std::string_view newPassword) {
     Drop();
-    const Deadline deadline = NextDeadline();
+    const Deadline deadline = peer_.Next();
     if (auto status = Greet(deadline); !status.ok())
         return status;
     pr::Message reply;
@@ -218,7 +183,7 @@ Status TcpBackend::Exchange(const pr::Message& request, pr::Message& reply, Dead
         });
     });
     if (!Wire().RunUntil(deadline))
-        return TimedOut(ThePeer());
+        return TimedOut(peer_);
     if (!result && body) {
         try {
             reply = pr::Decode(*body);
@@ -230,9 +195,9 @@ Status TcpBackend::Exchange(const pr::Message& request, pr::Message& reply, Dead
     Drop();
     if (!broken.empty())
         return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                            "The host " + Where() + " sent a reply this program cannot read (" +
+                            "The host " + peer_.where + " sent a reply this program cannot read (" +
                                 broken + "); the connection was closed.");
-    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The connection to " + Where() +
+    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The connection to " + peer_.where +
                                                       " broke during the call (" +
                                                       result.message() + ").");
 }
@@ -256,7 +221,7 @@ Status TcpBackend::Refused(const pr::Message& reply, std::string_view expected) 
             return Status::Fail(CWB_COMMUNICATIONS_ERROR, error->text);
         }
     }
-    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The host " + Where() + " did not send " +
+    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The host " + peer_.where + " did not send " +
                                                       std::string(expected) +
                                                       "; the connection was closed.");
 }
@@ -264,13 +229,10 @@ Status TcpBackend::Refused(const pr::Message& reply, std::string_view expected) 
 Status TcpBackend::CallProgram(std::string_view program, std::string_view library,
                                std::span<BoundParm> parms) {
     pr::Call call{std::string(program), std::string(library), {}, {}};
-    std::size_t outputs = 0;
     for (const BoundParm& p : parms) {
         pr::Parm parm{static_cast<pr::Direction>(p.type), static_cast<std::uint32_t>(p.length), {}};
         if (p.type != CWBRC_OUTPUT)
             parm.data.assign(reinterpret_cast<const char*>(p.area), p.length);
-        if (p.type != CWBRC_INPUT)
-            ++outputs;
         call.parms.push_back(std::move(parm));
     }
     call.requestId = NewRequestId();
@@ -278,18 +240,18 @@ Status TcpBackend::CallProgram(std::string_view program, std::string_view librar
         return status;
     pr::Message reply;
     bool sent = false;
-    if (auto status = Exchange(call, reply, NextDeadline(), &sent); !status.ok()) {
+    if (auto status = Exchange(call, reply, peer_.Next(), &sent); !status.ok()) {
         if (!sent)
             return status;
         // The reply was lost: once more on a new connection, which the daemon recognises.
         if (status.rc == CWB_COMMUNICATIONS_ERROR) {
             status = Open();
             if (status.ok())
-                status = Exchange(call, reply, NextDeadline());
+                status = Exchange(call, reply, peer_.Next());
         }
         if (!status.ok())
             return Status::Fail(CWB_REPLY_LOST,
-                                "The call of " + call.program + " reached " + Where() +
+                                "The call of " + call.program + " reached " + peer_.where +
                                     ", but its answer was lost (" + status.text +
                                     ") The host may have run it: check before calling again.");
     }
@@ -299,21 +261,17 @@ Status TcpBackend::CallProgram(std::string_view program, std::string_view librar
     if (!result->ok)
         return Status::Fail(CWBRC_HOST_PROGRAM_ERROR, result->message);
     // The areas are the caller's: nothing is written unless every one fits exactly.
-    bool fits = result->outputs.size() == outputs;
+    bool fits = result->outputs.size() == OutputCount(parms);
     for (std::size_t i = 0, o = 0; fits && i < parms.size(); ++i)
         if (parms[i].type != CWBRC_INPUT)
             fits = result->outputs[o++].size() == parms[i].length;
     if (!fits) {
         Drop();
         return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                            "The host " + Where() +
+                            "The host " + peer_.where +
                                 " returned parameter areas that do not match the call.");
     }
-    for (std::size_t i = 0, o = 0; i < parms.size(); ++i)
-        if (parms[i].type != CWBRC_INPUT) {
-            const std::string& area = result->outputs[o++];
-            std::memcpy(parms[i].area, area.data(), area.size());
-        }
+    CopyOutputs(parms, result->outputs);
     return Status::Ok();
 }
 
@@ -322,7 +280,7 @@ Status TcpBackend::QueueExists(std::string_view queue, std::string_view library)
         return status;
     pr::Message reply;
     if (auto status = Exchange(pr::QueueExists{std::string(queue), std::string(library)}, reply,
-                               NextDeadline());
+                               peer_.Next());
         !status.ok())
         return status;
     if (std::holds_alternative<pr::Ok>(reply))
@@ -335,34 +293,24 @@ Status TcpBackend::QueueExists(std::string_view queue, std::string_view library)
 
 Status TcpBackend::TakeEntry(std::string_view queue, std::string_view library, std::string_view key,
                              std::string& entry) {
-    const std::string id = QueueKey(queue, library, key);
-    auto buffered = prefetched_.find(id);
-    if (buffered == prefetched_.end()) {
-        if (auto status = EnsureOpen(); !status.ok())
-            return status;
-        pr::Message reply;
-        pr::Take take{std::string(queue), std::string(library), std::string(key),
-                      static_cast<std::uint32_t>(pr::kMaxEntriesPerReply)};
-        if (auto status = Exchange(take, reply, NextDeadline()); !status.ok())
-            return status;
-        auto* entries = std::get_if<pr::Entries>(&reply);
-        if (!entries)
-            return Refused(reply, "queue entries");
-        if (entries->entries.empty())
-            return Status::Fail(CWBDQ_TIMED_OUT, "No entry with the requested key on data queue " +
-                                                     std::string(queue) + " in library " +
-                                                     std::string(library) + ".");
-        buffered =
-            prefetched_
-                .emplace(id,
-                         std::deque<std::string>(std::make_move_iterator(entries->entries.begin()),
-                                                 std::make_move_iterator(entries->entries.end())))
-                .first;
-    }
-    entry = std::move(buffered->second.front());
-    buffered->second.pop_front();
-    if (buffered->second.empty())
-        prefetched_.erase(buffered);
+    if (prefetched_.Take(queue, library, key, entry))
+        return Status::Ok();
+    if (auto status = EnsureOpen(); !status.ok())
+        return status;
+    pr::Message reply;
+    pr::Take take{std::string(queue), std::string(library), std::string(key),
+                  static_cast<std::uint32_t>(pr::kMaxEntriesPerReply)};
+    if (auto status = Exchange(take, reply, peer_.Next()); !status.ok())
+        return status;
+    auto* entries = std::get_if<pr::Entries>(&reply);
+    if (!entries)
+        return Refused(reply, "queue entries");
+    if (entries->entries.empty())
+        return NoEntry(queue, library);
+    auto& list = prefetched_.ToFill(queue, library, key).entries;
+    list.assign(std::make_move_iterator(entries->entries.begin()),
+                std::make_move_iterator(entries->entries.end()));
+    prefetched_.Take(queue, library, key, entry);
     return Status::Ok();
 }
 

@@ -2,15 +2,14 @@
 
 #include <array>
 #include <asio.hpp>
-#include <chrono>
 #include <cstdint>
-#include <deque>
-#include <map>
+#include <memory>
 #include <string>
 
 #include "Backend.h"
 #include "Channel.h"
 #include "HostProtocol.h"
+#include "Prefetched.h"
 
 namespace cwb {
 
@@ -46,32 +45,16 @@ class TcpBackend final : public Backend {
                     Deadline deadline, bool* sent = nullptr);
     Status Refused(const tavo::protocol::Message& reply, std::string_view expected);
     void Drop();
-    Deadline NextDeadline() const;
-    std::string Where() const;
-    Peer ThePeer() const;
-
-  public:
-    // A signed-on connection, with what it needs of its own, so that it can outlive the
-    // backend that opened it and serve the next one.
-    struct Line {
-        Line() : channel(io) {}
-        asio::io_context io;
-        std::shared_ptr<asio::ssl::context> tls; // what the channel's TLS was made with
-        Channel channel;
-    };
-
-  private:
     std::string LineKey() const;
 
     SystemConfig system_;
-    std::string host_;
-    std::string port_;
-    bool tls_ = false;
+    Peer peer_; // with the port: "SYSA (host:9471)"
     std::shared_ptr<asio::ssl::context> tlsContext_;
-    std::unique_ptr<Line> line_ = std::make_unique<Line>();
-    Channel& Wire() { return line_->channel; }
+    // Signed on, it outlives this backend to serve the next one.
+    std::unique_ptr<Channel> line_ = std::make_unique<Channel>();
+    Channel& Wire() { return *line_; }
     std::array<std::uint8_t, 65536> readBuffer_{};
-    std::map<std::string, std::deque<std::string>, std::less<>> prefetched_;
+    Prefetched prefetched_;
 };
 
 // Closes the connections this process keeps (tests: a fresh process).

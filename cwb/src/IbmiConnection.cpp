@@ -1,55 +1,59 @@
-// The transport of the ibmi backend: connections (plain or TLS) with deadlines, whole
-// datastreams in and out, and the port mapper.
+#include "IbmiConnection.h"
+
+#include <array>
 #include <functional>
 #include <optional>
 
-#include "IbmiBackend.h"
+#include "Messages.h"
 
 namespace cwb {
 
 namespace ib = tavo::ibmi;
 
-std::string IbmiBackend::Where() const {
-    return system_.name + " (" + host_ + ")";
+IbmiConnection::IbmiConnection(std::uint16_t server, const SystemConfig& system,
+                               std::shared_ptr<asio::ssl::context> tls)
+    : serverId(server), endpoint_(system.endpoint), peer_(Peer::Of(system)), tls_(std::move(tls)) {}
+
+IbmiConnection::~IbmiConnection() {
+    if (serverId == ib::kRemoteCommandServer && started_ && IsOpen()) {
+        static const ib::Bytes endJob = ib::EncodeEndJob();
+        channel_.With([&](auto& stream) {
+            asio::async_write(stream, asio::buffer(endJob), [](std::error_code, std::size_t) {});
+        });
+        channel_.RunUntil(std::chrono::steady_clock::now() + std::chrono::seconds(1));
+    }
+    channel_.Close();
 }
 
-Deadline IbmiBackend::NextDeadline() const {
-    return std::chrono::steady_clock::now() + std::chrono::seconds(system_.timeoutSeconds);
+void IbmiConnection::Started() {
+    started_ = true;
+    correlation_ = 1;
 }
 
-Peer IbmiBackend::ThePeer() const {
-    return {Where(), system_.timeoutSeconds};
-}
-
-Status IbmiBackend::Unreadable(Channel& channel, const std::string& why) {
-    channel.Close();
-    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The host " + Where() +
+Status IbmiConnection::Unreadable(const std::string& why) {
+    channel_.Close();
+    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The host " + peer_.where +
                                                       " sent a reply this program cannot read (" +
                                                       why + "); the connection was closed.");
 }
 
-Status IbmiBackend::TlsReady() {
-    if (!tls_ || tlsContext_)
-        return Status::Ok();
-    return ClientTlsContext(system_, tlsContext_);
-}
-
-Status IbmiBackend::Dial(Channel& channel, unsigned short port, Deadline deadline) {
-    // The context is made before any thread dials, so threads only read it.
-    return channel.Dial(host_, std::to_string(port), tls_ ? tlsContext_.get() : nullptr, deadline,
-                        ThePeer());
-}
-
-Status IbmiBackend::Broken(Channel& channel, std::error_code error) {
-    channel.Close();
-    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The connection to " + Where() +
+Status IbmiConnection::Broken(std::error_code error) {
+    channel_.Close();
+    return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The connection to " + peer_.where +
                                                       " broke during the call (" + error.message() +
                                                       ").");
 }
 
-Status IbmiBackend::Transfer(Channel& channel, const ib::Bytes* request,
-                             std::vector<ib::Bytes>& replies, Deadline deadline, bool* sent,
-                             std::uint32_t most) {
+Status IbmiConnection::Dial(std::string_view service, unsigned short fixedPort, Deadline deadline) {
+    unsigned short port = fixedPort;
+    if (port == 0)
+        if (auto status = PortOf(service, port, deadline); !status.ok())
+            return status;
+    return channel_.Dial(endpoint_.host, port, tls_, deadline, peer_);
+}
+
+Status IbmiConnection::Transfer(const ib::Bytes* request, std::vector<ib::Bytes>& replies,
+                                Deadline deadline, bool* sent, std::uint32_t most) {
     // The replies are read while the request still goes out: with many requests in one
     // write, neither side may wait for the other to drain its socket.
     std::error_code wrote{}, read = asio::error::would_block;
@@ -57,7 +61,7 @@ Status IbmiBackend::Transfer(Channel& channel, const ib::Bytes* request,
     std::array<std::uint8_t, ib::kHeaderLength> header{};
     std::size_t got = 0;
     std::function<void()> readNext;
-    channel.With([&](auto& stream) {
+    channel_.With([&](auto& stream) {
         if (request) {
             wrote = asio::error::would_block;
             asio::async_write(stream, asio::buffer(*request),
@@ -97,37 +101,62 @@ Status IbmiBackend::Transfer(Channel& channel, const ib::Bytes* request,
         };
         readNext();
     });
-    const bool finished = channel.RunUntil(deadline);
+    const bool finished = channel_.RunUntil(deadline);
     if (sent)
         *sent = request && !wrote;
     if (!finished)
-        return TimedOut(ThePeer());
+        return TimedOut(peer_);
     if (!broken.empty())
-        return Unreadable(channel, broken);
+        return Unreadable(broken);
     if (wrote || read)
-        return Broken(channel, wrote ? wrote : read);
+        return Broken(wrote ? wrote : read);
     return Status::Ok();
 }
 
-Status IbmiBackend::Exchange(Channel& channel, const ib::Bytes& request, ib::Bytes* reply,
-                             Deadline deadline, bool* sent) {
+Status IbmiConnection::Exchange(const ib::Bytes& request, ib::Bytes* reply, Deadline deadline,
+                                bool* sent) {
     std::vector<ib::Bytes> replies(reply ? 1 : 0);
-    auto status = Transfer(channel, &request, replies, deadline, sent);
+    auto status = Transfer(&request, replies, deadline, sent);
     if (status.ok() && reply)
         *reply = std::move(replies.front());
     return status;
 }
 
-Status IbmiBackend::PortOf(asio::io_context& io, std::string_view name, unsigned short fixed,
-                           unsigned short& port, Deadline deadline) {
-    if (fixed != 0) {
-        port = fixed;
-        return Status::Ok();
+Status IbmiConnection::Request(ib::Bytes request, ib::Bytes& reply, bool* sent) {
+    const std::uint32_t correlation = ++correlation_;
+    ib::SetCorrelation(request, correlation);
+    if (auto status = Exchange(request, &reply, peer_.Next(), sent); !status.ok())
+        return status;
+    if (ib::ReadHeader(reply).correlation != correlation)
+        return Unreadable("a reply to another request");
+    return Status::Ok();
+}
+
+Status IbmiConnection::RequestMany(const ib::Bytes& request, std::size_t count,
+                                   std::vector<ib::Bytes>& replies, std::uint32_t most) {
+    ib::Bytes one = request;
+    ib::Bytes batch;
+    batch.reserve(one.size() * count);
+    const std::uint32_t first = correlation_ + 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        ib::SetCorrelation(one, ++correlation_);
+        batch.insert(batch.end(), one.begin(), one.end());
     }
+    replies.assign(count, {});
+    if (auto status = Transfer(&batch, replies, peer_.Next(), nullptr, most); !status.ok())
+        return status;
+    for (std::size_t i = 0; i < count; ++i)
+        if (ib::ReadHeader(replies[i]).correlation != first + i)
+            return Unreadable("replies out of order");
+    return Status::Ok();
+}
+
+Status IbmiConnection::PortOf(std::string_view name, unsigned short& port, Deadline deadline) {
     // The port mapper speaks plain TCP even for TLS servers, which it knows by a "-s".
-    const std::string service = std::string(name) + (tls_ ? "-s" : "");
-    Channel channel(io);
-    if (auto status = channel.Dial(host_, mapperPort_, nullptr, deadline, ThePeer()); !status.ok())
+    const std::string service = std::string(name) + (endpoint_.tls ? "-s" : "");
+    Channel channel;
+    if (auto status = channel.Dial(endpoint_.host, endpoint_.port, nullptr, deadline, peer_);
+        !status.ok())
         return status;
     asio::ip::tcp::socket& mapper = channel.Lowest();
     std::error_code result = asio::error::would_block;
@@ -141,10 +170,10 @@ Status IbmiBackend::PortOf(asio::io_context& io, std::string_view name, unsigned
                          [&](std::error_code e, std::size_t) { result = e; });
     });
     if (!channel.RunUntil(deadline))
-        return TimedOut(ThePeer());
+        return TimedOut(peer_);
     channel.Close();
     if (result)
-        return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The port mapper of " + Where() +
+        return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The port mapper of " + peer_.where +
                                                           " did not answer for " + service + " (" +
                                                           result.message() + ").");
     std::optional<std::uint16_t> found;
@@ -152,13 +181,13 @@ Status IbmiBackend::PortOf(asio::io_context& io, std::string_view name, unsigned
         found = ib::DecodePortMapperReply(answer);
     } catch (const ib::DatastreamError& e) {
         // Plain TCP even under TLS: anyone on the path can write this answer.
-        return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The port mapper of " + Where() +
+        return Status::Fail(CWB_COMMUNICATIONS_ERROR, "The port mapper of " + peer_.where +
                                                           " gave no usable port for " + service +
                                                           " (" + e.what() + ").");
     }
     if (!found)
         return Status::Fail(CWB_COMMUNICATIONS_ERROR,
-                            "The host " + Where() + " does not serve " + service + ".");
+                            "The host " + peer_.where + " does not serve " + service + ".");
     port = *found;
     return Status::Ok();
 }
