@@ -218,7 +218,6 @@ class MainFrameTest : public QObject {
         QVERIFY2(ticks >= 40, qPrintable(QString::number(ticks))); // two half-second waits
         QCOMPARE(client->shown.shown, (std::vector<std::string>{"Not sent.", "Not sent."}));
         QCOMPARE(QByteArray::fromStdString(ToEdit->WindowText()), QByteArray("SMITH"));
-        SetOperationRunner(nullptr);
     }
 
     void toButtonPicksFromTheHostsList() {
