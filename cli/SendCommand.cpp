@@ -488,17 +488,19 @@ class Command {
             return Unreachable();
         json_.AddString("system", Latin1ToUtf8(CurrentSystem));
         reporter_.Note("fetching the " + options_.list + " of " + Latin1ToUtf8(CurrentSystem));
-        auto list = FetchList(options_.list == "groups" ? ListKind::Groups : ListKind::Recipients);
+        const auto list =
+            FetchList(options_.list == "groups" ? ListKind::Groups : ListKind::Recipients);
+        Outcome outcome = list.outcome;
         if (InterruptingSignal() != 0)
-            list.result = Outcome::Result::NotDone; // a list cut short is no list
-        if (auto interrupted = Interrupted(list))
+            outcome.result = Outcome::Result::NotDone; // a list cut short is no list
+        if (auto interrupted = Interrupted(outcome))
             return *interrupted;
-        Show(list);
+        Show(outcome);
         WarnOfExpiry();
         // As in the picker, a list that broke off shows nothing.
-        if (!list.Done()) {
-            ExplainConnectFailure(list);
-            if (list.texts.empty() && list.status.empty())
+        if (!outcome.Done()) {
+            ExplainConnectFailure(outcome);
+            if (outcome.texts.empty() && outcome.status.empty())
                 reporter_.Error("the " + options_.list + " list could not be fetched");
             return Unreachable();
         }

@@ -25,7 +25,7 @@ ListOutcome FetchList(ListKind kind) {
     CHostLink link;
     const bool complete =
         link.RetrieveList(kind == ListKind::Recipients ? "*RCPL" : "*GRPL", list.entries, count);
-    static_cast<Outcome&>(list) = link.TakeOutcome();
+    list.outcome = link.TakeOutcome();
     if (!complete)
         list.entries.clear(); // a list that broke off is no list
     for (auto& entry : list.entries)

@@ -37,7 +37,10 @@ struct Outcome {
     }
 };
 
-// A fetched list: its entries only when the host ended it.
-struct ListOutcome : Outcome {
+// A fetched list: how the fetch went, and its entries only when the host ended it.
+struct ListOutcome {
+    Outcome outcome;
     std::vector<ListItem> entries;
+
+    bool Done() const { return outcome.Done(); }
 };

@@ -67,7 +67,7 @@ void CBrowseOptionsDlg::OnInitDialog() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto outcome = RunAndShow(ListProgress(kind, CurrentSystem), [&list, kind]() -> Outcome {
         list = FetchList(kind);
-        return list;
+        return list.outcome;
     });
     QApplication::restoreOverrideCursor();
     if (outcome.cause == Outcome::Cause::Cancelled) {

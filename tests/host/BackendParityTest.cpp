@@ -110,7 +110,7 @@ TEST_P(BackendParityTest, CancelTellsWhetherTheRequestHadLeft) {
     EXPECT_EQ(sent.result, Outcome::Result::Unknown);
     ListOutcome list;
     const auto listed =
-        cancelled([&list]() -> Outcome { return list = FetchList(ListKind::Groups); });
+        cancelled([&list] { return (list = FetchList(ListKind::Groups)).outcome; });
     EXPECT_EQ(listed.cause, Outcome::Cause::Cancelled);
     EXPECT_EQ(listed.status, "Not sent.");
     EXPECT_TRUE(list.entries.empty());

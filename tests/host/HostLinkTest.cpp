@@ -31,7 +31,7 @@ TEST_F(HostLinkTest, WithoutASystemOrAConnectionNothingIsTried) {
     auto outcome = Submit(kToSmith);
     EXPECT_EQ(outcome.cause, Outcome::Cause::NoSystem);
     EXPECT_EQ(outcome.texts, Texts{LoadString(IDS_SELECT_HOST)});
-    EXPECT_EQ(FetchList(ListKind::Recipients).texts, Texts{LoadString(IDS_SELECT_HOST)});
+    EXPECT_EQ(FetchList(ListKind::Recipients).outcome.texts, Texts{LoadString(IDS_SELECT_HOST)});
     EXPECT_EQ(cwbtest::CountCalls("cwbRC_StartSys"), 0);
     EXPECT_EQ(cwbtest::CountCalls("cwbSV_CreateErrHandle"), 0);
 

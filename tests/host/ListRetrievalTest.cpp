@@ -140,7 +140,7 @@ TEST_F(ListRetrievalTest, MixedListsFail) {
                 Take(key, std::exchange(taken, 0));
             return now;
         });
-        const auto list = FetchList(ListKind::Recipients);
+        const auto list = FetchList(ListKind::Recipients).outcome;
         EXPECT_EQ(list.result, Outcome::Result::NotDone);
         EXPECT_EQ(list.cause, Outcome::Cause::Host);
         EXPECT_TRUE(list.texts.size() == 1 &&
@@ -162,7 +162,7 @@ TEST_F(ListRetrievalTest, MissingEndMarkerFailsAndAFetchedListShowsNothingOfIt) 
     EXPECT_EQ(link.LastOutcome().texts, Texts{"No entry with the requested key."});
     cwbtest::FailAfter("cwbDQ_Read", 2, CWBDQ_TIMED_OUT, "No entry with the requested key.");
     list = FetchList(ListKind::Recipients);
-    EXPECT_EQ(list.result, Outcome::Result::NotDone);
+    EXPECT_EQ(list.outcome.result, Outcome::Result::NotDone);
     EXPECT_TRUE(list.entries.empty());
 }
 
