@@ -1,7 +1,5 @@
 #include "SendCommand.h"
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -26,34 +24,11 @@
 #include "TerminalSignOn.h"
 #include "cwbsignon.h"
 
-#ifndef TAVO_VERSION
-#define TAVO_VERSION "unknown"
-#endif
-
 namespace tavo::cli {
 namespace {
 
 // Far more than a message can hold, and little enough that a runaway pipe costs nothing.
 constexpr std::size_t kMaxBodyInput = 64 * 1024;
-
-struct Options {
-    std::string system;
-    std::vector<std::string> to;
-    bool groups = false;
-    std::string subject;
-    std::string body;
-    std::string bodyFile;
-    std::vector<std::string> modes;
-    bool dryRun = false;
-    std::string list;
-    std::string config;
-    bool json = false;
-    bool quiet = false;
-    bool verbose = false;
-    bool noPrompt = false;
-    bool changePassword = false;
-    bool acceptPasswordLevel = false;
-};
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -63,7 +38,7 @@ std::string Lower(std::string text) {
 
 class Command {
   public:
-    Command(const CommandIo& io, Options options)
+    Command(const CommandIo& io, SendOptions options)
         : io_(io), options_(std::move(options)), reporter_(io.err, options_.verbose),
           signOn_(io.in, io.err, !options_.noPrompt && io.inIsTerminal && io.errIsTerminal) {}
 
@@ -522,7 +497,7 @@ class Command {
     }
 
     const CommandIo& io_;
-    Options options_;
+    SendOptions options_;
     Reporter reporter_;
     TerminalSignOn signOn_;
     JsonObject json_;
@@ -531,87 +506,12 @@ class Command {
 } // namespace
 
 int RunSendCommand(const std::vector<std::string>& args, const CommandIo& io) {
-    CLI::App app{kHelpDescription, kProgram};
-    app.footer(kHelpFooter);
-    app.set_version_flag("--version", std::string(kProgram) + " " + TAVO_VERSION);
-    app.get_formatter()->column_width(26);
-
-    Options options;
-    app.add_option("--system", options.system, "the configured system to use")->type_name("NAME");
-    auto* to = app.add_option("--to", options.to,
-                              "recipient or group names; blanks, commas or semicolons "
-                              "between them")
-                   ->type_name("NAMES");
-    auto* groups = app.add_flag("--groups", options.groups, "the names are group names");
-    auto* subject = app.add_option("--subject", options.subject,
-                                   "at most " + std::to_string(kSubjectLimit) + " characters")
-                        ->type_name("TEXT");
-    auto* body =
-        app.add_option("--body", options.body,
-                       "the message, at most " + std::to_string(kBodyLimit) + " characters")
-            ->type_name("TEXT");
-    auto* bodyFile = app.add_option("--body-file", options.bodyFile,
-                                    "read the message from FILE; - is standard input")
-                         ->type_name("FILE");
-    auto* modes =
-        app.add_option("--modes", options.modes, "pager,email,fax,netmsg,msgq,phone,spool")
-            ->delimiter(',')
-            ->type_name("LIST");
-    auto* dryRun = app.add_flag("--dry-run", options.dryRun,
-                                "show all up to the host call, the record in hex; send nothing");
-    auto* list =
-        app.add_option("--list", options.list, "print the host's list: name, tab, description")
-            ->check(CLI::IsMember({"recipients", "groups"}).description(""))
-            ->type_name("recipients|groups");
-    app.add_option("--config", options.config, "use FILE as the systems file")
-        ->check(CLI::Validator(CLI::ExistingFile).description(""))
-        ->type_name("FILE");
-    app.add_flag("--json", options.json, "the result as one JSON object on stdout");
-    auto* quiet = app.add_flag("-q,--quiet", options.quiet, "print nothing on success");
-    auto* verbose = app.add_flag("-v,--verbose", options.verbose,
-                                 "say on stderr which system and modes are used");
-    app.add_flag("--no-prompt", options.noPrompt,
-                 "never ask for a password the systems file does not give; fail (exit 3)");
-    app.add_flag("--accept-password-level", options.acceptPasswordLevel,
-                 "take the password level the host announces now, even below the one it used "
-                 "before, and remember it (for a host lowered on purpose)");
-    auto* changePassword =
-        app.add_flag("--change-password", options.changePassword,
-                     "change the password on the system; asks at the terminal for the current "
-                     "one and the new one twice");
-
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
-    try {
-        RefuseOptionsAsValues(app, args);
-        app.parse(reversed);
-        if (quiet->count() > 0 && verbose->count() > 0)
-            throw CLI::ValidationError("--quiet and --verbose", "give one of them, not both");
-        if (changePassword->count() > 0) {
-            for (const auto* option : {to, groups, subject, body, bodyFile, modes, dryRun, list})
-                if (option->count() > 0)
-                    throw CLI::ValidationError("--change-password",
-                                               "changes a password only; it takes no " +
-                                                   option->get_name());
-        } else if (list->count() > 0) {
-            for (const auto* option : {to, groups, subject, body, bodyFile, modes, dryRun})
-                if (option->count() > 0)
-                    throw CLI::ValidationError("--list", "lists only; it takes no " +
-                                                             option->get_name() +
-                                                             ", which is for sending");
-        } else if (to->count() == 0) {
-            throw CLI::RequiredError("--to NAMES (to send) or --list recipients|groups");
-        }
-    } catch (const CLI::Error& e) {
-        std::ostringstream said; // it quotes the arguments, which may come from anywhere
-        const int code = app.exit(e, io.out, said);
-        std::istringstream lines(said.str());
-        for (std::string line; std::getline(lines, line);)
-            io.err << EscapeControls(line) << '\n';
-        io.out.flush();
-        return code == 0 ? kExitAccepted : kExitBadInput;
-    }
-    Command command(io, std::move(options));
-    return command.Run(body->count() > 0, bodyFile->count() > 0, modes->count() > 0);
+    int exitCode = kExitAccepted;
+    auto parsed = ParseSendCommand(args, io, exitCode);
+    if (!parsed)
+        return exitCode;
+    Command command(io, std::move(parsed->options));
+    return command.Run(parsed->bodyGiven, parsed->bodyFileGiven, parsed->modesGiven);
 }
 
 } // namespace tavo::cli
