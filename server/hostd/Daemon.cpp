@@ -40,10 +40,10 @@ Daemon::Daemon(server::HostEngine& engine, DaemonOptions options, Log& log)
                [this](const Connection* gone) { connections_.Remove(gone); }},
       listener_(io_, connections_, log_,
                 [this](asio::ip::tcp::socket socket) {
-                    return std::make_shared<Session>(PlainStream(std::move(socket)), context_);
+                    return HostProtocolHandler::Open(PlainStream(std::move(socket)), context_);
                 }),
       tlsListener_(io_, connections_, log_, [this](asio::ip::tcp::socket socket) {
-          return std::make_shared<Session>(TlsStream(std::move(socket), *tls_), context_);
+          return HostProtocolHandler::Open(TlsStream(std::move(socket), *tls_), context_);
       }) {
     // Read at once, so that a bad certificate or key stops the daemon before it serves.
     if (options_.tls)

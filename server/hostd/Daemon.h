@@ -10,10 +10,10 @@
 #include "Connection.h"
 #include "EngineWorker.h"
 #include "HostEngine.h"
+#include "HostProtocolHandler.h"
 #include "IbmiServers.h"
 #include "Listener.h"
 #include "Log.h"
-#include "Session.h"
 #include "SignOnChecks.h"
 #include "Stream.h"
 

@@ -2,19 +2,22 @@
 
 #include <stdexcept>
 
-#include "DataQueueSession.h"
+#include "DataQueueHandler.h"
 #include "Messages.h"
-#include "RemoteCommandSession.h"
-#include "SignonSession.h"
+#include "RemoteCommandHandler.h"
+#include "SignonHandler.h"
 
 namespace tavo::hostd {
 
 namespace {
 
-template <typename S> Listener::Factory Make(IbmiContext& context, asio::ssl::context* tls) {
-    return [&context, tls](asio::ip::tcp::socket socket) {
-        return std::make_shared<S>(
-            tls ? TlsStream(std::move(socket), *tls) : PlainStream(std::move(socket)), context);
+template <typename H>
+Listener::Factory Make(IbmiContext& context, asio::ssl::context* tls, std::uint16_t serverId,
+                       std::string_view service) {
+    return [&context, tls, serverId, service](asio::ip::tcp::socket socket) {
+        return IbmiLink::Open(
+            tls ? TlsStream(std::move(socket), *tls) : PlainStream(std::move(socket)), context,
+            serverId, service, [](IbmiLink& link) { return std::make_unique<H>(link); });
     };
 }
 
@@ -42,19 +45,22 @@ IbmiServers::IbmiServers(asio::io_context& io, EngineWorker& worker, Connections
     context_.ccsid = options_.ccsid;
     if (options_.tls && !tls_)
         throw std::runtime_error("the IBM i host servers under TLS need a certificate and key");
-    // The same sessions either way; only the stream under them differs.
+    // The same handlers either way; only the stream under them differs.
     const auto add = [&](asio::ssl::context* secure) {
         const std::string suffix(secure ? kTlsServiceSuffix : "");
-        servers_.emplace_back(io, connections, log, std::string(ibmi::kSignonService) + suffix,
-                              secure ? options_.signonTlsPort : options_.signonPort,
-                              Make<SignonSession>(context_, secure));
-        servers_.emplace_back(io, connections, log,
-                              std::string(ibmi::kRemoteCommandService) + suffix,
-                              secure ? options_.remoteCommandTlsPort : options_.remoteCommandPort,
-                              Make<RemoteCommandSession>(context_, secure));
+        servers_.emplace_back(
+            io, connections, log, std::string(ibmi::kSignonService) + suffix,
+            secure ? options_.signonTlsPort : options_.signonPort,
+            Make<SignonHandler>(context_, secure, ibmi::kSignonServer, ibmi::kSignonService));
+        servers_.emplace_back(
+            io, connections, log, std::string(ibmi::kRemoteCommandService) + suffix,
+            secure ? options_.remoteCommandTlsPort : options_.remoteCommandPort,
+            Make<RemoteCommandHandler>(context_, secure, ibmi::kRemoteCommandServer,
+                                       ibmi::kRemoteCommandService));
         servers_.emplace_back(io, connections, log, std::string(ibmi::kDataQueueService) + suffix,
                               secure ? options_.dataQueueTlsPort : options_.dataQueuePort,
-                              Make<DataQueueSession>(context_, secure));
+                              Make<DataQueueHandler>(context_, secure, ibmi::kDataQueueServer,
+                                                     ibmi::kDataQueueService));
     };
     if (options_.plain)
         add(nullptr);

@@ -9,7 +9,7 @@
 #include "Connection.h"
 #include "EngineWorker.h"
 #include "HostLevels.h"
-#include "IbmiSession.h"
+#include "IbmiLink.h"
 #include "Listener.h"
 #include "Log.h"
 #include "PortMapperSession.h"

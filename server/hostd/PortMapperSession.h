@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "IbmiSession.h"
+#include "IbmiLink.h"
 
 namespace tavo::hostd {
 

@@ -6,13 +6,14 @@ namespace tavo::hostd {
 
 StreamSession::StreamSession(std::shared_ptr<Stream> stream, asio::io_context& io,
                              Timeouts timeouts, std::function<void(const Connection*)> closed,
-                             std::size_t readSize)
-    : io_(io), stream_(std::move(stream)), timeouts_(timeouts), onClosed_(std::move(closed)),
-      timer_(io), readBuffer_(readSize) {
+                             std::size_t readSize, const MakeHandler& make)
+    : stream_(std::move(stream)), timeouts_(timeouts), onClosed_(std::move(closed)), timer_(io),
+      readBuffer_(readSize) {
     std::error_code ec;
     const auto remote = stream_->Socket().remote_endpoint(ec);
     address_ = ec ? "unknown peer" : remote.address().to_string();
     peer_ = ec ? address_ : address_ + ":" + std::to_string(remote.port());
+    handler_ = make(*this);
 }
 
 void StreamSession::Start() {
@@ -29,7 +30,7 @@ void StreamSession::Start() {
 
 void StreamSession::Stop() {
     stopping_ = true;
-    if (MayCloseNow())
+    if (!busy_ || droppable_)
         Close("");
 }
 
@@ -47,21 +48,21 @@ void StreamSession::OnRead(std::error_code ec, std::size_t n) {
     if (closed_)
         return;
     if (ec) {
-        if (Partial())
-            Close(std::string("connection ended in the middle of a ") + Unit());
+        if (handler_->Partial())
+            Close(std::string("connection ended in the middle of a ") + handler_->Unit());
         else if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated)
             Close(""); // TLS clients may end without a close_notify
         else
             Close("connection lost: " + ec.message());
         return;
     }
-    if (const auto why = Take(std::span(readBuffer_.data(), n)); !why.empty())
+    if (const auto why = handler_->Take(std::span(readBuffer_.data(), n)); !why.empty())
         return Close(why);
     Drain();
 }
 
 void StreamSession::Drain() {
-    while (!busy_ && !closed_ && HandleNext()) {
+    while (!busy_ && !closed_ && handler_->HandleNext()) {
     }
     if (closed_ || busy_)
         return;
@@ -69,8 +70,18 @@ void StreamSession::Drain() {
     Read();
 }
 
-void StreamSession::Resume() {
+void StreamSession::Begin(bool droppable) {
+    busy_ = true;
+    droppable_ = droppable;
+}
+
+void StreamSession::End() {
     busy_ = false;
+    droppable_ = false;
+}
+
+void StreamSession::Resume() {
+    End();
     if (closed_)
         return;
     if (stopping_)
@@ -82,7 +93,7 @@ void StreamSession::Resume() {
 // on from its start; after it a request once begun must still arrive whole, and between
 // requests a connection may idle up to the idle time-out.
 void StreamSession::WatchTime() {
-    const bool due = !MayIdle() || Partial();
+    const bool due = !handler_->MayIdle() || handler_->Partial();
     if (due && timing_ == Timing::Frame)
         return;
     timing_ = due ? Timing::Frame : Timing::Idle;
@@ -96,15 +107,31 @@ void StreamSession::WatchTime() {
             return;
         if (was == Timing::Idle)
             return self->Close("idle for " + std::to_string(self->timeouts_.idle.count()) + " s");
-        const std::string missing = !self->open_      ? "TLS handshake"
-                                    : self->MayIdle() ? std::string("complete ") + self->Unit()
-                                                      : "complete sign-on";
+        const std::string missing = !self->open_ ? "TLS handshake"
+                                    : self->handler_->MayIdle()
+                                        ? std::string("complete ") + self->handler_->Unit()
+                                        : "complete sign-on";
         // A flood of strangers times out by the hundred: counted by what it missed, not
         // written one by one.
         const std::string why =
             "no " + missing + " within " + std::to_string(self->timeouts_.frame.count()) + " s";
-        self->Close(why, self->MayIdle() ? std::string_view() : why);
+        self->Close(why, self->handler_->MayIdle() ? std::string_view() : why);
     });
+}
+
+void StreamSession::Write(std::shared_ptr<const void> keep, asio::const_buffer bytes,
+                          bool thenClose) {
+    if (closed_)
+        return;
+    Begin();
+    stream_->Write(
+        bytes, [self = Keep(), keep = std::move(keep), thenClose](std::error_code ec, std::size_t) {
+            if (ec)
+                return self->Close("cannot send the reply: " + ec.message());
+            if (thenClose)
+                return self->Close("");
+            self->Resume();
+        });
 }
 
 void StreamSession::Close(const std::string& why, std::string_view kind) {
@@ -113,7 +140,7 @@ void StreamSession::Close(const std::string& why, std::string_view kind) {
     closed_ = true;
     gone_ = true;
     if (!why.empty())
-        LogLine(why + "; connection closed", kind);
+        handler_->LogLine(why + "; connection closed", kind);
     stream_->Close();
     timer_.cancel();
     onClosed_(this);

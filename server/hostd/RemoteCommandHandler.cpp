@@ -1,4 +1,4 @@
-#include "RemoteCommandSession.h"
+#include "RemoteCommandHandler.h"
 
 #include <optional>
 
@@ -62,31 +62,32 @@ ibmi::HostMessage FailureMessage(const ibmi::CallProgramRequest& call,
 
 } // namespace
 
-RemoteCommandSession::RemoteCommandSession(std::shared_ptr<Stream> stream, IbmiContext& context)
-    : ServiceSession(std::move(stream), context, ibmi::kRemoteCommandServer, "as-rmtcmd",
-                     "QZRCSRVS") {}
+RemoteCommandHandler::RemoteCommandHandler(IbmiLink& link)
+    : link_(link), start_(link, "QZRCSRVS") {}
 
-void RemoteCommandSession::Serve(const ibmi::Header& header, ibmi::ByteView datastream) {
+void RemoteCommandHandler::Handle(const ibmi::Header& header, ibmi::ByteView datastream) {
+    if (!start_.Started())
+        return start_.Handle(header, datastream);
     switch (header.requestId) {
     case ibmi::kRcXchgAttributes: {
         ibmi::RcXchgAttributesRequest::Decode(datastream);
         ibmi::RcXchgAttributesReply reply;
-        reply.ccsid = context_.ccsid;
-        reply.serverLevel = RemoteCommandLevel(context_.hostLevel);
-        return Send(reply.Encode(), header.correlation);
+        reply.ccsid = link_.Context().ccsid;
+        reply.serverLevel = RemoteCommandLevel(link_.Context().hostLevel);
+        return link_.Send(reply.Encode(), header.correlation);
     }
     case ibmi::kRcCallProgram:
         return Call(header, datastream);
     case ibmi::kRcEndJob:
-        return Close("");
+        return link_.Close("");
     default:
-        Close("unknown request ID " + Hex(header.requestId));
+        link_.Close("unknown request ID " + IbmiLink::Hex(header.requestId));
     }
 }
 
-void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datastream) {
+void RemoteCommandHandler::Call(const ibmi::Header& header, ibmi::ByteView datastream) {
     auto request = std::make_shared<ibmi::CallProgramRequest>(
-        ibmi::CallProgramRequest::Decode(datastream, context_.ccsid));
+        ibmi::CallProgramRequest::Decode(datastream, link_.Context().ccsid));
     const std::uint32_t correlation = header.correlation;
     if (request->parms.size() > kMaxParms)
         return Refuse(correlation, kMaximumExceeded,
@@ -107,7 +108,7 @@ void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datas
     auto job = std::make_shared<CallJob>();
     job->program = request->program;
     job->library = request->library;
-    job->owner = Owner();
+    job->owner = link_.Owner();
     for (std::size_t i = 0; i < request->parms.size(); ++i) {
         ibmi::Bytes area;
         try {
@@ -120,10 +121,10 @@ void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datas
             static_cast<server::ParmDirection>(ibmi::ParmDirection(request->parms[i].usage)));
         job->areas.emplace_back(area.begin(), area.end());
     }
-    auto self = std::static_pointer_cast<RemoteCommandSession>(shared_from_this());
-    const auto form = MessageForm(request->messageOption, RemoteCommandLevel(context_.hostLevel));
-    OnCall(std::move(job), [self, request, correlation, form](server::CallOutcome outcome,
-                                                              std::vector<std::string> areas) {
+    const auto form =
+        MessageForm(request->messageOption, RemoteCommandLevel(link_.Context().hostLevel));
+    link_.OnCall(std::move(job), [this, request, correlation, form](
+                                     server::CallOutcome outcome, std::vector<std::string> areas) {
         ibmi::CallProgramReply reply;
         if (outcome.ok) {
             for (std::size_t i = 0; i < areas.size(); ++i) {
@@ -141,21 +142,22 @@ void RemoteCommandSession::Call(const ibmi::Header& header, ibmi::ByteView datas
                 reply.messageFormat = *form;
                 reply.messages.push_back(FailureMessage(*request, outcome));
             }
-            self->Log(
+            link_.Log(
                 "call of " + request->library + "/" + request->program + " failed" +
-                (form ? " (message form " + Hex(static_cast<std::uint16_t>(*form)) + ")" : "") +
+                (form ? " (message form " + IbmiLink::Hex(static_cast<std::uint16_t>(*form)) + ")"
+                      : "") +
                 ": " + outcome.message);
         }
-        self->Send(reply.Encode(self->context_.ccsid), correlation);
+        link_.Send(reply.Encode(link_.Context().ccsid), correlation);
     });
 }
 
-void RemoteCommandSession::Refuse(std::uint32_t correlation, std::uint16_t returnCode,
+void RemoteCommandHandler::Refuse(std::uint32_t correlation, std::uint16_t returnCode,
                                   const std::string& why) {
-    Log("call refused: " + why);
+    link_.Log("call refused: " + why);
     ibmi::CallProgramReply reply;
     reply.returnCode = returnCode;
-    Send(reply.Encode(context_.ccsid), correlation);
+    link_.Send(reply.Encode(link_.Context().ccsid), correlation);
 }
 
 } // namespace tavo::hostd

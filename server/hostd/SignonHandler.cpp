@@ -1,4 +1,4 @@
-#include "SignonSession.h"
+#include "SignonHandler.h"
 
 #include "ChangePassword.h"
 #include "HostLevels.h"
@@ -46,10 +46,9 @@ ibmi::HostMessage BusyMessage() {
 
 } // namespace
 
-SignonSession::SignonSession(std::shared_ptr<Stream> stream, IbmiContext& context)
-    : IbmiSession(std::move(stream), context, ibmi::kSignonServer, "as-signon") {}
+SignonHandler::SignonHandler(IbmiLink& link) : link_(link) {}
 
-void SignonSession::Handle(const ibmi::Header& header, ibmi::ByteView datastream) {
+void SignonHandler::Handle(const ibmi::Header& header, ibmi::ByteView datastream) {
     switch (header.requestId) {
     case ibmi::kSignonXchgAttributes:
         return ExchangeAttributes(header, datastream);
@@ -58,83 +57,83 @@ void SignonSession::Handle(const ibmi::Header& header, ibmi::ByteView datastream
     case ibmi::kChangePassword:
         return ChangePassword(datastream);
     case ibmi::kSignonEnd:
-        return Close("");
+        return link_.Close("");
     default:
-        Close("unknown request ID " + Hex(header.requestId));
+        link_.Close("unknown request ID " + IbmiLink::Hex(header.requestId));
     }
 }
 
-void SignonSession::ExchangeAttributes(const ibmi::Header& header, ibmi::ByteView datastream) {
+void SignonHandler::ExchangeAttributes(const ibmi::Header& header, ibmi::ByteView datastream) {
     clientSeed_ = ibmi::SignonXchgAttributesRequest::Decode(datastream).clientSeed;
     ibmi::SignonXchgAttributesReply reply;
     reply.vrm = kVrm;
-    reply.serverLevel = static_cast<std::uint16_t>(context_.hostLevel);
+    reply.serverLevel = static_cast<std::uint16_t>(link_.Context().hostLevel);
     reply.serverSeed = serverSeed_;
-    reply.passwordLevel = static_cast<std::uint8_t>(context_.passwordLevel);
-    reply.jobName = context_.JobName("QUSER", "QZSOSIGN");
-    Send(reply.Encode(), header.correlation);
+    reply.passwordLevel = static_cast<std::uint8_t>(link_.Context().passwordLevel);
+    reply.jobName = link_.Context().JobName("QUSER", "QZSOSIGN");
+    link_.Send(reply.Encode(), header.correlation);
 }
 
-void SignonSession::SignOn(ibmi::ByteView datastream) {
+void SignonHandler::SignOn(ibmi::ByteView datastream) {
     if (!clientSeed_)
-        return Close("a sign-on before the exchange of attributes");
+        return link_.Close("a sign-on before the exchange of attributes");
     auto request = ibmi::SignonInfoRequest::Decode(datastream);
     SignOnAttempt attempt{request.authenticationType, std::move(request.substitute), request.user,
                           serverSeed_, *clientSeed_};
-    const std::string user = ShownUser(attempt.user);
+    const std::string user = IbmiLink::ShownUser(attempt.user);
     // A server below the level that offers messages does not know the item asking for them.
-    const bool messages = request.returnMessages && context_.hostLevel >= kSignonMessagesLevel;
-    auto self = std::static_pointer_cast<SignonSession>(shared_from_this());
-    const auto refused = [self, messages, correlation = request.correlation](
+    const bool messages =
+        request.returnMessages && link_.Context().hostLevel >= kSignonMessagesLevel;
+    const auto refused = [this, messages, correlation = request.correlation](
                              std::uint32_t code, const std::string& text) {
         ibmi::SignonInfoReply reply;
         reply.returnCode = code;
-        reply.serverCcsid = self->context_.ccsid;
+        reply.serverCcsid = link_.Context().ccsid;
         if (messages) {
             ibmi::HostMessage message;
             message.text = text;
             reply.messages = {message};
         }
-        self->Send(reply.Encode(), correlation);
+        link_.Send(reply.Encode(), correlation);
     };
     auto verdict = std::make_shared<SignOnVerdict>();
     const std::string sent = attempt.user; // before the check takes the attempt
-    IbmiSession::SignOn(sent, user + " signed on",
-                        "sign-on as " + user + " refused: ", Checking(std::move(attempt), verdict),
-                        refused,
-                        [self, verdict, user, messages, refused,
-                         correlation = request.correlation](const SignOnDecision& decision) {
-                            if (decision.kind == SignOnDecision::Kind::Busy)
-                                return refused(ibmi::kSignonHostBusy, BusyMessage().text);
-                            ibmi::SignonInfoReply reply;
-                            reply.returnCode = ReturnCode(decision, verdict->returnCode);
-                            reply.serverCcsid = self->context_.ccsid;
-                            if (messages)
-                                reply.messages = RefusalMessages(reply.returnCode, user);
-                            if (reply.returnCode == 0) {
-                                self->signedOn_ = true;
-                                self->user_ = user;
-                                if (verdict->passwordExpires) {
-                                    reply.now = HostDateAt(SecondsNow());
-                                    reply.passwordExpires = HostDateAt(*verdict->passwordExpires);
-                                    reply.expiryWarningDays = kExpiryWarningDays;
-                                }
-                            }
-                            self->Send(reply.Encode(), correlation);
-                        });
+    link_.SignOn(sent, user + " signed on",
+                 "sign-on as " + user + " refused: ", link_.Checking(std::move(attempt), verdict),
+                 refused,
+                 [this, verdict, user, messages, refused,
+                  correlation = request.correlation](const SignOnDecision& decision) {
+                     if (decision.kind == SignOnDecision::Kind::Busy)
+                         return refused(ibmi::kSignonHostBusy, BusyMessage().text);
+                     ibmi::SignonInfoReply reply;
+                     reply.returnCode = IbmiLink::ReturnCode(decision, verdict->returnCode);
+                     reply.serverCcsid = link_.Context().ccsid;
+                     if (messages)
+                         reply.messages = RefusalMessages(reply.returnCode, user);
+                     if (reply.returnCode == 0) {
+                         signedOn_ = true;
+                         link_.SignedOnAs(user);
+                         if (verdict->passwordExpires) {
+                             reply.now = HostDateAt(SecondsNow());
+                             reply.passwordExpires = HostDateAt(*verdict->passwordExpires);
+                             reply.expiryWarningDays = kExpiryWarningDays;
+                         }
+                     }
+                     link_.Send(reply.Encode(), correlation);
+                 });
 }
 
-void SignonSession::ChangePassword(ibmi::ByteView datastream) {
+void SignonHandler::ChangePassword(ibmi::ByteView datastream) {
     if (!clientSeed_)
-        return Close("a change of password before the exchange of attributes");
+        return link_.Close("a change of password before the exchange of attributes");
     auto request = ibmi::ChangePasswordRequest::Decode(datastream);
     PasswordChangeAttempt attempt{{request.authenticationType, std::move(request.change.substitute),
                                    request.user, serverSeed_, *clientSeed_},
                                   std::move(request.change)};
-    const bool messages = request.returnMessages && context_.hostLevel >= kSignonMessagesLevel;
-    const std::string user = ShownUser(request.user);
-    auto self = std::static_pointer_cast<SignonSession>(shared_from_this());
-    const auto reply = [self, correlation = request.correlation, messages,
+    const bool messages =
+        request.returnMessages && link_.Context().hostLevel >= kSignonMessagesLevel;
+    const std::string user = IbmiLink::ShownUser(request.user);
+    const auto reply = [this, correlation = request.correlation, messages,
                         user](std::uint32_t code, const std::string& text) {
         ibmi::ChangePasswordReply out{correlation, code, {}};
         if (messages && !text.empty()) {
@@ -144,13 +143,13 @@ void SignonSession::ChangePassword(ibmi::ByteView datastream) {
         } else if (messages) {
             out.messages = RefusalMessages(code, user);
         }
-        self->Send(out.Encode(), correlation);
+        link_.Send(out.Encode(), correlation);
     };
     auto verdict = std::make_shared<PasswordChangeVerdict>();
     const std::string sent = attempt.signOn.user; // before the check takes the attempt
-    IbmiSession::SignOn(
+    link_.SignOn(
         sent, "password of " + user + " changed", "password change for " + user + " refused: ",
-        [attempt = std::move(attempt), level = context_.passwordLevel,
+        [attempt = std::move(attempt), level = link_.Context().passwordLevel,
          verdict](server::HostEngine& engine) {
             *verdict = hostd::ChangePassword(engine, level, attempt);
             // The guard counts a wrong old password as it counts a wrong sign-on; a right
@@ -164,7 +163,7 @@ void SignonSession::ChangePassword(ibmi::ByteView datastream) {
                 return reply(ibmi::kSignonHostBusy, BusyMessage().text);
             const bool proven =
                 verdict->oldPasswordRight && decision.kind != SignOnDecision::Kind::Crowded;
-            reply(ReturnCode(decision, verdict->returnCode), proven ? verdict->text : "");
+            reply(IbmiLink::ReturnCode(decision, verdict->returnCode), proven ? verdict->text : "");
         });
 }
 

@@ -1,4 +1,4 @@
-#include "IbmiSession.h"
+#include "IbmiLink.h"
 
 #include <cstdio>
 
@@ -13,32 +13,42 @@ std::string IbmiContext::JobName(const std::string& user, const std::string& pro
     return std::string(number) + "/" + user + "/" + program;
 }
 
-IbmiSession::IbmiSession(std::shared_ptr<Stream> stream, IbmiContext& context,
-                         std::uint16_t serverId, std::string service)
-    : StreamSession(stream, context.io, {context.frameTimeout, context.idleTimeout}, context.closed,
-                    16384),
-      context_(context), serverId_(serverId),
-      service_(stream->Secure() ? service + std::string(kTlsServiceSuffix) : service) {}
+std::shared_ptr<StreamSession> IbmiLink::Open(std::shared_ptr<Stream> stream, IbmiContext& context,
+                                              std::uint16_t serverId, std::string_view service,
+                                              const MakeHandler& make) {
+    return std::make_shared<StreamSession>(
+        std::move(stream), context.io,
+        StreamSession::Timeouts{context.frameTimeout, context.idleTimeout}, context.closed, 16384,
+        [&](StreamSession& session) {
+            return std::make_unique<IbmiLink>(session, context, serverId, service, make);
+        });
+}
 
-std::string IbmiSession::Take(std::span<const std::uint8_t> bytes) {
+IbmiLink::IbmiLink(StreamSession& session, IbmiContext& context, std::uint16_t serverId,
+                   std::string_view service, const MakeHandler& make)
+    : session_(session), context_(context), serverId_(serverId),
+      service_(std::string(service).append(session.Secure() ? kTlsServiceSuffix : "")),
+      handler_(make(*this)) {}
+
+std::string IbmiLink::Take(std::span<const std::uint8_t> bytes) {
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
     return {};
 }
 
-bool IbmiSession::HandleNext() {
+bool IbmiLink::HandleNext() {
     if (pending_.size() < ibmi::kHeaderLength)
         return false;
     const ibmi::Header header = ibmi::ReadHeader(pending_);
     // Before sign-on only small datastreams come: a stranger gets no more.
     const std::size_t most = MayIdle() ? kMaxDatastream : kMostBeforeSignOn;
     if (header.length < ibmi::kHeaderLength || header.length > most) {
-        Close("datastream length " + std::to_string(header.length) + " is not 20 to " +
-              std::to_string(most));
+        session_.Close("datastream length " + std::to_string(header.length) + " is not 20 to " +
+                       std::to_string(most));
         return false;
     }
     if (header.serverId != serverId_) {
-        Close("a datastream for server ID " + Hex(header.serverId) + " on the " + service_ +
-              " port");
+        session_.Close("a datastream for server ID " + Hex(header.serverId) + " on the " +
+                       service_ + " port");
         return false;
     }
     if (pending_.size() < header.length)
@@ -46,48 +56,33 @@ bool IbmiSession::HandleNext() {
     const std::vector<std::uint8_t> datastream(pending_.begin(), pending_.begin() + header.length);
     pending_.erase(pending_.begin(), pending_.begin() + header.length);
     try {
-        Handle(header, datastream);
+        handler_->Handle(header, datastream);
     } catch (const ibmi::DatastreamError& e) {
-        Close(std::string("bad datastream: ") + e.what());
+        session_.Close(std::string("bad datastream: ") + e.what());
     } catch (const std::exception& e) {
-        Close(std::string("cannot serve a request: ") + e.what());
+        session_.Close(std::string("cannot serve a request: ") + e.what());
     }
-    return !closed_;
+    return !session_.Closed();
 }
 
-void IbmiSession::LogLine(const std::string& line, std::string_view kind) const {
+void IbmiLink::LogLine(const std::string& line, std::string_view kind) const {
     Log((user_.empty() ? "" : "(" + user_ + ") ") + line, kind);
 }
 
-void IbmiSession::Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose) {
-    if (closed_)
+void IbmiLink::Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose) {
+    if (session_.Closed())
         return;
     ibmi::SetCorrelation(reply, correlation);
     auto bytes = std::make_shared<ibmi::Bytes>(std::move(reply));
-    busy_ = true;
-    stream_->Write(asio::buffer(*bytes),
-                   [self = Self(), bytes, thenClose](std::error_code ec, std::size_t) {
-                       if (ec)
-                           return self->Close("cannot send the reply: " + ec.message());
-                       if (thenClose)
-                           return self->Close("");
-                       self->Resume();
-                   });
+    session_.Write(bytes, asio::buffer(*bytes), thenClose);
 }
 
-void IbmiSession::SendAll(ibmi::Bytes replies) {
-    if (closed_)
-        return;
+void IbmiLink::SendAll(ibmi::Bytes replies) {
     auto bytes = std::make_shared<ibmi::Bytes>(std::move(replies));
-    busy_ = true;
-    stream_->Write(asio::buffer(*bytes), [self = Self(), bytes](std::error_code ec, std::size_t) {
-        if (ec)
-            return self->Close("cannot send the reply: " + ec.message());
-        self->Resume();
-    });
+    session_.Write(bytes, asio::buffer(*bytes), false);
 }
 
-std::optional<ibmi::Bytes> IbmiSession::NextIf(const std::function<bool(ibmi::ByteView)>& same) {
+std::optional<ibmi::Bytes> IbmiLink::NextIf(const std::function<bool(ibmi::ByteView)>& same) {
     if (pending_.size() < ibmi::kHeaderLength)
         return std::nullopt;
     const ibmi::Header header = ibmi::ReadHeader(pending_);
@@ -103,30 +98,32 @@ std::optional<ibmi::Bytes> IbmiSession::NextIf(const std::function<bool(ibmi::By
     return taken;
 }
 
-void IbmiSession::OnEngine(std::function<Continuation(server::HostEngine&)> task) {
-    busy_ = true;
+void IbmiLink::OnEngine(std::function<Continuation(server::HostEngine&)> task) {
+    session_.Begin();
     context_.worker.Submit(
-        [self = Self(), task = std::move(task),
+        [keep = Keep(), this, task = std::move(task),
          guard = asio::make_work_guard(context_.io)](server::HostEngine& engine) {
             Continuation then;
             try {
                 then = task(engine);
             } catch (const std::exception& e) {
-                then = [self, why = std::string(e.what())] { self->Close("host failure: " + why); };
+                then = [this, why = std::string(e.what())] { Close("host failure: " + why); };
             }
-            asio::post(self->context_.io, [self, then = std::move(then)] {
-                self->busy_ = false;
-                if (!self->closed_)
-                    then();
-                if (!self->busy_)
-                    self->Resume();
-            });
+            asio::post(context_.io, [keep, this, then = std::move(then)] { Finish(then); });
         });
 }
 
-void IbmiSession::SignOn(const std::string& user, std::string signedOnLine, std::string refusedLine,
-                         SignOnService::Check check, const Refused& refused,
-                         std::function<void(const SignOnDecision&)> answer) {
+void IbmiLink::Finish(const Continuation& then) {
+    session_.End();
+    if (!session_.Closed())
+        then();
+    if (!session_.Busy())
+        session_.Resume();
+}
+
+void IbmiLink::SignOn(const std::string& user, std::string signedOnLine, std::string refusedLine,
+                      SignOnService::Check check, const Refused& refused,
+                      std::function<void(const SignOnDecision&)> answer) {
     // Refused before it is counted, kept or logged: a stranger's long names cost nothing.
     if (user.size() > kMostUserNameLength) {
         Log("sign-on refused: a user name of " + std::to_string(user.size()) + " bytes",
@@ -137,29 +134,24 @@ void IbmiSession::SignOn(const std::string& user, std::string signedOnLine, std:
     }
     SignOnService::Attempt attempt{
         user,
-        address_,
-        this,
-        &gone_,
+        session_.Address(),
+        &session_,
+        session_.Gone(),
         [this](const std::string& line, std::string_view kind) { Log(line, kind); },
         std::move(signedOnLine),
         std::move(refusedLine)};
-    auto done = [self = Self(), answer = std::move(answer)](const SignOnDecision& decision) {
-        self->busy_ = false;
-        self->checking_ = false;
-        if (!self->closed_) {
+    auto done = [keep = Keep(), this, answer = std::move(answer)](const SignOnDecision& decision) {
+        Finish([&] {
             if (decision.kind != SignOnDecision::Kind::Failed)
                 answer(decision);
             else if (!decision.failure.empty())
-                self->Close("host failure: " + decision.failure);
-        }
-        if (!self->busy_)
-            self->Resume();
+                Close("host failure: " + decision.failure);
+        });
     };
     const auto throttled =
         context_.signOn.SignOn(std::move(attempt), std::move(check), std::move(done));
     if (!throttled) {
-        busy_ = true;
-        checking_ = true;
+        session_.Begin(true); // a password check changes nothing, so it need not be waited for
         return;
     }
     std::string text = throttled->refusal.text;
@@ -176,8 +168,8 @@ void IbmiSession::SignOn(const std::string& user, std::string signedOnLine, std:
     refused(ibmi::kSignonHostBusy, text);
 }
 
-SignOnService::Check IbmiSession::Checking(SignOnAttempt attempt,
-                                           std::shared_ptr<SignOnVerdict> verdict) const {
+SignOnService::Check IbmiLink::Checking(SignOnAttempt attempt,
+                                        std::shared_ptr<SignOnVerdict> verdict) const {
     return [attempt = std::move(attempt), level = context_.passwordLevel,
             verdict = std::move(verdict)](server::HostEngine& engine) {
         *verdict = CheckSignOn(engine, level, attempt);
@@ -188,50 +180,46 @@ SignOnService::Check IbmiSession::Checking(SignOnAttempt attempt,
     };
 }
 
-std::uint32_t IbmiSession::ReturnCode(const SignOnDecision& decision, std::uint32_t checked) {
+std::uint32_t IbmiLink::ReturnCode(const SignOnDecision& decision, std::uint32_t checked) {
     return decision.kind == SignOnDecision::Kind::Busy      ? ibmi::kSignonHostBusy
            : decision.kind == SignOnDecision::Kind::Crowded ? ibmi::kSignonGeneralError
                                                             : checked;
 }
 
-void IbmiSession::OnCall(std::shared_ptr<CallJob> job, CallDone then) {
-    busy_ = true;
-    job->done = [self = Self(), then = std::move(then),
+void IbmiLink::OnCall(std::shared_ptr<CallJob> job, CallDone then) {
+    session_.Begin();
+    job->done = [keep = Keep(), this, then = std::move(then),
                  guard = asio::make_work_guard(context_.io)](CallJob& done) {
-        asio::post(self->context_.io, [self, then, outcome = std::move(done.outcome),
-                                       areas = std::move(done.areas)]() mutable {
-            self->busy_ = false;
-            if (!self->closed_)
-                then(std::move(outcome), std::move(areas));
-            if (!self->busy_)
-                self->Resume();
+        asio::post(context_.io, [keep, this, then, outcome = std::move(done.outcome),
+                                 areas = std::move(done.areas)]() mutable {
+            Finish([&] { then(std::move(outcome), std::move(areas)); });
         });
     };
     context_.worker.Submit(std::move(job));
 }
 
-void IbmiSession::Log(const std::string& line, std::string_view kind) const {
+void IbmiLink::Log(const std::string& line, std::string_view kind) const {
     // Names in it come from the wire, and EBCDIC has a newline too.
     std::string shown = line;
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '?';
-    context_.log.Line(peer_ + ": " + service_ + ": " + shown, Priority::Info, kind);
+    context_.log.Line(session_.Peer() + ": " + service_ + ": " + shown, Priority::Info, kind);
 }
 
-ibmi::Seed IbmiSession::FreshSeed() const {
+ibmi::Seed IbmiLink::FreshSeed() {
     ibmi::Seed seed;
     RandomBytes(seed);
     return seed;
 }
 
-std::string IbmiSession::Hex(std::uint16_t id) {
+std::string IbmiLink::Hex(std::uint16_t id) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%04X", id);
     return text;
 }
 
-std::string IbmiSession::ShownUser(std::string_view user) {
+std::string IbmiLink::ShownUser(std::string_view user) {
     std::string shown(user);
     for (char& c : shown) {
         const auto u = static_cast<unsigned char>(c);

@@ -1,4 +1,4 @@
-#include "Session.h"
+#include "HostProtocolHandler.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,14 +15,22 @@ namespace {
 constexpr std::size_t kMostBeforeSignOn = 8192;
 } // namespace
 
-Session::Session(std::shared_ptr<Stream> stream, SessionContext& context)
-    : StreamSession(std::move(stream), context.io, {context.frameTimeout, context.idleTimeout},
-                    context.closed, 65536),
-      context_(context) {
+std::shared_ptr<StreamSession> HostProtocolHandler::Open(std::shared_ptr<Stream> stream,
+                                                         SessionContext& context) {
+    return std::make_shared<StreamSession>(
+        std::move(stream), context.io,
+        StreamSession::Timeouts{context.frameTimeout, context.idleTimeout}, context.closed, 65536,
+        [&context](StreamSession& session) {
+            return std::make_unique<HostProtocolHandler>(session, context);
+        });
+}
+
+HostProtocolHandler::HostProtocolHandler(StreamSession& session, SessionContext& context)
+    : session_(session), context_(context) {
     decoder_.Limit(kMostBeforeSignOn);
 }
 
-std::string Session::Take(std::span<const std::uint8_t> bytes) {
+std::string HostProtocolHandler::Take(std::span<const std::uint8_t> bytes) {
     try {
         decoder_.Feed(bytes);
     } catch (const pr::ProtocolError& e) {
@@ -31,7 +39,7 @@ std::string Session::Take(std::span<const std::uint8_t> bytes) {
     return {};
 }
 
-bool Session::HandleNext() {
+bool HostProtocolHandler::HandleNext() {
     auto body = decoder_.Next();
     if (!body)
         return false;
@@ -39,24 +47,24 @@ bool Session::HandleNext() {
     try {
         message = pr::Decode(*body);
     } catch (const pr::ProtocolError& e) {
-        Close(std::string("bad frame: ") + e.what());
+        session_.Close(std::string("bad frame: ") + e.what());
         return false;
     }
     Handle(std::move(message));
     return true;
 }
 
-void Session::LogLine(const std::string& line, std::string_view kind) const {
-    context_.log.Line(peer_ + (user_.empty() ? "" : " (" + user_ + ")") + ": " + line,
+void HostProtocolHandler::LogLine(const std::string& line, std::string_view kind) const {
+    context_.log.Line(session_.Peer() + (user_.empty() ? "" : " (" + user_ + ")") + ": " + line,
                       Priority::Info, kind);
 }
 
-void Session::Handle(pr::Message message) {
+void HostProtocolHandler::Handle(pr::Message message) {
     if (auto* hello = std::get_if<pr::Hello>(&message)) {
         if (state_ != State::Hello)
-            return Close("a second Hello");
+            return session_.Close("a second Hello");
         if (hello->version != pr::kVersion) {
-            context_.log.Line(peer_ + ": client speaks protocol version " +
+            context_.log.Line(session_.Peer() + ": client speaks protocol version " +
                               std::to_string(hello->version) + "; closing");
             return Reply(pr::Error{pr::ErrorCode::VersionNotSupported,
                                    "This host speaks protocol version " +
@@ -67,15 +75,15 @@ void Session::Handle(pr::Message message) {
         return Reply(pr::HelloOk{});
     }
     if (state_ == State::Hello)
-        return Close("the connection did not begin with Hello");
+        return session_.Close("the connection did not begin with Hello");
     if (auto* signOn = std::get_if<pr::SignOn>(&message)) {
         if (state_ != State::SignOn)
-            return Close("a second sign-on");
+            return session_.Close("a second sign-on");
         return HandleSignOn(std::move(*signOn));
     }
     if (auto* change = std::get_if<pr::ChangePassword>(&message)) {
         if (state_ != State::SignOn)
-            return Close("a change of password after the sign-on");
+            return session_.Close("a change of password after the sign-on");
         return HandleSignOn({std::move(change->user), std::move(change->oldPassword)},
                             std::move(change->newPassword));
     }
@@ -99,10 +107,10 @@ void Session::Handle(pr::Message message) {
                 return pr::Entries{engine.TakeEntries(t.queue, t.library, t.key, max, owner)};
             });
     }
-    Close("a message only the host sends");
+    session_.Close("a message only the host sends");
 }
 
-void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPassword) {
+void HostProtocolHandler::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPassword) {
     const bool change = newPassword.has_value();
     const std::string user = signOn.user;
     const auto refuse = [this, user](pr::ErrorCode code, const std::string& why) {
@@ -110,11 +118,11 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
     };
     SignOnService::Attempt attempt{
         user,
-        address_,
-        this,
-        &gone_,
+        session_.Address(),
+        &session_,
+        session_.Gone(),
         [this](const std::string& line, std::string_view kind) {
-            context_.log.Line(peer_ + ": " + line, Priority::Info, kind);
+            context_.log.Line(session_.Peer() + ": " + line, Priority::Info, kind);
         },
         change ? "password of " + user + " changed" : "signed on as " + user,
         (change ? "password change for user '" : "sign-on refused for user '") + user + "': "};
@@ -125,12 +133,12 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
     auto found = std::make_shared<Found>();
     // A disabled user or an expired password shuts out this protocol as it does the IBM i
     // sign-on; only a caller who knows the password learns which it was.
-    auto check = [self = Self(), signOn = std::move(signOn), newPassword = std::move(newPassword),
-                  found](server::HostEngine& engine) {
+    auto check = [keep = session_.Keep(), this, signOn = std::move(signOn),
+                  newPassword = std::move(newPassword), found](server::HostEngine& engine) {
         SignOnFinding finding{false, false, "the user or password is not valid."};
         const auto account = engine.User(signOn.user);
         const std::string& hash = account ? account->passwords.hash : SignOnService::DummyHash();
-        auto& verified = self->context_.verified;
+        auto& verified = context_.verified;
         finding.proven = (verified.Known(signOn.user, hash, signOn.password) ||
                           VerifyPassword(hash, signOn.password)) &&
                          account;
@@ -156,22 +164,21 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
         }
         return finding;
     };
-    auto answer = [self = Self(), found, user, refuse](const SignOnDecision& decision) {
+    auto answer = [keep = session_.Keep(), this, found, user,
+                   refuse](const SignOnDecision& decision) {
         using Kind = SignOnDecision::Kind;
-        self->busy_ = false;
-        self->checking_ = false;
-        if (self->closed_)
+        session_.End();
+        if (session_.Closed())
             return;
         switch (decision.kind) {
         case Kind::Busy:
-            return self->Reply(
+            return Reply(
                 pr::Error{pr::ErrorCode::HostBusy, "Sign-on as " + user +
                                                        " refused: the host is busy checking other "
                                                        "sign-ons; try again in a moment."},
                 true);
         case Kind::Failed:
-            self->context_.log.Line(self->peer_ +
-                                    ": cannot check the sign-on: " + decision.failure);
+            context_.log.Line(session_.Peer() + ": cannot check the sign-on: " + decision.failure);
             return refuse(pr::ErrorCode::SignOnRefused, "the user or password is not valid.");
         case Kind::Throttled:
         case Kind::Crowded:
@@ -179,24 +186,23 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
             break;
         }
         if (found->newRefused)
-            return self->Reply(pr::Error{pr::ErrorCode::PasswordRefused, decision.reason}, true);
+            return Reply(pr::Error{pr::ErrorCode::PasswordRefused, decision.reason}, true);
         if (!decision.reason.empty())
             return refuse(found->expired && decision.kind == Kind::Checked
                               ? pr::ErrorCode::PasswordExpired
                               : pr::ErrorCode::SignOnRefused,
                           decision.reason);
         if (found->changed)
-            return self->Reply(pr::Ok{}, true);
-        self->state_ = State::Ready;
-        self->decoder_.Limit(pr::kMaxFrameLength);
-        self->user_ = user;
-        self->owner_ = SignOnService::UserKey(user) + "@" + self->address_;
-        self->Reply(pr::Ok{});
+            return Reply(pr::Ok{}, true);
+        state_ = State::Ready;
+        decoder_.Limit(pr::kMaxFrameLength);
+        user_ = user;
+        owner_ = SignOnService::UserKey(user) + "@" + session_.Address();
+        Reply(pr::Ok{});
     };
     const auto refused = context_.signOn.SignOn(std::move(attempt), std::move(check), answer);
     if (!refused) {
-        busy_ = true;
-        checking_ = true;
+        session_.Begin(true);
         return;
     }
     const auto kind = refused->refusal.kind;
@@ -206,20 +212,20 @@ void Session::HandleSignOn(pr::SignOn signOn, std::optional<std::string> newPass
            refused->refusal.text);
 }
 
-void Session::HandleCall(pr::Call call) {
+void HostProtocolHandler::HandleCall(pr::Call call) {
     // Per user, not per address: the repeat may come from wherever the client is now.
     std::string key;
     if (!call.requestId.empty()) {
         key = owner_.substr(0, owner_.rfind('@')) + '\n' + call.requestId;
         pr::CallReply first;
-        switch (context_.recent.Begin(key, first, [self = Self()](const auto& r) {
-            self->busy_ = false;
-            self->Reply(r);
+        switch (context_.recent.Begin(key, first, [keep = session_.Keep(), this](const auto& r) {
+            session_.End();
+            Reply(r);
         })) {
         case RecentReplies::Seen::Answered:
             return Reply(first);
         case RecentReplies::Seen::Running:
-            busy_ = true;
+            session_.Begin();
             return;
         case RecentReplies::Seen::New:
             break;
@@ -237,28 +243,29 @@ void Session::HandleCall(pr::Call call) {
         else
             job->areas.push_back(std::move(parm.data));
     }
-    busy_ = true;
-    job->done = [self = Self(), key, guard = asio::make_work_guard(context_.io)](CallJob& done) {
+    session_.Begin();
+    job->done = [keep = session_.Keep(), this, key,
+                 guard = asio::make_work_guard(context_.io)](CallJob& done) {
         pr::CallReply reply{done.outcome.ok, done.outcome.message, {}};
         // A failed call returns no areas: they would be the caller's own, as large as it
         // declared them, and a host program's areas are never larger than its own.
         for (std::size_t i = 0; done.outcome.ok && i < done.areas.size(); ++i)
             if (done.directions[i] != server::ParmDirection::Input)
                 reply.outputs.push_back(std::move(done.areas[i]));
-        asio::post(self->context_.io, [self, key, reply = std::move(reply)] {
+        asio::post(context_.io, [keep, this, key, reply = std::move(reply)] {
             if (!key.empty())
-                self->context_.recent.Finish(key, reply);
-            self->busy_ = false;
-            self->Reply(reply);
+                context_.recent.Finish(key, reply);
+            session_.End();
+            Reply(reply);
         });
     };
     context_.worker.Submit(std::move(job));
 }
 
-void Session::OnEngine(std::function<pr::Message(server::HostEngine&)> task) {
-    busy_ = true;
+void HostProtocolHandler::OnEngine(std::function<pr::Message(server::HostEngine&)> task) {
+    session_.Begin();
     context_.worker.Submit(
-        [self = Self(), task = std::move(task),
+        [keep = session_.Keep(), this, task = std::move(task),
          guard = asio::make_work_guard(context_.io)](server::HostEngine& engine) {
             pr::Message reply;
             try {
@@ -266,31 +273,23 @@ void Session::OnEngine(std::function<pr::Message(server::HostEngine&)> task) {
             } catch (const std::exception& e) {
                 reply = pr::Error{pr::ErrorCode::HostFailure, e.what()};
             }
-            asio::post(self->context_.io, [self, reply = std::move(reply)] {
-                self->busy_ = false;
-                self->Reply(reply);
+            asio::post(context_.io, [keep, this, reply = std::move(reply)] {
+                session_.End();
+                Reply(reply);
             });
         });
 }
 
-void Session::Reply(const pr::Message& message, bool thenClose) {
-    if (closed_)
+void HostProtocolHandler::Reply(const pr::Message& message, bool thenClose) {
+    if (session_.Closed())
         return;
     std::shared_ptr<std::string> frame;
     try {
         frame = std::make_shared<std::string>(pr::Encode(message));
     } catch (const pr::ProtocolError& e) {
-        return Close(std::string("cannot send the reply: ") + e.what());
+        return session_.Close(std::string("cannot send the reply: ") + e.what());
     }
-    busy_ = true;
-    stream_->Write(asio::buffer(*frame),
-                   [self = Self(), frame, thenClose](std::error_code ec, std::size_t) {
-                       if (ec)
-                           return self->Close("cannot send the reply: " + ec.message());
-                       if (thenClose)
-                           return self->Close("");
-                       self->Resume();
-                   });
+    session_.Write(frame, asio::buffer(*frame), thenClose);
 }
 
 } // namespace tavo::hostd

@@ -14,6 +14,7 @@
 #include "EngineWorker.h"
 #include "Log.h"
 #include "Messages.h"
+#include "ProtocolHandler.h"
 #include "SignOnCheck.h"
 #include "SignOnService.h"
 #include "Stream.h"
@@ -44,11 +45,23 @@ struct IbmiContext {
     std::string JobName(const std::string& user, const std::string& program);
 };
 
+// What one IBM i host server does with the datastreams of a connection.
+class DatastreamHandler {
+  public:
+    virtual ~DatastreamHandler() = default;
+    // A whole datastream, its length and server ID already checked. The handler sends
+    // a reply, closes, starts engine work, or does nothing and the next one is read.
+    virtual void Handle(const ibmi::Header& header, ibmi::ByteView datastream) = 0;
+    // Whether the client may idle between datastreams yet, i.e. has signed on.
+    virtual bool SignedOn() const = 0;
+};
+
 // One connection to a host server, in the clear or under TLS: 20-byte headers, one
-// datastream at a time. Runs on the daemon's io thread; engine work goes to the worker
-// and comes back as a posted continuation. Anything malformed closes this connection,
-// with a log line, and nothing else.
-class IbmiSession : public StreamSession {
+// datastream at a time, handed to the server's handler, and what its handlers share.
+// Runs on the daemon's io thread; engine work goes to the worker and comes back as a
+// posted continuation. Anything malformed closes this connection, with a log line, and
+// nothing else.
+class IbmiLink final : public ProtocolHandler {
   public:
     // The most a request of ours can need: a call carries two 32000-byte areas.
     static constexpr std::uint32_t kMaxDatastream = 1u << 20;
@@ -56,19 +69,31 @@ class IbmiSession : public StreamSession {
     // An IBM i user profile name: what the platform allows.
     static constexpr std::size_t kMostUserNameLength = 10;
 
-    // `service` is the name in the clear; the log shows the port mapper's name for it.
-    IbmiSession(std::shared_ptr<Stream> stream, IbmiContext& context, std::uint16_t serverId,
-                std::string service);
+    using MakeHandler = std::function<std::unique_ptr<DatastreamHandler>(IbmiLink&)>;
+    // A connection to the server `serverId` over `stream`. `service` is the name in the
+    // clear; the log shows the port mapper's name for it.
+    static std::shared_ptr<StreamSession> Open(std::shared_ptr<Stream> stream, IbmiContext& context,
+                                               std::uint16_t serverId, std::string_view service,
+                                               const MakeHandler& make);
+    IbmiLink(StreamSession& session, IbmiContext& context, std::uint16_t serverId,
+             std::string_view service, const MakeHandler& make);
 
-  protected:
+    std::string Take(std::span<const std::uint8_t> bytes) override;
+    bool HandleNext() override;
+    bool Partial() const override { return !pending_.empty(); }
+    bool MayIdle() const override { return handler_->SignedOn(); }
+    const char* Unit() const override { return "datastream"; }
+    void LogLine(const std::string& line, std::string_view kind = {}) const override;
+
     using Continuation = std::function<void()>;
 
-    // A whole datastream, its length and server ID already checked. The handler sends
-    // a reply, closes, starts engine work, or does nothing and the next one is read.
-    virtual void Handle(const ibmi::Header& header, ibmi::ByteView datastream) = 0;
-    // Whether the client may idle between datastreams yet, i.e. has signed on.
-    bool MayIdle() const override = 0;
-
+    IbmiContext& Context() const { return context_; }
+    std::uint16_t ServerId() const { return serverId_; }
+    // Keeps the connection, and so its handler, alive in a callback.
+    std::shared_ptr<StreamSession> Keep() { return session_.Keep(); }
+    void Close(const std::string& why) { session_.Close(why); }
+    // The connection has signed on as `user`, as ShownUser shows it.
+    void SignedOnAs(std::string user) { user_ = std::move(user); }
     // The reply goes out with the request's correlation ID, whatever the codec wrote.
     void Send(ibmi::Bytes reply, std::uint32_t correlation, bool thenClose = false);
     // Several replies, each already carrying its correlation ID, in one write.
@@ -78,16 +103,16 @@ class IbmiSession : public StreamSession {
     std::optional<ibmi::Bytes> NextIf(const std::function<bool(ibmi::ByteView)>& same);
     // Runs `task` on the engine's thread, then what it returns on the io thread.
     void OnEngine(std::function<Continuation(server::HostEngine&)> task);
-    // Signs `user` on through the daemon's sign-on service, with the two lines it logs.
-    // Refused before any check (a name no profile can have, or the guard's word):
-    // `refused` at once, with the return code and a sentence for the client. Else `answer`
-    // later, unless the client has gone or the check failed, which closes the connection.
     // The check of a sign-on's substitute, its verdict left in `verdict`, as the sign-on
     // service weighs it: a disabled user or an expired password had the password right.
     SignOnService::Check Checking(SignOnAttempt attempt,
                                   std::shared_ptr<SignOnVerdict> verdict) const;
     // The return code to answer a checked attempt with.
     static std::uint32_t ReturnCode(const SignOnDecision& decision, std::uint32_t checked);
+    // Signs `user` on through the daemon's sign-on service, with the two lines it logs.
+    // Refused before any check (a name no profile can have, or the guard's word):
+    // `refused` at once, with the return code and a sentence for the client. Else `answer`
+    // later, unless the client has gone or the check failed, which closes the connection.
     using Refused = std::function<void(std::uint32_t returnCode, const std::string& text)>;
     void SignOn(const std::string& user, std::string signedOnLine, std::string refusedLine,
                 SignOnService::Check check, const Refused& refused,
@@ -96,34 +121,26 @@ class IbmiSession : public StreamSession {
     void OnCall(std::shared_ptr<CallJob> job, CallDone then);
     // `kind` groups lines a flood repeats with different words (see Log::Line).
     void Log(const std::string& line, std::string_view kind = {}) const;
-    ibmi::Seed FreshSeed() const;
+    static ibmi::Seed FreshSeed();
     // A user name from the wire as the log and job names show it: upper case, and no
     // control character that could forge a log line.
     static std::string ShownUser(std::string_view user);
     static std::string Hex(std::uint16_t id); // "0x7003", as IBM documents its IDs
     // Whose list entries this connection files and reads: "USER@ADDRESS", so the remote
     // command and data queue connections of one workstation share them.
-    std::string Owner() const { return SignOnService::UserKey(user_) + "@" + address_; }
-
-    std::shared_ptr<IbmiSession> Self() {
-        return std::static_pointer_cast<IbmiSession>(shared_from_this());
-    }
-
-    IbmiContext& context_;
-    const std::uint16_t serverId_;
-    const std::string service_; // "as-signon", "as-signon-s", ...
+    std::string Owner() const { return SignOnService::UserKey(user_) + "@" + session_.Address(); }
 
   private:
-    std::string Take(std::span<const std::uint8_t> bytes) override;
-    bool HandleNext() override;
-    bool Partial() const override { return !pending_.empty(); }
-    // A password check changes nothing, so it need not be waited for; a call must be.
-    bool MayCloseNow() const override { return !busy_ || checking_; }
-    const char* Unit() const override { return "datastream"; }
-    void LogLine(const std::string& line, std::string_view kind = {}) const override;
+    // Ends work on the engine: `then`, unless the connection has closed, then on.
+    void Finish(const Continuation& then);
 
+    StreamSession& session_;
+    IbmiContext& context_;
+    const std::uint16_t serverId_;
+    const std::string service_;         // "as-signon", "as-signon-s", ...
     std::vector<std::uint8_t> pending_; // bytes of datastreams not yet handled
-    bool checking_ = false;             // a password check is queued or under way
+    std::string user_;                  // once signed on
+    std::unique_ptr<DatastreamHandler> handler_;
 };
 
 } // namespace tavo::hostd

@@ -1,4 +1,4 @@
-#include "DataQueueSession.h"
+#include "DataQueueHandler.h"
 
 namespace tavo::hostd {
 
@@ -33,64 +33,67 @@ ibmi::Bytes AsBytes(const std::string& text) {
 
 } // namespace
 
-DataQueueSession::DataQueueSession(std::shared_ptr<Stream> stream, IbmiContext& context)
-    : ServiceSession(std::move(stream), context, ibmi::kDataQueueServer, "as-dtaq", "QZHQSSRV") {}
+DataQueueHandler::DataQueueHandler(IbmiLink& link) : link_(link), start_(link, "QZHQSSRV") {}
 
-void DataQueueSession::Serve(const ibmi::Header& header, ibmi::ByteView datastream) {
+void DataQueueHandler::Handle(const ibmi::Header& header, ibmi::ByteView datastream) {
+    if (!start_.Started())
+        return start_.Handle(header, datastream);
     switch (header.requestId) {
     case ibmi::kDqXchgAttributes:
         ibmi::DqXchgAttributesRequest::Decode(datastream);
-        return Send(ibmi::DqXchgAttributesReply{}.Encode(), header.correlation);
+        return link_.Send(ibmi::DqXchgAttributesReply{}.Encode(), header.correlation);
     case ibmi::kDqQueryAttributes:
         return QueryAttributes(header, datastream);
     case ibmi::kDqRead:
         return Read(header, datastream);
     default: {
         // The stream is still in step, and the client can tell its caller what failed.
-        Log("request ID " + Hex(header.requestId) + " is not served");
+        link_.Log("request ID " + IbmiLink::Hex(header.requestId) + " is not served");
         ibmi::DqCommonReply reply;
         reply.returnCode = ibmi::kDqProtocolError;
-        Send(reply.Encode(), header.correlation);
+        link_.Send(reply.Encode(), header.correlation);
     }
     }
 }
 
-void DataQueueSession::QueryAttributes(const ibmi::Header& header, ibmi::ByteView datastream) {
-    const auto request = ibmi::DqQueryAttributesRequest::Decode(datastream, context_.ccsid);
-    Answer(header.correlation, [request, ccsid = context_.ccsid](server::HostEngine& engine) {
-        if (!engine.QueueExists(request.queue, request.library))
-            return NotFound(request.queue, request.library, ccsid);
-        ibmi::DqQueryAttributesReply reply;
-        reply.maxEntryLength = server::HostEngine::kReplyQueueMaxEntry;
-        reply.queueType = 2;
-        reply.keyLength = server::HostEngine::kReplyQueueKeyLength;
-        reply.description = "TAVO/400 list replies";
-        return reply.Encode();
-    });
+void DataQueueHandler::QueryAttributes(const ibmi::Header& header, ibmi::ByteView datastream) {
+    const auto request = ibmi::DqQueryAttributesRequest::Decode(datastream, link_.Context().ccsid);
+    Answer(header.correlation,
+           [request, ccsid = link_.Context().ccsid](server::HostEngine& engine) {
+               if (!engine.QueueExists(request.queue, request.library))
+                   return NotFound(request.queue, request.library, ccsid);
+               ibmi::DqQueryAttributesReply reply;
+               reply.maxEntryLength = server::HostEngine::kReplyQueueMaxEntry;
+               reply.queueType = 2;
+               reply.keyLength = server::HostEngine::kReplyQueueKeyLength;
+               reply.description = "TAVO/400 list replies";
+               return reply.Encode();
+           });
 }
 
-void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastream) {
-    const std::uint32_t ccsid = context_.ccsid;
+void DataQueueHandler::Read(const ibmi::Header& header, ibmi::ByteView datastream) {
+    const std::uint32_t ccsid = link_.Context().ccsid;
     const auto request = ibmi::DqReadRequest::Decode(datastream, ccsid);
     // The host engine's queue is keyed and never waits: a wait is served as no wait,
     // since the clients' list retrieval asks again on its own.
     if (!request.keyed)
-        return Send(
+        return link_.Send(
             Unsupported("Only keyed reads of data queue " + request.queue + " are supported.",
                         ccsid),
             header.correlation);
     if (request.search != "EQ")
-        return Send(
+        return link_.Send(
             Unsupported("Search type " + request.search + " is not supported; only EQ.", ccsid),
             header.correlation);
     if (request.peek)
-        return Send(Unsupported("Data queue entries cannot be peeked at on this host.", ccsid),
-                    header.correlation);
+        return link_.Send(
+            Unsupported("Data queue entries cannot be peeked at on this host.", ccsid),
+            header.correlation);
     // A client reading a list keeps many reads in flight: those that came back to back for
     // the same entries are answered with one trip to the engine and one write.
     std::vector<std::uint32_t> correlations{header.correlation};
     while (correlations.size() < kMostReadsAtOnce) {
-        auto next = NextIf([&request, ccsid](ibmi::ByteView datastream) {
+        auto next = link_.NextIf([&request, ccsid](ibmi::ByteView datastream) {
             if (ibmi::ReadHeader(datastream).requestId != ibmi::kDqRead)
                 return false;
             try {
@@ -105,8 +108,8 @@ void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastrea
             break;
         correlations.push_back(ibmi::ReadHeader(*next).correlation);
     }
-    auto self = std::static_pointer_cast<DataQueueSession>(shared_from_this());
-    OnEngine([self, request, correlations, owner = Owner(), ccsid](server::HostEngine& engine) {
+    link_.OnEngine([this, request, correlations, owner = link_.Owner(),
+                    ccsid](server::HostEngine& engine) {
         ibmi::Bytes replies;
         const auto answer = [&](ibmi::Bytes reply, std::uint32_t correlation) {
             ibmi::SetCorrelation(reply, correlation);
@@ -131,17 +134,16 @@ void DataQueueSession::Read(const ibmi::Header& header, ibmi::ByteView datastrea
                 answer(reply.Encode(), correlations[i]);
             }
         }
-        return Continuation(
-            [self, replies = std::move(replies)]() mutable { self->SendAll(std::move(replies)); });
+        return IbmiLink::Continuation(
+            [this, replies = std::move(replies)]() mutable { link_.SendAll(std::move(replies)); });
     });
 }
 
-void DataQueueSession::Answer(std::uint32_t correlation,
+void DataQueueHandler::Answer(std::uint32_t correlation,
                               std::function<ibmi::Bytes(server::HostEngine&)> task) {
-    auto self = std::static_pointer_cast<DataQueueSession>(shared_from_this());
-    OnEngine([self, correlation, task = std::move(task)](server::HostEngine& engine) {
-        return Continuation([self, correlation, reply = task(engine)]() mutable {
-            self->Send(std::move(reply), correlation);
+    link_.OnEngine([this, correlation, task = std::move(task)](server::HostEngine& engine) {
+        return IbmiLink::Continuation([this, correlation, reply = task(engine)]() mutable {
+            link_.Send(std::move(reply), correlation);
         });
     });
 }

@@ -15,6 +15,7 @@
 #include "HostProtocol.h"
 #include "Log.h"
 #include "Passwords.h"
+#include "ProtocolHandler.h"
 #include "RecentReplies.h"
 #include "SignOnService.h"
 #include "Stream.h"
@@ -22,7 +23,7 @@
 
 namespace tavo::hostd {
 
-// What every connection shares.
+// What every connection of our protocol shares.
 struct SessionContext {
     asio::io_context& io;
     EngineWorker& worker;
@@ -36,15 +37,15 @@ struct SessionContext {
     std::function<void(const Connection*)> closed;
 };
 
-// One client connection of our own protocol, in the clear or under TLS: hello, sign-on,
+// Our own protocol on a client connection, in the clear or under TLS: hello, sign-on,
 // then one request at a time. Engine work goes to the worker and comes back as a posted
 // reply. Anything malformed closes this connection, with a log line, and nothing else.
-class Session : public StreamSession {
+class HostProtocolHandler final : public ProtocolHandler {
   public:
-    Session(std::shared_ptr<Stream> stream, SessionContext& context);
-
-  private:
-    enum class State { Hello, SignOn, Ready };
+    // A connection of our protocol over `stream`.
+    static std::shared_ptr<StreamSession> Open(std::shared_ptr<Stream> stream,
+                                               SessionContext& context);
+    HostProtocolHandler(StreamSession& session, SessionContext& context);
 
     std::string Take(std::span<const std::uint8_t> bytes) override;
     bool HandleNext() override;
@@ -52,11 +53,9 @@ class Session : public StreamSession {
     bool MayIdle() const override { return state_ == State::Ready; }
     const char* Unit() const override { return "frame"; }
     void LogLine(const std::string& line, std::string_view kind = {}) const override;
-    // A sign-on check changes nothing, so it need not be waited for; a call must be.
-    bool MayCloseNow() const override { return !busy_ || checking_; }
-    std::shared_ptr<Session> Self() {
-        return std::static_pointer_cast<Session>(shared_from_this());
-    }
+
+  private:
+    enum class State { Hello, SignOn, Ready };
 
     void Handle(protocol::Message message);
     // With `newPassword`, a change of password: the old one is checked as a sign-on's,
@@ -67,11 +66,12 @@ class Session : public StreamSession {
     void OnEngine(std::function<protocol::Message(server::HostEngine&)> task);
     void Reply(const protocol::Message& message, bool thenClose = false);
 
+    StreamSession& session_;
     SessionContext& context_;
     protocol::FrameDecoder decoder_;
+    std::string user_;  // once signed on
     std::string owner_; // of the list entries, once signed on: "USER@ADDRESS"
     State state_ = State::Hello;
-    bool checking_ = false; // a sign-on check is queued or under way
 };
 
 } // namespace tavo::hostd
