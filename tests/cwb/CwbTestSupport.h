@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "Ccsid37.h"
+#include "ProcessState.h"
 #include "cwbdq.h"
 #include "cwbrc.h"
 #include "cwbsv.h"
-#include "ProcessState.h"
 #include "cwbtest.h"
 
 namespace cwbtesting {

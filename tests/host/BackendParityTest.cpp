@@ -109,8 +109,7 @@ TEST_P(CancelTest, TellsWhetherTheRequestHadLeft) {
     const auto sent = cancelled([] { return Submit({1, 1, "ops       ", "second", ""}); });
     EXPECT_EQ(sent.result, Outcome::Result::Unknown);
     ListOutcome list;
-    const auto listed =
-        cancelled([&list] { return (list = FetchList(ListKind::Groups)).outcome; });
+    const auto listed = cancelled([&list] { return (list = FetchList(ListKind::Groups)).outcome; });
     EXPECT_EQ(listed.cause, Outcome::Cause::Cancelled);
     EXPECT_EQ(listed.status, "Not sent.");
     EXPECT_TRUE(list.entries.empty());

@@ -32,7 +32,8 @@ TEST(HostProtocol, EveryMessageSurvivesTheWire) {
     const auto signOn = std::get<SignOn>(RoundTrip(SignOn{"OPER", std::string("p\0w", 3)}));
     EXPECT_EQ(signOn.user, "OPER");
     EXPECT_EQ(signOn.password, std::string("p\0w", 3));
-    const auto change = std::get<ChangePassword>(RoundTrip(ChangePassword{"OPER", "old", "n\xC3\xA9w"}));
+    const auto change =
+        std::get<ChangePassword>(RoundTrip(ChangePassword{"OPER", "old", "n\xC3\xA9w"}));
     EXPECT_EQ(change.oldPassword, "old");
     EXPECT_EQ(change.newPassword, "n\xC3\xA9w");
 

@@ -424,8 +424,9 @@ Bytes SignonInfoReply::Encode() const {
     Writer w(Make(kSignonServer, kSignonInfoReply, correlation, 0));
     w.U32(returnCode);
     w.ItemU32(kCpServerCcsid, serverCcsid);
-    for (const auto& [cp, date] : {std::pair{kCpSignonDate, now}, std::pair{kCpLastSignonDate, lastSignOn},
-                                   std::pair{kCpPasswordExpirationDate, passwordExpires}})
+    for (const auto& [cp, date] :
+         {std::pair{kCpSignonDate, now}, std::pair{kCpLastSignonDate, lastSignOn},
+          std::pair{kCpPasswordExpirationDate, passwordExpires}})
         if (date)
             w.Item(static_cast<std::uint16_t>(cp),
                    Bytes{static_cast<std::uint8_t>(date->year >> 8),
