@@ -220,6 +220,10 @@ Status IbmiBackend::SignOn(Deadline deadline) {
         signon.Close();
         return Status::Fail(CWB_SECURITY_ERROR,
                             "Cannot sign on to " + peer_.where + ": " + e.what());
+    } catch (const ib::CryptoError& e) {
+        signon.Close();
+        return Status::Fail(CWB_SECURITY_ERROR,
+                            "Cannot sign on to " + peer_.where + ": " + e.what());
     }
     return Status::Ok();
 }
@@ -282,6 +286,10 @@ Status IbmiBackend::Start(const Service& service, IbmiConnection& link, Deadline
         }
     } catch (const ib::DatastreamError& e) {
         return link.Unreadable(e.what());
+    } catch (const ib::CryptoError& e) {
+        link.Close();
+        return Status::Fail(CWB_SECURITY_ERROR,
+                            "Cannot sign on to " + peer_.where + ": " + e.what());
     }
     return Status::Ok();
 }

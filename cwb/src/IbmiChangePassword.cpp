@@ -123,6 +123,10 @@ Status IbmiBackend::ChangePassword(std::string_view user, std::string_view oldPa
         signon.Close();
         return Status::Fail(CWB_SECURITY_ERROR,
                             "Cannot change the password on " + peer_.where + ": " + e.what());
+    } catch (const ib::CryptoError& e) {
+        signon.Close();
+        return Status::Fail(CWB_SECURITY_ERROR,
+                            "Cannot change the password on " + peer_.where + ": " + e.what());
     }
 }
 

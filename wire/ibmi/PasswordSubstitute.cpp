@@ -2,14 +2,11 @@
 
 #include "Ccsid37.h"
 
-#include <nettle/des.h>
-#include <nettle/memops.h>
-#include <nettle/pbkdf2.h>
-#include <nettle/sha1.h>
-#include <nettle/sha2.h>
+#include <gcrypt.h>
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string>
 
 namespace tavo::ibmi {
@@ -22,6 +19,34 @@ constexpr Block kSequence = {0, 0, 0, 0, 0, 0, 0, 1};
 constexpr std::size_t kNameLength = 10;
 constexpr std::uint8_t kEbcdicBlank = codepage::kEbcdicBlank;
 constexpr unsigned kPbkdf2Iterations = 10022;
+constexpr std::size_t kSha1Size = 20;
+constexpr std::size_t kSha512Size = 64;
+
+[[noreturn]] void CryptoFailed(const char* what, gcry_error_t error) {
+    throw CryptoError(std::string("The crypto library (libgcrypt) could not ") + what + ": " +
+                      gcry_strerror(error) + ".");
+}
+
+void Check(const char* what, gcry_error_t error) {
+    if (error)
+        CryptoFailed(what, error);
+}
+
+// libgcrypt must be checked and set up once before its first use; a failed check is
+// tried again on the next call. No secure memory is asked for, so none needs setting up:
+// the secrets live in ordinary memory, and libgcrypt wipes its handles when they close.
+void ReadyCrypto() {
+    static const bool ready = [] {
+        if (!gcry_check_version(GCRYPT_VERSION))
+            throw CryptoError(std::string("The crypto library (libgcrypt) is version ") +
+                              gcry_check_version(nullptr) +
+                              ", older than the " GCRYPT_VERSION " this program was built with.");
+        if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P))
+            Check("finish its initialisation", gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0));
+        return true;
+    }();
+    (void)ready;
+}
 
 bool IsNameChar(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '#' ||
@@ -155,19 +180,69 @@ std::u16string Pbkdf2Password(std::string_view password) {
     return ToUtf16(DecodeUtf8(password));
 }
 
-Block DesEncrypt(const std::uint8_t* key, const Block& data) {
-    // Nettle ignores the parity bits, which these keys do not set, and answers 0 for a weak
-    // key after scheduling it anyway; the host's scheme enciphers with weak keys all the same.
-    des_ctx ctx;
-    des_set_key(&ctx, key);
-    Block out;
-    des_encrypt(&ctx, out.size(), out.data(), data.data());
-    return out;
-}
+// One DES key in ECB mode, for as many blocks as a token or substitute needs.
+class Des {
+  public:
+    explicit Des(const std::uint8_t* key) {
+        ReadyCrypto();
+        gcry_cipher_hd_t handle = nullptr;
+        Check("open DES", gcry_cipher_open(&handle, GCRY_CIPHER_DES, GCRY_CIPHER_MODE_ECB, 0));
+        handle_.reset(handle);
+        // DES ignores the parity bits, which these keys do not set. The host's scheme
+        // enciphers with weak keys ("NNNNNNNN" makes one) as with any other, where libgcrypt
+        // would refuse them; once allowed, a weak key is set and still reported.
+        Check("allow weak DES keys",
+              gcry_cipher_ctl(handle, GCRYCTL_SET_ALLOW_WEAK_KEY, nullptr, 1));
+        if (const gcry_error_t set = gcry_cipher_setkey(handle, key, 8);
+            gcry_err_code(set) != GPG_ERR_WEAK_KEY)
+            Check("set a DES key", set);
+    }
 
-Block DesEncrypt(const Block& key, const Block& data) {
-    return DesEncrypt(key.data(), data);
-}
+    Block Encrypt(const Block& data) const {
+        Block out;
+        Check("encipher with DES",
+              gcry_cipher_encrypt(handle_.get(), out.data(), out.size(), data.data(), data.size()));
+        return out;
+    }
+
+  private:
+    struct Close {
+        void operator()(gcry_cipher_hd_t handle) const { gcry_cipher_close(handle); }
+    };
+    std::unique_ptr<gcry_cipher_handle, Close> handle_;
+};
+
+// A message digest fed piece by piece.
+class Hash {
+  public:
+    explicit Hash(int algorithm) : algorithm_(algorithm) {
+        ReadyCrypto();
+        gcry_md_hd_t handle = nullptr;
+        Check("open a message digest", gcry_md_open(&handle, algorithm, 0));
+        handle_.reset(handle);
+    }
+
+    Hash& Add(const std::uint8_t* data, std::size_t size) {
+        gcry_md_write(handle_.get(), data, size);
+        return *this;
+    }
+    Hash& Add(const Bytes& data) { return Add(data.data(), data.size()); }
+    Hash& Add(const Block& data) { return Add(data.data(), data.size()); }
+
+    Bytes Digest() {
+        const unsigned char* digest = gcry_md_read(handle_.get(), algorithm_);
+        if (!digest)
+            CryptoFailed("finish a message digest", GPG_ERR_DIGEST_ALGO);
+        return {digest, digest + gcry_md_get_algo_dlen(algorithm_)};
+    }
+
+  private:
+    struct Close {
+        void operator()(gcry_md_hd_t handle) const { gcry_md_close(handle); }
+    };
+    int algorithm_;
+    std::unique_ptr<gcry_md_handle, Close> handle_;
+};
 
 Block Xor(Block a, const Block& b) {
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -216,9 +291,9 @@ Bytes DesToken(std::string_view user, std::string_view password) {
     pass10.resize(kNameLength, static_cast<char>(kEbcdicBlank));
 
     const Block data = FoldedUser(user10, user.size());
-    Block token = DesEncrypt(DesKey(std::string_view(pass10).substr(0, 8)), data);
+    Block token = Des(DesKey(std::string_view(pass10).substr(0, 8)).data()).Encrypt(data);
     if (pass.size() > 8)
-        token = Xor(token, DesEncrypt(DesKey(std::string_view(pass10).substr(8)), data));
+        token = Xor(token, Des(DesKey(std::string_view(pass10).substr(8)).data()).Encrypt(data));
     return {token.begin(), token.end()};
 }
 
@@ -235,29 +310,24 @@ Block Add(const Block& a, const Block& b) {
 
 Bytes DesSubstitute(std::string_view user10, const Bytes& token, const Seed& serverSeed,
                     const Seed& clientSeed, const Block& sequence = kSequence) {
-    const std::uint8_t* key = token.data();
+    const Des des(token.data());
     const Block r = Add(serverSeed, sequence);
-    const Block e1 = DesEncrypt(key, r);
-    const Block e2 = DesEncrypt(key, Xor(e1, clientSeed));
-    const Block e3 = DesEncrypt(key, Xor(Xor(FirstEight(user10), r), e2));
+    const Block e1 = des.Encrypt(r);
+    const Block e2 = des.Encrypt(Xor(e1, clientSeed));
+    const Block e3 = des.Encrypt(Xor(Xor(FirstEight(user10), r), e2));
     Block tail;
     tail.fill(kEbcdicBlank);
     tail[0] = static_cast<std::uint8_t>(user10[8]);
     tail[1] = static_cast<std::uint8_t>(user10[9]);
-    const Block e4 = DesEncrypt(key, Xor(Xor(tail, r), e3));
-    const Block sub = DesEncrypt(key, Xor(sequence, e4));
+    const Block e4 = des.Encrypt(Xor(Xor(tail, r), e3));
+    const Block sub = des.Encrypt(Xor(sequence, e4));
     return {sub.begin(), sub.end()};
 }
 
 Bytes Sha1Token(const std::string& user10, std::string_view password) {
     Bytes input = Utf16Be(Widen(user10));
     AppendUtf16Be(input, Sha1Password(password));
-    Bytes token(SHA1_DIGEST_SIZE);
-    sha1_ctx ctx;
-    sha1_init(&ctx);
-    sha1_update(&ctx, input.size(), input.data());
-    sha1_digest(&ctx, token.size(), token.data());
-    return token;
+    return Hash(GCRY_MD_SHA1).Add(input).Digest();
 }
 
 // The salt takes the last four UTF-16 units, as the Toolbox does with its char[]: a
@@ -270,40 +340,30 @@ Bytes Pbkdf2Salt(const std::string& user10, std::u16string_view password) {
     if (!last.empty() && last.front() >= 0xDC00 && last.front() <= 0xDFFF)
         text[kNameLength] = 0xFFFD;
     text.append(4 - last.size(), u' ');
-    const Bytes input = Utf16Be(text);
-    Bytes salt(SHA256_DIGEST_SIZE);
-    sha256_ctx ctx;
-    sha256_init(&ctx);
-    sha256_update(&ctx, input.size(), input.data());
-    sha256_digest(&ctx, salt.size(), salt.data());
-    return salt;
+    return Hash(GCRY_MD_SHA256).Add(Utf16Be(text)).Digest();
 }
 
 Bytes Pbkdf2Token(const std::string& user10, std::string_view password) {
     const Bytes salt = Pbkdf2Salt(user10, Pbkdf2Password(password));
-    Bytes token(SHA512_DIGEST_SIZE);
-    pbkdf2_hmac_sha512(password.size(), reinterpret_cast<const std::uint8_t*>(password.data()),
-                       kPbkdf2Iterations, salt.size(), salt.data(), token.size(), token.data());
+    Bytes token(kSha512Size);
+    ReadyCrypto();
+    Check("derive a PBKDF2 key",
+          gcry_kdf_derive(password.data(), password.size(), GCRY_KDF_PBKDF2, GCRY_MD_SHA512,
+                          salt.data(), salt.size(), kPbkdf2Iterations, token.size(), token.data()));
     return token;
 }
 
 // SHA-1 and SHA-512 substitutes hash the same fields in the same order.
-template <typename Ctx, void (*Init)(Ctx*), void (*Update)(Ctx*, std::size_t, const std::uint8_t*),
-          void (*Digest)(Ctx*, std::size_t, std::uint8_t*)>
-Bytes HashSubstitute(std::size_t size, const std::string& user10, const Bytes& token,
+Bytes HashSubstitute(PasswordScheme scheme, const std::string& user10, const Bytes& token,
                      const Seed& serverSeed, const Seed& clientSeed,
                      const Block& sequence = kSequence) {
-    const Bytes user16 = Utf16Be(Widen(user10));
-    Ctx ctx;
-    Init(&ctx);
-    Update(&ctx, token.size(), token.data());
-    Update(&ctx, serverSeed.size(), serverSeed.data());
-    Update(&ctx, clientSeed.size(), clientSeed.data());
-    Update(&ctx, user16.size(), user16.data());
-    Update(&ctx, sequence.size(), sequence.data());
-    Bytes out(size);
-    Digest(&ctx, out.size(), out.data());
-    return out;
+    return Hash(scheme == PasswordScheme::Sha1 ? GCRY_MD_SHA1 : GCRY_MD_SHA512)
+        .Add(token)
+        .Add(serverSeed)
+        .Add(clientSeed)
+        .Add(Utf16Be(Widen(user10)))
+        .Add(sequence)
+        .Digest();
 }
 
 } // namespace
@@ -335,13 +395,10 @@ Bytes SubstituteInSequence(PasswordScheme scheme, const std::string& user10, con
     case PasswordScheme::Des:
         return DesSubstitute(codepage::ToEbcdic(user10), token, serverSeed, clientSeed, sequence);
     case PasswordScheme::Sha1:
-        return HashSubstitute<sha1_ctx, sha1_init, sha1_update, sha1_digest>(
-            SHA1_DIGEST_SIZE, user10, token, serverSeed, clientSeed, sequence);
     case PasswordScheme::Pbkdf2:
         break;
     }
-    return HashSubstitute<sha512_ctx, sha512_init, sha512_update, sha512_digest>(
-        SHA512_DIGEST_SIZE, user10, token, serverSeed, clientSeed, sequence);
+    return HashSubstitute(scheme, user10, token, serverSeed, clientSeed, sequence);
 }
 
 } // namespace passwordtext
@@ -378,9 +435,9 @@ std::size_t SubstituteLength(PasswordScheme scheme) {
     case PasswordScheme::Des:
         return 8;
     case PasswordScheme::Sha1:
-        return SHA1_DIGEST_SIZE;
+        return kSha1Size;
     case PasswordScheme::Pbkdf2:
-        return SHA512_DIGEST_SIZE;
+        return kSha512Size;
     }
     return 0;
 }
@@ -423,11 +480,8 @@ Bytes SubstituteFromToken(PasswordScheme scheme, std::string_view user, const By
     case PasswordScheme::Des:
         return DesSubstitute(codepage::ToEbcdic(user10), token, serverSeed, clientSeed);
     case PasswordScheme::Sha1:
-        return HashSubstitute<sha1_ctx, sha1_init, sha1_update, sha1_digest>(
-            SHA1_DIGEST_SIZE, user10, token, serverSeed, clientSeed);
     case PasswordScheme::Pbkdf2:
-        return HashSubstitute<sha512_ctx, sha512_init, sha512_update, sha512_digest>(
-            SHA512_DIGEST_SIZE, user10, token, serverSeed, clientSeed);
+        return HashSubstitute(scheme, user10, token, serverSeed, clientSeed);
     }
     return {};
 }
@@ -439,9 +493,14 @@ Bytes Substitute(PasswordScheme scheme, std::string_view user, std::string_view 
 }
 
 bool SameSubstitute(const Bytes& received, const Bytes& expected) {
-    // The length is public (it follows from the level); only the contents must not leak.
-    return received.size() == expected.size() &&
-           memeql_sec(received.data(), expected.data(), expected.size()) != 0;
+    // The length is public (it follows from the level); only the contents must not leak,
+    // so every byte is looked at whatever the first difference.
+    if (received.size() != expected.size())
+        return false;
+    volatile std::uint8_t difference = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        difference = static_cast<std::uint8_t>(difference | (received[i] ^ expected[i]));
+    return difference == 0;
 }
 
 } // namespace tavo::ibmi

@@ -30,6 +30,13 @@ class PasswordError : public std::invalid_argument {
     using std::invalid_argument::invalid_argument;
 };
 
+// The crypto library failed (not initialised, an algorithm it refuses, no memory): no
+// substitute or token is made, and the input is not to blame.
+class CryptoError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
 // User names are 1-10 characters of A-Z, 0-9, #, $, @, _ (any case; upper-cased here).
 // Passwords are UTF-8. The DES scheme takes only passwords of at most 10 characters of
 // A-Z, 0-9, #, $, @, _ (after the "Q" prefix for a leading digit, and upper-casing);
