@@ -216,11 +216,7 @@ Status IbmiBackend::SignOn(Deadline deadline) {
         NotePasswordExpiry(system_.name, ExpiryWarning(signedOn));
     } catch (const ib::DatastreamError& e) {
         return signon.Unreadable(e.what());
-    } catch (const ib::PasswordError& e) {
-        signon.Close();
-        return Status::Fail(CWB_SECURITY_ERROR,
-                            "Cannot sign on to " + peer_.where + ": " + e.what());
-    } catch (const ib::CryptoError& e) {
+    } catch (const ib::SubstituteError& e) {
         signon.Close();
         return Status::Fail(CWB_SECURITY_ERROR,
                             "Cannot sign on to " + peer_.where + ": " + e.what());

@@ -119,11 +119,7 @@ Status IbmiBackend::ChangePassword(std::string_view user, std::string_view oldPa
         return refused;
     } catch (const ib::DatastreamError& e) {
         return signon.Unreadable(e.what());
-    } catch (const ib::PasswordError& e) {
-        signon.Close();
-        return Status::Fail(CWB_SECURITY_ERROR,
-                            "Cannot change the password on " + peer_.where + ": " + e.what());
-    } catch (const ib::CryptoError& e) {
+    } catch (const ib::SubstituteError& e) {
         signon.Close();
         return Status::Fail(CWB_SECURITY_ERROR,
                             "Cannot change the password on " + peer_.where + ": " + e.what());

@@ -24,17 +24,23 @@ PasswordScheme SchemeForLevel(int passwordLevel);
 std::uint8_t AuthenticationType(PasswordScheme scheme);
 std::size_t SubstituteLength(PasswordScheme scheme); // 8, 20, 64
 
-// A user or password the sign-on cannot carry: the text says which and why.
-class PasswordError : public std::invalid_argument {
-  public:
-    using std::invalid_argument::invalid_argument;
-};
-
-// The crypto library failed (not initialised, an algorithm it refuses, no memory): no
-// substitute or token is made, and the input is not to blame.
-class CryptoError : public std::runtime_error {
+// Why no substitute or token was made: one of the two kinds below.
+class SubstituteError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// A user or password the sign-on cannot carry: the text says which and why.
+class PasswordError : public SubstituteError {
+  public:
+    using SubstituteError::SubstituteError;
+};
+
+// The crypto library failed (not initialised, an algorithm it refuses, no memory): the
+// input is not to blame.
+class CryptoError : public SubstituteError {
+  public:
+    using SubstituteError::SubstituteError;
 };
 
 // User names are 1-10 characters of A-Z, 0-9, #, $, @, _ (any case; upper-cased here).
