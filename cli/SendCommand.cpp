@@ -16,6 +16,7 @@
 #include "PasswordChange.h"
 #include "ProcessState.h"
 #include "Records.h"
+#include "Secrets.h"
 #include "SendReport.h"
 #include "SendRules.h"
 #include "SettingsFile.h"
@@ -283,7 +284,7 @@ class Command {
         const bool asked = signOn_.AskPasswordChange(CurrentSystem, form);
         const auto result = asked ? ChangePassword(form) : PasswordChangeResult{};
         for (auto* secret : {&form.oldPassword, &form.newPassword, &form.confirmation})
-            explicit_bzero(secret->data(), secret->size());
+            tavo::platform::WipeSecret(*secret);
         if (!asked) {
             reporter_.Error("no answer at the terminal; nothing was changed");
             return Finish(kExitBadInput, "invalid");

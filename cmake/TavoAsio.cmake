@@ -6,3 +6,6 @@
 add_library(tavo_asio INTERFACE)
 target_compile_definitions(tavo_asio INTERFACE ASIO_STANDALONE ASIO_DISABLE_STD_ALIGNED_ALLOC)
 target_link_libraries(tavo_asio INTERFACE Threads::Threads)
+if(WIN32)
+  target_link_libraries(tavo_asio INTERFACE ws2_32 mswsock)
+endif()

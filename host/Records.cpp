@@ -1,5 +1,6 @@
 #include "Records.h"
 #include "Latin1Text.h"
+#include "Time.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,8 +15,7 @@ std::string FormatRequestStamp(std::chrono::system_clock::time_point when) {
     const auto seconds = floor<std::chrono::seconds>(when);
     const auto millis = duration_cast<milliseconds>(when - seconds).count();
     const std::time_t t = system_clock::to_time_t(seconds);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
+    const std::tm utc = tavo::platform::UtcTime(t);
     const int year = utc.tm_year + 1900;
     const char century = year < 2000 ? '0' : '1';
     const int yearInCentury = year < 2000 ? year - 1900 : year - 2000;

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include "ProcessState.h"
+#include "Secrets.h"
 #include "cwbsignon.h"
 
 static_assert(kMaxUserId == CWBCO_MAX_USER_ID && kMaxPassword == CWBCO_MAX_PASSWORD);
@@ -26,7 +27,7 @@ int Ask(const char* systemName, const char* reason, char* userId, unsigned long 
     std::string user = userId, typed;
     const bool ok = current->AskSignOn(systemName, reason, user, typed) &&
                     CopyOut(user, userId, userIdSize) && CopyOut(typed, password, passwordSize);
-    explicit_bzero(typed.data(), typed.size());
+    tavo::platform::WipeSecret(typed);
     return ok ? 1 : 0;
 }
 

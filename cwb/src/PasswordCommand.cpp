@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Cancel.h"
+#include "Secrets.h"
 #include "cwbsignon.h"
 
 extern char** environ;
@@ -75,7 +76,7 @@ bool ReadOutput(int fd, std::string& output, Clock::time_point deadline) {
             break;
         output.append(buffer, static_cast<std::size_t>(got));
     }
-    explicit_bzero(buffer, sizeof buffer);
+    tavo::platform::WipeSecret(buffer, sizeof buffer);
     return inTime;
 }
 
@@ -97,7 +98,7 @@ std::optional<int> WaitForExit(pid_t pid, Clock::time_point deadline) {
 } // namespace
 
 void Wipe(std::string& secret) {
-    explicit_bzero(secret.data(), secret.size());
+    tavo::platform::WipeSecret(secret);
     secret.clear();
 }
 

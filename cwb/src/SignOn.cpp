@@ -9,6 +9,7 @@
 
 #include "PasswordCommand.h"
 #include "PasswordLevels.h"
+#include "Secrets.h"
 #include "State.h"
 #include "cwbsignon.h"
 
@@ -77,7 +78,7 @@ std::optional<Credentials> AskSignOn(std::string_view systemName, const std::str
     std::optional<Credentials> answer;
     if (ok)
         answer = Credentials{userArea.data(), passwordArea.data()};
-    explicit_bzero(passwordArea.data(), passwordArea.size());
+    tavo::platform::WipeSecret(passwordArea);
     return answer;
 }
 

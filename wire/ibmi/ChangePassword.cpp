@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "Codec.h"
+#include "Time.h"
 
 namespace tavo::ibmi {
 
@@ -101,8 +102,7 @@ ChangePasswordReply ChangePasswordReply::Decode(ByteView data) {
 
 HostDate HostDate::At(std::int64_t secondsSince1970, bool local) {
     const auto t = static_cast<std::time_t>(secondsSince1970);
-    std::tm parts{};
-    local ? localtime_r(&t, &parts) : gmtime_r(&t, &parts);
+    const std::tm parts = local ? tavo::platform::LocalTime(t) : tavo::platform::UtcTime(t);
     return {static_cast<std::uint16_t>(parts.tm_year + 1900),
             static_cast<std::uint8_t>(parts.tm_mon + 1),
             static_cast<std::uint8_t>(parts.tm_mday),
