@@ -1,64 +1,17 @@
 #include "TerminalSignOn.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <istream>
 #include <iterator>
 #include <ostream>
 #include <string>
-#include <termios.h>
-#include <unistd.h>
 
 #include "CliText.h"
+#include "Console.h"
 
 namespace tavo::cli {
 namespace {
-
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-termios savedTerminal;
-volatile std::sig_atomic_t echoIsOff = 0;
-
-// Ctrl+C while the password is typed must not leave the terminal without echo.
-void RestoreAndRaise(int signal) {
-    if (echoIsOff)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-// Echo off on the terminal for as long as this lives; nothing when stdin is no terminal.
-class NoEcho {
-  public:
-    NoEcho() {
-        if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
-            return;
-        struct sigaction restore {};
-        restore.sa_handler = RestoreAndRaise;
-        for (std::size_t i = 0; i < std::size(kSignals); ++i)
-            ::sigaction(kSignals[i], &restore, &previous_[i]);
-        termios quiet = savedTerminal;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        echoIsOff = 1;
-        active_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-    }
-    ~NoEcho() {
-        if (!echoIsOff)
-            return;
-        if (active_)
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-        echoIsOff = 0;
-        for (std::size_t i = 0; i < std::size(kSignals); ++i)
-            ::sigaction(kSignals[i], &previous_[i], nullptr);
-    }
-    NoEcho(const NoEcho&) = delete;
-    NoEcho& operator=(const NoEcho&) = delete;
-
-  private:
-    struct sigaction previous_[std::size(kSignals)]{};
-    bool active_ = false;
-};
 
 // One typed line; false at the end of input. The body may have been read to its end
 // already, and a terminal gives more after that.
@@ -128,7 +81,7 @@ bool TerminalSignOn::AskSecret(const std::string& prompt, std::string& secret) {
     err_ << prompt << ": " << std::flush;
     bool read = false;
     {
-        NoEcho quiet;
+        platform::EchoOff quiet;
         read = ReadLine(in_, secret);
     }
     err_ << '\n'; // the Enter that was not echoed

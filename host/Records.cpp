@@ -1,6 +1,6 @@
 #include "Records.h"
 #include "Latin1Text.h"
-#include "Time.h"
+#include "CalendarTime.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -44,7 +44,9 @@ std::vector<Call> Calls();
 int CountCalls(std::string_view function, std::string_view subject = {});
 void ClearCalls();
 
+#if TAVO_EMBEDDED_HOST
 // The embedded host behind a configured system (opened when needed).
 std::shared_ptr<tavo::server::HostEngine> Engine(std::string_view systemName);
+#endif
 
 } // namespace cwbtest

@@ -1,9 +1,11 @@
 #include "Backend.h"
 
-#include "EmbeddedBackend.h"
 #include "IbmiBackend.h"
 #include "TcpBackend.h"
 #include "cwbdq.h"
+#if TAVO_EMBEDDED_HOST
+#include "EmbeddedBackend.h"
+#endif
 
 namespace cwb {
 
@@ -23,7 +25,11 @@ Status NoEntry(std::string_view queue, std::string_view library) {
 std::unique_ptr<Backend> MakeBackend(const SystemConfig& system) {
     switch (system.endpoint.kind) {
     case Endpoint::Kind::Embedded:
+#if TAVO_EMBEDDED_HOST
         return std::make_unique<EmbeddedBackend>(system);
+#else
+        break; // refused where the systems file is read
+#endif
     case Endpoint::Kind::Tcp:
         return std::make_unique<TcpBackend>(system);
     case Endpoint::Kind::Ibmi:

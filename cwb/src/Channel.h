@@ -1,8 +1,8 @@
 #pragma once
 
 #include <asio.hpp>
-#include <asio/ssl.hpp>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,8 +10,23 @@
 #include <vector>
 
 #include "Backend.h"
+#ifdef _WIN32
+#include "SchannelStream.h"
+#else
+#include <asio/ssl.hpp>
+#endif
 
 namespace cwb {
+
+// TLS is the platform's own: Schannel on Windows, OpenSSL elsewhere. A context holds what a
+// client of one system trusts; a stream is one connection over it.
+#ifdef _WIN32
+using TlsContext = SchannelContext;
+using TlsStream = SchannelStream;
+#else
+using TlsContext = asio::ssl::context;
+using TlsStream = asio::ssl::stream<asio::ip::tcp::socket>;
+#endif
 
 using Deadline = std::chrono::steady_clock::time_point;
 
@@ -41,8 +56,8 @@ class Channel {
 
     // Connects to `host`, then, with `tls`, shakes hands and checks that the certificate
     // is trusted and names `host`: CWB_CERTIFICATE_ERROR names what failed.
-    Status Dial(const std::string& host, unsigned short port,
-                std::shared_ptr<asio::ssl::context> tls, Deadline deadline, const Peer& peer);
+    Status Dial(const std::string& host, unsigned short port, std::shared_ptr<TlsContext> tls,
+                Deadline deadline, const Peer& peer);
     // Runs the io_context until its work is done, or, at the deadline, closes the
     // connection (and cancels `resolver`) and returns false.
     bool RunUntil(Deadline deadline, asio::ip::tcp::resolver* resolver = nullptr);
@@ -63,7 +78,7 @@ class Channel {
 
   private:
     asio::io_context io_;
-    std::shared_ptr<asio::ssl::context> tlsContext_; // what tls_ was made with
+    std::shared_ptr<TlsContext> tlsContext_; // what tls_ was made with
     Socket plain_;
     std::unique_ptr<asio::ssl::stream<Socket>> tls_;
 };
@@ -71,7 +86,15 @@ class Channel {
 // What a TLS client of `system` trusts: TLS 1.2 or later, the system's trust store and
 // its ca_file. Made once, before any thread dials, so that threads only read it; nothing
 // for a system in the clear.
-Status ClientTlsContext(const SystemConfig& system, std::shared_ptr<asio::ssl::context>& context);
+Status ClientTlsContext(const SystemConfig& system, std::shared_ptr<TlsContext>& context);
+
+// A TLS stream on a new socket of `io`, set to check that the certificate names `host`.
+std::unique_ptr<TlsStream> NewTlsStream(asio::io_context& io, TlsContext& context,
+                                        const std::string& host);
+void StartHandshake(TlsStream& stream, std::function<void(std::error_code)> done);
+// Why the certificate of a failed handshake was not accepted, in words a user can act on;
+// empty when the failure was not the certificate's.
+std::string CertificateProblem(TlsStream& stream);
 
 Status TimedOut(const Peer& peer);
 

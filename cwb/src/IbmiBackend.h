@@ -1,6 +1,5 @@
 #pragma once
 
-#include <asio/ssl.hpp>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -71,7 +70,7 @@ class IbmiBackend final : public Backend {
 
     SystemConfig system_;
     Peer peer_;
-    std::shared_ptr<asio::ssl::context> tlsContext_;
+    std::shared_ptr<TlsContext> tlsContext_;
     Service rmtcmd_;
     Service dtaq_;
     tavo::ibmi::PasswordScheme scheme_ = tavo::ibmi::PasswordScheme::Sha1;

@@ -11,7 +11,7 @@ namespace cwb {
 namespace ib = tavo::ibmi;
 
 IbmiConnection::IbmiConnection(std::uint16_t server, const SystemConfig& system,
-                               std::shared_ptr<asio::ssl::context> tls)
+                               std::shared_ptr<TlsContext> tls)
     : serverId(server), endpoint_(system.endpoint), peer_(Peer::Of(system)), tls_(std::move(tls)) {}
 
 IbmiConnection::~IbmiConnection() {

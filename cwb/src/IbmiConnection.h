@@ -21,7 +21,7 @@ class IbmiConnection {
   public:
     // Failures name the system and its host; `tls` is the system's, null in the clear.
     IbmiConnection(std::uint16_t serverId, const SystemConfig& system,
-                   std::shared_ptr<asio::ssl::context> tls);
+                   std::shared_ptr<TlsContext> tls);
     IbmiConnection(const IbmiConnection&) = delete;
     IbmiConnection& operator=(const IbmiConnection&) = delete;
     // Ends the remote command server's job, as it asks, and closes.
@@ -67,7 +67,7 @@ class IbmiConnection {
 
     Endpoint endpoint_;
     Peer peer_;
-    std::shared_ptr<asio::ssl::context> tls_;
+    std::shared_ptr<TlsContext> tls_;
     Channel channel_;
     bool started_ = false; // a server never started has no job to end
     std::uint32_t correlation_ = 0;

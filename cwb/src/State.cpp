@@ -7,7 +7,6 @@
 #include <map>
 #include <mutex>
 
-#include "EmbeddedBackend.h"
 #include "IbmiBackend.h"
 #include "Latin1Text.h"
 #include "PasswordCommand.h"
@@ -17,6 +16,9 @@
 #include "cwbco.h"
 #include "cwbsignon.h"
 #include "cwbtest.h"
+#if TAVO_EMBEDDED_HOST
+#include "EmbeddedBackend.h"
+#endif
 
 namespace cwb {
 
@@ -349,7 +351,9 @@ namespace cwbtest {
 void Reset() {
     ForgetProcess();
     cwbCO_ResetCancel();
+#if TAVO_EMBEDDED_HOST
     cwb::EmbeddedBackend::ForgetEngines();
+#endif
     auto& seam = cwb::TheSeam();
     seam.active = true;
     std::lock_guard lock(seam.mutex);
@@ -407,6 +411,7 @@ void ClearCalls() {
     seam.calls.clear();
 }
 
+#if TAVO_EMBEDDED_HOST
 std::shared_ptr<tavo::server::HostEngine> Engine(std::string_view systemName) {
     auto load = cwb::Systems();
     if (!load.config)
@@ -416,5 +421,6 @@ std::shared_ptr<tavo::server::HostEngine> Engine(std::string_view systemName) {
         return nullptr;
     return cwb::EmbeddedBackend::EngineFor(*system);
 }
+#endif
 
 } // namespace cwbtest

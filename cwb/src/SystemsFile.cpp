@@ -184,6 +184,8 @@ const SystemConfig* SystemsConfig::Find(std::string_view name) const {
 
 SystemsConfig BuiltInSystems() {
     SystemsConfig config;
+    if (!TAVO_EMBEDDED_HOST)
+        return config; // no host to offer: the user names one in the systems file
     SystemConfig demo;
     demo.name = "DEMO";
     demo.address = "embedded";
@@ -271,12 +273,21 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
         }
         auto& system = config.systems.back();
         if (key == "address") {
+            constexpr std::string_view kNetworkAddresses =
+                "'tcp://HOST:PORT', 'tcps://HOST:PORT', 'ibmi://HOST[:PORT]' or "
+                "'ibmis://HOST[:PORT]'";
+            if (!TAVO_EMBEDDED_HOST && value == "embedded")
+                return {std::nullopt,
+                        LineError(lineNo, "address 'embedded' needs the demonstration host "
+                                          "of the Linux build, which this build has not; "
+                                          "give the host's address: " +
+                                              std::string(kNetworkAddresses))};
             auto endpoint = ParseAddress(value);
             if (!endpoint)
                 return {std::nullopt,
-                        LineError(lineNo, "address must be 'embedded', 'tcp://HOST:PORT', "
-                                          "'tcps://HOST:PORT', 'ibmi://HOST[:PORT]' or "
-                                          "'ibmis://HOST[:PORT]', not '" +
+                        LineError(lineNo, std::string("address must be ") +
+                                              (TAVO_EMBEDDED_HOST ? "'embedded', " : "") +
+                                              std::string(kNetworkAddresses) + ", not '" +
                                               std::string(value) + "'")};
             system.address = std::string(value);
             system.endpoint = std::move(*endpoint);

@@ -61,7 +61,8 @@ struct SystemsLoad {
 std::optional<std::vector<std::string>> SplitCommandWords(std::string_view text,
                                                           std::string& error);
 
-// The configuration used when there is no systems file: one embedded DEMO, the default.
+// The configuration used when there is no systems file: one embedded DEMO, the default;
+// none in a build without the embedded host.
 SystemsConfig BuiltInSystems();
 
 // A value wholly in double quotes is taken literally (";", "#", outer blanks), with \"

@@ -49,7 +49,7 @@ class TcpBackend final : public Backend {
 
     SystemConfig system_;
     Peer peer_; // with the port: "SYSA (host:9471)"
-    std::shared_ptr<asio::ssl::context> tlsContext_;
+    std::shared_ptr<TlsContext> tlsContext_;
     // Signed on, it outlives this backend to serve the next one.
     std::unique_ptr<Channel> line_ = std::make_unique<Channel>();
     Channel& Wire() { return *line_; }

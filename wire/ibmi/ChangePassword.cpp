@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "Codec.h"
-#include "Time.h"
+#include "CalendarTime.h"
 
 namespace tavo::ibmi {
 

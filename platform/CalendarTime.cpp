@@ -1,4 +1,4 @@
-#include "Time.h"
+#include "CalendarTime.h"
 
 namespace tavo::platform {
 
