@@ -38,8 +38,8 @@ std::string UtcNow() {
     return std::string(stamp, n) + "." + std::string(3 - ms.size(), '0') + ms + "Z";
 }
 
-CallOutcome Failed(std::string message) {
-    return CallOutcome{false, std::move(message), {}};
+Status Failed(std::string message, std::string id = {}) {
+    return Status::Fail(Status::kFailed, std::move(message), {}, std::move(id));
 }
 
 // Where a list is filed within its owner's: no other queue and key can spell the same.
@@ -202,7 +202,7 @@ struct HostEngine::Impl {
         return *cached;
     }
 
-    CallOutcome RunList(std::span<ProgramParameter> parms, std::string_view owner) {
+    Status RunList(std::span<ProgramParameter> parms, std::string_view owner) {
         if (auto problem = CheckParms(HostEngine::kListProgram, parms, kListParms))
             return Failed(*problem);
         const std::span<const std::uint8_t> request = parms[0].data;
@@ -229,7 +229,7 @@ struct HostEngine::Impl {
         return {};
     }
 
-    CallOutcome RunSend(std::span<ProgramParameter> parms, std::string_view requestKey) {
+    Status RunSend(std::span<ProgramParameter> parms, std::string_view requestKey) {
         if (auto problem = CheckParms(HostEngine::kSendProgram, parms, kSendParms))
             return Failed(*problem);
         const std::string function(Trim(Decode(parms[0].data, 0, parms[0].data.size())));
@@ -249,7 +249,7 @@ struct HostEngine::Impl {
             }
         }
         const SendRequest request = ParseSendRecord(parms[4].data);
-        std::vector<SendError> errors =
+        std::vector<Status> errors =
             CheckSendRequest(request, [this](const std::string& name, bool group) {
                 Statement& lookup = Prepared(group ? "SELECT 1 FROM groups WHERE name = ?1"
                                                    : "SELECT 1 FROM recipients WHERE name = ?1");
@@ -266,7 +266,7 @@ struct HostEngine::Impl {
                 if (!inBatch)
                     ReportFailure(std::string("A message could not be stored: ") + e.what());
                 errors.push_back(
-                    {"TVO0190", std::string("The message could not be stored. ") + e.what()});
+                    Failed(std::string("The message could not be stored. ") + e.what(), "TVO0190"));
             }
         }
         WriteSendReply(parms[5].data, errors);
@@ -318,9 +318,9 @@ struct HostEngine::Impl {
         return out;
     }
 
-    CallOutcome Dispatch(std::string_view program, std::string_view library,
-                         std::span<ProgramParameter> parms, std::string_view owner,
-                         std::string_view requestKey = {}) {
+    Status Dispatch(std::string_view program, std::string_view library,
+                    std::span<ProgramParameter> parms, std::string_view owner,
+                    std::string_view requestKey = {}) {
         try {
             if (library == kLibrary && program == kListProgram)
                 return RunList(parms, owner);
@@ -331,10 +331,9 @@ struct HostEngine::Impl {
             ReportFailure(failed);
             return Failed(failed);
         }
-        CallOutcome missing = Failed("Program " + std::string(program) + " in library " +
-                                     std::string(library) + " not found.");
-        missing.messageId = "CPF9811";
-        return missing;
+        return Failed("Program " + std::string(program) + " in library " + std::string(library) +
+                          " not found.",
+                      "CPF9811");
     }
 
     // Sends share one transaction; everything else has effects outside the database
@@ -389,9 +388,9 @@ void HostEngine::SeedDemoDirectory() {
         impl_->ReplaceDirectory(DemoRecipients(), DemoGroups());
 }
 
-CallOutcome HostEngine::CallProgram(std::string_view program, std::string_view library,
-                                    std::span<ProgramParameter> parms, std::string_view owner,
-                                    std::string_view requestKey) {
+Status HostEngine::CallProgram(std::string_view program, std::string_view library,
+                               std::span<ProgramParameter> parms, std::string_view owner,
+                               std::string_view requestKey) {
     std::lock_guard lock(impl_->mutex);
     impl_->LetOthersFirst();
     return impl_->Dispatch(program, library, parms, owner, requestKey);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DirectoryLimits.h"
+#include "Status.h"
 
 namespace tavo::server {
 
@@ -26,12 +27,6 @@ enum class ParmDirection : unsigned short { Input = 1, Output = 2, InOut = 3 };
 struct ProgramParameter {
     ParmDirection direction;
     std::span<std::uint8_t> data; // read when Input/InOut, written when Output/InOut
-};
-
-struct CallOutcome {
-    bool ok = true;      // false: the call itself failed (no such program, bad parameter list, ...)
-    std::string message; // why, when !ok: a short text for the client's error handle
-    std::string messageId; // when !ok, the host message it stands for; empty: none in particular
 };
 
 struct Recipient {
@@ -74,7 +69,7 @@ struct BatchCall {
     std::string_view program;
     std::string_view library;
     std::span<ProgramParameter> parms;
-    CallOutcome outcome;
+    Status outcome;
     std::string_view owner = {};      // as for CallProgram
     std::string_view requestKey = {}; // as for CallProgram
 };
@@ -146,9 +141,11 @@ class HostEngine {
     // A send with a `requestKey` (the daemon's "USER\nREQUEST-ID") that was accepted
     // before is answered as then and not stored again: a client resends after a lost
     // reply.
-    CallOutcome CallProgram(std::string_view program, std::string_view library,
-                            std::span<ProgramParameter> parms, std::string_view owner = {},
-                            std::string_view requestKey = {});
+    // Not ok when the call itself failed (no such program, bad parameter list, ...): a
+    // short text for the client's error handle, and the host message it stands for.
+    Status CallProgram(std::string_view program, std::string_view library,
+                       std::span<ProgramParameter> parms, std::string_view owner = {},
+                       std::string_view requestKey = {});
 
     // Runs several calls as CallProgram would, but commits every accepted message of the
     // batch in one transaction, so concurrent senders share one disk flush. A message is

@@ -198,48 +198,47 @@ SendRequest ParseSendRecord(std::span<const std::uint8_t> area) {
     return request;
 }
 
-// Error texts and ids are our own; the client shows the texts as they are.
-// `known` answers whether a recipient (or, with true, a group) of that name exists.
-std::vector<SendError>
-CheckSendRequest(const SendRequest& request,
-                 const std::function<bool(const std::string&, bool)>& known) {
-    std::vector<SendError> errors;
+std::vector<Status> CheckSendRequest(const SendRequest& request,
+                                     const std::function<bool(const std::string&, bool)>& known) {
+    std::vector<Status> errors;
+    const auto refuse = [&errors](std::string id, std::string text) {
+        errors.push_back(Status::Fail(Status::kFailed, std::move(text), {}, std::move(id)));
+    };
     const bool groups = request.type == "*GRP";
     const bool typeKnown = groups || request.type == "*RCP";
     const char* noun = groups ? "group" : "recipient";
 
     if (request.names.empty())
-        errors.push_back({"TVO0101", groups ? "No groups given." : "No recipients given."});
+        refuse("TVO0101", groups ? "No groups given." : "No recipients given.");
     if (request.count != static_cast<long>(request.names.size())) {
         const std::size_t n = request.names.size();
         const std::string count = request.countText.empty() ? "(blank)" : request.countText;
-        errors.push_back({"TVO0102", "The count " + count + " does not agree with the " +
-                                         std::to_string(n) + (n == 1 ? " name" : " names") +
-                                         " given."});
+        refuse("TVO0102", "The count " + count + " does not agree with the " + std::to_string(n) +
+                              (n == 1 ? " name" : " names") + " given.");
     }
     if (!typeKnown) {
         const auto type = Trim(request.type);
-        errors.push_back({"TVO0103", type.empty() ? "No entry type given; expected *RCP or *GRP."
-                                                  : "Entry type " + std::string(type) +
-                                                        " is neither *RCP nor *GRP."});
+        refuse("TVO0103", type.empty()
+                              ? "No entry type given; expected *RCP or *GRP."
+                              : "Entry type " + std::string(type) + " is neither *RCP nor *GRP.");
     } else {
         for (const std::string& name : request.names) {
             if (!known(tavo::text::FoldName(name), groups))
-                errors.push_back({"TVO0104", "Unknown " + std::string(noun) + " " + name + "."});
+                refuse("TVO0104", "Unknown " + std::string(noun) + " " + name + ".");
         }
     }
     if (std::any_of(request.modes.begin(), request.modes.end(),
                     [](char c) { return c != 'Y' && c != ' '; }))
-        errors.push_back({"TVO0105", "Delivery mode flags must be Y or blank."});
+        refuse("TVO0105", "Delivery mode flags must be Y or blank.");
     else if (request.modes.find('Y') == std::string::npos)
-        errors.push_back({"TVO0106", "No delivery mode selected."});
+        refuse("TVO0106", "No delivery mode selected.");
     return errors;
 }
 
-void WriteSendReply(std::span<std::uint8_t> area, const std::vector<SendError>& errors) {
+void WriteSendReply(std::span<std::uint8_t> area, const std::vector<Status>& errors) {
     std::string entries;
     std::size_t written = 0;
-    for (const SendError& e : errors) {
+    for (const Status& e : errors) {
         const std::string text = e.text.substr(0, kMaxDigitValue);
         std::string entry = Padded(e.id, kMessageIdLength) + Digits(text.size()) + text;
         if (1 + kDigits + entries.size() + entry.size() > area.size())

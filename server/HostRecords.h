@@ -48,11 +48,6 @@ struct ParmSpec {
 
 constexpr ParmSpec kListParms[] = {{kRequestLength, true, false}, {kAreaLength, false, false}};
 
-struct SendError {
-    std::string_view id;
-    std::string text;
-};
-
 struct SendRequest {
     std::string countText;
     long count = 0;
@@ -101,12 +96,13 @@ std::optional<std::string> CheckParms(std::string_view program, std::span<Progra
 
 SendRequest ParseSendRecord(std::span<const std::uint8_t> area);
 
-// Error texts and ids are our own; the client shows the texts as they are.
-// `known` answers whether a recipient (or, with true, a group) of that name exists.
-std::vector<SendError> CheckSendRequest(const SendRequest& request,
-                                        const std::function<bool(const std::string&, bool)>& known);
+// Why the send is refused, each with a host message id: the texts and ids are our own;
+// the client shows the texts as they are. `known` answers whether a recipient (or, with
+// true, a group) of that name exists.
+std::vector<Status> CheckSendRequest(const SendRequest& request,
+                                     const std::function<bool(const std::string&, bool)>& known);
 
-void WriteSendReply(std::span<std::uint8_t> area, const std::vector<SendError>& errors);
+void WriteSendReply(std::span<std::uint8_t> area, const std::vector<Status>& errors);
 
 std::string ListEntry(char flag, std::string_view name, std::string_view description);
 

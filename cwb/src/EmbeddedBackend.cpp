@@ -115,8 +115,8 @@ Status EmbeddedBackend::CallProgram(std::string_view program, std::string_view l
         engineParms.push_back({static_cast<tavo::server::ParmDirection>(parm.type),
                                std::span<std::uint8_t>(parm.area, parm.length)});
     auto outcome = engine_->CallProgram(program, library, engineParms);
-    if (!outcome.ok)
-        return Status::Fail(CWBRC_HOST_PROGRAM_ERROR, outcome.message);
+    if (!outcome.ok())
+        return Status::Fail(CWBRC_HOST_PROGRAM_ERROR, outcome.text);
     return Status::Ok();
 }
 

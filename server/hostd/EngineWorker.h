@@ -19,7 +19,7 @@ struct CallJob {
     std::string library;
     std::vector<server::ParmDirection> directions;
     std::vector<std::string> areas;
-    server::CallOutcome outcome;
+    server::Status outcome;
     std::string owner;                  // whose list entries: see HostEngine::CallProgram
     std::string requestKey;             // a send's, to recognise it when it comes again
     std::function<void(CallJob&)> done; // called on the worker thread

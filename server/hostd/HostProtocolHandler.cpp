@@ -135,7 +135,11 @@ void HostProtocolHandler::HandleSignOn(pr::SignOn signOn, std::optional<std::str
     // sign-on; only a caller who knows the password learns which it was.
     auto check = [keep = session_.Keep(), this, signOn = std::move(signOn),
                   newPassword = std::move(newPassword), found](server::HostEngine& engine) {
-        SignOnFinding finding{false, false, "the user or password is not valid."};
+        // The client is told what the log shows.
+        const auto refusal = [](const std::string& why) {
+            return server::Status::Fail(server::Status::kFailed, why, why);
+        };
+        SignOnFinding finding{false, false, refusal("the user or password is not valid.")};
         const auto account = engine.User(signOn.user);
         const std::string& hash = account ? account->passwords.hash : SignOnService::DummyHash();
         auto& verified = context_.verified;
@@ -147,14 +151,14 @@ void HostProtocolHandler::HandleSignOn(pr::SignOn signOn, std::optional<std::str
         verified.Remember(signOn.user, hash, signOn.password);
         // An expired password is what a change is for.
         found->expired = !account->disabled && account->ExpiredAt(SecondsNow()) && !newPassword;
-        finding.refusal = account->disabled ? "the user is disabled."
-                          : found->expired  ? "the password has expired."
-                                            : "";
-        finding.signsOn = finding.refusal.empty() && !newPassword;
-        if (!finding.refusal.empty() || !newPassword)
+        finding.status = account->disabled ? refusal("the user is disabled.")
+                         : found->expired  ? refusal("the password has expired.")
+                                           : server::Status::Ok();
+        finding.signsOn = finding.status.ok() && !newPassword;
+        if (!finding.status.ok() || !newPassword)
             return finding;
-        if (const auto bad = RefuseNewPassword(signOn.password, *newPassword)) {
-            finding.refusal = bad->text;
+        if (auto bad = CheckNewPassword(signOn.password, *newPassword); !bad.ok()) {
+            finding.status = std::move(bad);
             found->newRefused = true;
         } else {
             std::string note;
@@ -172,13 +176,10 @@ void HostProtocolHandler::HandleSignOn(pr::SignOn signOn, std::optional<std::str
             return;
         switch (decision.kind) {
         case Kind::Busy:
-            return Reply(
-                pr::Error{pr::ErrorCode::HostBusy, "Sign-on as " + user +
-                                                       " refused: the host is busy checking other "
-                                                       "sign-ons; try again in a moment."},
-                true);
+            return refuse(pr::ErrorCode::HostBusy, decision.status.text);
         case Kind::Failed:
-            context_.log.Line(session_.Peer() + ": cannot check the sign-on: " + decision.failure);
+            context_.log.Line(session_.Peer() +
+                              ": cannot check the sign-on: " + decision.status.reason);
             return refuse(pr::ErrorCode::SignOnRefused, "the user or password is not valid.");
         case Kind::Throttled:
         case Kind::Crowded:
@@ -186,12 +187,12 @@ void HostProtocolHandler::HandleSignOn(pr::SignOn signOn, std::optional<std::str
             break;
         }
         if (found->newRefused)
-            return Reply(pr::Error{pr::ErrorCode::PasswordRefused, decision.reason}, true);
-        if (!decision.reason.empty())
+            return Reply(pr::Error{pr::ErrorCode::PasswordRefused, decision.status.text}, true);
+        if (!decision.status.ok())
             return refuse(found->expired && decision.kind == Kind::Checked
                               ? pr::ErrorCode::PasswordExpired
                               : pr::ErrorCode::SignOnRefused,
-                          decision.reason);
+                          decision.status.text);
         if (found->changed)
             return Reply(pr::Ok{}, true);
         state_ = State::Ready;
@@ -205,11 +206,11 @@ void HostProtocolHandler::HandleSignOn(pr::SignOn signOn, std::optional<std::str
         session_.Begin(true);
         return;
     }
-    const auto kind = refused->refusal.kind;
-    refuse(kind == SignOnRefusal::Kind::LockedOut ? pr::ErrorCode::LockedOut
-           : kind == SignOnRefusal::Kind::Wait    ? pr::ErrorCode::SignOnDelay
-                                                  : pr::ErrorCode::HostBusy,
-           refused->refusal.text);
+    const auto throttle = refused->throttle;
+    refuse(throttle == Throttle::LockedOut ? pr::ErrorCode::LockedOut
+           : throttle == Throttle::Wait    ? pr::ErrorCode::SignOnDelay
+                                           : pr::ErrorCode::HostBusy,
+           refused->status.text);
 }
 
 void HostProtocolHandler::HandleCall(pr::Call call) {
@@ -246,10 +247,10 @@ void HostProtocolHandler::HandleCall(pr::Call call) {
     session_.Begin();
     job->done = [keep = session_.Keep(), this, key,
                  guard = asio::make_work_guard(context_.io)](CallJob& done) {
-        pr::CallReply reply{done.outcome.ok, done.outcome.message, {}};
+        pr::CallReply reply{done.outcome.ok(), done.outcome.text, {}};
         // A failed call returns no areas: they would be the caller's own, as large as it
         // declared them, and a host program's areas are never larger than its own.
-        for (std::size_t i = 0; done.outcome.ok && i < done.areas.size(); ++i)
+        for (std::size_t i = 0; done.outcome.ok() && i < done.areas.size(); ++i)
             if (done.directions[i] != server::ParmDirection::Input)
                 reply.outputs.push_back(std::move(done.areas[i]));
         asio::post(context_.io, [keep, this, key, reply = std::move(reply)] {

@@ -6,6 +6,21 @@
 
 namespace tavo::hostd {
 
+namespace {
+
+// An attempt refused unchecked: by the guard, or for too many checks waiting.
+void Refuse(const IbmiLink::Refused& refused, const SignOnDecision& decision) {
+    std::string text = decision.status.text;
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A'); // a sentence of its own
+    refused(decision.throttle == Throttle::LockedOut ? ibmi::kSignonLockedOut
+            : decision.throttle == Throttle::Wait    ? ibmi::kSignonDelay
+                                                     : ibmi::kSignonHostBusy,
+            text);
+}
+
+} // namespace
+
 std::string IbmiContext::JobName(const std::string& user, const std::string& program) {
     char number[8];
     std::snprintf(number, sizeof number, "%06u", nextJob);
@@ -140,12 +155,15 @@ void IbmiLink::SignOn(const std::string& user, std::string signedOnLine, std::st
         [this](const std::string& line, std::string_view kind) { Log(line, kind); },
         std::move(signedOnLine),
         std::move(refusedLine)};
-    auto done = [keep = Keep(), this, answer = std::move(answer)](const SignOnDecision& decision) {
+    auto done = [keep = Keep(), this, refused,
+                 answer = std::move(answer)](const SignOnDecision& decision) {
         Finish([&] {
-            if (decision.kind != SignOnDecision::Kind::Failed)
+            if (decision.kind == SignOnDecision::Kind::Busy)
+                Refuse(refused, decision);
+            else if (decision.kind != SignOnDecision::Kind::Failed)
                 answer(decision);
-            else if (!decision.failure.empty())
-                Close("host failure: " + decision.failure);
+            else if (!decision.status.reason.empty())
+                Close("host failure: " + decision.status.reason);
         });
     };
     const auto throttled =
@@ -154,36 +172,33 @@ void IbmiLink::SignOn(const std::string& user, std::string signedOnLine, std::st
         session_.Begin(true); // a password check changes nothing, so it need not be waited for
         return;
     }
-    std::string text = throttled->refusal.text;
-    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
-        text[0] = static_cast<char>(text[0] - 'a' + 'A'); // a sentence of its own
-    switch (throttled->refusal.kind) {
-    case SignOnRefusal::Kind::LockedOut:
-        return refused(ibmi::kSignonLockedOut, text);
-    case SignOnRefusal::Kind::Wait:
-        return refused(ibmi::kSignonDelay, text);
-    case SignOnRefusal::Kind::Busy:
-        break;
-    }
-    refused(ibmi::kSignonHostBusy, text);
+    Refuse(refused, *throttled);
 }
 
-SignOnService::Check IbmiLink::Checking(SignOnAttempt attempt,
-                                        std::shared_ptr<SignOnVerdict> verdict) const {
-    return [attempt = std::move(attempt), level = context_.passwordLevel,
-            verdict = std::move(verdict)](server::HostEngine& engine) {
+void IbmiLink::SignOn(SignOnAttempt attempt, const Refused& refused, Checked answer) {
+    const std::string sent = attempt.user, user = ShownUser(sent);
+    auto verdict = std::make_shared<SignOnVerdict>();
+    auto check = [attempt = std::move(attempt), level = context_.passwordLevel,
+                  verdict](server::HostEngine& engine) {
         *verdict = CheckSignOn(engine, level, attempt);
-        const auto code = verdict->returnCode;
+        // As the guard weighs it: a disabled user or an expired password had it right.
+        const auto code = verdict->status.code;
         return SignOnFinding{code == 0 || code == ibmi::kSignonUserDisabled ||
                                  code == ibmi::kSignonPasswordExpired,
-                             code == 0, code == 0 ? "" : verdict->reason};
+                             code == 0, verdict->status};
     };
+    SignOn(sent, user + " signed on", "sign-on as " + user + " refused: ", std::move(check),
+           refused, [this, verdict, user, answer = std::move(answer)](const SignOnDecision& d) {
+               const std::uint32_t code = ReturnCode(d);
+               if (code == 0)
+                   SignedOnAs(user);
+               answer(code, *verdict, user);
+           });
 }
 
-std::uint32_t IbmiLink::ReturnCode(const SignOnDecision& decision, std::uint32_t checked) {
-    return decision.kind == SignOnDecision::Kind::Busy      ? ibmi::kSignonHostBusy
-           : decision.kind == SignOnDecision::Kind::Crowded ? ibmi::kSignonGeneralError
-                                                            : checked;
+std::uint32_t IbmiLink::ReturnCode(const SignOnDecision& decision) {
+    return decision.kind == SignOnDecision::Kind::Crowded ? ibmi::kSignonGeneralError
+                                                          : decision.status.code;
 }
 
 void IbmiLink::OnCall(std::shared_ptr<CallJob> job, CallDone then) {

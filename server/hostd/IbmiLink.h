@@ -103,21 +103,22 @@ class IbmiLink final : public ProtocolHandler {
     std::optional<ibmi::Bytes> NextIf(const std::function<bool(ibmi::ByteView)>& same);
     // Runs `task` on the engine's thread, then what it returns on the io thread.
     void OnEngine(std::function<Continuation(server::HostEngine&)> task);
-    // The check of a sign-on's substitute, its verdict left in `verdict`, as the sign-on
-    // service weighs it: a disabled user or an expired password had the password right.
-    SignOnService::Check Checking(SignOnAttempt attempt,
-                                  std::shared_ptr<SignOnVerdict> verdict) const;
-    // The return code to answer a checked attempt with.
-    static std::uint32_t ReturnCode(const SignOnDecision& decision, std::uint32_t checked);
+    // The return code to answer a checked attempt with: the check's own, unless crowded.
+    static std::uint32_t ReturnCode(const SignOnDecision& decision);
     // Signs `user` on through the daemon's sign-on service, with the two lines it logs.
-    // Refused before any check (a name no profile can have, or the guard's word):
-    // `refused` at once, with the return code and a sentence for the client. Else `answer`
-    // later, unless the client has gone or the check failed, which closes the connection.
+    // Refused unchecked (a name no profile can have, the guard's word, too many checks
+    // waiting): `refused`, with the return code and a sentence for the client. Else `answer`,
+    // unless the client has gone or the check failed, which closes the connection.
     using Refused = std::function<void(std::uint32_t returnCode, const std::string& text)>;
     void SignOn(const std::string& user, std::string signedOnLine, std::string refusedLine,
                 SignOnService::Check check, const Refused& refused,
                 std::function<void(const SignOnDecision&)> answer);
-    using CallDone = std::function<void(server::CallOutcome, std::vector<std::string> areas)>;
+    // Signs on with a sign-on or start request's substitute. `answer` hears the return code,
+    // the verdict and the user as ShownUser shows it; at 0 the connection has signed on.
+    using Checked = std::function<void(std::uint32_t returnCode, const SignOnVerdict& verdict,
+                                       const std::string& user)>;
+    void SignOn(SignOnAttempt attempt, const Refused& refused, Checked answer);
+    using CallDone = std::function<void(server::Status, std::vector<std::string> areas)>;
     void OnCall(std::shared_ptr<CallJob> job, CallDone then);
     // `kind` groups lines a flood repeats with different words (see Log::Line).
     void Log(const std::string& line, std::string_view kind = {}) const;

@@ -46,10 +46,10 @@ bool MayCompress(std::uint16_t usage) {
 }
 
 ibmi::HostMessage FailureMessage(const ibmi::CallProgramRequest& call,
-                                 const server::CallOutcome& outcome) {
+                                 const server::Status& outcome) {
     ibmi::HostMessage message;
-    message.text = outcome.message;
-    if (outcome.messageId == "CPF9811") {
+    message.text = outcome.text;
+    if (outcome.id == "CPF9811") {
         message.id = "CPF9811";
         message.substitution = ibmi::ObjectName(call.program);
         const ibmi::Bytes library = ibmi::ObjectName(call.library);
@@ -123,10 +123,10 @@ void RemoteCommandHandler::Call(const ibmi::Header& header, ibmi::ByteView datas
     }
     const auto form =
         MessageForm(request->messageOption, RemoteCommandLevel(link_.Context().hostLevel));
-    link_.OnCall(std::move(job), [this, request, correlation, form](
-                                     server::CallOutcome outcome, std::vector<std::string> areas) {
+    link_.OnCall(std::move(job), [this, request, correlation,
+                                  form](server::Status outcome, std::vector<std::string> areas) {
         ibmi::CallProgramReply reply;
-        if (outcome.ok) {
+        if (outcome.ok()) {
             for (std::size_t i = 0; i < areas.size(); ++i) {
                 const auto usage = request->parms[i].usage;
                 if (ibmi::ParmDirection(usage) == 1)
@@ -136,8 +136,7 @@ void RemoteCommandHandler::Call(const ibmi::Header& header, ibmi::ByteView datas
                                                              MayCompress(usage)));
             }
         } else {
-            reply.returnCode =
-                outcome.messageId == "CPF9811" ? kProgramNotResolved : kProgramFailed;
+            reply.returnCode = outcome.id == "CPF9811" ? kProgramNotResolved : kProgramFailed;
             if (form) {
                 reply.messageFormat = *form;
                 reply.messages.push_back(FailureMessage(*request, outcome));
@@ -146,7 +145,7 @@ void RemoteCommandHandler::Call(const ibmi::Header& header, ibmi::ByteView datas
                 "call of " + request->library + "/" + request->program + " failed" +
                 (form ? " (message form " + IbmiLink::Hex(static_cast<std::uint16_t>(*form)) + ")"
                       : "") +
-                ": " + outcome.message);
+                ": " + outcome.text);
         }
         link_.Send(reply.Encode(link_.Context().ccsid), correlation);
     });

@@ -37,6 +37,10 @@ const ibmi::Bytes& DummyToken(PasswordScheme scheme) {
     return dummies[static_cast<std::size_t>(scheme)];
 }
 
+SignOnVerdict Refused(std::uint32_t code, std::string reason) {
+    return {server::Status::Fail(code, {}, std::move(reason))};
+}
+
 } // namespace
 
 SignOnVerdict CheckSignOn(server::HostEngine& engine, int passwordLevel,
@@ -58,25 +62,25 @@ SignOnVerdict CheckSignOn(server::HostEngine& engine, int passwordLevel,
     const bool same = !expected.empty() && ibmi::SameSubstitute(attempt.substitute, expected);
     const std::string level = std::to_string(passwordLevel);
     if (!account)
-        return {ibmi::kSignonPasswordIncorrect, "unknown user"};
+        return Refused(ibmi::kSignonPasswordIncorrect, "unknown user");
     if (!hasToken)
-        return {ibmi::kSignonPasswordIncorrect,
-                "no password equivalent for password level " + level +
-                    " (set the password again with: tavo400-hostd user add)"};
+        return Refused(ibmi::kSignonPasswordIncorrect,
+                       "no password equivalent for password level " + level +
+                           " (set the password again with: tavo400-hostd user add)");
     if (attempt.authenticationType != wanted)
-        return {ibmi::kSignonPasswordIncorrect,
-                "authentication type " + std::to_string(attempt.authenticationType) +
-                    " where password level " + level + " wants " + std::to_string(wanted)};
+        return Refused(ibmi::kSignonPasswordIncorrect,
+                       "authentication type " + std::to_string(attempt.authenticationType) +
+                           " where password level " + level + " wants " + std::to_string(wanted));
     if (!same)
-        return {ibmi::kSignonPasswordIncorrect, "wrong password"};
+        return Refused(ibmi::kSignonPasswordIncorrect, "wrong password");
     if (account->disabled)
-        return {ibmi::kSignonUserDisabled, "user disabled"};
+        return Refused(ibmi::kSignonUserDisabled, "user disabled");
     const auto now = std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
     if (account->ExpiredAt(now))
-        return {ibmi::kSignonPasswordExpired, "password expired"};
-    return {0, "signed on", account->passwordExpires};
+        return Refused(ibmi::kSignonPasswordExpired, "password expired");
+    return {server::Status::Ok("signed on"), account->passwordExpires};
 }
 
 } // namespace tavo::hostd

@@ -20,8 +20,8 @@ struct SignOnAttempt {
 };
 
 struct SignOnVerdict {
-    std::uint32_t returnCode = 0; // 0: signed on; else one of ibmi::SignonReturnCode
-    std::string reason;           // for the daemon's log, never for the client
+    // Its code is 0 (signed on) or one of ibmi::SignonReturnCode; it has no text.
+    server::Status status;
     // When a signed-on user's password expires, seconds since 1970 (UTC); none: never.
     std::optional<std::int64_t> passwordExpires = std::nullopt;
 };

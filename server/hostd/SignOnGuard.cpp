@@ -36,6 +36,14 @@ bool Locked(const auto& record, SignOnGuard::Clock::time_point now) {
     return now < record.lockedUntil;
 }
 
+SignOnGuard::Admission Refused(Throttle throttle, std::string text, std::string logged = {}) {
+    SignOnGuard::Admission out;
+    out.throttle = throttle;
+    out.refusal = server::Status::Fail(server::Status::kFailed, std::move(text));
+    out.logged = std::move(logged);
+    return out;
+}
+
 } // namespace
 
 SignOnGuard::Ticket::Ticket(Ticket&& other) noexcept
@@ -71,24 +79,24 @@ std::string SignOnGuard::Ticket::Busy() {
 SignOnGuard::SignOnGuard(Limits limits, std::function<Clock::time_point()> now)
     : limits_(limits), now_(now ? std::move(now) : [] { return Clock::now(); }) {}
 
-std::optional<SignOnRefusal> SignOnGuard::Blocked(Records& records, const std::string& key,
-                                                  Clock::time_point now, const char* what) {
+std::optional<SignOnGuard::Admission> SignOnGuard::Blocked(Records& records, const std::string& key,
+                                                           Clock::time_point now,
+                                                           const char* what) {
     auto it = records.find(key);
     if (it == records.end())
         return std::nullopt;
     Record& r = it->second;
     if (r.lockedUntil != Clock::time_point{}) {
         if (Locked(r, now))
-            return SignOnRefusal{SignOnRefusal::Kind::LockedOut,
-                                 std::string("locked out after too many failed sign-ons ") + what +
-                                     " until " + Until(r.lockedUntil - now) + " (" +
-                                     Span(r.lockedUntil - now) + " from now)."};
+            return Refused(Throttle::LockedOut,
+                           std::string("locked out after too many failed sign-ons ") + what +
+                               " until " + Until(r.lockedUntil - now) + " (" +
+                               Span(r.lockedUntil - now) + " from now).");
         r = Record{0, r.checking, {}, {}, now}; // the lock has passed: a fresh start
     }
     if (now < r.notBefore)
-        return SignOnRefusal{SignOnRefusal::Kind::Wait, std::string("too many failed sign-ons ") +
-                                                            what + "; try again in " +
-                                                            Span(r.notBefore - now) + "."};
+        return Refused(Throttle::Wait, std::string("too many failed sign-ons ") + what +
+                                           "; try again in " + Span(r.notBefore - now) + ".");
     return std::nullopt;
 }
 
@@ -96,14 +104,11 @@ SignOnGuard::Admission SignOnGuard::Begin(std::string_view user, std::string_vie
     std::lock_guard lock(mutex_);
     const auto now = now_();
     const std::string name = tavo::text::FoldName(user), from(address);
-    Admission out;
-    auto blocked = Blocked(users_, name, now, "for this user");
-    if (!blocked)
-        blocked = Blocked(addresses_, from, now, "from this address");
+    auto byUser = Blocked(users_, name, now, "for this user");
+    auto blocked = byUser ? std::move(byUser) : Blocked(addresses_, from, now, "from this address");
     if (blocked) {
-        out.refusal = std::move(*blocked);
-        out.logged = Charge(from, now);
-        return out;
+        blocked->logged = Charge(from, now);
+        return std::move(*blocked);
     }
     // Past the free failures a check waits for the verdict before it: that sets the wait.
     const auto full = [](const Records& records, const std::string& key, int freeFailures) {
@@ -111,18 +116,14 @@ SignOnGuard::Admission SignOnGuard::Begin(std::string_view user, std::string_vie
         return it != records.end() && it->second.checking > 0 &&
                it->second.failures + it->second.checking >= freeFailures;
     };
-    if (full(users_, name, limits_.freeFailures)) {
-        out.refusal = {SignOnRefusal::Kind::Busy, "sign-ons of this user are being checked; "
-                                                  "try again in a moment."};
-        out.logged = Charge(from, now);
-        return out;
-    }
-    if (full(addresses_, from, limits_.addressFreeFailures)) {
-        out.refusal = {SignOnRefusal::Kind::Busy, "sign-ons from this address are being "
-                                                  "checked; try again in a moment."};
-        out.logged = Charge(from, now);
-        return out;
-    }
+    if (full(users_, name, limits_.freeFailures))
+        return Refused(Throttle::Busy,
+                       "sign-ons of this user are being checked; try again in a moment.",
+                       Charge(from, now));
+    if (full(addresses_, from, limits_.addressFreeFailures))
+        return Refused(Throttle::Busy,
+                       "sign-ons from this address are being checked; try again in a moment.",
+                       Charge(from, now));
     Record* u = Make(users_, name, now);
     Record* a = u ? Make(addresses_, from, now) : nullptr;
     if (!a) {
@@ -131,13 +132,13 @@ SignOnGuard::Admission SignOnGuard::Begin(std::string_view user, std::string_vie
         // checked with no count of its failures.
         if (u && u->failures == 0 && u->checking == 0)
             users_.erase(name);
-        out.refusal = {SignOnRefusal::Kind::Busy, "the host is busy; try again in a moment."};
-        out.logged = "sign-on guard full: every record is a lock still running";
-        return out;
+        return Refused(Throttle::Busy, "the host is busy; try again in a moment.",
+                       "sign-on guard full: every record is a lock still running");
     }
     ++u->checking;
     ++a->checking;
     u->touched = a->touched = now;
+    Admission out;
     out.ticket.emplace(Ticket(this, name, from));
     return out;
 }

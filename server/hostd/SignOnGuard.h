@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "Status.h"
+
 namespace tavo::hostd {
 
 struct SignOnLimits {
@@ -24,11 +26,7 @@ struct SignOnLimits {
 };
 
 // Why an attempt is not checked now: each has its own answer for the client.
-struct SignOnRefusal {
-    enum class Kind { LockedOut, Wait, Busy };
-    Kind kind = Kind::Busy;
-    std::string text; // for the client: until when, or how long to wait
-};
+enum class Throttle { LockedOut, Wait, Busy };
 
 // Slows down password guessing: failed sign-ons are counted by user and by client
 // address; after a few, each further attempt must wait twice as long as the one before,
@@ -68,9 +66,10 @@ class SignOnGuard {
     };
 
     struct Admission {
-        std::optional<Ticket> ticket; // check the password, then tell the ticket
-        SignOnRefusal refusal;        // when there is no ticket
-        std::string logged;           // a line for the log: this refusal locked the address
+        std::optional<Ticket> ticket;       // check the password, then tell the ticket
+        Throttle throttle = Throttle::Busy; // when there is no ticket: which refusal,
+        server::Status refusal; // with its text for the client: until when, how long to wait
+        std::string logged;     // a line for the log: this refusal locked the address
     };
 
     explicit SignOnGuard(Limits limits = {}, std::function<Clock::time_point()> now = {});
@@ -96,8 +95,8 @@ class SignOnGuard {
     };
     using Records = std::map<std::string, Record, std::less<>>;
 
-    std::optional<SignOnRefusal> Blocked(Records& records, const std::string& key,
-                                         Clock::time_point now, const char* what);
+    std::optional<Admission> Blocked(Records& records, const std::string& key,
+                                     Clock::time_point now, const char* what);
     std::string Count(Record& record, int freeFailures, int lockAfter, const std::string& what,
                       Clock::time_point now);
     // Counts a refusal against `address`; a line for the log when that locked it.

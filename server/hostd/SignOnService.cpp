@@ -7,6 +7,8 @@
 
 namespace tavo::hostd {
 
+using server::Status;
+
 SignOnService::SignOnService(asio::io_context& io, SignOnGuard& guard, SignOnChecks& checks,
                              Log& log,
                              std::function<bool(const Connection*, const std::string&)> signedOn)
@@ -27,8 +29,8 @@ std::optional<SignOnDecision> SignOnService::SignOn(Attempt attempt, Check check
     if (!admission.logged.empty())
         log_.Line(admission.logged, Priority::Warning);
     if (!admission.ticket)
-        return SignOnDecision{
-            SignOnDecision::Kind::Throttled, {}, std::move(admission.refusal), {}};
+        return SignOnDecision{SignOnDecision::Kind::Throttled, std::move(admission.refusal),
+                              admission.throttle};
     auto ticket = std::make_shared<SignOnGuard::Ticket>(std::move(*admission.ticket));
     auto shared = std::make_shared<const Attempt>(std::move(attempt));
     // Too many checks waiting: a flood costs its senders a refusal, not every other user
@@ -36,9 +38,12 @@ std::optional<SignOnDecision> SignOnService::SignOn(Attempt attempt, Check check
     auto refused = [this, ticket, shared, answer] {
         if (auto locked = ticket->Busy(); !locked.empty())
             log_.Line(locked, Priority::Warning);
+        Status busy = Status::Fail(
+            Status::kFailed, "the host is busy checking other sign-ons; try again in a moment.",
+            "too many checks waiting");
         if (!*shared->gone)
-            shared->log(shared->refusedLine + "too many checks waiting", "too many checks waiting");
-        answer({SignOnDecision::Kind::Busy, {}, {}, {}});
+            shared->log(shared->refusedLine + busy.reason, busy.reason);
+        answer({SignOnDecision::Kind::Busy, std::move(busy)});
     };
     // Checking a password takes a good fraction of a second of one core, on purpose: it
     // runs beside the io thread so other clients are not held up.
@@ -66,23 +71,25 @@ SignOnDecision SignOnService::Decide(const Attempt& attempt, SignOnGuard::Ticket
                                      const std::optional<SignOnFinding>& finding,
                                      const std::string& failure) {
     if (*attempt.gone || !finding)
-        return {SignOnDecision::Kind::Failed, {}, {}, failure};
+        return {SignOnDecision::Kind::Failed, Status::Fail(Status::kFailed, {}, failure)};
     // A right password refused all the same (a disabled user, an expired password) clears
     // no counts: only a sign-on that goes through does.
     if (!finding->proven) {
         if (auto locked = ticket.Failed(); !locked.empty())
             log_.Line(locked, Priority::Warning);
-    } else if (finding->refusal.empty()) {
+    } else if (finding->status.ok()) {
         ticket.Succeeded();
     }
-    SignOnDecision decision{SignOnDecision::Kind::Checked, finding->refusal, {}, {}};
+    SignOnDecision decision{SignOnDecision::Kind::Checked, finding->status};
     if (finding->proven && finding->signsOn &&
         !signedOn_(attempt.connection, UserKey(attempt.user)))
-        decision = {SignOnDecision::Kind::Crowded, std::string(kCrowded), {}, {}};
-    if (decision.reason.empty())
+        decision = {SignOnDecision::Kind::Crowded,
+                    Status::Fail(Status::kFailed, std::string(kCrowded), std::string(kCrowded))};
+    const std::string& reason = decision.status.reason;
+    if (decision.status.ok())
         attempt.log(attempt.signedOnLine, {});
     else
-        attempt.log(attempt.refusedLine + decision.reason, "sign-on refused: " + decision.reason);
+        attempt.log(attempt.refusedLine + reason, "sign-on refused: " + reason);
     return decision;
 }
 

@@ -21,7 +21,7 @@ struct SignOnFinding {
     bool proven = false;
     // The connection now counts as the user's, within the limit of one user's connections.
     bool signsOn = false;
-    std::string refusal; // for the log; empty when the attempt went through
+    server::Status status; // ok when the attempt went through; its reason is logged
 };
 
 // How a sign-on attempt ended, for the protocol handler to answer in its own words.
@@ -29,14 +29,14 @@ struct SignOnDecision {
     enum class Kind {
         Checked,   // the check ran and its finding stands
         Crowded,   // right, but the user has as many connections from the address as it may
-        Throttled, // the guard refused it before any check: `refusal` says how
+        Throttled, // the guard refused it before any check: `throttle` says how
         Busy,      // too many checks were waiting
-        Failed,    // not checked: the client went away, or `failure` says why
+        Failed,    // not checked: the client went away, or the status's reason says why
     };
     Kind kind = Kind::Checked;
-    std::string reason;    // Checked or Crowded: why it was refused; empty when it went through
-    SignOnRefusal refusal; // Throttled
-    std::string failure;
+    // Checked: the finding's; Crowded, Throttled, Busy: the refusal, its text for the client.
+    server::Status status;
+    Throttle throttle = Throttle::Busy;
 };
 
 // The one way a connection signs on, whichever protocol it speaks: the guard admits the

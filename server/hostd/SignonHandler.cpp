@@ -38,12 +38,6 @@ std::vector<ibmi::HostMessage> RefusalMessages(std::uint32_t returnCode, const s
     return {message};
 }
 
-ibmi::HostMessage BusyMessage() {
-    ibmi::HostMessage message;
-    message.text = "The host is busy checking other sign-ons; try again in a moment.";
-    return message;
-}
-
 } // namespace
 
 SignonHandler::SignonHandler(IbmiLink& link) : link_(link) {}
@@ -78,9 +72,6 @@ void SignonHandler::SignOn(ibmi::ByteView datastream) {
     if (!clientSeed_)
         return link_.Close("a sign-on before the exchange of attributes");
     auto request = ibmi::SignonInfoRequest::Decode(datastream);
-    SignOnAttempt attempt{request.authenticationType, std::move(request.substitute), request.user,
-                          serverSeed_, *clientSeed_};
-    const std::string user = IbmiLink::ShownUser(attempt.user);
     // A server below the level that offers messages does not know the item asking for them.
     const bool messages =
         request.returnMessages && link_.Context().hostLevel >= kSignonMessagesLevel;
@@ -96,26 +87,21 @@ void SignonHandler::SignOn(ibmi::ByteView datastream) {
         }
         link_.Send(reply.Encode(), correlation);
     };
-    auto verdict = std::make_shared<SignOnVerdict>();
-    const std::string sent = attempt.user; // before the check takes the attempt
-    link_.SignOn(sent, user + " signed on",
-                 "sign-on as " + user + " refused: ", link_.Checking(std::move(attempt), verdict),
+    link_.SignOn({request.authenticationType, std::move(request.substitute), request.user,
+                  serverSeed_, *clientSeed_},
                  refused,
-                 [this, verdict, user, messages, refused,
-                  correlation = request.correlation](const SignOnDecision& decision) {
-                     if (decision.kind == SignOnDecision::Kind::Busy)
-                         return refused(ibmi::kSignonHostBusy, BusyMessage().text);
+                 [this, messages, correlation = request.correlation](
+                     std::uint32_t code, const SignOnVerdict& verdict, const std::string& user) {
                      ibmi::SignonInfoReply reply;
-                     reply.returnCode = IbmiLink::ReturnCode(decision, verdict->returnCode);
+                     reply.returnCode = code;
                      reply.serverCcsid = link_.Context().ccsid;
                      if (messages)
-                         reply.messages = RefusalMessages(reply.returnCode, user);
-                     if (reply.returnCode == 0) {
+                         reply.messages = RefusalMessages(code, user);
+                     if (code == 0) {
                          signedOn_ = true;
-                         link_.SignedOnAs(user);
-                         if (verdict->passwordExpires) {
+                         if (verdict.passwordExpires) {
                              reply.now = HostDateAt(SecondsNow());
-                             reply.passwordExpires = HostDateAt(*verdict->passwordExpires);
+                             reply.passwordExpires = HostDateAt(*verdict.passwordExpires);
                              reply.expiryWarningDays = kExpiryWarningDays;
                          }
                      }
@@ -145,25 +131,22 @@ void SignonHandler::ChangePassword(ibmi::ByteView datastream) {
         }
         link_.Send(out.Encode(), correlation);
     };
-    auto verdict = std::make_shared<PasswordChangeVerdict>();
-    const std::string sent = attempt.signOn.user; // before the check takes the attempt
     link_.SignOn(
-        sent, "password of " + user + " changed", "password change for " + user + " refused: ",
-        [attempt = std::move(attempt), level = link_.Context().passwordLevel,
-         verdict](server::HostEngine& engine) {
-            *verdict = hostd::ChangePassword(engine, level, attempt);
+        request.user, "password of " + user + " changed",
+        "password change for " + user + " refused: ",
+        [attempt = std::move(attempt),
+         level = link_.Context().passwordLevel](server::HostEngine& engine) {
+            const server::Status changed = hostd::ChangePassword(engine, level, attempt);
             // The guard counts a wrong old password as it counts a wrong sign-on; a right
             // one signs the connection on, whether or not the new password is taken.
-            return SignOnFinding{verdict->oldPasswordRight, verdict->oldPasswordRight,
-                                 verdict->returnCode == 0 ? "" : verdict->reason};
+            const bool right = changed.code != ibmi::kSignonPasswordIncorrect;
+            return SignOnFinding{right, right, changed};
         },
         reply,
-        [verdict, reply](const SignOnDecision& decision) {
-            if (decision.kind == SignOnDecision::Kind::Busy)
-                return reply(ibmi::kSignonHostBusy, BusyMessage().text);
-            const bool proven =
-                verdict->oldPasswordRight && decision.kind != SignOnDecision::Kind::Crowded;
-            reply(IbmiLink::ReturnCode(decision, verdict->returnCode), proven ? verdict->text : "");
+        [reply](const SignOnDecision& decision) {
+            const bool proven = decision.kind == SignOnDecision::Kind::Checked &&
+                                decision.status.code != ibmi::kSignonPasswordIncorrect;
+            reply(IbmiLink::ReturnCode(decision), proven ? decision.status.text : "");
         });
 }
 

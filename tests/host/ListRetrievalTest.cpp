@@ -21,7 +21,7 @@ class ListRetrievalTest : public HostFixture {
              {reinterpret_cast<std::uint8_t*>(request.data()), request.size()}},
             {tavo::server::ParmDirection::InOut,
              {reinterpret_cast<std::uint8_t*>(scratch.data()), scratch.size()}}};
-        EXPECT_TRUE(engine->CallProgram("TVOCGET", "TAVO400", parms).ok);
+        EXPECT_TRUE(engine->CallProgram("TVOCGET", "TAVO400", parms).ok());
         return request.substr(0, 24);
     }
     std::size_t Take(const std::string& key, std::size_t most = 100) {

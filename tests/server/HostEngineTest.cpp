@@ -41,7 +41,7 @@ struct ListCall {
                        124, 124)),
           scratch(32000, 0), parms{{ParmDirection::Input, request},
                                    {ParmDirection::InOut, scratch}} {}
-    CallOutcome Run(HostEngine& host, std::string_view owner = {}) {
+    Status Run(HostEngine& host, std::string_view owner = {}) {
         const auto outcome = host.CallProgram("TVOCGET", kLib, parms, owner);
         EXPECT_EQ(scratch, Bytes(32000, 0));
         return outcome;
@@ -55,7 +55,7 @@ struct ListCall {
 };
 
 bool Called(HostEngine& host, std::string_view code, std::string_view stamp) {
-    return ListCall(code, stamp).Run(host).ok;
+    return ListCall(code, stamp).Run(host).ok();
 }
 
 struct Send {
@@ -120,7 +120,7 @@ class HostEngineTest : public ::testing::Test {
   protected:
     bool Send(const ::Send& send = {}) {
         SendCall call(send);
-        return host->CallProgram("TVOCUPD", kLib, call.parms).ok && call.Accepted();
+        return host->CallProgram("TVOCUPD", kLib, call.parms).ok() && call.Accepted();
     }
     hostdtest::ScratchDir dir{"engine"};
     const std::string path = (dir / "host.db").string();
@@ -135,15 +135,15 @@ class HostEngineTest : public ::testing::Test {
 
 TEST_F(HostEngineTest, ListEntriesAreFiledUnderTheExactKeyInNameOrder) {
     ListCall early("*RCPL", "10001010000000");
-    EXPECT_EQ(early.Run(*host).message, "Data queue #TVOCGET in library TAVO400 not found.");
+    EXPECT_EQ(early.Run(*host).text, "Data queue #TVOCGET in library TAVO400 not found.");
     ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
     ASSERT_TRUE(Called(*host, "*CRTDTAQ", "2")) << "creating it again is harmless";
     EXPECT_TRUE(host->QueueExists(kQueue, kLib));
     EXPECT_FALSE(host->QueueExists(kQueue, "QGPL"));
 
     ListCall mine("*RCPL", "12403051407095"), other("*RCPL", "12403051407096");
-    ASSERT_TRUE(other.Run(*host).ok);
-    ASSERT_TRUE(mine.Run(*host).ok);
+    ASSERT_TRUE(other.Run(*host).ok());
+    ASSERT_TRUE(mine.Run(*host).ok());
     const auto recipients = host->Recipients();
     const auto first = host->TakeEntry(kQueue, kLib, mine.Key());
     auto entries = mine.Take(*host);
@@ -165,7 +165,7 @@ TEST_F(HostEngineTest, ListEntriesAreFiledUnderTheExactKeyInNameOrder) {
     EXPECT_EQ(other.Take(*host), entries) << "the other client's entries are all still there";
 
     ListCall groups("*GRPL", "12403051407095");
-    ASSERT_TRUE(groups.Run(*host).ok);
+    ASSERT_TRUE(groups.Run(*host).ok());
     const auto groupEntries = groups.Take(*host);
     ASSERT_EQ(groupEntries.size(), 4u);
     EXPECT_EQ(ToLatin1(groupEntries[0]).substr(0, 11), " MANAGERS  ");
@@ -176,16 +176,16 @@ TEST_F(HostEngineTest, BadCallsFailWithText) {
     ProgramParameter parms[] = {{ParmDirection::Input, request}, {ParmDirection::InOut, area}};
     ProgramParameter shortParms[] = {{ParmDirection::Input, request},
                                      {ParmDirection::InOut, shortArea}};
-    EXPECT_EQ(host->CallProgram("TVOCGETX", kLib, parms).message,
+    EXPECT_EQ(host->CallProgram("TVOCGETX", kLib, parms).text,
               "Program TVOCGETX in library TAVO400 not found.");
-    EXPECT_FALSE(host->CallProgram("TVOCGET", "QGPL", parms).ok);
-    EXPECT_FALSE(host->CallProgram("TVOCGET", kLib, std::span(parms, 1)).ok);
-    EXPECT_FALSE(host->CallProgram("TVOCUPD", kLib, parms).ok);
-    EXPECT_FALSE(host->CallProgram("TVOCGET", kLib, shortParms).message.empty());
+    EXPECT_FALSE(host->CallProgram("TVOCGET", "QGPL", parms).ok());
+    EXPECT_FALSE(host->CallProgram("TVOCGET", kLib, std::span(parms, 1)).ok());
+    EXPECT_FALSE(host->CallProgram("TVOCUPD", kLib, parms).ok());
+    EXPECT_FALSE(host->CallProgram("TVOCGET", kLib, shortParms).text.empty());
     ListCall unknown("*DLTDTAQ", "1");
-    EXPECT_NE(unknown.Run(*host).message.find("*DLTDTAQ"), std::string::npos);
+    EXPECT_NE(unknown.Run(*host).text.find("*DLTDTAQ"), std::string::npos);
     SendCall wrongCode(::Send{}, "*XX");
-    EXPECT_FALSE(host->CallProgram("TVOCUPD", kLib, wrongCode.parms).ok);
+    EXPECT_FALSE(host->CallProgram("TVOCUPD", kLib, wrongCode.parms).ok());
     EXPECT_TRUE(host->Outbox().empty());
 }
 
@@ -196,7 +196,7 @@ TEST_F(HostEngineTest, AcceptedSendIsStoredWithItsRawRecordAndSurvivesReopen) {
     ASSERT_TRUE(Send({"02", {"OPERATORS", "network"}, "Backup@@Done", "*GRP"}));
     ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
     ListCall list("*RCPL", "12403051407095");
-    ASSERT_TRUE(list.Run(*host).ok);
+    ASSERT_TRUE(list.Run(*host).ok());
 
     host = std::make_unique<HostEngine>(path);
     const auto outbox = host->Outbox();
@@ -232,7 +232,7 @@ TEST_F(HostEngineTest, EachProblemGivesOneError) {
     };
     for (const auto& [send, text] : cases) {
         SendCall call(send);
-        EXPECT_TRUE(host->CallProgram("TVOCUPD", kLib, call.parms).ok);
+        EXPECT_TRUE(host->CallProgram("TVOCUPD", kLib, call.parms).ok());
         char flag = 0;
         const auto errors = call.Errors(flag);
         EXPECT_EQ(flag, 'Y');
@@ -270,7 +270,7 @@ TEST_F(HostEngineTest, DirectoryIsReplacedWholeOrNotAtAll) {
     ASSERT_TRUE(Called(*host, "*CRTDTAQ", "1"));
     HostEngine(path).ReplaceDirectory({{"B", "Bee"}, {"A", ""}}, {{"G", "Gee", {"B", "A"}}});
     ListCall list("*RCPL", "12612061200001");
-    ASSERT_TRUE(list.Run(*host).ok);
+    ASSERT_TRUE(list.Run(*host).ok());
     const auto entries = list.Take(*host);
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(ToLatin1(entries[0]).substr(0, 11), " A         ");
@@ -389,7 +389,7 @@ TEST_F(HostEngineTest, ConcurrentCallsKeepStateConsistent) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kRounds; ++i) {
                 ListCall list("*RCPL", std::to_string(t * 1000 + i));
-                const bool listed = list.Run(*host).ok && list.Take(*host).size() == listLength;
+                const bool listed = list.Run(*host).ok() && list.Take(*host).size() == listLength;
                 good[t] += listed && Send() ? 1 : 0;
             }
         });
@@ -410,9 +410,9 @@ TEST_F(HostEngineTest, BatchCommitsAcceptedMessagesOnceAndRepliesToEach) {
                                  {"TVOCUPD", kLib, good2.parms, {}},
                                  {"NOSUCH", kLib, list.parms, {}}};
     host->CallPrograms(batch);
-    EXPECT_TRUE(batch[0].outcome.ok);
-    EXPECT_TRUE(batch[2].outcome.ok);
-    EXPECT_FALSE(batch[4].outcome.ok);
+    EXPECT_TRUE(batch[0].outcome.ok());
+    EXPECT_TRUE(batch[2].outcome.ok());
+    EXPECT_FALSE(batch[4].outcome.ok());
     EXPECT_TRUE(good1.Accepted());
     EXPECT_FALSE(bad.Accepted());
     EXPECT_TRUE(good2.Accepted());
@@ -453,19 +453,19 @@ TEST_F(HostEngineTest, UnreadEntriesExpireAndAreCappedByKeyAndInAll) {
     auto now = std::chrono::steady_clock::now();
     host->SetQueueLimits({std::chrono::seconds(600), 20, [&] { return now; }});
     ListCall stale("*RCPL", "12612061200000"), fresh("*RCPL", "12612061200001");
-    ASSERT_TRUE(stale.Run(*host).ok);
+    ASSERT_TRUE(stale.Run(*host).ok());
     now += std::chrono::seconds(599);
-    ASSERT_TRUE(fresh.Run(*host).ok);
+    ASSERT_TRUE(fresh.Run(*host).ok());
     now += std::chrono::seconds(2);
     EXPECT_TRUE(stale.Take(*host).empty());
     EXPECT_EQ(fresh.Take(*host).size(), 13u);
 
     // 13 entries fit under a cap of 20; the same key again would hold 26
     ListCall twice("*RCPL", "12612061200002");
-    ASSERT_TRUE(twice.Run(*host).ok);
+    ASSERT_TRUE(twice.Run(*host).ok());
     const auto refused = twice.Run(*host);
-    EXPECT_FALSE(refused.ok);
-    EXPECT_NE(refused.message.find("at most 20"), std::string::npos) << refused.message;
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(refused.text.find("at most 20"), std::string::npos) << refused.text;
     EXPECT_EQ(twice.Take(*host).size(), 13u);
 }
 
@@ -488,7 +488,7 @@ TEST_F(HostEngineTest, AnOwnerFilingWithoutReadingCrowdsOutOnlyItself) {
         for (std::size_t i = 0; i < owner.size(); ++i)
             EXPECT_EQ(calls.emplace_back("*RCPL", std::to_string(++stamp))
                           .Run(*host, owner.substr(i, 1))
-                          .ok,
+                          .ok(),
                       kept[i] != '-')
                 << budget << " #" << i;
         for (std::size_t i = 0; i < owner.size(); ++i) {
@@ -508,8 +508,8 @@ TEST_F(HostEngineTest, EqualKeysOfDifferentOwnersAreKeptApart) {
     ListCall list("*RCPL", "12612061200000");
     const std::string owners[] = {"", "OPER@127.0.0.1", "OPER@127.0.0.2", "CLERK@127.0.0.1"};
     for (const auto& owner : owners)
-        ASSERT_TRUE(list.Run(*host, owner).ok) << owner;
-    EXPECT_FALSE(list.Run(*host, owners[1]).ok) << "a second list under one owner's key";
+        ASSERT_TRUE(list.Run(*host, owner).ok()) << owner;
+    EXPECT_FALSE(list.Run(*host, owners[1]).ok()) << "a second list under one owner's key";
     EXPECT_FALSE(host->TakeEntry(kQueue, kLib, list.Key(), "OPER@127.0.0.3"));
     EXPECT_TRUE(host->TakeEntry(kQueue, kLib, list.Key(), owners[3]));
     for (const auto& owner : owners)

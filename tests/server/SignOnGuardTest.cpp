@@ -6,8 +6,7 @@
 
 #include "SignOnGuard.h"
 
-using tavo::hostd::SignOnGuard;
-using Kind = tavo::hostd::SignOnRefusal::Kind;
+using tavo::hostd::SignOnGuard, tavo::hostd::Throttle;
 using namespace std::chrono_literals;
 
 namespace {
@@ -50,14 +49,14 @@ TEST_F(GuardTest, FailuresWaitLongerAndLongerThenLockUntilTheLockEndsOrIsLifted)
     now += 1s;
     EXPECT_EQ(Try("oper", "10.0.0.1"), "");
     now += 1s;
-    EXPECT_EQ(guard.Begin("OPER", "10.0.0.2").refusal.kind, Kind::Wait) << "the second wait is 2 s";
+    EXPECT_EQ(guard.Begin("OPER", "10.0.0.2").throttle, Throttle::Wait) << "the second wait is 2 s";
     EXPECT_EQ(Peek("CLERK", "10.0.0.2"), "") << "other users are not held up";
 
     FailUntilRefused("oper", "10.0.0.1");
     EXPECT_EQ(logged, "user OPER locked out for 15 min after 10 failed sign-ons");
-    const auto locked = guard.Begin("oper", "10.0.0.9").refusal;
-    EXPECT_EQ(locked.kind, Kind::LockedOut) << "on any address";
-    EXPECT_NE(locked.text.find(" UTC (15 min from now)."), std::string::npos) << locked.text;
+    const auto locked = guard.Begin("oper", "10.0.0.9");
+    EXPECT_EQ(locked.throttle, Throttle::LockedOut) << "on any address";
+    EXPECT_TRUE(locked.refusal.text.ends_with(" UTC (15 min from now).")) << locked.refusal.text;
     now += 15min;
     EXPECT_EQ(Peek("oper", "10.0.0.9"), "") << "a right password works again";
     Try("oper", "10.0.0.9");
@@ -107,9 +106,9 @@ TEST_F(GuardTest, ABurstGetsNoMoreChecksThanGuessesOneByOne) {
     EXPECT_EQ(burst(true), 3);
     EXPECT_EQ(burst(false), 12);
     auto fourth = guard.Begin("oper", "10.3.0.1"); // past the free ones, one at a time
-    EXPECT_EQ(guard.Begin("oper", "10.3.0.2").refusal.kind, Kind::Busy);
+    EXPECT_EQ(guard.Begin("oper", "10.3.0.2").throttle, Throttle::Busy);
     fourth.ticket->Failed();
-    EXPECT_EQ(guard.Begin("oper", "10.3.0.2").refusal.kind, Kind::Wait);
+    EXPECT_EQ(guard.Begin("oper", "10.3.0.2").throttle, Throttle::Wait);
 }
 
 // A flood of new names makes the guard forget what is harmless, never a lock; full of
@@ -119,21 +118,21 @@ TEST(SignOnGuardMemory, ForgettingUnderPressureKeepsEveryLock) {
     SignOnGuard guard{{.freeFailures = 0, .lockAfter = 2, .firstWait = 0s, .mostRecords = 20},
                       [&] { return now; }};
     int address = 0;
-    const auto fail = [&](const std::string& user) -> std::optional<Kind> {
+    const auto fail = [&](const std::string& user) -> std::optional<Throttle> {
         auto admission = guard.Begin(user, std::to_string(++address));
         if (admission.ticket)
             return admission.ticket->Failed(), std::nullopt;
-        return admission.refusal.kind;
+        return admission.throttle;
     };
     for (const std::string user : {"OPER", "OPER", "Y0", "Y0"})
         fail(user);
     for (int i = 0; i < 1000; ++i)
         fail("X" + std::to_string(i));
-    EXPECT_EQ(fail("OPER"), Kind::LockedOut);
+    EXPECT_EQ(fail("OPER"), Throttle::LockedOut);
     for (int i = 1; i < 19; ++i)
         fail("Y" + std::to_string(i)), fail("Y" + std::to_string(i));
-    EXPECT_EQ(fail("NEWCOMER"), Kind::Busy);
-    EXPECT_EQ(fail("Y0"), Kind::LockedOut);
+    EXPECT_EQ(fail("NEWCOMER"), Throttle::Busy);
+    EXPECT_EQ(fail("Y0"), Throttle::LockedOut);
     now += 15min;
     EXPECT_EQ(fail("NEWCOMER"), std::nullopt);
 }

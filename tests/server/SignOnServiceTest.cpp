@@ -24,7 +24,7 @@ TEST(SignOnService, SettlesTheGuardLimitsUsersByOneKeyAndLogsOneLine) {
     std::atomic<bool> gone{false};
     std::vector<std::string> lines;
     const auto attempt = [&](const std::string& user, SignOnService::Check check) {
-        SignOnDecision decision{Kind::Failed, {}, {}, "not answered"};
+        SignOnDecision decision{Kind::Failed, {1, {}, "not answered", {}}};
         const auto at = service.SignOn(
             {user, "10.0.0.1", nullptr, &gone,
              [&](const std::string& line, std::string_view) { lines.push_back(line); },
@@ -36,22 +36,22 @@ TEST(SignOnService, SettlesTheGuardLimitsUsersByOneKeyAndLogsOneLine) {
     };
     const auto found = [](SignOnFinding f) { return [f](tavo::server::HostEngine&) { return f; }; };
 
-    EXPECT_EQ(attempt("jos\xE9", found({true, true, ""})).kind, Kind::Checked);
-    const auto second = attempt("JOS\xC9", found({true, true, ""}));
+    EXPECT_EQ(attempt("jos\xE9", found({true, true, {}})).kind, Kind::Checked);
+    const auto second = attempt("JOS\xC9", found({true, true, {}}));
     EXPECT_EQ(second.kind, Kind::Crowded) << "one user, whatever the case of its letters";
     EXPECT_EQ(held.size(), 1u);
-    EXPECT_EQ(attempt("OPER", found({false, false, "wrong password"})).reason, "wrong password");
-    const auto waited = attempt("oper", found({true, true, ""}));
+    EXPECT_FALSE(attempt("OPER", found({false, false, {1, {}, "wrong password", {}}})).status.ok());
+    const auto waited = attempt("oper", found({true, true, {}}));
     EXPECT_EQ(waited.kind, Kind::Throttled) << "the guard heard the failure";
-    EXPECT_EQ(waited.refusal.kind, SignOnRefusal::Kind::Wait);
+    EXPECT_EQ(waited.throttle, Throttle::Wait);
     EXPECT_EQ(attempt("CLERK",
                       [](tavo::server::HostEngine&) -> SignOnFinding {
                           throw std::runtime_error("disk full");
                       })
-                  .failure,
+                  .status.reason,
               "disk full");
     gone = true;
-    EXPECT_EQ(attempt("GUEST", found({true, true, ""})).kind, Kind::Failed);
+    EXPECT_EQ(attempt("GUEST", found({true, true, {}})).kind, Kind::Failed);
     EXPECT_EQ(lines,
               (std::vector<std::string>{"jos\xE9 signed on",
                                         "JOS\xC9 refused: " + std::string(SignOnService::kCrowded),
