@@ -1,12 +1,7 @@
 #include "SendReport.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "CliText.h"
+#include "Files.h"
 
 namespace tavo::cli {
 
@@ -124,53 +119,22 @@ void Reporter::Emit(std::string line, std::string_view indent) {
     lines_.push_back(std::move(line));
 }
 
-// What the public return codes of the Client Access layer mean, for the one message
-// that carries nothing but a code.
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t most,
                                            std::string& why) {
-    const auto refuse = [&](mode_t mode) {
-        why = S_ISDIR(mode)    ? " is a directory"
-              : S_ISFIFO(mode) ? " is a FIFO, not a regular file; give a pipe on standard "
-                                 "input instead"
-                               : " is a device or socket, not a regular file";
+    using tavo::platform::FileKind;
+    auto start = tavo::platform::ReadFileStart(path, most);
+    if (!start.error.empty()) {
+        why = ": " + start.error;
         return std::nullopt;
-    };
-    const auto unreadable = [&](int error) {
-        why = std::string(": ") + std::strerror(error);
+    }
+    if (!start.opened) {
+        why = start.kind == FileKind::Directory ? " is a directory"
+              : start.kind == FileKind::Fifo
+                  ? " is a FIFO, not a regular file; give a pipe on standard input instead"
+                  : " is a device or socket, not a regular file";
         return std::nullopt;
-    };
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return unreadable(errno);
-    if (!S_ISREG(info.st_mode))
-        return refuse(info.st_mode);
-    // Not blocking, in case a FIFO took the file's place since the check.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return unreadable(errno);
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int error = errno;
-        ::close(fd);
-        return S_ISREG(info.st_mode) ? unreadable(error) : refuse(info.st_mode);
     }
-    std::string text(most, '\0');
-    std::size_t got = 0;
-    int error = 0;
-    while (got < text.size()) {
-        const auto n = ::read(fd, text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            error = errno;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (error)
-        return unreadable(error);
-    text.resize(got);
-    return text;
+    return std::move(start.bytes);
 }
 
 } // namespace tavo::cli

@@ -1,18 +1,13 @@
 #include "ListLock.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Clock.h"
+#include "UserFiles.h"
 
 namespace {
+
+namespace platform = tavo::platform;
 
 constexpr std::chrono::milliseconds kPoll{20};
 
@@ -21,34 +16,20 @@ std::string Refused(const std::string& path, const char* why) {
            "asked for. Remove it and try again.";
 }
 
-std::string SystemError(const std::string& path, const char* doing) {
-    return "The list lock " + path + " cannot be " + doing + ": " + std::strerror(errno) + ".";
-}
-
-bool OwnDirectory(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+std::string SystemError(const std::string& path, const char* doing, const std::string& why) {
+    return "The list lock " + path + " cannot be " + doing + ": " + why + ".";
 }
 
 // The directory with whatever parents it lacks, each made private; never one that is a
 // symbolic link or someone else's.
 std::string MakeDirectory(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return "The directory " + part + " cannot be made: " + std::strerror(errno) + ".";
-        if (slash == std::string::npos)
-            break;
-    }
-    if (!OwnDirectory(path))
+    std::string why;
+    if (const auto part = platform::MakeDirectories(path, why); !part.empty())
+        return "The directory " + part + " cannot be made: " + why + ".";
+    if (!platform::IsOwnDirectory(path))
         return "The directory " + path + " is a symbolic link or not this user's, so no " +
                "list lock is kept there and the list was not asked for.";
     return {};
-}
-
-std::string AbsoluteFromEnvironment(const char* name) {
-    const char* value = std::getenv(name);
-    return value && value[0] == '/' ? value : ""; // a relative path is to be ignored
 }
 
 // Cron sets no XDG_RUNTIME_DIR, but while the user has a session the runtime directory
@@ -56,23 +37,16 @@ std::string AbsoluteFromEnvironment(const char* name) {
 // meet at one lock. Without a session no window runs, and cron jobs meet in the state
 // directory.
 std::string LockDirectory(std::string& error) {
-    if (auto runtime = AbsoluteFromEnvironment("XDG_RUNTIME_DIR"); !runtime.empty())
-        return runtime + "/tavo400";
-    if (const auto session = "/run/user/" + std::to_string(::geteuid()); OwnDirectory(session))
-        return session + "/tavo400";
-    if (auto state = AbsoluteFromEnvironment("XDG_STATE_HOME"); !state.empty())
-        return state + "/tavo400";
-    auto home = AbsoluteFromEnvironment("HOME");
-    if (home.empty())
-        if (const passwd* user = ::getpwuid(::geteuid());
-            user && user->pw_dir && user->pw_dir[0] == '/')
-            home = user->pw_dir;
-    if (home.empty()) {
+    auto directory = platform::RuntimeDirectory("tavo400");
+    if (directory.empty())
+#ifdef _WIN32
+        error = "There is no directory for the list lock (LOCALAPPDATA is not set and Windows "
+                "names no local application data folder), so the list was not asked for.";
+#else
         error = "There is no directory for the list lock (neither XDG_RUNTIME_DIR, "
                 "XDG_STATE_HOME nor HOME is set), so the list was not asked for.";
-        return {};
-    }
-    return home + "/.local/state/tavo400";
+#endif
+    return directory;
 }
 
 // One lock per system, named as systems are matched: without regard to case. It does not
@@ -94,7 +68,7 @@ std::string PathOf(std::string_view system, std::string& error) {
             name += escaped;
         }
     }
-    return directory + "/" + name + ".lock";
+    return directory + platform::kPathSeparator + name + ".lock";
 }
 
 } // namespace
@@ -105,24 +79,26 @@ std::string ListLock::Take(std::string_view system, std::chrono::milliseconds pa
     path_ = PathOf(system, error);
     if (path_.empty())
         return error;
-    if (auto refused = MakeDirectory(path_.substr(0, path_.rfind('/'))); !refused.empty())
+    if (auto refused = MakeDirectory(path_.substr(0, path_.rfind(platform::kPathSeparator)));
+        !refused.empty())
         return refused;
-    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno == ELOOP ? Refused(path_, "is a symbolic link") : SystemError(path_, "opened");
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-        ::close(fd);
+    platform::Access access;
+    std::string why;
+    const auto file = platform::OpenLockFile(path_, access, why);
+    if (access == platform::Access::Link)
+        return Refused(path_, "is a symbolic link");
+    if (access == platform::Access::NotOwn)
         return Refused(path_, "is not a file of this user's");
-    }
-    const auto failed = [fd](std::string text) {
-        ::close(fd);
+    if (access != platform::Access::Ok)
+        return SystemError(path_, "opened", why);
+    const auto failed = [file](std::string text) {
+        platform::CloseLockFile(file);
         return text;
     };
     const auto started = ClockNow();
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return failed(SystemError(path_, "locked"));
+    while (!platform::TryLock(file, why)) {
+        if (!why.empty())
+            return failed(SystemError(path_, "locked", why));
         if (stop && stop())
             return failed("The list was cancelled while it waited for another list.");
         if (ClockNow() - started >= patience)
@@ -133,25 +109,19 @@ std::string ListLock::Take(std::string_view system, std::chrono::milliseconds pa
                 " seconds, so this one was not asked for. Try again later.");
         WaitClock(kPoll);
     }
-    char last[64];
-    const ssize_t length = ::pread(fd, last, sizeof last, 0);
-    if (length < 0)
-        return failed(SystemError(path_, "read"));
-    lastStamp_.assign(last, static_cast<std::size_t>(length));
-    handle_ = fd;
+    if (!platform::ReadLockFile(file, 64, lastStamp_, why))
+        return failed(SystemError(path_, "read", why));
+    handle_ = file;
     return {};
 }
 
 std::string ListLock::Record(std::string_view stamp) {
-    const int fd = static_cast<int>(handle_);
-    if (::ftruncate(fd, 0) != 0 ||
-        ::pwrite(fd, stamp.data(), stamp.size(), 0) != static_cast<ssize_t>(stamp.size()))
-        return SystemError(path_, "written");
+    if (std::string why; !platform::WriteLockFile(handle_, stamp, why))
+        return SystemError(path_, "written", why);
     lastStamp_ = stamp;
     return {};
 }
 
 ListLock::~ListLock() {
-    if (handle_ >= 0)
-        ::close(static_cast<int>(handle_));
+    platform::CloseLockFile(handle_);
 }

@@ -2,14 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "Files.h"
 #include "MessagePresenter.h"
 #include "ProcessState.h"
 
@@ -27,24 +22,20 @@ SettingsWriteFn& WriteHook() {
 }
 [[maybe_unused]] const bool registered = RegisterProcessReset([](KeepHosts) { WriteHook() = {}; });
 
-long WriteAll(int fd, const void* data, std::size_t size) {
-    if (WriteHook())
-        return WriteHook()(fd, data, size);
-    return static_cast<long>(::write(fd, data, size));
-}
+using tavo::platform::FileKind;
 
 // A FIFO or a device under the record's name would hold the program up or be clobbered:
-// it is said, and left alone. True when `mode` is a regular file's.
-bool IsRegularOrSaid(mode_t mode) {
-    if (S_ISREG(mode))
+// it is said, and left alone. True when `kind` is a regular file's.
+bool IsRegularOrSaid(FileKind kind) {
+    if (kind == FileKind::Regular)
         return true;
-    const char* kind = S_ISFIFO(mode)   ? "a FIFO"
-                       : S_ISCHR(mode)  ? "a character device"
-                       : S_ISBLK(mode)  ? "a block device"
-                       : S_ISDIR(mode)  ? "a directory"
-                       : S_ISSOCK(mode) ? "a socket"
-                                        : "a special file";
-    ShowMessageBox(std::string("The settings file ") + kSettingsFileName + " is " + kind +
+    const char* what = kind == FileKind::Fifo              ? "a FIFO"
+                       : kind == FileKind::CharacterDevice ? "a character device"
+                       : kind == FileKind::BlockDevice     ? "a block device"
+                       : kind == FileKind::Directory       ? "a directory"
+                       : kind == FileKind::Socket          ? "a socket"
+                                                           : "a special file";
+    ShowMessageBox(std::string("The settings file ") + kSettingsFileName + " is " + what +
                    ", not a regular file, so it is neither read nor written: the chosen "
                    "system and delivery modes are not kept. Remove it to keep them.");
     return false;
@@ -52,29 +43,13 @@ bool IsRegularOrSaid(mode_t mode) {
 
 // Reads up to 300 bytes; false when the file cannot be opened or is no regular file.
 bool ReadFileStart(std::string& bytes) {
-    bytes.assign(kRecord, '\0');
-    struct stat info {};
-    if (::stat(kSettingsFileName, &info) == 0 && !IsRegularOrSaid(info.st_mode))
-        return false;
-    // Not blocking, in case a FIFO took the file's place since the check.
-    const int fd = ::open(kSettingsFileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    if (::fstat(fd, &info) != 0 || !IsRegularOrSaid(info.st_mode)) {
-        ::close(fd);
+    auto start = tavo::platform::ReadFileStart(kSettingsFileName, kRecord);
+    if (!start.opened) {
+        if (start.kind != FileKind::Missing)
+            IsRegularOrSaid(start.kind);
         return false;
     }
-    std::size_t got = 0;
-    while (got < kRecord) {
-        const auto n = ::read(fd, bytes.data() + got, kRecord - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break; // a read error ends the read where it stands
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    bytes.resize(got);
+    bytes = std::move(start.bytes); // a read error ends the read where it stands
     return true;
 }
 
@@ -116,69 +91,9 @@ Record NewRecord(const std::string& name) {
     return record;
 }
 
-// Where the record lives: the end of a chain of symbolic links, resolved against each
-// link's own directory, so that a rename replaces the target and the link stays.
-std::string RecordPath() {
-    std::string path = kSettingsFileName;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return path;
-        std::string target(PATH_MAX, '\0');
-        const auto n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
-            return path;
-        target.resize(static_cast<std::size_t>(n));
-        const auto slash = path.rfind('/');
-        path = target.front() == '/' || slash == std::string::npos
-                   ? target
-                   : path.substr(0, slash + 1) + target;
-    }
-    return path;
-}
-
-// A file with other hard links is rewritten where it is, or the other names would keep
-// the old record; a failure part-way may then leave a partial record.
-void RewriteInPlace(const std::string& path, const Record& record) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !IsRegularOrSaid(info.st_mode)) {
-        ::close(fd);
-        return;
-    }
-    if (WriteAll(fd, record.data(), record.size()) == static_cast<long>(record.size()) &&
-        ::ftruncate(fd, static_cast<off_t>(record.size())) == 0)
-        ::fsync(fd);
-    ::close(fd);
-}
-
-// Replaces the file by a temporary sibling holding `record`, so the old record survives
-// any failure before the rename.
-void ReplaceFile(const Record& record, mode_t mode) {
-    const auto path = RecordPath();
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && info.st_nlink > 1) {
-        RewriteInPlace(path, record);
-        return;
-    }
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return;
-    bool ok = ::fchmod(fd, mode) == 0 &&
-              WriteAll(fd, record.data(), record.size()) == static_cast<long>(record.size()) &&
-              ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0)
-        ::unlink(temp.c_str());
-}
-
-mode_t NewFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+void ReplaceFile(const Record& record) {
+    IsRegularOrSaid(tavo::platform::ReplaceFileContents(
+        kSettingsFileName, std::string_view(record.data(), record.size()), WriteHook()));
 }
 
 } // namespace
@@ -243,19 +158,19 @@ void SaveDeliveryModes() {
     } else {
         record[n + 2] = 'N';
     }
-    struct stat info {};
-    const bool exists = ::stat(kSettingsFileName, &info) == 0;
-    if (exists && !IsRegularOrSaid(info.st_mode))
+    const auto kind = tavo::platform::KindOf(kSettingsFileName);
+    const bool exists = kind != FileKind::Missing;
+    if (exists && !IsRegularOrSaid(kind))
         return;
-    if (exists && ::access(kSettingsFileName, W_OK) != 0)
+    if (exists && !tavo::platform::MayWrite(kSettingsFileName))
         return; // a file we may not write keeps its record
-    ReplaceFile(record, exists ? (info.st_mode & 07777) : NewFileMode());
+    ReplaceFile(record);
 }
 
 void SaveSystemChoice() {
     // Only an existing file that could be opened for update is rewritten.
-    struct stat info {};
-    if (::stat(kSettingsFileName, &info) != 0 || ::access(kSettingsFileName, R_OK | W_OK) != 0)
+    if (tavo::platform::KindOf(kSettingsFileName) == FileKind::Missing ||
+        !tavo::platform::MayWrite(kSettingsFileName, true))
         return;
     std::string bytes;
     if (!ReadFileStart(bytes))
@@ -268,5 +183,5 @@ void SaveSystemChoice() {
     // and the next start keeps the default modes.
     if (p != std::string::npos && p + 10 <= kRecord)
         std::memcpy(record.data() + n + 2, old.data() + p + 2, 8);
-    ReplaceFile(record, info.st_mode & 07777);
+    ReplaceFile(record);
 }

@@ -1,22 +1,19 @@
 #include "PasswordLevels.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <pwd.h>
 #include <set>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "UserFiles.h"
 #include "cwb.h"
 
 namespace cwb {
 namespace {
+
+using tavo::platform::Access;
+using tavo::platform::PrivateDirectory;
 
 constexpr const char* kFileName = "password-levels";
 constexpr std::size_t kMaxFileSize = 64 * 1024;
@@ -55,11 +52,6 @@ std::string Key(std::string_view system, std::string_view user) {
     return Word(system) + ' ' + Word(user);
 }
 
-std::string Absolute(const char* name) {
-    const char* value = std::getenv(name);
-    return value && value[0] == '/' ? value : ""; // a relative path is to be ignored
-}
-
 std::string Refused(const std::string& path, const std::string& why) {
     return "The password level file " + path + " " + why +
            ", so the levels hosts have used cannot be kept. Remove it and try again.";
@@ -70,9 +62,8 @@ std::string RefusedDirectory(const std::string& path, const std::string& why) {
            ", so the levels hosts have used cannot be kept.";
 }
 
-std::string SystemError(const std::string& path, const char* doing) {
-    return "The password level file " + path + " cannot be " + doing + ": " + std::strerror(errno) +
-           ".";
+std::string SystemError(const std::string& path, const char* doing, const std::string& why) {
+    return "The password level file " + path + " cannot be " + doing + ": " + why + ".";
 }
 
 // Lines of "SYSTEM USER LEVEL"; a line starting with '#' is a comment.
@@ -101,62 +92,49 @@ bool Parse(std::string_view text, Levels& levels, std::string& error) {
     return true;
 }
 
-// The directory, opened without following a link: -1 when it does not exist, or when it
-// is not this user's own (then `status` says so).
-int OpenDirectory(const std::string& directory, Status& status) {
-    const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dir < 0) {
-        if (errno != ENOENT)
-            status =
-                Status::Fail(CWB_CONFIG_ERROR,
-                             errno == ELOOP || errno == ENOTDIR
-                                 ? RefusedDirectory(directory, "is a symbolic link or "
-                                                               "no directory")
-                                 : RefusedDirectory(directory, std::string("cannot be opened (") +
-                                                                   std::strerror(errno) + ")"));
-        return -1;
-    }
-    struct stat st {};
-    if (::fstat(dir, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
-        ::close(dir);
+// The directory, opened without following a link: false when it does not exist, or when
+// it is not this user's own (then `status` says so).
+bool OpenDirectory(PrivateDirectory& dir, const std::string& directory, Status& status) {
+    std::string why;
+    switch (dir.Open(directory, why)) {
+    case Access::Ok:
+        return true;
+    case Access::Missing:
+        return false;
+    case Access::Link:
+        status = Status::Fail(CWB_CONFIG_ERROR,
+                              RefusedDirectory(directory, "is a symbolic link or no directory"));
+        return false;
+    case Access::OpenFailed:
+        status = Status::Fail(CWB_CONFIG_ERROR,
+                              RefusedDirectory(directory, "cannot be opened (" + why + ")"));
+        return false;
+    default:
         status =
             Status::Fail(CWB_CONFIG_ERROR, RefusedDirectory(directory, "is not this user's own"));
-        return -1;
+        return false;
     }
-    return dir;
 }
 
-Status Read(int dir, const std::string& path, Levels& levels) {
-    const int fd = ::openat(dir, kFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return Status::Ok();
-        return Status::Fail(CWB_CONFIG_ERROR, errno == ELOOP ? Refused(path, "is a symbolic link")
-                                                             : SystemError(path, "opened"));
-    }
-    struct stat st {};
-    std::string text;
-    const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-                      !(st.st_mode & (S_IWGRP | S_IWOTH));
-    if (ours) { // one byte more than it may hold tells a file too large
-        text.resize(kMaxFileSize + 1);
-        std::size_t length = 0;
-        for (ssize_t n; length < text.size() &&
-                        (n = ::read(fd, text.data() + length, text.size() - length)) != 0;) {
-            if (n < 0 && errno != EINTR) {
-                const Status failed = Status::Fail(CWB_CONFIG_ERROR, SystemError(path, "read"));
-                ::close(fd);
-                return failed;
-            }
-            length += n > 0 ? static_cast<std::size_t>(n) : 0;
-        }
-        text.resize(length);
-    }
-    ::close(fd);
-    if (!ours)
+Status Read(PrivateDirectory& dir, const std::string& path, Levels& levels) {
+    std::string text, why;
+    // one byte more than it may hold tells a file too large
+    switch (dir.Read(kFileName, kMaxFileSize + 1, text, why)) {
+    case Access::Ok:
+        break;
+    case Access::Missing:
+        return Status::Ok();
+    case Access::Link:
+        return Status::Fail(CWB_CONFIG_ERROR, Refused(path, "is a symbolic link"));
+    case Access::OpenFailed:
+        return Status::Fail(CWB_CONFIG_ERROR, SystemError(path, "opened", why));
+    case Access::ReadFailed:
+        return Status::Fail(CWB_CONFIG_ERROR, SystemError(path, "read", why));
+    default:
         return Status::Fail(
             CWB_CONFIG_ERROR,
             Refused(path, "is not a file of this user's that only they may change"));
+    }
     if (text.size() > kMaxFileSize)
         return Status::Fail(CWB_CONFIG_ERROR, Refused(path, "is larger than 64 KiB"));
     std::string error;
@@ -167,63 +145,30 @@ Status Read(int dir, const std::string& path, Levels& levels) {
 
 // Writes the whole file anew beside the old one and renames it over, so that a reader
 // never sees half of it.
-Status Write(int dir, const std::string& path, const Levels& levels) {
+Status Write(PrivateDirectory& dir, const std::string& path, const Levels& levels) {
     std::string text = kHeader;
     for (const auto& [key, level] : levels)
         text += key + ' ' + std::to_string(level) + '\n';
-    const std::string temporary = std::string(kFileName) + ".new-" + std::to_string(::getpid());
-    ::unlinkat(dir, temporary.c_str(), 0); // left by a run that died
-    const int fd = ::openat(dir, temporary.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return Status::Fail(CWB_CONFIG_ERROR, SystemError(path, "written"));
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool written = done == text.size() && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
-    if (!written || ::renameat(dir, temporary.c_str(), dir, kFileName) != 0) {
-        const Status failed = Status::Fail(
-            CWB_CONFIG_ERROR, "The password level file " + path + " cannot be written: " +
-                                  std::strerror(written ? errno : savedErrno) + ".");
-        ::unlinkat(dir, temporary.c_str(), 0);
-        return failed;
-    }
-    ::fsync(dir);
+    if (const auto why = dir.Write(kFileName, text); !why.empty())
+        return Status::Fail(CWB_CONFIG_ERROR, SystemError(path, "written", why));
     return Status::Ok();
 }
 
-// The directory with whatever parents it lacks, each made private.
-void MakeDirectories(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        ::mkdir(path.substr(0, slash).c_str(), 0700); // what fails shows when it is opened
-        if (slash == std::string::npos)
-            break;
-    }
-}
+#ifdef _WIN32
+constexpr const char* kNoDirectory = "LOCALAPPDATA is not set and Windows names no local "
+                                     "application data folder";
+#else
+constexpr const char* kNoDirectory = "neither XDG_STATE_HOME nor HOME is set";
+#endif
 
 } // namespace
 
 PasswordLevels::PasswordLevels(std::string directory)
     : directory_(std::move(directory)),
-      path_(directory_.empty() ? "" : directory_ + "/" + kFileName) {}
+      path_(directory_.empty() ? "" : directory_ + tavo::platform::kPathSeparator + kFileName) {}
 
 PasswordLevels PasswordLevels::OfUser() {
-    if (auto state = Absolute("XDG_STATE_HOME"); !state.empty())
-        return PasswordLevels(state + "/tavo400");
-    auto home = Absolute("HOME");
-    if (home.empty())
-        if (const passwd* user = ::getpwuid(::geteuid());
-            user && user->pw_dir && user->pw_dir[0] == '/')
-            home = user->pw_dir;
-    return PasswordLevels(home.empty() ? "" : home + "/.local/state/tavo400");
+    return PasswordLevels(tavo::platform::StateDirectory("tavo400"));
 }
 
 Status PasswordLevels::Check(const SystemConfig& system, std::string_view user,
@@ -238,8 +183,8 @@ Status PasswordLevels::Check(const SystemConfig& system, std::string_view user,
                                 " its min_password_level asks for" + risk);
     if (directory_.empty())
         return Status::Fail(CWB_CONFIG_ERROR,
-                            "There is no directory to remember password levels in (neither "
-                            "XDG_STATE_HOME nor HOME is set), so nothing was sent.");
+                            std::string("There is no directory to remember password levels in (") +
+                                kNoDirectory + "), so nothing was sent.");
     {
         std::lock_guard lock(acceptedMutex);
         if (Accepted().contains(Word(system.name)))
@@ -247,10 +192,8 @@ Status PasswordLevels::Check(const SystemConfig& system, std::string_view user,
     }
     Status status;
     Levels levels;
-    if (const int dir = OpenDirectory(directory_, status); dir >= 0) {
+    if (PrivateDirectory dir; OpenDirectory(dir, directory_, status))
         status = Read(dir, path_, levels);
-        ::close(dir);
-    }
     if (!status.ok()) {
         status.text += " Nothing was sent.";
         return status;
@@ -267,20 +210,20 @@ Status PasswordLevels::Remember(const SystemConfig& system, std::string_view use
     if (level < 0 || level > 4)
         return Status::Ok(); // no sign-on succeeds at a level that does not exist
     if (directory_.empty())
-        return Status::Fail(CWB_CONFIG_ERROR, "There is no directory to remember password "
-                                              "levels in (neither XDG_STATE_HOME nor HOME is "
-                                              "set).");
-    MakeDirectories(directory_);
+        return Status::Fail(CWB_CONFIG_ERROR,
+                            std::string("There is no directory to remember password levels in (") +
+                                kNoDirectory + ").");
+    std::string ignored; // what fails shows when it is opened
+    tavo::platform::MakeDirectories(directory_, ignored);
     Status status;
-    const int dir = OpenDirectory(directory_, status);
-    if (dir < 0)
+    PrivateDirectory dir;
+    if (!OpenDirectory(dir, directory_, status))
         return status.ok() ? Status::Fail(CWB_CONFIG_ERROR,
                                           "The directory " + directory_ +
                                               ", which keeps the password levels, cannot be made.")
                            : status;
     // Other runs of the program may be remembering levels at the same moment.
-    while (::flock(dir, LOCK_EX) != 0 && errno == EINTR) {
-    }
+    dir.Lock();
     Levels levels;
     status = Read(dir, path_, levels);
     if (status.ok()) {
@@ -295,8 +238,7 @@ Status PasswordLevels::Remember(const SystemConfig& system, std::string_view use
             status = Write(dir, path_, levels);
         }
     }
-    ::close(dir); // and with it the lock
-    return status;
+    return status; // the directory closes, and with it the lock
 }
 
 void PasswordLevels::Accept(std::string_view system) {

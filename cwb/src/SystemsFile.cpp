@@ -2,15 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "UserFiles.h"
+#include "Utf16.h"
 
 namespace cwb {
 namespace {
@@ -365,53 +363,47 @@ SystemsLoad ParseSystemsFile(std::string_view text) {
 }
 
 namespace {
-std::string HomeDir() {
-    const char* home = std::getenv("HOME");
-    return home && *home ? home : ".";
-}
-std::string EnvOr(const char* name, const std::string& fallback) {
-    const char* value = std::getenv(name);
-    return value && *value ? value : fallback;
-}
 // The command that fixes a file others can reach, on a line of its own: a message box
 // wraps before it, never inside it.
 std::string MakePrivate(const std::string& path) {
-    return " Make it private with:\nchmod 600 " + path;
+    return " Make it private with:\n" + tavo::platform::MakePrivateCommand(path);
+}
+std::string InProgramDirectory(const std::string& home, const std::string& name) {
+    constexpr char kSeparator = tavo::platform::kPathSeparator;
+    return home + kSeparator + "tavo400" + kSeparator + name;
 }
 } // namespace
 
 std::string SystemsFilePath() {
-    if (const char* explicitPath = std::getenv("TAVO400_SYSTEMS"); explicitPath && *explicitPath)
+    if (auto explicitPath = tavo::platform::Environment("TAVO400_SYSTEMS"); !explicitPath.empty())
         return explicitPath;
-    return EnvOr("XDG_CONFIG_HOME", HomeDir() + "/.config") + "/tavo400/systems.ini";
+    return InProgramDirectory(tavo::platform::ConfigHome(), "systems.ini");
 }
 
 SystemsLoad LoadSystems() {
     const auto path = SystemsFilePath();
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        const int error = errno;
+    const auto info = tavo::platform::PrivacyOf(path);
+    if (!info.found) {
         // An empty TAVO400_SYSTEMS names no file, as SystemsFilePath treats it.
-        const char* explicitPath = std::getenv("TAVO400_SYSTEMS");
-        if (error == ENOENT && !(explicitPath && *explicitPath))
+        if (info.absent && tavo::platform::Environment("TAVO400_SYSTEMS").empty())
             return {BuiltInSystems(), {}};
-        return {std::nullopt, "Cannot read the systems file " + path + ": " + std::strerror(error)};
+        return {std::nullopt, "Cannot read the systems file " + path + ": " + info.why};
     }
-    if (!S_ISREG(info.st_mode))
+    if (!info.regular)
         return {std::nullopt, "The systems file " + path + " is not a regular file."};
-    if (static_cast<std::size_t>(info.st_size) > kMaxFileSize)
+    if (info.size > kMaxFileSize)
         return {std::nullopt, "The systems file " + path + " is larger than 1 MiB."};
     // Whoever can write the file chooses where passwords go and which commands run.
-    if (info.st_uid != ::geteuid() && info.st_uid != 0)
+    if (info.othersOwn)
         return {std::nullopt, "The systems file " + path +
                                   " belongs to another user, who could choose where your "
                                   "passwords go. Copy it to a file of your own."};
-    if (info.st_mode & (S_IWGRP | S_IWOTH))
+    if (info.othersMayWrite)
         return {std::nullopt, "The systems file " + path +
                                   " may be changed by group or others, who could choose where "
                                   "your passwords go." +
                                   MakePrivate(path)};
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(tavo::platform::PathOf(path), std::ios::binary);
     if (!in)
         return {std::nullopt, "Cannot read the systems file " + path + "."};
     std::ostringstream text;
@@ -421,7 +413,7 @@ SystemsLoad LoadSystems() {
         return {std::nullopt, path + ": " + load.error};
     const bool holdsPassword = std::any_of(load.config->systems.begin(), load.config->systems.end(),
                                            [](const SystemConfig& s) { return s.hasPassword; });
-    if (holdsPassword && (info.st_mode & (S_IRWXG | S_IRWXO)))
+    if (holdsPassword && info.othersMayRead)
         return {std::nullopt, "The systems file " + path +
                                   " holds a password, but group or others may read it." +
                                   MakePrivate(path)};
@@ -434,7 +426,7 @@ std::string EmbeddedDatabasePath(const SystemConfig& system) {
     std::string lower = system.name;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return EnvOr("XDG_DATA_HOME", HomeDir() + "/.local/share") + "/tavo400/" + lower + ".db";
+    return InProgramDirectory(tavo::platform::DataHome(), lower + ".db");
 }
 
 } // namespace cwb
