@@ -23,6 +23,7 @@
 #include "Strings.h"
 #include "SystemSelection.h"
 #include "TerminalSignOn.h"
+#include "UserFiles.h"
 #include "cwbsignon.h"
 
 namespace tavo::cli {
@@ -45,7 +46,7 @@ class Command {
 
     int Run(bool bodyGiven, bool bodyFileGiven, bool modesGiven) {
         if (!options_.config.empty())
-            ::setenv("TAVO400_SYSTEMS", options_.config.c_str(), 1);
+            platform::SetEnvironment("TAVO400_SYSTEMS", options_.config);
         if (options_.changePassword)
             return ChangePasswordCommand();
         if (!options_.list.empty())

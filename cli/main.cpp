@@ -8,7 +8,7 @@
 #include "SendCommand.h"
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = tavo::platform::Arguments(argc, argv);
     tavo::cli::CancelWaitsOnSignals();
     tavo::platform::UseUtf8Console();
     using tavo::platform::IsTerminal;

@@ -9,8 +9,8 @@
 // Keeps the lists one workstation user asks of one system apart across processes (the
 // window, tavo400-send, a cron job): a list holds the lock from choosing its stamp until
 // it has read past its end marker, and leaves its stamp in the lock file, so the next
-// list, in whichever process, takes a stamp of its own. The operating system's calls stay
-// in ListLock.cpp.
+// list, in whichever process, takes a stamp of its own. The operating system's calls are
+// the platform layer's.
 class ListLock {
   public:
     ListLock() = default;

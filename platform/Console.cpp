@@ -3,6 +3,10 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+// after windows.h
+#include <shellapi.h>
+
+#include "Utf16.h"
 #else
 #include <csignal>
 #include <iterator>
@@ -34,6 +38,16 @@ HANDLE StandardInput() {
 DWORD savedMode = 0;
 
 } // namespace
+
+std::vector<std::string> Arguments(int, char**) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 1; wide && i < count; ++i)
+        arguments.push_back(Narrow(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
 
 void OnInterruption(void (*handler)(int)) {
     interrupted = handler;
@@ -79,6 +93,10 @@ void RestoreAndRaise(int signal) {
 }
 
 } // namespace
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
 
 void OnInterruption(void (*handler)(int)) {
     struct sigaction action {};

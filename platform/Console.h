@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace tavo::platform {
 
 // How a command-line program is interrupted, numbered as POSIX numbers its signals, so
@@ -12,6 +15,10 @@ enum Interruption : int {
 // From now on an interruption calls `handler` instead of ending the process. The handler
 // must do no more than a signal handler may: store a flag.
 void OnInterruption(void (*handler)(int interruption));
+
+// The program's arguments in UTF-8. Windows hands main() its arguments in the ANSI code
+// page, which cannot hold every character typed.
+std::vector<std::string> Arguments(int argc, char** argv);
 
 // Whether standard input (0), output (1) or error (2) is a terminal or console.
 bool IsTerminal(int stream);

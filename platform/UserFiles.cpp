@@ -100,6 +100,10 @@ std::string Environment(const char* name) {
     return value ? Narrow(value) : std::string();
 }
 
+void SetEnvironment(const char* name, const std::string& value) {
+    _wputenv_s(Widen(name).c_str(), Widen(value).c_str());
+}
+
 std::string ConfigHome() {
     return KnownFolder("APPDATA", FOLDERID_RoamingAppData);
 }
@@ -368,6 +372,10 @@ bool OwnedPrivately(const struct stat& st) {
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
+}
+
+void SetEnvironment(const char* name, const std::string& value) {
+    ::setenv(name, value.c_str(), 1);
 }
 
 std::string ConfigHome() {

@@ -15,6 +15,8 @@ inline constexpr char kPathSeparator = '/';
 
 // An environment variable as UTF-8; empty when it is not set.
 std::string Environment(const char* name);
+// Sets a variable for this process and the programs it starts.
+void SetEnvironment(const char* name, const std::string& value);
 
 // This user's directories for a program's configuration and data: $XDG_CONFIG_HOME, else
 // $HOME/.config, and $XDG_DATA_HOME, else $HOME/.local/share (under "." without HOME);

@@ -42,6 +42,7 @@ void SaveSystemChoice();
 std::string StartupNameFromRecord(std::string_view bytes, DeliveryModeFlags& modes);
 std::string StoredNameFromRecord(std::string_view bytes);
 
-// Test seam: replaces the write of a record's bytes to an open descriptor.
+// Test seam: replaces the write of a record's bytes to an open descriptor (the C
+// runtime's, on Windows).
 using SettingsWriteFn = std::function<long(int fd, const void* data, std::size_t size)>;
 void SetSettingsWriteForTesting(SettingsWriteFn write);

@@ -59,7 +59,7 @@ Status Channel::Dial(const std::string& host, unsigned short port, std::shared_p
     tls_.reset();
     tlsContext_ = std::move(tls);
     if (tlsContext_)
-        tls_ = NewTlsStream(io_, *tlsContext_, host);
+        tls_ = NewTlsStream(io_, plain_, tlsContext_, host);
     Socket& socket = Lowest();
     std::error_code result = asio::error::would_block;
     asio::ip::tcp::resolver resolver(io_);
@@ -75,7 +75,7 @@ Status Channel::Dial(const std::string& host, unsigned short port, std::shared_p
                     result = e;
                     return;
                 }
-                StartHandshake(*tls_, [&](std::error_code h) { result = h; });
+                StartHandshake(*tls_, host, [&](std::error_code h) { result = h; });
             });
         });
     if (!RunUntil(deadline, &resolver))

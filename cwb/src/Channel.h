@@ -21,7 +21,7 @@ namespace cwb {
 // TLS is the platform's own: Schannel on Windows, OpenSSL elsewhere. A context holds what a
 // client of one system trusts; a stream is one connection over it.
 #ifdef _WIN32
-using TlsContext = SchannelContext;
+using TlsContext = const SchannelContext;
 using TlsStream = SchannelStream;
 #else
 using TlsContext = asio::ssl::context;
@@ -80,7 +80,7 @@ class Channel {
     asio::io_context io_;
     std::shared_ptr<TlsContext> tlsContext_; // what tls_ was made with
     Socket plain_;
-    std::unique_ptr<asio::ssl::stream<Socket>> tls_;
+    std::unique_ptr<TlsStream> tls_;
 };
 
 // What a TLS client of `system` trusts: TLS 1.2 or later, the system's trust store and
@@ -88,10 +88,13 @@ class Channel {
 // for a system in the clear.
 Status ClientTlsContext(const SystemConfig& system, std::shared_ptr<TlsContext>& context);
 
-// A TLS stream on a new socket of `io`, set to check that the certificate names `host`.
-std::unique_ptr<TlsStream> NewTlsStream(asio::io_context& io, TlsContext& context,
+// A TLS stream, over `plain` or a new socket of `io` as the platform's TLS has it, set to
+// check that the certificate names `host`.
+std::unique_ptr<TlsStream> NewTlsStream(asio::io_context& io, Channel::Socket& plain,
+                                        const std::shared_ptr<TlsContext>& context,
                                         const std::string& host);
-void StartHandshake(TlsStream& stream, std::function<void(std::error_code)> done);
+void StartHandshake(TlsStream& stream, const std::string& host,
+                    std::function<void(std::error_code)> done);
 // Why the certificate of a failed handshake was not accepted, in words a user can act on;
 // empty when the failure was not the certificate's.
 std::string CertificateProblem(TlsStream& stream);

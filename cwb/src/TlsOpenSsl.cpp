@@ -22,9 +22,10 @@ Status ClientTlsContext(const SystemConfig& system, std::shared_ptr<TlsContext>&
     return Status::Ok();
 }
 
-std::unique_ptr<TlsStream> NewTlsStream(asio::io_context& io, TlsContext& context,
+std::unique_ptr<TlsStream> NewTlsStream(asio::io_context& io, Channel::Socket&,
+                                        const std::shared_ptr<TlsContext>& context,
                                         const std::string& host) {
-    auto stream = std::make_unique<TlsStream>(io, context);
+    auto stream = std::make_unique<TlsStream>(io, *context);
     SSL* ssl = stream->native_handle();
     asio::error_code isAddress;
     asio::ip::make_address(host, isAddress);
@@ -37,7 +38,8 @@ std::unique_ptr<TlsStream> NewTlsStream(asio::io_context& io, TlsContext& contex
     return stream;
 }
 
-void StartHandshake(TlsStream& stream, std::function<void(std::error_code)> done) {
+void StartHandshake(TlsStream& stream, const std::string&,
+                    std::function<void(std::error_code)> done) {
     stream.async_handshake(asio::ssl::stream_base::client, std::move(done));
 }
 

@@ -2,7 +2,7 @@
 
 #include "CwbTestSupport.h"
 #include "HostEngine.h"
-#include "HostdProcess.h"
+#include "Scratch.h"
 #include "SystemsFile.h"
 #include "cwbco.h"
 

@@ -1,8 +1,16 @@
 // The fixed-width records on their own: what the link's own tests cannot reach.
 #include "Records.h"
-#include "HostFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Ccsid37.h"
+#include "FreshProcess.h"
 
 using namespace records;
+using testsupport::At;
+using testsupport::Pad;
 
 TEST(RequestStamp, TakesUtcFieldsAndFirstDigitOfMilliseconds) {
     struct Case {

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "Clock.h"
-#include "HostdProcess.h"
 #include "ProcessState.h"
 #include "RecordingPresenter.h"
+#include "Scratch.h"
 #include "SendRecord.h"
 #include "cwbtest.h"
 
@@ -87,6 +87,7 @@ class FreshProcess {
     // List locks, their stamps and the hosts' password levels, apart from the user's and others'.
     hostdtest::ScopedEnv runtime_{"XDG_RUNTIME_DIR", scratch_.path().string()};
     hostdtest::ScopedEnv state_{"XDG_STATE_HOME", scratch_.path().string()};
+    hostdtest::ScopedEnv localState_{"LOCALAPPDATA", scratch_.path().string()};
 
   public:
     const std::filesystem::path dir = scratch_.path();

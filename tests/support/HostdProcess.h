@@ -25,6 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Scratch.h"
+
 extern char** environ;
 
 namespace hostdtest {
@@ -39,53 +41,6 @@ inline std::string HostdBinary() {
     throw std::runtime_error("set TAVO400_HOSTD to the tavo400-hostd program");
 #endif
 }
-
-// A fresh directory under the system's temporary directory, removed at the end.
-class ScratchDir {
-  public:
-    explicit ScratchDir(const std::string& tag) {
-        static int counter = 0;
-        path_ =
-            std::filesystem::temp_directory_path() /
-            ("tavo-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-inline std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Sets (nullopt: unsets) an environment variable for one scope, which the programs
-// started in it inherit.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 // Starts `argv`, its standard streams redirected to files (empty: /dev/null).
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& in,
