@@ -482,6 +482,8 @@ class Command {
             return Unreachable();
         }
         std::string array = "[";
+        // One write for the whole list: Windows does not buffer writes to a console or NUL.
+        std::string lines;
         for (const auto& entry : list.entries) {
             const auto name = Latin1ToUtf8(entry.name);
             const auto description = Latin1ToUtf8(entry.description);
@@ -491,9 +493,10 @@ class Command {
                 item.AddString("description", description);
                 array += (array.size() > 1 ? ", " : "") + item.Text();
             } else {
-                io_.out << EscapeControls(name) << '\t' << EscapeControls(description) << '\n';
+                lines += EscapeControls(name) + '\t' + EscapeControls(description) + '\n';
             }
         }
+        io_.out << lines;
         json_.Add("entries", array + "]");
         return Finish(kExitAccepted, "listed");
     }
