@@ -15,8 +15,10 @@ inline constexpr int IDD_SIGN_ON = 150;
 inline constexpr int IDD_CHANGE_PASSWORD = 151;
 
 // controls
+#ifndef IDOK // <windows.h> has them, with the same values
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
+#endif
 inline constexpr int IDC_STATIC = -1;
 inline constexpr int IDC_BTN_TO = 1000;
 inline constexpr int IDC_SUBJECT_LABEL = 1003;
