@@ -14,6 +14,7 @@
 #include "ChangeSystemDlg.h"
 #include "DeliveryModesDlg.h"
 #include "ExtEdit.h"
+#include "Menus.h"
 #include "MessagePresenter.h"
 #include "OperationProgress.h"
 #include "Operations.h"
@@ -34,16 +35,6 @@ QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The first "\n" field of a command's string is its status-bar prompt, the second its
-// tooltip.
-std::pair<QString, QString> PromptAndTip(int commandId) {
-    const auto text = LoadString(static_cast<unsigned>(commandId));
-    const auto split = text.find('\n');
-    if (split == std::string::npos)
-        return {Latin1(text), QString()};
-    return {Latin1(text.substr(0, split)), Latin1(text.substr(split + 1))};
-}
-
 // The wait cursor for as long as a command runs, whichever way it ends.
 struct WaitCursor {
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -52,14 +43,35 @@ struct WaitCursor {
 
 constexpr double kTopPaneShare = 0.42;
 
-// Control id -> help context id, for everything the frame may be asked about.
-const std::map<int, quint32> kHelpHitTable = {
-    {1000, 0x808303E8}, {1003, 0x808303EA}, {1004, 0x808203EA}, {1006, 0x808403EB},
-    {1007, 0x808303EB}, {1009, 0x808303EE}, {1010, 0x808303EF}, {1012, 0x809203F3},
-    {1013, 0x808303F4}, {1014, 0x808303F5}, {1015, 0x809403F6}, {1016, 0x809403F7},
-    {1017, 0x809403F8}, {1018, 0x809403F9}, {1019, 0x809403FA}, {1020, 0x809403FB},
-    {1021, 0x809403FC}, {1022, 0x809403FD}, {1023, 0x809403FE}, {1024, 0x809203FF},
-};
+// A key of the shared table as Qt names it.
+QKeySequence KeyOf(const Accelerator& accelerator) {
+    Qt::KeyboardModifiers modifiers;
+    if (accelerator.modifiers & kCtrl)
+        modifiers |= Qt::ControlModifier;
+    if (accelerator.modifiers & kShift)
+        modifiers |= Qt::ShiftModifier;
+    if (accelerator.modifiers & kAlt)
+        modifiers |= Qt::AltModifier;
+    Qt::Key key = static_cast<Qt::Key>(accelerator.key); // a letter: its capital is its key
+    switch (accelerator.key) {
+    case kKeyBackspace:
+        key = Qt::Key_Backspace;
+        break;
+    case kKeyInsert:
+        key = Qt::Key_Insert;
+        break;
+    case kKeyDelete:
+        key = Qt::Key_Delete;
+        break;
+    case kKeyF1:
+        key = Qt::Key_F1;
+        break;
+    case kKeyF6:
+        key = Qt::Key_F6;
+        break;
+    }
+    return QKeySequence(QKeyCombination(modifiers, key));
+}
 
 } // namespace
 
@@ -90,9 +102,7 @@ quint32 CMainFrame::HelpOfControl(const QWidget* widget) const {
     // a control's inner parts (an edit's viewport, say) answer for the control
     while (widget && widget != this && ControlId(widget) == 0)
         widget = widget->parentWidget();
-    const int id = widget && widget != this ? ControlId(widget) : 0;
-    const auto entry = kHelpHitTable.find(id);
-    return entry != kHelpHitTable.end() ? entry->second : kDefaultHelpId;
+    return FrameHelpId(widget && widget != this ? ControlId(widget) : 0);
 }
 
 CMainFrame::~CMainFrame() {
@@ -103,9 +113,9 @@ QAction* CMainFrame::AddCommand(int commandId, const QString& text) {
     auto*& action = actions_[commandId];
     if (!action) {
         action = new QAction(text, this);
-        const auto [prompt, tip] = PromptAndTip(commandId);
-        action->setStatusTip(prompt);
-        action->setToolTip(tip.isEmpty() ? prompt : tip);
+        const auto texts = CommandPromptAndTip(commandId);
+        action->setStatusTip(Latin1(texts.prompt));
+        action->setToolTip(Latin1(texts.tip));
         action->setData(commandId);
         addAction(action); // its shortcuts work wherever the focus is in the window
     } else if (!text.isEmpty()) {
@@ -120,21 +130,17 @@ QAction* CMainFrame::Action(int commandId) const {
 }
 
 void CMainFrame::CreateMenus() {
-    auto* file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->addAction(AddCommand(ID_SEND, QStringLiteral("&Send")));
-    file->addSeparator();
-    file->addAction(AddCommand(ID_APP_EXIT, QStringLiteral("E&xit")));
-    auto* view = menuBar()->addMenu(QStringLiteral("&View"));
-    view->addAction(AddCommand(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar")));
-    view->addAction(AddCommand(ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar")));
-    auto* options = menuBar()->addMenu(QStringLiteral("&Options"));
-    options->addAction(AddCommand(ID_CHANGE_SYSTEM, QStringLiteral("&System")));
-    options->addAction(AddCommand(ID_CHANGE_DELIVERY, QStringLiteral("&Delivery")));
-    auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(AddCommand(ID_HELP_FINDER, QStringLiteral("&Help Topics")));
-    help->addSeparator();
-    help->addAction(AddCommand(ID_APP_ABOUT, QStringLiteral("&About TAVO/400 Express")));
-    AddCommand(ID_CONTEXT_HELP, QStringLiteral("Help"));
+    for (const auto& menu : MainMenus()) {
+        auto* bar = menuBar()->addMenu(QString::fromLatin1(menu.title));
+        for (const auto& item : menu.items) {
+            if (item.command == 0)
+                bar->addSeparator();
+            else
+                bar->addAction(AddCommand(item.command, QString::fromLatin1(item.text)));
+        }
+    }
+    for (const auto& command : OtherCommands())
+        AddCommand(command.command, QString::fromLatin1(command.text));
 
     connect(Action(ID_SEND), &QAction::triggered, this, &CMainFrame::OnSend);
     connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
@@ -154,28 +160,12 @@ void CMainFrame::CreateMenus() {
 }
 
 void CMainFrame::CreateAccelerators() {
-    // In table order. Undo, Cut and Copy reach no handler of the program's own, and Paste
-    // only one that does nothing: the fields leave these keys to the frame.
-    const std::pair<QKeySequence, int> table[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_S), ID_SEND},
-        {QKeySequence(Qt::CTRL | Qt::Key_Z), ID_EDIT_UNDO},
-        {QKeySequence(Qt::CTRL | Qt::Key_X), ID_EDIT_CUT},
-        {QKeySequence(Qt::CTRL | Qt::Key_C), ID_EDIT_COPY},
-        {QKeySequence(Qt::CTRL | Qt::Key_V), ID_EDIT_PASTE},
-        {QKeySequence(Qt::ALT | Qt::Key_Backspace), ID_EDIT_UNDO},
-        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ID_EDIT_CUT},
-        {QKeySequence(Qt::CTRL | Qt::Key_Insert), ID_EDIT_COPY},
-        {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE},
-        {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
-        {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
-        {QKeySequence(Qt::SHIFT | Qt::Key_F1), ID_CONTEXT_HELP},
-        {QKeySequence(Qt::Key_F1), ID_HELP},
-    };
     std::map<int, QList<QKeySequence>> keys;
     QList<QKeySequence> frameKeys;
-    for (const auto& [sequence, command] : table) {
-        accelerators_.emplace_back(sequence, command);
-        keys[command].append(sequence);
+    for (const auto& accelerator : MainAccelerators()) {
+        const QKeySequence sequence = KeyOf(accelerator);
+        accelerators_.emplace_back(sequence, accelerator.command);
+        keys[accelerator.command].append(sequence);
         frameKeys.append(sequence);
     }
     for (const auto& [command, sequences] : keys) {
@@ -259,14 +249,10 @@ void CMainFrame::OnSend() {
     if (WaitingForHost())
         return;
     WaitCursor wait;
-    const std::string to = ToEdit ? ToEdit->WindowText() : std::string();
-    const std::string subject = SubjectEdit ? SubjectEdit->WindowText() : std::string();
-    const std::string body = BodyEdit ? BodyEdit->WindowText() : std::string();
-    const bool recipients = RecipientsRadio && RecipientsRadio->isChecked();
-    const auto outcome = RunAndShow(SendProgress(CurrentSystem),
-                                    [=] { return SendFields(to, subject, body, recipients); });
-    if (outcome.Done())
-        ShowMessageBox("Message Successfully Delivered to TAVO/400");
+    const auto outcome = SendCommand(ToEdit ? ToEdit->WindowText() : std::string(),
+                                     SubjectEdit ? SubjectEdit->WindowText() : std::string(),
+                                     BodyEdit ? BodyEdit->WindowText() : std::string(),
+                                     RecipientsRadio && RecipientsRadio->isChecked());
     OfferPasswordChange(this, outcome.returnCode);
 }
 

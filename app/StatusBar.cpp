@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QWhatsThis>
 
+#include "Menus.h"
 #include "Resource.h"
 #include "Strings.h"
 
@@ -13,13 +14,11 @@ QString Text(unsigned id) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-constexpr int kIndicatorIds[] = {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
-
 } // namespace
 
 CStatusBar::CStatusBar(QWidget* parent) : QStatusBar(parent) {
     setProperty("controlId", ID_VIEW_STATUS_BAR);
-    for (int id : kIndicatorIds) {
+    for (int id : StatusIndicators()) {
         auto* indicator = new QLabel(Text(static_cast<unsigned>(id)), this);
         indicator->setProperty("controlId", id);
         indicator->setFrameShape(QFrame::Panel);
@@ -59,7 +58,8 @@ void CStatusBar::ShowKeyState() {
     const bool on[] = {state && state->caps, state && state->num, state && state->scroll};
     for (int i = 0; i < 3; ++i) {
         indicators_[i]->setEnabled(state.has_value());
-        indicators_[i]->setText(!state || on[i] ? Text(static_cast<unsigned>(kIndicatorIds[i]))
-                                                : QString());
+        const auto text = IndicatorText(StatusIndicators()[i], !state || on[i]);
+        indicators_[i]->setText(
+            QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     }
 }

@@ -6,9 +6,8 @@
 
 class QAction;
 
-// A toolbar whose buttons show a short label under their picture, taken from the
-// command's own string: the last "\n" field, except "Send" for the Send command. Every
-// button is then made as large as the largest, so the row stays even.
+// A toolbar whose buttons show a short label under their picture (ToolbarButtonLabel).
+// Every button is then made as large as the largest, so the row stays even.
 class CTextToolBar : public QToolBar {
     Q_OBJECT
   public:
@@ -17,8 +16,4 @@ class CTextToolBar : public QToolBar {
     // Loads toolbar 128: Send, a separator, About, Help, with the actions of those
     // commands. `action` gives the frame's action for a command id.
     bool LoadToolBar(unsigned id, const std::function<QAction*(int commandId)>& action);
-
-    // The label a command's button gets; empty for none.
-    static std::string ButtonLabel(int commandId);
-    static std::string LabelFromString(const std::string& text);
 };

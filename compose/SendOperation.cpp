@@ -1,6 +1,8 @@
 #include "SendOperation.h"
 
+#include "MessagePresenter.h"
 #include "Operations.h"
+#include "ProcessState.h"
 #include "SendRules.h"
 
 Outcome SendFields(std::string_view to, std::string_view subject, std::string_view body,
@@ -12,4 +14,15 @@ Outcome SendFields(std::string_view to, std::string_view subject, std::string_vi
         return refused;
     }
     return Submit(*prepared.submission);
+}
+
+Outcome SendCommand(std::string_view to, std::string_view subject, std::string_view body,
+                    bool recipients) {
+    const std::string fields[] = {std::string(to), std::string(subject), std::string(body)};
+    const auto outcome = RunAndShow(SendProgress(CurrentSystem), [&] {
+        return SendFields(fields[0], fields[1], fields[2], recipients);
+    });
+    if (outcome.Done())
+        ShowMessageBox("Message Successfully Delivered to TAVO/400");
+    return outcome;
 }

@@ -94,6 +94,44 @@ std::string PasteRefusal(int controlId, std::size_t limit, std::size_t kept, std
            (limit == 1 ? " character." : " characters.");
 }
 
+std::string AdmitFieldText(std::string_view latin1, bool multiLine) {
+    std::string admitted;
+    bool inBreaks = false; // a single-line field's run of breaks is one blank
+    for (std::size_t i = 0; i < latin1.size(); ++i) {
+        const char c = latin1[i];
+        if (c != '\r' && c != '\n') {
+            admitted += c;
+            inBreaks = false;
+            continue;
+        }
+        if (c == '\r' && i + 1 < latin1.size() && latin1[i + 1] == '\n')
+            ++i;
+        if (multiLine)
+            admitted += "\r\n";
+        else if (!inBreaks)
+            admitted += ' ';
+        inBreaks = true;
+    }
+    return admitted;
+}
+
+int NextField(int controlId, bool backwards) {
+    switch (controlId) {
+    case IDC_TO:
+        return backwards ? IDC_BODY : IDC_SUBJECT;
+    case IDC_SUBJECT:
+        return backwards ? IDC_TO : IDC_BODY;
+    case IDC_BODY:
+        return backwards ? IDC_SUBJECT : IDC_TO;
+    default:
+        return 0;
+    }
+}
+
+std::string PickerListType(bool recipients) {
+    return recipients ? "*RCPL     " : "*GRPL     ";
+}
+
 std::string AppendPickedNames(std::string_view toText, const std::vector<std::string>& picked) {
     std::string addition;
     for (std::size_t i = 0; i < picked.size(); ++i) {

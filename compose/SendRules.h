@@ -46,6 +46,18 @@ std::size_t FieldLength(std::string_view text);
 // fits, else the status-bar words that say why it is refused whole.
 std::string PasteRefusal(int controlId, std::size_t limit, std::size_t kept, std::size_t pasted);
 
+// What a field takes of typed or pasted text (Latin-1, as tavo::text::Utf8ToFieldText
+// gives it): every line break (CR LF, CR, LF) as CR LF, or in a single-line field each
+// run of them as one blank, so the field shows the lines as they will be sent.
+std::string AdmitFieldText(std::string_view latin1, bool multiLine);
+
+// The field Tab (or Shift+Tab, `backwards`) moves to from `controlId`: To: -> Subject: ->
+// body -> To:. 0 for a control that is not one of the three.
+int NextField(int controlId, bool backwards);
+
+// The list the To button's picker asks the host for, by the Recipients/Groups choice.
+std::string PickerListType(bool recipients);
+
 // The To: text after the picker's OK: the old text without trailing white space, then
 // the picked names one per line. An empty first name still starts a line.
 std::string AppendPickedNames(std::string_view toText, const std::vector<std::string>& picked);

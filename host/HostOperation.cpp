@@ -100,6 +100,15 @@ void SetOperationRunner(IOperationRunner* newRunner) {
     runner = newRunner;
 }
 
+std::optional<Outcome> RunningOperation::RefusalIfBusy() {
+    if (!Busy())
+        return std::nullopt;
+    Outcome refused;
+    refused.NotDoneBecause(Outcome::Cause::Input,
+                           "Another request to the host has not ended yet; try again when it has.");
+    return refused;
+}
+
 Outcome RunHostOperation(const std::string& progress, const std::function<Outcome()>& work) {
     return runner ? runner->Run(progress, work) : work();
 }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -69,6 +70,24 @@ class HostOperation {
 // What the caller of a host operation is told when the user cancelled it before its
 // request left.
 inline constexpr const char* kNotSentText = "Not sent.";
+
+// The one operation a window waits for at a time, whichever face runs it: a second one is
+// refused with the same words, and closing the window cancels the one that runs.
+class RunningOperation {
+  public:
+    // The refusal of a second operation while one runs; nullopt when none does.
+    static std::optional<Outcome> RefusalIfBusy();
+    // `operation` runs from now until Hold(nullptr).
+    static void Hold(HostOperation* operation) { running_ = operation; }
+    static bool Busy() { return running_ != nullptr; }
+    static void Cancel() {
+        if (running_)
+            running_->Cancel();
+    }
+
+  private:
+    static inline HostOperation* running_ = nullptr; // the window's thread only
+};
 
 // Runs host operations for the front end: the window off its thread with a progress
 // dialog, the command line on its own thread.

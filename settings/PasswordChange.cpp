@@ -3,7 +3,9 @@
 #include <mutex>
 #include <set>
 
+#include "MessagePresenter.h"
 #include "ProcessState.h"
+#include "Resource.h"
 #include "Strings.h"
 #include "cwbsignon.h"
 #include "cwbsv.h"
@@ -96,4 +98,29 @@ PasswordChangeOffer PasswordChangeOfferAfter(const std::string& system, unsigned
     if (auto question = PasswordExpiryQuestion(system))
         return {true, std::move(*question), ""};
     return {};
+}
+
+bool PutPasswordChangeOffer(const PasswordChangeOffer& offer) {
+    if (!offer.offer)
+        return false;
+    if (offer.question.empty()) {
+        ShowMessageBox(offer.reason);
+        return true;
+    }
+    return MessagePresenter().AskYesNo(offer.question);
+}
+
+std::string PasswordChangeCaption(const std::string& system) {
+    return FormatString(LoadString(IDS_CHANGE_PASSWORD_CAPTION), {system});
+}
+
+int PasswordFieldToRetry(const PasswordChangeResult& result) {
+    switch (result.kind) {
+    case PasswordChangeResult::Kind::Changed:
+        return 0;
+    case PasswordChangeResult::Kind::Invalid:
+        return IDC_NEW_PASSWORD;
+    default:
+        return IDC_OLD_PASSWORD;
+    }
 }

@@ -53,3 +53,14 @@ struct PasswordChangeOffer {
     std::string reason;   // Latin-1, for the dialog; empty when there is none
 };
 PasswordChangeOffer PasswordChangeOfferAfter(const std::string& system, unsigned long returnCode);
+
+// Puts an offer to the user: an expired password's reason is shown, a password that
+// expires soon is asked about. True when the change-password dialog is to open.
+bool PutPasswordChangeOffer(const PasswordChangeOffer& offer);
+
+// The change-password dialog's caption for `system` (Latin-1).
+std::string PasswordChangeCaption(const std::string& system);
+
+// After OK in the dialog: 0 when it closes (the host took the new password), else the
+// field (control id) to try again from; every field keeps what was typed.
+int PasswordFieldToRetry(const PasswordChangeResult& result);

@@ -4,7 +4,9 @@
 #include <strings.h>
 
 #include "ProcessState.h"
+#include "Resource.h"
 #include "Secrets.h"
+#include "Strings.h"
 #include "cwbsignon.h"
 
 static_assert(kMaxUserId == CWBCO_MAX_USER_ID && kMaxPassword == CWBCO_MAX_PASSWORD);
@@ -39,4 +41,12 @@ int Ask(const char* systemName, const char* reason, char* userId, unsigned long 
 void SetSignOnPrompter(ISignOnPrompter* prompter) {
     current = prompter;
     cwbCO_SetSignOnPrompt(prompter ? &Ask : nullptr, nullptr);
+}
+
+std::string SignOnCaption(const std::string& system) {
+    return FormatString(LoadString(IDS_SIGN_ON_CAPTION), {system});
+}
+
+int FirstFieldToFill(const std::string& user, int secretField) {
+    return user.empty() ? IDC_USER_ID : secretField;
 }

@@ -19,5 +19,12 @@ class ISignOnPrompter {
 inline constexpr std::size_t kMaxUserId = 128;
 inline constexpr std::size_t kMaxPassword = 128;
 
+// The sign-on dialog's caption for `system` (Latin-1).
+std::string SignOnCaption(const std::string& system);
+
+// The field a form asking for `user`'s secret starts in: the user's when none is known,
+// else `secretField` (control ids).
+int FirstFieldToFill(const std::string& user, int secretField);
+
 // Null removes the prompter: a system without a password then fails to connect.
 void SetSignOnPrompter(ISignOnPrompter* prompter);

@@ -226,3 +226,11 @@ SystemChoices LoadSystemChoices() {
             choices.selection = match;
     return choices;
 }
+
+void AcceptSystemChoice(const SystemChoices& choices, int index) {
+    CurrentSystem = index >= 0 && static_cast<std::size_t>(index) < choices.names.size()
+                        ? choices.names[static_cast<std::size_t>(index)]
+                        : std::string();
+    SaveSystemChoice();
+    ShowSystemInTitle();
+}

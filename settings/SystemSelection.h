@@ -37,6 +37,11 @@ struct SystemChoices {
 };
 SystemChoices LoadSystemChoices();
 
+// OK in the Change system dialog with entry `index` of `choices` selected (-1: none):
+// it becomes the current system (none: no system), is remembered in an existing settings
+// file and shown in the main window's title.
+void AcceptSystemChoice(const SystemChoices& choices, int index);
+
 // The first entry that begins with `prefix`, ignoring case, as a combo box selects by
 // prefix; -1 when none does.
 int FindByPrefix(const std::vector<std::string>& names, std::string_view prefix);

@@ -4,7 +4,6 @@
 #include <QKeyEvent>
 #include <QMainWindow>
 #include <QMimeData>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -39,14 +38,9 @@ QString Admit(const QString& text, bool multiLine) {
     const auto field = tavo::text::Utf8ToFieldText(text.toStdString(), notUtf8);
     if (!field)
         return {};
-    QString admitted =
-        QString::fromLatin1(field->latin1.data(), static_cast<qsizetype>(field->latin1.size()));
+    const auto latin1 = AdmitFieldText(field->latin1, multiLine);
+    QString admitted = QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
     admitted.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    admitted.replace(QChar('\r'), QChar('\n'));
-    if (!multiLine) {
-        // a single-line field takes a pasted text's lines joined by a blank, as they are sent
-        admitted.replace(QRegularExpression(QStringLiteral("\n+")), QStringLiteral(" "));
-    }
     return admitted;
 }
 
@@ -124,20 +118,10 @@ bool CExtEdit::event(QEvent* e) {
 }
 
 bool CExtEdit::MoveFocusOnTab(bool shift) {
-    CExtEdit* next = nullptr;
-    switch (controlId_) {
-    case IDC_TO:
-        next = shift ? BodyEdit : SubjectEdit;
-        break;
-    case IDC_SUBJECT:
-        next = shift ? ToEdit : BodyEdit;
-        break;
-    case IDC_BODY:
-        next = shift ? SubjectEdit : ToEdit;
-        break;
-    default:
+    const int nextId = NextField(controlId_, shift);
+    if (nextId == 0)
         return false;
-    }
+    CExtEdit* next = *Slot(nextId);
     if (next)
         next->setFocus(shift ? Qt::BacktabFocusReason : Qt::TabFocusReason);
     return next != nullptr;

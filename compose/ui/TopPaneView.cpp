@@ -71,7 +71,7 @@ void CTopPaneView::OnInitialUpdate() {
 }
 
 void CTopPaneView::OnToButton() {
-    const std::string listType = m_radioRecipients->isChecked() ? "*RCPL     " : "*GRPL     ";
+    const std::string listType = PickerListType(m_radioRecipients->isChecked());
     std::vector<std::string> picked;
     if (!picker_ || picker_(listType, picked) != 1) // anything but OK leaves To: alone
         return;

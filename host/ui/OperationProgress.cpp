@@ -10,30 +10,22 @@
 
 namespace {
 
-HostOperation* running = nullptr;
-
 // Often enough that the dialog appears when it is due and hides at once for a prompt.
 constexpr int kLookEveryMs = 40;
 
 } // namespace
 
 bool CQtOperationRunner::Busy() {
-    return running != nullptr;
+    return RunningOperation::Busy();
 }
 
 void CQtOperationRunner::CancelRunning() {
-    if (running)
-        running->Cancel();
+    RunningOperation::Cancel();
 }
 
 Outcome CQtOperationRunner::Run(const std::string& progress, const std::function<Outcome()>& work) {
-    if (running) {
-        Outcome refused;
-        refused.NotDoneBecause(Outcome::Cause::Input,
-                               "Another request to the host has not ended yet; try again when "
-                               "it has.");
-        return refused;
-    }
+    if (auto refused = RunningOperation::RefusalIfBusy())
+        return *refused;
     QEventLoop loop;
     QPointer<QEventLoop> wake(&loop);
     HostOperation operation(progress, work, [wake] {
@@ -45,7 +37,7 @@ Outcome CQtOperationRunner::Run(const std::string& progress, const std::function
             },
             Qt::QueuedConnection);
     });
-    running = &operation;
+    RunningOperation::Hold(&operation);
 
     QPointer<QProgressDialog> dialog;
     QTimer look;
@@ -75,6 +67,6 @@ Outcome CQtOperationRunner::Run(const std::string& progress, const std::function
         loop.exec();
     look.stop();
     delete dialog.data();
-    running = nullptr;
+    RunningOperation::Hold(nullptr);
     return operation.Result();
 }

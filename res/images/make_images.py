@@ -122,6 +122,26 @@ def app_icon():
     return img
 
 
+def save_bmp(img, name):
+    """The same picture as a 32-bit bitmap with alpha, for the Win32 face's resources."""
+    h, w = len(img), len(img[0])
+    pixels = b"".join(bytes((b, g, r, a)) for row in img for (r, g, b, a) in row)
+    info = struct.pack("<IiiHHIIiiII", 40, w, -h, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
+    header = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
+    with open(name, "wb") as f:
+        f.write(header + info + pixels)
+
+
+def save_ico(png_name, name):
+    """An icon holding the PNG as it is, which Windows reads since Vista."""
+    with open(png_name, "rb") as f:
+        png = f.read()
+    w, h = struct.unpack(">II", png[16:24])
+    entry = struct.pack("<BBBBHHII", w % 256, h % 256, 0, 0, 1, 32, len(png), 22)
+    with open(name, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, 1) + entry + png)
+
+
 if __name__ == "__main__":
     card = address_card(WHITE)
     for suffix in "UFX":
@@ -129,3 +149,8 @@ if __name__ == "__main__":
     save(address_card(LIGHT), "IDB_BTNTOD.png")
     save(strip([send_image(), about_image(), help_image()]), "toolbar.png")
     save(app_icon(), "app.png")
+    for suffix in "UFX":
+        save_bmp(card, f"IDB_BTNTO{suffix}.bmp")
+    save_bmp(address_card(LIGHT), "IDB_BTNTOD.bmp")
+    save_bmp(strip([send_image(), about_image(), help_image()]), "toolbar.bmp")
+    save_ico("app.png", "app.ico")

@@ -12,7 +12,6 @@
 #include "ProcessState.h"
 #include "Resource.h"
 #include "SignOnPrompt.h"
-#include "Strings.h"
 #include "TemplateWidgets.h"
 
 namespace {
@@ -36,7 +35,7 @@ CChangePasswordDlg::CChangePasswordDlg(const std::string& system, const std::str
     : QDialog(parent), system_(system) {
     InstallContextHelp();
     ApplyDialogTemplate(this, *FindDialogTemplate(IDD_CHANGE_PASSWORD));
-    setWindowTitle(Latin1(FormatString(LoadString(IDS_CHANGE_PASSWORD_CAPTION), {system})));
+    setWindowTitle(Latin1(PasswordChangeCaption(system)));
     Control<QLabel>(this, IDC_SYSTEM_NAME)->setText(Latin1(system));
     user_ = Control<QLineEdit>(this, IDC_USER_ID);
     old_ = Control<QLineEdit>(this, IDC_OLD_PASSWORD);
@@ -46,7 +45,7 @@ CChangePasswordDlg::CChangePasswordDlg(const std::string& system, const std::str
     for (QLineEdit* secret : {old_, new_, confirmation_})
         secret->setMaxLength(kMaxPassword);
     user_->setText(QString::fromStdString(user));
-    (user.empty() ? user_ : old_)->setFocus();
+    Control<QLineEdit>(this, FirstFieldToFill(user, IDC_OLD_PASSWORD))->setFocus();
     connect(Control<QPushButton>(this, IDOK), &QPushButton::clicked, this,
             &CChangePasswordDlg::OnOk);
     connect(Control<QPushButton>(this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
@@ -68,10 +67,10 @@ void CChangePasswordDlg::OnOk() {
     for (std::string* secret : {&form.oldPassword, &form.newPassword, &form.confirmation})
         std::fill(secret->begin(), secret->end(), '\0');
     ShowMessageBox(result.text);
-    if (result.kind == PasswordChangeResult::Kind::Changed)
-        accept();
+    if (const int retry = PasswordFieldToRetry(result))
+        Control<QLineEdit>(this, retry)->setFocus();
     else
-        (result.kind == PasswordChangeResult::Kind::Invalid ? new_ : old_)->setFocus();
+        accept();
 }
 
 quint32 CChangePasswordDlg::HelpHitTest(const QPoint& clientPoint) const {
@@ -86,9 +85,7 @@ void OfferPasswordChange(QWidget* parent, unsigned long returnCode) {
         return;
     // The host call's wait cursor would say the program is busy while it waits for the user.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
-    if (offer.question.empty())
-        ShowMessageBox(offer.reason);
-    if (offer.question.empty() || MessagePresenter().AskYesNo(offer.question)) {
+    if (PutPasswordChangeOffer(offer)) {
         CChangePasswordDlg dialog(system, SignOnUser(system), parent);
         dialog.exec();
     }

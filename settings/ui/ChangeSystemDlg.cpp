@@ -3,9 +3,7 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "ProcessState.h"
 #include "Resource.h"
-#include "SettingsFile.h"
 #include "SystemSelection.h"
 #include "TemplateWidgets.h"
 
@@ -13,21 +11,18 @@ CChangeSystemDlg::CChangeSystemDlg(QWidget* parent) : QDialog(parent) {
     InstallContextHelp();
     ApplyDialogTemplate(this, *FindDialogTemplate(IDD_CHANGE_SYSTEM));
     systems_ = Control<QComboBox>(this, IDC_SYSTEM_LIST);
-    const auto choices = LoadSystemChoices();
-    for (const auto& name : choices.names)
+    choices_ = LoadSystemChoices();
+    for (const auto& name : choices_.names)
         systems_->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
     // a combo box selects its first entry by itself; the choice decides here
-    systems_->setCurrentIndex(choices.selection);
+    systems_->setCurrentIndex(choices_.selection);
     connect(Control<QPushButton>(this, IDOK), &QPushButton::clicked, this,
             &CChangeSystemDlg::accept);
     connect(Control<QPushButton>(this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void CChangeSystemDlg::accept() {
-    CurrentSystem = systems_->currentIndex() < 0 ? std::string()
-                                                 : systems_->currentText().toLatin1().toStdString();
-    SaveSystemChoice();
-    ShowSystemInTitle();
+    AcceptSystemChoice(choices_, systems_->currentIndex());
     QDialog::accept();
 }
 

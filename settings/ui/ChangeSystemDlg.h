@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include "ContextHelp.h"
+#include "SystemSelection.h"
 
 class QComboBox;
 
@@ -23,4 +24,5 @@ class CChangeSystemDlg : public QDialog, public IHelpHitTest {
 
   private:
     QComboBox* systems_ = nullptr;
+    SystemChoices choices_;
 };

@@ -3,31 +3,17 @@
 #include <QCheckBox>
 #include <QPushButton>
 
-#include "MessagePresenter.h"
-#include "ProcessState.h"
+#include "DeliveryModeBoxes.h"
 #include "Resource.h"
-#include "SettingsFile.h"
-#include "Strings.h"
 #include "TemplateWidgets.h"
-
-namespace {
-
-constexpr int kBoxIds[8] = {IDC_PAGER,         IDC_EMAIL,     IDC_FAX,          IDC_NETWORK_MESSAGE,
-                            IDC_MESSAGE_QUEUE, IDC_TELEPHONE, IDC_SPOOLED_FILE, IDC_SAVE_SETTINGS};
-
-int* const Fields[8] = {&DeliveryModes.Pager,        &DeliveryModes.Email,
-                        &DeliveryModes.Fax,          &DeliveryModes.NetworkMessage,
-                        &DeliveryModes.MessageQueue, &DeliveryModes.Telephone,
-                        &DeliveryModes.SpooledFile,  &DeliveryModes.SaveSettings};
-
-} // namespace
 
 CDeliveryModesDlg::CDeliveryModesDlg(QWidget* parent) : QDialog(parent) {
     InstallContextHelp();
     ApplyDialogTemplate(this, *FindDialogTemplate(IDD_DELIVERY_MODES));
-    for (int i = 0; i < 8; ++i) {
-        boxes_[i] = Control<QCheckBox>(this, kBoxIds[i]);
-        boxes_[i]->setChecked(*Fields[i] == 1);
+    const auto ticked = CurrentDeliveryModeBoxes();
+    for (std::size_t i = 0; i < kDeliveryModeBoxCount; ++i) {
+        boxes_[i] = Control<QCheckBox>(this, kDeliveryModeBoxIds[i]);
+        boxes_[i]->setChecked(ticked[i]);
     }
     connect(Control<QPushButton>(this, IDOK), &QPushButton::clicked, this,
             &CDeliveryModesDlg::accept);
@@ -39,17 +25,11 @@ QCheckBox* CDeliveryModesDlg::Box(int controlId) const {
 }
 
 void CDeliveryModesDlg::accept() {
-    bool anyMode = false;
-    for (int i = 0; i < 7; ++i)
-        anyMode = anyMode || boxes_[i]->isChecked();
-    if (!anyMode) {
-        ShowMessageBox(LoadString(IDS_SELECT_DELIVERY_MODE));
-        return;
-    }
-    for (int i = 0; i < 8; ++i)
-        *Fields[i] = boxes_[i]->isChecked() ? 1 : 0;
-    SaveDeliveryModes();
-    QDialog::accept();
+    DeliveryModeBoxes ticked{};
+    for (std::size_t i = 0; i < kDeliveryModeBoxCount; ++i)
+        ticked[i] = boxes_[i]->isChecked();
+    if (AcceptDeliveryModes(ticked))
+        QDialog::accept();
 }
 
 quint32 CDeliveryModesDlg::HelpHitTest(const QPoint& clientPoint) const {

@@ -23,7 +23,5 @@ class CDeliveryModesDlg : public QDialog, public IHelpHitTest {
     void accept() override; // OK: refuses an empty selection, else stores and saves
 
   private:
-    // In the order of the shared flags: Pager, Email, Fax, NetworkMessage, MessageQueue,
-    // Telephone, SpooledFile, SaveSettings.
-    QCheckBox* boxes_[8] = {};
+    QCheckBox* boxes_[8] = {}; // in the order of kDeliveryModeBoxIds
 };

@@ -9,7 +9,6 @@
 #include "HostOperation.h"
 #include "QtMessagePresenter.h"
 #include "Resource.h"
-#include "Strings.h"
 #include "TemplateWidgets.h"
 
 CSignOnDlg::CSignOnDlg(const QString& system, const QString& user, const QString& reason,
@@ -18,8 +17,7 @@ CSignOnDlg::CSignOnDlg(const QString& system, const QString& user, const QString
     InstallContextHelp();
     const auto& layout = *FindDialogTemplate(IDD_SIGN_ON);
     const DialogUnits units = ApplyDialogTemplate(this, layout);
-    const auto caption =
-        FormatString(LoadString(IDS_SIGN_ON_CAPTION), {system.toLatin1().toStdString()});
+    const auto caption = SignOnCaption(system.toLatin1().toStdString());
     setWindowTitle(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
     user_ = Control<QLineEdit>(this, IDC_USER_ID);
     password_ = Control<QLineEdit>(this, IDC_PASSWORD);
@@ -38,7 +36,7 @@ CSignOnDlg::CSignOnDlg(const QString& system, const QString& user, const QString
         reason_->resize(reason_->width(), reason_->height() + more);
         setFixedHeight(height() + more);
     }
-    (user.isEmpty() ? user_ : password_)->setFocus();
+    Control<QLineEdit>(this, FirstFieldToFill(user.toStdString(), IDC_PASSWORD))->setFocus();
     connect(Control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
     connect(Control<QPushButton>(this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "AboutDlg.h"
+#include "BrowseOptionsDlg.h"
+#include "ChangeSystemDlg.h"
+#include "DeliveryModesDlg.h"
+#include "ProcessState.h"
+#include "RecordingPresenter.h"
+#include "Resource.h"
+#include "Scratch.h"
+#include "SettingsFile.h"
+#include "Strings.h"
+#include "SystemSelection.h"
+
+namespace {
+
+// Two systems on a port nobody serves: listing them asks no host.
+constexpr const char* kSystems = "[systems]\ndefault = SYSA\n[SYSA]\naddress = tcp://127.0.0.1:9\n"
+                                 "user = OPER\n[SYSB]\naddress = tcp://127.0.0.1:9\n";
+
+std::string Record(std::string head) {
+    head.resize(kSettingsRecordLength, ' ');
+    return head;
+}
+
+// A new process, in a working directory of its own that holds `settings` as dftsys.ini.
+class Process {
+  public:
+    // `systems`: a systems file of the caller's, else two systems in one of its own.
+    explicit Process(const std::string& settings, const char* systems = nullptr)
+        : systems_{"TAVO400_SYSTEMS", systems ? std::filesystem::absolute(systems).string()
+                                              : (scratch_ / "systems.ini").string()} {
+        std::ofstream(scratch_ / "systems.ini") << kSystems;
+        std::filesystem::current_path(scratch_.path());
+        std::ofstream("dftsys.ini", std::ios::binary) << settings;
+        ResetProcessState();
+        SetMessagePresenter(&shown);
+    }
+    ~Process() {
+        ResetProcessState();
+        std::filesystem::current_path(previous_);
+    }
+    RecordingPresenter shown;
+
+  private:
+    std::filesystem::path previous_ = std::filesystem::current_path();
+    hostdtest::ScratchDir scratch_{"dialogs"};
+    hostdtest::ScopedEnv systems_;
+};
+
+// Runs `dialog` modally; `drive` works it from a timer its own loop dispatches.
+std::function<void(HWND)> driver;
+INT_PTR Drive(CTemplateDialog& dialog, std::function<void(HWND)> drive) {
+    driver = std::move(drive);
+    SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        HWND found = nullptr;
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND window, LPARAM out) {
+                wchar_t name[16] = {};
+                GetClassNameW(window, name, 16);
+                const bool dialog = std::wstring(name) == L"#32770" && IsWindowEnabled(window);
+                if (dialog)
+                    *reinterpret_cast<HWND*>(out) = window;
+                return dialog ? FALSE : TRUE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        driver(found);
+    });
+    return dialog.DoModal();
+}
+
+void Click(HWND dialog, int id) {
+    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+} // namespace
+
+TEST(Dialogs, ChangeSystemWritesWhatTheSettingsLayerWritesForTheChoice) {
+    const std::string before = Record("Sysa\r\nY YYY YY");
+    std::string written;
+    {
+        Process process(before);
+        std::string title;
+        SetTitleSetter([&title](const std::string& text) { title = text; });
+        CChangeSystemDlg dialog(nullptr);
+        EXPECT_EQ(Drive(dialog,
+                        [](HWND window) {
+                            HWND list = GetDlgItem(window, IDC_SYSTEM_LIST);
+                            EXPECT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 2);
+                            EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0); // the stored one
+                            SendMessageW(list, CB_SETCURSEL, 1, 0);
+                            Click(window, IDOK);
+                        }),
+                  IDOK);
+        EXPECT_EQ(CurrentSystem, "Sysb");
+        EXPECT_EQ(title, "TAVO/400 Express (Sysb)");
+        written = hostdtest::ReadText("dftsys.ini");
+        SetTitleSetter(nullptr);
+    }
+    Process fresh(before);
+    CurrentSystem = "Sysb";
+    SaveSystemChoice();
+    EXPECT_EQ(written, hostdtest::ReadText("dftsys.ini"));
+    EXPECT_NE(written, before);
+}
+
+TEST(Dialogs, DeliveryModesRefuseNoModeThenSaveTheTickedOnes) {
+    Process process("");
+    CurrentSystem = "Sysa";
+    CDeliveryModesDlg dialog(nullptr);
+    EXPECT_EQ(Drive(dialog,
+                    [&process](HWND window) {
+                        for (const int box : {IDC_PAGER, IDC_EMAIL, IDC_FAX, IDC_NETWORK_MESSAGE,
+                                              IDC_MESSAGE_QUEUE, IDC_TELEPHONE, IDC_SPOOLED_FILE})
+                            Click(window, box);
+                        Click(window, IDOK);
+                        EXPECT_EQ(process.shown.shown,
+                                  std::vector{LoadString(IDS_SELECT_DELIVERY_MODE)});
+                        Click(window, IDCANCEL);
+                    }),
+              IDCANCEL);
+    EXPECT_EQ(DeliveryModes.Pager, 1);
+    EXPECT_EQ(hostdtest::ReadText("dftsys.ini"), "");
+
+    // Message queue sits below Telephone on the dialog, after it among the record's flags.
+    EXPECT_EQ(Drive(dialog,
+                    [](HWND window) {
+                        for (const int box : {IDC_PAGER, IDC_MESSAGE_QUEUE, IDC_SAVE_SETTINGS})
+                            Click(window, box);
+                        Click(window, IDOK);
+                    }),
+              IDOK);
+    EXPECT_EQ(hostdtest::ReadText("dftsys.ini"), Record("Sysa\r\nY YYY YY"));
+    EXPECT_EQ(DeliveryModes.Pager + DeliveryModes.MessageQueue + DeliveryModes.Telephone, 1);
+}
+
+TEST(Dialogs, AboutClosesWithOk) {
+    Process process("");
+    CAboutDlg about(nullptr);
+    EXPECT_EQ(Drive(about, [](HWND window) { Click(window, IDOK); }), IDOK);
+}
+
+// Run by the `picker` script, which serves a demonstration directory.
+TEST(Dialogs, PickerHandsBackTheSelectedRowsOfTheHostsList) {
+    const char* systems = std::getenv("TAVO400_PICKER_SYSTEMS");
+    if (!systems)
+        GTEST_SKIP() << "needs a host: see the picker script";
+    Process process("", systems);
+    CurrentSystem = "Site";
+    CBrowseOptionsDlg picker(nullptr);
+    picker.m_strListType = "*RCPL  ";
+    std::vector<std::string> shown;
+    EXPECT_EQ(Drive(picker,
+                    [&shown](HWND window) {
+                        wchar_t caption[64] = {};
+                        GetWindowTextW(window, caption, 64);
+                        EXPECT_STREQ(caption, L"Select Recipients");
+                        HWND list = GetDlgItem(window, IDC_LIST);
+                        EXPECT_GE(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 3);
+                        LVITEMW item{};
+                        item.stateMask = item.state = LVIS_SELECTED;
+                        for (const int row : {2, 0}) {
+                            SendMessageW(list, LVM_SETITEMSTATE, row,
+                                         reinterpret_cast<LPARAM>(&item));
+                            wchar_t text[64] = {};
+                            ListView_GetItemText(list, row, 0, text, 64);
+                            shown.insert(shown.begin(), std::string(text, text + wcslen(text)));
+                        }
+                        Click(window, IDOK);
+                    }),
+              IDOK);
+    EXPECT_EQ(picker.m_arrSelected, shown);
+    EXPECT_EQ(process.shown.shown, std::vector<std::string>{});
+}
