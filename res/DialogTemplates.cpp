@@ -18,7 +18,7 @@ const DialogTemplate kAbout{
     {
         {IDC_STATIC, K::Icon, "", 11, 17, 20, 20, 0, 0},
         {IDC_STATIC, K::Static, "TAVO/400 Express Version 2.1", 40, 10, 119, 8, kNoPrefix, 0},
-        {IDC_STATIC, K::Static, "Free software for Linux; no warranty.", 40, 25, 119, 8, 0, 0},
+        {IDC_STATIC, K::Static, "Free software; no warranty.", 40, 25, 119, 8, 0, 0},
         {IDOK, K::DefaultPushButton, "OK", 178, 7, 32, 14, kTabStop | kGroup, 0},
     }};
 

@@ -94,7 +94,7 @@ bool CMainFrame::Create(bool quitOnClose) {
         type.cbSize = sizeof type;
         type.lpfnWndProc = WindowProc;
         type.hInstance = GetModuleHandleW(nullptr);
-        type.hIcon = LoadIconW(GetModuleHandleW(nullptr), L"IDR_MAINFRAME");
+        type.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
         type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         type.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
         type.lpszClassName = L"TavoMainFrame";
@@ -188,6 +188,9 @@ void CMainFrame::CreatePanes() {
     topPane_ = CreateForm(window_, IDD_ADDRESS_FORM, this, PaneProc);
     bottomPane_ = CreateForm(window_, IDD_BODY_FORM, this, PaneProc);
     SetWindowLongPtrW(bottomPane_, GWLP_ID, AFX_IDW_PANE_FIRST);
+    // a form's template is not visible of itself: its view shows it
+    ShowWindow(topPane_, SW_SHOW);
+    ShowWindow(bottomPane_, SW_SHOW);
 }
 
 void CMainFrame::InitialUpdate() {

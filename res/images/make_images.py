@@ -125,8 +125,9 @@ def app_icon():
 def save_bmp(img, name):
     """The same picture as a 32-bit bitmap with alpha, for the Win32 face's resources."""
     h, w = len(img), len(img[0])
-    pixels = b"".join(bytes((b, g, r, a)) for row in img for (r, g, b, a) in row)
-    info = struct.pack("<IiiHHIIiiII", 40, w, -h, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
+    # bottom-up, as every loader of resources reads a bitmap
+    pixels = b"".join(bytes((b, g, r, a)) for row in reversed(img) for (r, g, b, a) in row)
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
     header = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
     with open(name, "wb") as f:
         f.write(header + info + pixels)

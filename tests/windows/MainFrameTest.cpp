@@ -57,6 +57,9 @@ class MainFrameTest : public testing::Test {
         subject = FieldWindow(IDC_SUBJECT);
         body = FieldWindow(IDC_BODY);
         ASSERT_TRUE(to && subject && body);
+        // the panes show with the frame: a form's template is not visible of itself
+        for (HWND field : {to, body})
+            EXPECT_TRUE(GetWindowLongW(GetParent(field), GWL_STYLE) & WS_VISIBLE);
     }
     void TearDown() override {
         SetOperationRunner(nullptr);
