@@ -13,7 +13,7 @@ endif()
 # A cross build sees only the target's headers. asio and CLI11 are header-only, so the
 # build machine's copies serve, through a folder that holds nothing else of /usr/include.
 if(CMAKE_CROSSCOMPILING)
-  set(header_only ${CMAKE_BINARY_DIR}/header-only)
+  set(header_only ${PROJECT_BINARY_DIR}/header-only)
   file(MAKE_DIRECTORY ${header_only})
   foreach(entry asio asio.hpp CLI)
     file(CREATE_LINK /usr/include/${entry} ${header_only}/${entry} SYMBOLIC)

@@ -4,26 +4,13 @@
 
 #include "DialogTemplate.h"
 #include "HelpPopup.h"
+#include "Secrets.h"
 #include "Strings.h"
 
-namespace {
-
-std::wstring WindowTextOf(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-} // namespace
-
 std::string Utf8Text(HWND window) {
-    std::wstring wide = WindowTextOf(window);
-    std::string utf8(wide.size() * 3, '\0');
-    utf8.resize(static_cast<std::size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
-                            static_cast<int>(utf8.size()), nullptr, nullptr)));
-    SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
+    std::wstring wide = WindowWide(window);
+    std::string utf8 = tavo::platform::Narrow(wide);
+    tavo::platform::WipeSecret(wide);
     return utf8;
 }
 

@@ -18,9 +18,13 @@ std::string Latin1Of(std::wstring_view wide) {
     return latin1;
 }
 
-std::string WindowLatin1(HWND window) {
+std::wstring WindowWide(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
         GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return Latin1Of(text);
+    return text;
+}
+
+std::string WindowLatin1(HWND window) {
+    return Latin1Of(WindowWide(window));
 }
