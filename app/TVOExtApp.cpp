@@ -2,7 +2,6 @@
 
 #include "HostState.h"
 #include "MainFrame.h"
-#include "ProcessState.h"
 #include "QtMessagePresenter.h"
 #include "SignOnDlg.h"
 #include "Strings.h"
@@ -26,10 +25,7 @@ CTVOExtApp::~CTVOExtApp() {
 }
 
 bool CTVOExtApp::InitInstance() {
-    // In this order, before the panes read the settings file over the defaults.
-    Host().HostSetupDone = false;
-    CurrentSystem.clear();
-    DeliveryModes = DeliveryModeFlags{};
+    StartInstanceState();
     presenter_ = std::make_unique<QtMessagePresenter>();
     SetMessagePresenter(presenter_.get());
     SetSignOnPrompter(&signOnPrompter_);

@@ -159,6 +159,12 @@ void ResetHostState() {
     host.Areas = HostAreas{};
 }
 
+void StartInstanceState() {
+    Host().HostSetupDone = false;
+    CurrentSystem.clear();
+    DeliveryModes = DeliveryModeFlags{};
+}
+
 void ToHost(void* target, unsigned long targetLength, const void* source,
             unsigned long sourceLength) {
     std::memset(target, 0x40, targetLength); // the EBCDIC blank

@@ -54,6 +54,10 @@ HostGlobals& Host();
 // the Client Access layer's handles.
 void ResetHostState();
 
+// A window's start, before its panes read the settings file over these: no host set up,
+// no system chosen, the seven delivery modes on.
+void StartInstanceState();
+
 // Whole-record conversions through the process-wide converters; only after the set-up.
 void ToHost(void* target, unsigned long targetLength, const void* source,
             unsigned long sourceLength);

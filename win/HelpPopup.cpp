@@ -11,6 +11,7 @@
 namespace {
 
 HWND popup = nullptr;
+std::uint32_t shownTopic = 0;
 
 const HelpTopics& Topics() {
     static const HelpTopics topics = [] {
@@ -95,14 +96,16 @@ void ShowText(HWND owner, const std::string& utf8, POINT at, int width) {
 void ShowHelpTopic(HWND owner, std::uint32_t contextId, POINT at) {
     const auto topic = Topics().Topic(contextId);
     ShowText(owner, topic ? *topic : kNoHelpTopic, at, 320);
+    shownTopic = contextId;
 }
 
 void ShowHelpContents(HWND owner) {
     POINT corner{24, 24};
     ClientToScreen(owner, &corner);
     ShowText(owner, Topics().contents, corner, 480);
+    shownTopic = kDefaultHelpId;
 }
 
-HWND HelpPopupWindow() {
-    return popup;
+std::uint32_t HelpPopupTopic() {
+    return popup ? shownTopic : 0;
 }

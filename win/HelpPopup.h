@@ -8,5 +8,5 @@
 // point, closed by any click or key; the contents in a plain window.
 void ShowHelpTopic(HWND owner, std::uint32_t contextId, POINT screenPoint);
 void ShowHelpContents(HWND owner);
-// The pop-up now showing, if any.
-HWND HelpPopupWindow();
+// The topic the pop-up now shows: kDefaultHelpId for the contents, 0 when none shows.
+std::uint32_t HelpPopupTopic();

@@ -76,6 +76,12 @@ int ControlIdOf(HWND window, HWND frame) {
     return 0;
 }
 
+// Whether a bar is switched on, whether or not the frame shows yet: the frame is laid out
+// before its first showing.
+bool Shown(HWND bar) {
+    return GetWindowLongW(bar, GWL_STYLE) & WS_VISIBLE;
+}
+
 } // namespace
 
 CMainFrame::~CMainFrame() {
@@ -211,13 +217,13 @@ void CMainFrame::Layout() {
     RECT client;
     GetClientRect(window_, &client);
     int top = 0, bottom = client.bottom;
-    if (IsWindowVisible(toolBar_)) {
+    if (Shown(toolBar_)) {
         SendMessageW(toolBar_, TB_AUTOSIZE, 0, 0);
         RECT bar;
         GetWindowRect(toolBar_, &bar);
         top = bar.bottom - bar.top;
     }
-    if (IsWindowVisible(statusBar_)) {
+    if (Shown(statusBar_)) {
         SendMessageW(statusBar_, WM_SIZE, 0, 0);
         RECT bar;
         GetWindowRect(statusBar_, &bar);
@@ -297,6 +303,7 @@ LRESULT CMainFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
         CreateBars();
         CreatePanes();
+        Layout(); // a WM_SIZE may have come before the bars and panes were there
         return 0;
     case WM_SIZE:
         Layout();
@@ -409,8 +416,8 @@ bool CMainFrame::WaitingForHost() {
 
 void CMainFrame::OnCommand(int command) {
     const auto toggle = [this](HWND bar, int command) {
-        ShowWindow(bar, IsWindowVisible(bar) ? SW_HIDE : SW_SHOW);
-        CheckMenuItem(GetMenu(window_), command, IsWindowVisible(bar) ? MF_CHECKED : MF_UNCHECKED);
+        ShowWindow(bar, Shown(bar) ? SW_HIDE : SW_SHOW);
+        CheckMenuItem(GetMenu(window_), command, Shown(bar) ? MF_CHECKED : MF_UNCHECKED);
         Layout();
     };
     switch (command) {

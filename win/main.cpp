@@ -6,7 +6,6 @@
 #include "MainFrame.h"
 #include "MessageBoxPresenter.h"
 #include "OperationRunner.h"
-#include "ProcessState.h"
 #include "SignOnDlg.h"
 #include "SignOnPrompt.h"
 
@@ -14,10 +13,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES |
                                                              ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    // In this order, before the panes read the settings file over the defaults.
-    Host().HostSetupDone = false;
-    CurrentSystem.clear();
-    DeliveryModes = DeliveryModeFlags{};
+    StartInstanceState();
     CMessageBoxPresenter presenter;
     SetMessagePresenter(&presenter);
     CWin32OperationRunner runner;

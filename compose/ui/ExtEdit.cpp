@@ -49,8 +49,9 @@ QList<QKeySequence>& FrameKeys() {
     return keys;
 }
 
+// As Send counts: the field's text is Latin-1, its line breaks single characters here.
 std::size_t Counted(const QString& text) {
-    return static_cast<std::size_t>(text.size() + text.count(QChar('\n')));
+    return FieldLength(text.toLatin1().toStdString());
 }
 
 } // namespace

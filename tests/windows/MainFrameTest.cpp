@@ -4,15 +4,27 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#undef LoadString // the string table's
 
+#include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "DialogTemplates.h"
 #include "ExtEdit.h"
+#include "HelpPopup.h"
+#include "HelpTopics.h"
 #include "MainFrame.h"
 #include "MessagePresenter.h"
 #include "OperationRunner.h"
+#include "PasswordChange.h"
+#include "ProcessState.h"
 #include "Resource.h"
+#include "SignOnDlg.h"
+#include "SignOnPrompt.h"
+#include "Strings.h"
+#include "Win32Text.h"
 
 namespace {
 
@@ -33,6 +45,86 @@ std::wstring Text(HWND window) {
     text.resize(static_cast<std::size_t>(
         GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
+}
+
+// The visible dialog of this thread with `caption`, if any.
+HWND FindDialog(const std::wstring& caption) {
+    struct Search {
+        const std::wstring& caption;
+        HWND found = nullptr;
+    } search{caption};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM out) {
+            auto& search = *reinterpret_cast<Search*>(out);
+            wchar_t name[16] = {};
+            GetClassNameW(window, name, 16);
+            if (std::wstring(name) == L"#32770" && IsWindowVisible(window) &&
+                Text(window) == search.caption)
+                search.found = window;
+            return search.found ? FALSE : TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// What a user does in each dialog as it appears, in order, from a timer that the modal
+// loops and the wait for the host dispatch.
+class DialogSteps {
+  public:
+    using Step = std::function<void(HWND)>;
+    explicit DialogSteps(std::vector<std::pair<std::wstring, Step>> steps)
+        : steps_(steps.begin(), steps.end()) {
+        current = this;
+        timer_ = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) { current->Look(); });
+    }
+    ~DialogSteps() {
+        KillTimer(nullptr, timer_);
+        current = nullptr;
+    }
+    bool Done() const { return steps_.empty(); }
+    int ticks = 0; // how often the window's thread ran the timer meanwhile
+
+  private:
+    void Look() {
+        ++ticks;
+        if (steps_.empty())
+            return;
+        if (HWND dialog = FindDialog(steps_.front().first)) {
+            const Step step = std::move(steps_.front().second);
+            steps_.pop_front(); // a step may wait in a loop that calls back here
+            step(dialog);
+        }
+    }
+    static inline DialogSteps* current = nullptr;
+    std::deque<std::pair<std::wstring, Step>> steps_;
+    UINT_PTR timer_ = 0;
+};
+
+void Click(HWND dialog, int id) {
+    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+std::wstring StatusText(HWND bar, int part) {
+    wchar_t text[128] = {};
+    SendMessageW(bar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// The key as the message loop hands it to the frame's accelerators.
+void PressKey(CMainFrame& frame, HWND target, int key, bool shift = false) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    MSG msg{target, WM_KEYDOWN, static_cast<WPARAM>(key), 0, 0, {}};
+    EXPECT_TRUE(frame.PreTranslate(&msg));
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+}
+
+std::uint32_t TemplateHelpId(int dialog, int control) {
+    return FindControlTemplate(*FindDialogTemplate(dialog), control)->helpId;
 }
 
 void PutOnClipboard(HWND owner, const std::wstring& text) {
@@ -102,6 +194,130 @@ TEST_F(MainFrameTest, FieldsRefuseWhatDoesNotFitWholeAsOnLinux) {
     SendMessageW(frame.Window(), WM_COMMAND, ID_SEND, 0);
     ASSERT_EQ(presenter.messages.size(), 1u);
     EXPECT_NE(presenter.messages[0].find("longer than 10 characters"), std::string::npos);
+}
+
+TEST_F(MainFrameTest, HelpKeysShowTheTopicsTheLinuxWindowShows) {
+    ShowWindow(frame.Window(), SW_SHOWNA); // a click for help finds only what shows
+    SetFocus(to);
+    PressKey(frame, to, VK_F1);
+    EXPECT_EQ(HelpPopupTopic(), TemplateHelpId(IDD_ADDRESS_FORM, IDC_TO));
+    // Shift+F1, then the control clicked on names the topic
+    PressKey(frame, to, VK_F1, true);
+    EXPECT_EQ(StatusText(frame.StatusBar(), 0), L"Select an object on which to get Help");
+    RECT box;
+    GetWindowRect(body, &box);
+    POINT at{(box.left + box.right) / 2, (box.top + box.bottom) / 2};
+    ScreenToClient(frame.Window(), &at);
+    SendMessageW(frame.Window(), WM_LBUTTONDOWN, 0, MAKELPARAM(at.x, at.y));
+    EXPECT_EQ(HelpPopupTopic(), TemplateHelpId(IDD_BODY_FORM, IDC_BODY));
+    // with the focus outside the window, F1 opens the contents
+    SetFocus(nullptr);
+    PressKey(frame, frame.Window(), VK_F1);
+    EXPECT_EQ(HelpPopupTopic(), kDefaultHelpId);
+}
+
+TEST_F(MainFrameTest, StatusBarFollowsTheLockKeys) {
+    const auto showing = [this](BYTE caps, BYTE num, BYTE scroll) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CAPITAL] = caps, keys[VK_NUMLOCK] = num, keys[VK_SCROLL] = scroll;
+        SetKeyboardState(keys);
+        // the window looks at the keys from a timer of its own
+        std::vector<std::wstring> parts;
+        for (int wait = 0; wait < 100; ++wait) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&msg);
+            parts = {StatusText(frame.StatusBar(), 1), StatusText(frame.StatusBar(), 2),
+                     StatusText(frame.StatusBar(), 3)};
+            if (parts[0].empty() != !caps || parts[2].empty() != !scroll)
+                Sleep(20);
+            else
+                break;
+        }
+        return parts;
+    };
+    EXPECT_EQ(showing(1, 0, 1), (std::vector<std::wstring>{L"CAP", L"", L"SCRL"}));
+    EXPECT_EQ(showing(0, 1, 0), (std::vector<std::wstring>{L"", L"NUM", L""}));
+}
+
+// The systems below are frame-send's: NOPASS names no password, EXPIRED a user whose
+// password has expired, SILENT a host that takes the connection and never answers.
+TEST_F(MainFrameTest, SignOnAsksForTheMissingPasswordThenAgainWithTheHostsReason) {
+    InstallWindowSignOn(frame.Window());
+    CurrentSystem = "NOPASS";
+    Type(to, L"ADAMSK");
+    DialogSteps steps({{L"Sign on to NOPASS",
+                        [](HWND dialog) {
+                            EXPECT_EQ(Text(GetDlgItem(dialog, IDC_USER_ID)), L"OPER");
+                            EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_PASSWORD));
+                            EXPECT_TRUE(
+                                GetWindowLongW(GetDlgItem(dialog, IDC_PASSWORD), GWL_STYLE) &
+                                ES_PASSWORD);
+                            EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_SIGN_ON_REASON)));
+                            SetDlgItemTextW(dialog, IDC_PASSWORD, L"wrong");
+                            Click(dialog, IDOK);
+                        }},
+                       {L"Sign on to NOPASS", [](HWND dialog) {
+                            HWND reason = GetDlgItem(dialog, IDC_SIGN_ON_REASON);
+                            EXPECT_TRUE(IsWindowVisible(reason));
+                            EXPECT_NE(Text(reason), L"");
+                            EXPECT_EQ(Text(GetDlgItem(dialog, IDC_PASSWORD)), L"");
+                            SetDlgItemTextW(dialog, IDC_PASSWORD, L"secret42");
+                            Click(dialog, IDOK);
+                        }}});
+    SendMessageW(frame.Window(), WM_COMMAND, ID_SEND, 0);
+    EXPECT_TRUE(steps.Done());
+    EXPECT_EQ(presenter.messages,
+              std::vector<std::string>{"Message Successfully Delivered to TAVO/400"});
+    SetSignOnPrompter(nullptr);
+}
+
+TEST_F(MainFrameTest, AnExpiredPasswordIsChangedInItsDialog) {
+    CurrentSystem = "EXPIRED";
+    Type(to, L"ADAMSK");
+    const std::wstring caption(Wide(PasswordChangeCaption("EXPIRED")));
+    const auto fill = [](HWND dialog, const wchar_t* old, const wchar_t* fresh,
+                         const wchar_t* again) {
+        SetDlgItemTextW(dialog, IDC_OLD_PASSWORD, old);
+        SetDlgItemTextW(dialog, IDC_NEW_PASSWORD, fresh);
+        SetDlgItemTextW(dialog, IDC_CONFIRM_PASSWORD, again);
+        Click(dialog, IDOK);
+    };
+    DialogSteps steps({{caption, [&fill](HWND dialog) {
+                            EXPECT_EQ(Text(GetDlgItem(dialog, IDC_USER_ID)), L"EXP");
+                            EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_OLD_PASSWORD));
+                            fill(dialog, L"oldpass1", L"newpass2", L"newpass3");
+                            // refused before the host is asked; the dialog stays for a retry
+                            EXPECT_TRUE(IsWindow(dialog));
+                            EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_NEW_PASSWORD));
+                            fill(dialog, L"oldpass1", L"newpass2", L"newpass2");
+                        }}});
+    SendMessageW(frame.Window(), WM_COMMAND, ID_SEND, 0);
+    EXPECT_TRUE(steps.Done());
+    // the send's failure, why the dialog opened, the refusal, the change
+    ASSERT_EQ(presenter.messages.size(), 4u);
+    EXPECT_EQ(std::vector(presenter.messages.begin() + 1, presenter.messages.end()),
+              (std::vector{FormatString(LoadString(IDS_PASSWORD_EXPIRED_CHANGE), {"EXPIRED"}),
+                           LoadString(IDS_NEW_PASSWORDS_DIFFER),
+                           FormatString(LoadString(IDS_PASSWORD_CHANGED), {"EXPIRED"})}));
+}
+
+TEST_F(MainFrameTest, ASilentHostNeitherFreezesTheWindowNorOutlastsCancel) {
+    CurrentSystem = "SILENT";
+    Type(to, L"SMITH");
+    std::wstring waitedFor;
+    DialogSteps steps({{L"TAVO/400 Express", [&waitedFor](HWND progress) {
+                            waitedFor = Text(GetDlgItem(progress, IDC_STATIC));
+                            Click(progress, IDCANCEL);
+                        }}});
+    SendMessageW(frame.Window(), WM_COMMAND, ID_SEND, 0);
+    EXPECT_TRUE(steps.Done());
+    EXPECT_EQ(waitedFor, L"Sending to SILENT\u2026");
+    EXPECT_GE(steps.ticks, 20); // half a second of a 20 ms timer before the dialog is due
+    EXPECT_EQ(presenter.messages, std::vector<std::string>{});
+    EXPECT_EQ(presenter.statuses, std::vector<std::string>{"Not sent."});
+    EXPECT_EQ(Text(to), L"SMITH");
 }
 
 } // namespace
