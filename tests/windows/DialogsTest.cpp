@@ -12,6 +12,8 @@
 #include "BrowseOptionsDlg.h"
 #include "ChangeSystemDlg.h"
 #include "DeliveryModesDlg.h"
+#include "DialogTemplates.h"
+#include "HelpPopup.h"
 #include "ProcessState.h"
 #include "RecordingPresenter.h"
 #include "Resource.h"
@@ -118,17 +120,23 @@ TEST(Dialogs, DeliveryModesRefuseNoModeThenSaveTheTickedOnes) {
     Process process("");
     CurrentSystem = "Sysa";
     CDeliveryModesDlg dialog(nullptr);
-    EXPECT_EQ(Drive(dialog,
-                    [&process](HWND window) {
-                        for (const int box : {IDC_PAGER, IDC_EMAIL, IDC_FAX, IDC_NETWORK_MESSAGE,
-                                              IDC_MESSAGE_QUEUE, IDC_TELEPHONE, IDC_SPOOLED_FILE})
-                            Click(window, box);
-                        Click(window, IDOK);
-                        EXPECT_EQ(process.shown.shown,
-                                  std::vector{LoadString(IDS_SELECT_DELIVERY_MODE)});
-                        Click(window, IDCANCEL);
-                    }),
-              IDCANCEL);
+    EXPECT_EQ(
+        Drive(
+            dialog,
+            [&process](HWND window) {
+                // F1 on a box: the system's WM_KEYF1, answered with the box's topic
+                SendMessageW(GetDlgItem(window, IDC_FAX), 0x004D, 0, 0);
+                EXPECT_EQ(
+                    HelpPopupTopic(),
+                    FindControlTemplate(*FindDialogTemplate(IDD_DELIVERY_MODES), IDC_FAX)->helpId);
+                for (const int box : {IDC_PAGER, IDC_EMAIL, IDC_FAX, IDC_NETWORK_MESSAGE,
+                                      IDC_MESSAGE_QUEUE, IDC_TELEPHONE, IDC_SPOOLED_FILE})
+                    Click(window, box);
+                Click(window, IDOK);
+                EXPECT_EQ(process.shown.shown, std::vector{LoadString(IDS_SELECT_DELIVERY_MODE)});
+                Click(window, IDCANCEL);
+            }),
+        IDCANCEL);
     EXPECT_EQ(DeliveryModes.Pager, 1);
     EXPECT_EQ(hostdtest::ReadText("dftsys.ini"), "");
 
