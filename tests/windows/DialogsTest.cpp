@@ -2,14 +2,11 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "AboutDlg.h"
-#include "BrowseOptionsDlg.h"
 #include "ChangeSystemDlg.h"
 #include "DeliveryModesDlg.h"
 #include "DialogTemplates.h"
@@ -36,10 +33,8 @@ std::string Record(std::string head) {
 // A new process, in a working directory of its own that holds `settings` as dftsys.ini.
 class Process {
   public:
-    // `systems`: a systems file of the caller's, else two systems in one of its own.
-    explicit Process(const std::string& settings, const char* systems = nullptr)
-        : systems_{"TAVO400_SYSTEMS", systems ? std::filesystem::absolute(systems).string()
-                                              : (scratch_ / "systems.ini").string()} {
+    explicit Process(const std::string& settings)
+        : systems_{"TAVO400_SYSTEMS", (scratch_ / "systems.ini").string()} {
         std::ofstream(scratch_ / "systems.ini") << kSystems;
         std::filesystem::current_path(scratch_.path());
         std::ofstream("dftsys.ini", std::ios::binary) << settings;
@@ -156,37 +151,4 @@ TEST(Dialogs, AboutClosesWithOk) {
     Process process("");
     CAboutDlg about(nullptr);
     EXPECT_EQ(Drive(about, [](HWND window) { Click(window, IDOK); }), IDOK);
-}
-
-// Run by the `picker` script, which serves a demonstration directory.
-TEST(Dialogs, PickerHandsBackTheSelectedRowsOfTheHostsList) {
-    const char* systems = std::getenv("TAVO400_PICKER_SYSTEMS");
-    if (!systems)
-        GTEST_SKIP() << "needs a host: see the picker script";
-    Process process("", systems);
-    CurrentSystem = "Site";
-    CBrowseOptionsDlg picker(nullptr);
-    picker.m_strListType = "*RCPL  ";
-    std::vector<std::string> shown;
-    EXPECT_EQ(Drive(picker,
-                    [&shown](HWND window) {
-                        wchar_t caption[64] = {};
-                        GetWindowTextW(window, caption, 64);
-                        EXPECT_STREQ(caption, L"Select Recipients");
-                        HWND list = GetDlgItem(window, IDC_LIST);
-                        EXPECT_GE(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 3);
-                        LVITEMW item{};
-                        item.stateMask = item.state = LVIS_SELECTED;
-                        for (const int row : {2, 0}) {
-                            SendMessageW(list, LVM_SETITEMSTATE, row,
-                                         reinterpret_cast<LPARAM>(&item));
-                            wchar_t text[64] = {};
-                            ListView_GetItemText(list, row, 0, text, 64);
-                            shown.insert(shown.begin(), std::string(text, text + wcslen(text)));
-                        }
-                        Click(window, IDOK);
-                    }),
-              IDOK);
-    EXPECT_EQ(picker.m_arrSelected, shown);
-    EXPECT_EQ(process.shown.shown, std::vector<std::string>{});
 }

@@ -21,9 +21,11 @@
 #include "PasswordChange.h"
 #include "ProcessState.h"
 #include "Resource.h"
+#include "SendRules.h"
 #include "SignOnDlg.h"
 #include "SignOnPrompt.h"
 #include "Strings.h"
+#include "Utf16.h"
 #include "Win32Text.h"
 
 namespace {
@@ -194,6 +196,29 @@ TEST_F(MainFrameTest, FieldsRefuseWhatDoesNotFitWholeAsOnLinux) {
     SendMessageW(frame.Window(), WM_COMMAND, ID_SEND, 0);
     ASSERT_EQ(presenter.messages.size(), 1u);
     EXPECT_NE(presenter.messages[0].find("longer than 10 characters"), std::string::npos);
+}
+
+TEST_F(MainFrameTest, ToButtonAddsTheNamesPickedFromTheHostsList) {
+    Type(to, L"ADAMSK");
+    std::vector<std::string> picked;
+    DialogSteps steps({{L"Select Recipients", [&picked](HWND picker) {
+                            HWND list = GetDlgItem(picker, IDC_LIST);
+                            LVITEMW item{};
+                            item.stateMask = item.state = LVIS_SELECTED;
+                            for (const int row : {0, 2}) {
+                                SendMessageW(list, LVM_SETITEMSTATE, row,
+                                             reinterpret_cast<LPARAM>(&item));
+                                wchar_t name[32] = {};
+                                ListView_GetItemText(list, row, 0, name, 32);
+                                picked.push_back(tavo::platform::Narrow(name));
+                            }
+                            Click(picker, IDOK);
+                        }}});
+    Click(GetParent(to), IDC_BTN_TO);
+    EXPECT_TRUE(steps.Done());
+    ASSERT_EQ(picked.size(), 2u);
+    EXPECT_EQ(Text(to), Wide(AppendPickedNames("ADAMSK", picked)));
+    EXPECT_EQ(presenter.messages, std::vector<std::string>{});
 }
 
 TEST_F(MainFrameTest, HelpKeysShowTheTopicsTheLinuxWindowShows) {
