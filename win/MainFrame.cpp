@@ -304,6 +304,7 @@ LRESULT CMainFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         CreateBars();
         CreatePanes();
         Layout(); // a WM_SIZE may have come before the bars and panes were there
+        ShowKeyState(); // not a blank quarter of a second until the timer's first look
         return 0;
     case WM_SIZE:
         Layout();
