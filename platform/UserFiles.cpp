@@ -40,6 +40,15 @@ bool NotFound(long error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// What the last failed open means: nothing there yet, or a failure to explain.
+Access OpenFailure(std::string& why) {
+    const long error = LastError();
+    if (NotFound(error))
+        return Access::Missing;
+    why = ErrorText(error);
+    return Access::OpenFailed;
+}
+
 bool IsDirectory(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -147,13 +156,8 @@ bool IsOwnDirectory(const std::string& path) {
 
 Access PrivateDirectory::Open(const std::string& path, std::string& why) {
     const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const long error = LastError();
-        if (NotFound(error))
-            return Access::Missing;
-        why = ErrorText(error);
-        return Access::OpenFailed;
-    }
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return OpenFailure(why);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return Access::Link;
     path_ = path;
@@ -178,13 +182,8 @@ Access PrivateDirectory::Read(const char* name, std::size_t most, std::string& t
     const HANDLE file = CreateFileW(Join(path_, name).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const long error = LastError();
-        if (NotFound(error))
-            return Access::Missing;
-        why = ErrorText(error);
-        return Access::OpenFailed;
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return OpenFailure(why);
     Access access = KindOfOpened(file);
     if (access == Access::Ok && !ReadFrom(file, most, text, why))
         access = Access::ReadFailed;
