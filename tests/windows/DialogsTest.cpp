@@ -9,6 +9,7 @@
 #include "AboutDlg.h"
 #include "ChangeSystemDlg.h"
 #include "DeliveryModesDlg.h"
+#include "DialogSteps.h"
 #include "DialogTemplates.h"
 #include "HelpPopup.h"
 #include "ProcessState.h"
@@ -53,31 +54,13 @@ class Process {
     hostdtest::ScopedEnv systems_;
 };
 
-// Runs `dialog` modally; `drive` works it from a timer its own loop dispatches.
-std::function<void(HWND)> driver;
-INT_PTR Drive(CTemplateDialog& dialog, std::function<void(HWND)> drive) {
-    driver = std::move(drive);
-    SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        HWND found = nullptr;
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND window, LPARAM out) {
-                wchar_t name[16] = {};
-                GetClassNameW(window, name, 16);
-                const bool dialog = std::wstring(name) == L"#32770" && IsWindowEnabled(window);
-                if (dialog)
-                    *reinterpret_cast<HWND*>(out) = window;
-                return dialog ? FALSE : TRUE;
-            },
-            reinterpret_cast<LPARAM>(&found));
-        driver(found);
-    });
-    return dialog.DoModal();
-}
-
-void Click(HWND dialog, int id) {
-    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+// Runs `dialog` modally, titled `caption`; `drive` works it as it shows.
+INT_PTR Drive(CTemplateDialog& dialog, const std::wstring& caption,
+              std::function<void(HWND)> drive) {
+    DialogSteps steps({{caption, std::move(drive)}});
+    const INT_PTR result = dialog.DoModal();
+    EXPECT_TRUE(steps.Done());
+    return result;
 }
 
 } // namespace
@@ -90,7 +73,7 @@ TEST(Dialogs, ChangeSystemWritesWhatTheSettingsLayerWritesForTheChoice) {
         std::string title;
         SetTitleSetter([&title](const std::string& text) { title = text; });
         CChangeSystemDlg dialog(nullptr);
-        EXPECT_EQ(Drive(dialog,
+        EXPECT_EQ(Drive(dialog, L"Change system",
                         [](HWND window) {
                             HWND list = GetDlgItem(window, IDC_SYSTEM_LIST);
                             EXPECT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 2);
@@ -117,7 +100,7 @@ TEST(Dialogs, DeliveryModesRefuseNoModeThenSaveTheTickedOnes) {
     CDeliveryModesDlg dialog(nullptr);
     EXPECT_EQ(
         Drive(
-            dialog,
+            dialog, L"Delivery modes",
             [&process](HWND window) {
                 // F1 on a box: the system's WM_KEYF1, answered with the box's topic
                 SendMessageW(GetDlgItem(window, IDC_FAX), 0x004D, 0, 0);
@@ -136,7 +119,7 @@ TEST(Dialogs, DeliveryModesRefuseNoModeThenSaveTheTickedOnes) {
     EXPECT_EQ(hostdtest::ReadText("dftsys.ini"), "");
 
     // Message queue sits below Telephone on the dialog, after it among the record's flags.
-    EXPECT_EQ(Drive(dialog,
+    EXPECT_EQ(Drive(dialog, L"Delivery modes",
                     [](HWND window) {
                         for (const int box : {IDC_PAGER, IDC_MESSAGE_QUEUE, IDC_SAVE_SETTINGS})
                             Click(window, box);
@@ -150,5 +133,6 @@ TEST(Dialogs, DeliveryModesRefuseNoModeThenSaveTheTickedOnes) {
 TEST(Dialogs, AboutClosesWithOk) {
     Process process("");
     CAboutDlg about(nullptr);
-    EXPECT_EQ(Drive(about, [](HWND window) { Click(window, IDOK); }), IDOK);
+    EXPECT_EQ(Drive(about, L"About TAVO/400 Express", [](HWND window) { Click(window, IDOK); }),
+              IDOK);
 }

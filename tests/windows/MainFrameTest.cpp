@@ -6,11 +6,10 @@
 #include <gtest/gtest.h>
 #undef LoadString // the string table's
 
-#include <deque>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "DialogSteps.h"
 #include "DialogTemplates.h"
 #include "ExtEdit.h"
 #include "HelpPopup.h"
@@ -40,71 +39,6 @@ class RecordingPresenter final : public IMessagePresenter {
 void Type(HWND field, const std::wstring& keys) {
     for (const wchar_t key : keys)
         SendMessageW(field, WM_CHAR, key, 0);
-}
-
-std::wstring Text(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-// The visible dialog of this thread with `caption`, if any.
-HWND FindDialog(const std::wstring& caption) {
-    struct Search {
-        const std::wstring& caption;
-        HWND found = nullptr;
-    } search{caption};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM out) {
-            auto& search = *reinterpret_cast<Search*>(out);
-            wchar_t name[16] = {};
-            GetClassNameW(window, name, 16);
-            if (std::wstring(name) == L"#32770" && IsWindowVisible(window) &&
-                Text(window) == search.caption)
-                search.found = window;
-            return search.found ? FALSE : TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// What a user does in each dialog as it appears, in order, from a timer that the modal
-// loops and the wait for the host dispatch.
-class DialogSteps {
-  public:
-    using Step = std::function<void(HWND)>;
-    explicit DialogSteps(std::vector<std::pair<std::wstring, Step>> steps)
-        : steps_(steps.begin(), steps.end()) {
-        current = this;
-        timer_ = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) { current->Look(); });
-    }
-    ~DialogSteps() {
-        KillTimer(nullptr, timer_);
-        current = nullptr;
-    }
-    bool Done() const { return steps_.empty(); }
-    int ticks = 0; // how often the window's thread ran the timer meanwhile
-
-  private:
-    void Look() {
-        ++ticks;
-        if (steps_.empty())
-            return;
-        if (HWND dialog = FindDialog(steps_.front().first)) {
-            const Step step = std::move(steps_.front().second);
-            steps_.pop_front(); // a step may wait in a loop that calls back here
-            step(dialog);
-        }
-    }
-    static inline DialogSteps* current = nullptr;
-    std::deque<std::pair<std::wstring, Step>> steps_;
-    UINT_PTR timer_ = 0;
-};
-
-void Click(HWND dialog, int id) {
-    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
 std::wstring StatusText(HWND bar, int part) {
@@ -170,9 +104,9 @@ TEST_F(MainFrameTest, SendsTheTypedFieldsAndConfirmsTheDelivery) {
     Type(to, L"ADAMSK,\rbrownt");
     Type(subject, L"Disk\t"); // Tab leaves the field and is no character of it
     Type(body, L"full at 95%\r caf\u00e9 \u20ac\U0001F600");
-    EXPECT_EQ(Text(to), L"ADAMSK,\r\nbrownt");
-    EXPECT_EQ(Text(subject), L"Disk");
-    EXPECT_EQ(Text(body), L"full at 95%\r\n caf\u00e9 ??");
+    EXPECT_EQ(WindowWide(to), L"ADAMSK,\r\nbrownt");
+    EXPECT_EQ(WindowWide(subject), L"Disk");
+    EXPECT_EQ(WindowWide(body), L"full at 95%\r\n caf\u00e9 ??");
     SendMessageW(frame.Window(), WM_COMMAND, ID_SEND, 0);
     EXPECT_EQ(presenter.messages,
               std::vector<std::string>{"Message Successfully Delivered to TAVO/400"});
@@ -182,15 +116,15 @@ TEST_F(MainFrameTest, FieldsRefuseWhatDoesNotFitWholeAsOnLinux) {
     const std::wstring full(500, L'A');
     SetWindowTextW(to, full.c_str());
     Type(to, L"B\r"); // a key over the limit is refused, a line break too
-    EXPECT_EQ(Text(to), full);
+    EXPECT_EQ(WindowWide(to), full);
     PutOnClipboard(frame.Window(), std::wstring(31, L'y'));
     SendMessageW(subject, WM_PASTE, 0, 0);
-    EXPECT_EQ(Text(subject), L"");
+    EXPECT_EQ(WindowWide(subject), L"");
     EXPECT_EQ(presenter.statuses,
               std::vector<std::string>{"Not pasted: Subject holds at most 30 characters."});
     PutOnClipboard(frame.Window(), L"one\r\n\ntwo \u0141");
     SendMessageW(subject, WM_PASTE, 0, 0);
-    EXPECT_EQ(Text(subject), L"one two ?"); // a single-line field joins the lines
+    EXPECT_EQ(WindowWide(subject), L"one two ?"); // a single-line field joins the lines
     // nothing was sent: the refusals are the fields', not the host's
     SendMessageW(to, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"NAMEOVERTEN1"));
     SendMessageW(frame.Window(), WM_COMMAND, ID_SEND, 0);
@@ -217,7 +151,7 @@ TEST_F(MainFrameTest, ToButtonAddsTheNamesPickedFromTheHostsList) {
     Click(GetParent(to), IDC_BTN_TO);
     EXPECT_TRUE(steps.Done());
     ASSERT_EQ(picked.size(), 2u);
-    EXPECT_EQ(Text(to), Wide(AppendPickedNames("ADAMSK", picked)));
+    EXPECT_EQ(WindowWide(to), Wide(AppendPickedNames("ADAMSK", picked)));
     EXPECT_EQ(presenter.messages, std::vector<std::string>{});
 }
 
@@ -274,7 +208,7 @@ TEST_F(MainFrameTest, SignOnAsksForTheMissingPasswordThenAgainWithTheHostsReason
     Type(to, L"ADAMSK");
     DialogSteps steps({{L"Sign on to NOPASS",
                         [](HWND dialog) {
-                            EXPECT_EQ(Text(GetDlgItem(dialog, IDC_USER_ID)), L"OPER");
+                            EXPECT_EQ(WindowWide(GetDlgItem(dialog, IDC_USER_ID)), L"OPER");
                             EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_PASSWORD));
                             EXPECT_TRUE(
                                 GetWindowLongW(GetDlgItem(dialog, IDC_PASSWORD), GWL_STYLE) &
@@ -286,8 +220,8 @@ TEST_F(MainFrameTest, SignOnAsksForTheMissingPasswordThenAgainWithTheHostsReason
                        {L"Sign on to NOPASS", [](HWND dialog) {
                             HWND reason = GetDlgItem(dialog, IDC_SIGN_ON_REASON);
                             EXPECT_TRUE(IsWindowVisible(reason));
-                            EXPECT_NE(Text(reason), L"");
-                            EXPECT_EQ(Text(GetDlgItem(dialog, IDC_PASSWORD)), L"");
+                            EXPECT_NE(WindowWide(reason), L"");
+                            EXPECT_EQ(WindowWide(GetDlgItem(dialog, IDC_PASSWORD)), L"");
                             SetDlgItemTextW(dialog, IDC_PASSWORD, L"secret42");
                             Click(dialog, IDOK);
                         }}});
@@ -310,7 +244,7 @@ TEST_F(MainFrameTest, AnExpiredPasswordIsChangedInItsDialog) {
         Click(dialog, IDOK);
     };
     DialogSteps steps({{caption, [&fill](HWND dialog) {
-                            EXPECT_EQ(Text(GetDlgItem(dialog, IDC_USER_ID)), L"EXP");
+                            EXPECT_EQ(WindowWide(GetDlgItem(dialog, IDC_USER_ID)), L"EXP");
                             EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_OLD_PASSWORD));
                             fill(dialog, L"oldpass1", L"newpass2", L"newpass3");
                             // refused before the host is asked; the dialog stays for a retry
@@ -333,7 +267,7 @@ TEST_F(MainFrameTest, ASilentHostNeitherFreezesTheWindowNorOutlastsCancel) {
     Type(to, L"SMITH");
     std::wstring waitedFor;
     DialogSteps steps({{L"TAVO/400 Express", [&waitedFor](HWND progress) {
-                            waitedFor = Text(GetDlgItem(progress, IDC_STATIC));
+                            waitedFor = WindowWide(GetDlgItem(progress, IDC_STATIC));
                             Click(progress, IDCANCEL);
                         }}});
     SendMessageW(frame.Window(), WM_COMMAND, ID_SEND, 0);
@@ -342,7 +276,7 @@ TEST_F(MainFrameTest, ASilentHostNeitherFreezesTheWindowNorOutlastsCancel) {
     EXPECT_GE(steps.ticks, 20); // half a second of a 20 ms timer before the dialog is due
     EXPECT_EQ(presenter.messages, std::vector<std::string>{});
     EXPECT_EQ(presenter.statuses, std::vector<std::string>{"Not sent."});
-    EXPECT_EQ(Text(to), L"SMITH");
+    EXPECT_EQ(WindowWide(to), L"SMITH");
 }
 
 } // namespace
